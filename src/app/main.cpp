@@ -1,0 +1,45 @@
+#include "authservice.h"
+#include "dbmanager.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QStandardPaths>
+
+// The one connection of the process lives as long as the process itself.
+static DbManager dbManager;
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    QQuickStyle::setStyle(QStringLiteral("Universal"));
+
+    const QString dbPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                           + QStringLiteral("/taskmanager.db");
+    qDebug() << "DBPATH:" << dbPath;
+    QDir().mkpath(QFileInfo(dbPath).absolutePath());
+
+    if (!dbManager.open(dbPath))
+        qFatal("Cannot open SQLite database");
+    dbManager.initSchema();
+
+    AuthService auth(&dbManager);
+
+    QQmlApplicationEngine engine;
+    QQmlContext *context = engine.rootContext();
+    context->setContextProperty(QStringLiteral("auth"), &auth);
+    context->setContextProperty(QStringLiteral("dbPath"), QVariant(dbPath));
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    engine.loadFromModule("TarvikQml", "Main");
+#else
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/TarvikQml/Main.qml")));
+#endif
+    if (engine.rootObjects().isEmpty())
+        return -1;
+    return app.exec();
+}

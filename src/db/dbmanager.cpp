@@ -1,0 +1,57 @@
+#include "dbmanager.h"
+
+#include <QSqlQuery>
+
+namespace {
+
+const auto kUsersTable = QStringLiteral("CREATE TABLE IF NOT EXISTS users (\n"
+                                        "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+                                        "    username TEXT NOT NULL UNIQUE,\n"
+                                        "    password_hash BLOB NOT NULL,\n"
+                                        "    salt BLOB NOT NULL,\n"
+                                        "    name TEXT NOT NULL,\n"
+                                        "    role TEXT NOT NULL DEFAULT 'user',\n"
+                                        "    active INTEGER NOT NULL DEFAULT 1,\n"
+                                        "    created_at TEXT DEFAULT CURRENT_TIMESTAMP\n"
+                                        ");");
+
+const auto kTasksTable = QStringLiteral("CREATE TABLE IF NOT EXISTS tasks (\n"
+                                        "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+                                        "    user_id INTEGER NOT NULL,\n"
+                                        "    name TEXT,\n"
+                                        "    active INTEGER DEFAULT 0,\n"
+                                        "    expire_at TEXT,\n"
+                                        "    expire_at_epoch INTEGER,\n"
+                                        "    create_at TEXT DEFAULT CURRENT_TIMESTAMP,\n"
+                                        "    FOREIGN KEY (user_id) REFERENCES users(id)\n"
+                                        ");");
+
+} // namespace
+
+DbManager::DbManager(QObject *parent)
+    : QObject(parent)
+{
+}
+
+// The connection is deliberately left open: it ends with the process.
+DbManager::~DbManager() = default;
+
+bool DbManager::open(const QString &path)
+{
+    m_connection = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    m_connection.setDatabaseName(path);
+    return m_connection.open();
+}
+
+void DbManager::initSchema()
+{
+    QSqlQuery query(m_connection);
+    // Each statement stands alone: a failure of the first does not stop the second.
+    query.exec(kUsersTable);
+    query.exec(kTasksTable);
+}
+
+QSqlDatabase DbManager::database() const
+{
+    return m_connection;
+}

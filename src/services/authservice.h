@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class DbManager;
+
+// Holds the signed-in identity and is the only code that reads or writes accounts.
+class AuthService : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool loggedIn READ isLoggedIn NOTIFY loggedInChanged)
+    Q_PROPERTY(int userId READ userId NOTIFY userIdChanged)
+    Q_PROPERTY(QString userName READ userName NOTIFY userNameChanged)
+
+public:
+    explicit AuthService(DbManager *db, QObject *parent = nullptr);
+
+    bool isLoggedIn() const { return m_loggedIn; }
+    int userId() const { return m_userId; }
+    QString userName() const { return m_userName; }
+
+signals:
+    void loggedInChanged();
+    void userIdChanged();
+    void userNameChanged();
+    void loggedOut();
+
+public:
+    Q_INVOKABLE bool login(const QString &username, const QString &password);
+    Q_INVOKABLE void logout();
+    Q_INVOKABLE bool registerUser(const QString &username, const QString &password,
+                                  const QString &fullName);
+
+private:
+    bool databaseReady() const;
+
+    DbManager *m_db = nullptr;
+    bool m_loggedIn = false;
+    int m_userId = -1;
+    QString m_userName;
+};

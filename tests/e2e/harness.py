@@ -1,0 +1,198 @@
+"""Runs the built program as a person would: in its own X server, with private XDG directories.
+
+The program under test is named by TARVIK_APP; screenshots go to $TARVIK_BUILD_DIR/screenshots.
+"""
+import os
+import shutil
+import signal
+import sqlite3
+import subprocess
+import tempfile
+import time
+import unittest
+
+APP = os.environ.get("TARVIK_APP", os.path.join(os.path.dirname(__file__), "../../build/appTarvikQml"))
+BUILD_DIR = os.environ.get("TARVIK_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../build"))
+SCREENSHOTS = os.path.join(BUILD_DIR, "screenshots")
+
+
+class Home:
+    """A private HOME with XDG data and config directories; removed on close."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="tarvik-e2e-")
+        self.data = os.path.join(self.root, "data")
+        self.config = os.path.join(self.root, "config")
+        self.runtime = os.path.join(self.root, "runtime")
+        for d in (self.data, self.config, self.runtime):
+            os.makedirs(d, mode=0o700)
+
+    @property
+    def db_path(self):
+        return os.path.join(self.data, "appTarvikQml", "taskmanager.db")
+
+    @property
+    def settings_path(self):
+        return os.path.join(self.config, "Brellhaven", "TarvikQtQml.conf")
+
+    def env(self, **extra):
+        env = dict(os.environ)
+        env.update(HOME=self.root, XDG_DATA_HOME=self.data, XDG_CONFIG_HOME=self.config,
+                   XDG_RUNTIME_DIR=self.runtime, QT_QUICK_BACKEND="software",
+                   QT_LOGGING_RULES="qt.qpa.*=false")
+        env.update(extra)
+        return env
+
+    def query(self, sql, params=()):
+        """Reads the database file the way another program would."""
+        with sqlite3.connect(self.db_path, timeout=5) as conn:
+            return conn.execute(sql, params).fetchall()
+
+    def sqlite3_cli(self, sql):
+        """Runs sql through the sqlite3 command-line tool and returns its output lines."""
+        out = subprocess.run(["sqlite3", self.db_path, sql], check=True, capture_output=True,
+                             text=True, timeout=30).stdout
+        return out.splitlines()
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class XServer:
+    """An Xvfb server on a free display number."""
+
+    def __init__(self, width=1600, height=1000):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = f":{number}"
+
+    def close(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+class App:
+    """The program running in an X server; offers keyboard, mouse and screenshot helpers."""
+
+    def __init__(self, home, xserver=None, platform="xcb", extra_env=None):
+        self.home = home
+        self.xserver = xserver
+        env = home.env(**(extra_env or {}))
+        env["QT_QPA_PLATFORM"] = platform
+        if xserver:
+            env["DISPLAY"] = xserver.display
+        self.log_path = os.path.join(home.root, "app.log")
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen([APP], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.window = None
+
+    # -- process -------------------------------------------------------------
+    def output(self):
+        self.log.flush()
+        with open(self.log_path) as f:
+            return f.read()
+
+    def wait_exit(self, timeout=30):
+        return self.proc.wait(timeout)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.log.close()
+
+    # -- X helpers -----------------------------------------------------------
+    def xdotool(self, *args, check=True):
+        env = dict(os.environ, DISPLAY=self.xserver.display)
+        return subprocess.run(["xdotool", *map(str, args)], env=env, capture_output=True,
+                              text=True, check=check, timeout=30).stdout.strip()
+
+    def wait_window(self, title="Task Manager", timeout=30):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.proc.poll() is not None:
+                raise AssertionError("the program ended early:\n" + self.output())
+            ids = self.xdotool("search", "--onlyvisible", "--name", f"^{title}$", check=False)
+            if ids:
+                self.window = ids.splitlines()[0]
+                self.xdotool("windowactivate", "--sync", self.window, check=False)
+                self.xdotool("windowfocus", "--sync", self.window, check=False)
+                time.sleep(0.8)  # let the first frame and the initial focus settle
+                return self.window
+            time.sleep(0.2)
+        raise AssertionError("no window titled %r appeared:\n%s" % (title, self.output()))
+
+    def type(self, text):
+        self.xdotool("type", "--delay", "40", text)
+        time.sleep(0.2)
+
+    def key(self, *keys):
+        for k in keys:
+            self.xdotool("key", "--delay", "60", k)
+            time.sleep(0.25)
+
+    def click(self, x, y):
+        """Clicks at window coordinates."""
+        self.xdotool("mousemove", "--window", self.window, x, y)
+        time.sleep(0.1)
+        self.xdotool("click", "1")
+        time.sleep(0.3)
+
+    def screenshot(self, name):
+        os.makedirs(SCREENSHOTS, exist_ok=True)
+        path = os.path.join(SCREENSHOTS, name + ".png")
+        env = dict(os.environ, DISPLAY=self.xserver.display)
+        subprocess.run(["import", "-window", "root", path], env=env, check=True, timeout=60,
+                       capture_output=True)
+        return path
+
+    def pixel(self, x, y):
+        """The colour at screen coordinates as '#rrggbb'."""
+        env = dict(os.environ, DISPLAY=self.xserver.display)
+        out = subprocess.run(["import", "-window", "root", "-crop", f"1x1+{x}+{y}", "-depth", "8",
+                              "txt:-"], env=env, check=True, timeout=60, capture_output=True,
+                             text=True).stdout
+        return out.split()[-2].lower() if "#" in out else ""
+
+
+def wait_until(predicate, timeout=10, interval=0.2, message="condition not met"):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    raise AssertionError(message)
+
+
+class AppTestCase(unittest.TestCase):
+    """Gives each test a private home and tidies up the processes it started."""
+
+    def setUp(self):
+        self.home = Home()
+        self.addCleanup(self.home.close)
+
+    def start_x(self):
+        xserver = XServer()
+        self.addCleanup(xserver.close)
+        return xserver
+
+    def start_app(self, xserver=None, platform="xcb", extra_env=None):
+        app = App(self.home, xserver, platform, extra_env)
+        self.addCleanup(app.close)
+        return app

@@ -1,0 +1,57 @@
+"""Start-up of the built program: the database location, the schema and the fatal path."""
+import os
+import signal
+import time
+
+from harness import AppTestCase, wait_until
+
+
+class StartupTest(AppTestCase):
+    def test_fresh_home_creates_database_and_shows_window(self):
+        app = self.start_app(platform="offscreen")
+        wait_until(lambda: "DBPATH:" in app.output(), timeout=20, message="no DBPATH line")
+        self.assertIn('DBPATH: "%s"' % self.home.db_path, app.output())
+        wait_until(lambda: os.path.exists(self.home.db_path), message="no database file")
+        tables = wait_until(lambda: self.home.sqlite3_cli(
+            "SELECT name FROM sqlite_master WHERE type='table' AND name IN ('users','tasks') "
+            "ORDER BY name") == ["tasks", "users"], message="tables missing")
+        self.assertTrue(tables)
+        time.sleep(1)
+        self.assertIsNone(app.proc.poll(), "the program should keep running:\n" + app.output())
+
+    def test_second_run_keeps_rows(self):
+        app = self.start_app(platform="offscreen")
+        wait_until(lambda: os.path.exists(self.home.db_path))
+        wait_until(lambda: len(self.home.sqlite3_cli("SELECT name FROM sqlite_master")) >= 2)
+        app.close()
+        self.home.sqlite3_cli("INSERT INTO tasks (user_id, name) VALUES (7, 'survivor')")
+        app = self.start_app(platform="offscreen")
+        wait_until(lambda: "DBPATH:" in app.output())
+        time.sleep(1)
+        self.assertEqual(self.home.sqlite3_cli("SELECT name FROM tasks"), ["survivor"])
+
+    def test_unusable_location_is_fatal(self):
+        # A directory where the file should be cannot be opened as a database.
+        os.makedirs(self.home.db_path)
+        app = self.start_app(platform="offscreen")
+        code = app.wait_exit(30)
+        out = app.output()
+        self.assertNotEqual(code, 0)
+        self.assertEqual(code, -signal.SIGABRT, out)
+        self.assertIn("Cannot open SQLite database", out)
+        # The location is logged before the program gives up.
+        self.assertLess(out.index("DBPATH:"), out.index("Cannot open SQLite database"))
+
+    def test_uncreatable_directory_is_fatal(self):
+        # The data directory's parent is a file, so the directory cannot be created.
+        os.rmdir(self.home.data)
+        with open(self.home.data, "w") as f:
+            f.write("not a directory")
+        app = self.start_app(platform="offscreen")
+        self.assertEqual(app.wait_exit(30), -signal.SIGABRT)
+        self.assertIn("Cannot open SQLite database", app.output())
+
+
+if __name__ == "__main__":
+    import unittest
+    unittest.main()

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QUuid>
+
+// Points HOME and the XDG directories at a private temporary directory before Qt reads them,
+// so that no test touches the real user's settings or data.
+class TestEnvironment
+{
+public:
+    TestEnvironment()
+    {
+        const QString root = m_dir.path();
+        for (const char *name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
+            qputenv(name, QDir(root).filePath(QString::fromLatin1(name)).toLocal8Bit());
+        for (const char *name : { "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME" })
+            QDir().mkpath(QString::fromLocal8Bit(qgetenv(name)));
+    }
+
+    QString root() const { return m_dir.path(); }
+
+    // A path for a database file that does not exist yet.
+    QString newDatabasePath() const
+    {
+        return QDir(m_dir.path())
+                .filePath(QUuid::createUuid().toString(QUuid::WithoutBraces)
+                          + QStringLiteral(".db"));
+    }
+
+    // The file QSettings uses for the program's preferences.
+    QString settingsFile() const
+    {
+        return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"))
+               + QStringLiteral("/Brellhaven/TarvikQtQml.conf");
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+inline TestEnvironment testEnvironment;
