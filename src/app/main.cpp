@@ -1,5 +1,7 @@
 #include "authservice.h"
 #include "dbmanager.h"
+#include "taskservice.h"
+#include "tasktablemodel.h"
 
 #include <QDebug>
 #include <QDir>
@@ -27,11 +29,15 @@ int main(int argc, char *argv[])
         qFatal("Cannot open SQLite database");
     dbManager.initSchema();
 
+    TaskTableModel taskModel;
     AuthService auth(&dbManager);
+    TaskService taskService(&dbManager, &auth, &taskModel);
 
     QQmlApplicationEngine engine;
     QQmlContext *context = engine.rootContext();
     context->setContextProperty(QStringLiteral("auth"), &auth);
+    context->setContextProperty(QStringLiteral("taskModel"), &taskModel);
+    context->setContextProperty(QStringLiteral("taskService"), &taskService);
     context->setContextProperty(QStringLiteral("dbPath"), QVariant(dbPath));
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)

@@ -1,5 +1,7 @@
 #include "authservice.h"
 #include "dbmanager.h"
+#include "taskservice.h"
+#include "tasktablemodel.h"
 
 #include <QDir>
 #include <QQmlContext>
@@ -41,6 +43,8 @@ public slots:
 
         QQmlContext *context = engine->rootContext();
         context->setContextProperty(QStringLiteral("auth"), &m_auth);
+        context->setContextProperty(QStringLiteral("taskModel"), &m_taskModel);
+        context->setContextProperty(QStringLiteral("taskService"), &m_taskService);
         context->setContextProperty(QStringLiteral("dbPath"), QVariant(m_dbPath));
     }
 

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// One task as the table shows it; date-times are already in local time.
+struct TaskRow
+{
+    int id = 0;
+    QString name;
+    bool active = false; // the Done flag
+    QDateTime expireAt;
+    QDateTime createAt;
+};

@@ -1,0 +1,120 @@
+#include "tasktablemodel.h"
+
+#include <utility>
+
+namespace {
+
+constexpr int kColumnCount = 5;
+
+// Day and month names come out in English whatever the system language: QDateTime's
+// format-string conversion uses the C locale.
+QString displayText(const QDateTime &dateTime)
+{
+    return dateTime.isValid() ? dateTime.toString(QStringLiteral("ddd dd MMMM HH:mm")) : QString();
+}
+
+} // namespace
+
+TaskTableModel::TaskTableModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+int TaskTableModel::rowCount(const QModelIndex &) const
+{
+    return int(m_rows.size());
+}
+
+int TaskTableModel::columnCount(const QModelIndex &) const
+{
+    return kColumnCount;
+}
+
+QVariant TaskTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size() || role != Qt::DisplayRole)
+        return {};
+
+    const TaskRow &row = m_rows.at(index.row());
+    switch (index.column()) {
+    case 0:
+        return row.id;
+    case 1:
+        return row.name;
+    case 2:
+        return row.active;
+    case 3:
+        return displayText(row.expireAt);
+    case 4:
+        return displayText(row.createAt);
+    default:
+        return {};
+    }
+}
+
+QVariant TaskTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
+        return {};
+
+    switch (section) {
+    case 0:
+        return QStringLiteral("ID");
+    case 1:
+        return QStringLiteral("Name");
+    case 2:
+        return QStringLiteral("Active");
+    case 3:
+        return QStringLiteral("Expire at");
+    case 4:
+        return QStringLiteral("Created at");
+    default:
+        return {};
+    }
+}
+
+void TaskTableModel::setRows(QList<TaskRow> rows)
+{
+    beginResetModel();
+    m_rows.swap(rows);
+    endResetModel();
+}
+
+int TaskTableModel::taskIdAt(int row) const
+{
+    return inRange(row) ? m_rows.at(row).id : -1;
+}
+
+QString TaskTableModel::nameAt(int row) const
+{
+    return inRange(row) ? m_rows.at(row).name : QString();
+}
+
+bool TaskTableModel::activeAt(int row) const
+{
+    return inRange(row) && m_rows.at(row).active;
+}
+
+QDateTime TaskTableModel::expireAt(int row) const
+{
+    return inRange(row) ? m_rows.at(row).expireAt : QDateTime();
+}
+
+QDateTime TaskTableModel::createAt(int row) const
+{
+    return inRange(row) ? m_rows.at(row).createAt : QDateTime();
+}
+
+int TaskTableModel::rowForId(int id) const
+{
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows.at(row).id == id)
+            return row;
+    }
+    return -1;
+}
+
+int TaskTableModel::rowCountQml() const
+{
+    return int(m_rows.size());
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "taskrow.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+
+// Read-only table of the task rows of the page loaded last: id, name, Done, due and created.
+class TaskTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    explicit TaskTableModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    void setRows(QList<TaskRow> rows);
+
+    Q_INVOKABLE int taskIdAt(int row) const;
+    Q_INVOKABLE QString nameAt(int row) const;
+    Q_INVOKABLE bool activeAt(int row) const;
+    Q_INVOKABLE QDateTime expireAt(int row) const;
+    Q_INVOKABLE QDateTime createAt(int row) const;
+    Q_INVOKABLE int rowForId(int id) const;
+    Q_INVOKABLE int rowCountQml() const;
+
+private:
+    bool inRange(int row) const { return row >= 0 && row < m_rows.size(); }
+
+    QList<TaskRow> m_rows;
+};

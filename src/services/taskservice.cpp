@@ -1,0 +1,337 @@
+#include "taskservice.h"
+
+#include "authservice.h"
+#include "dbmanager.h"
+#include "tasktablemodel.h"
+
+#include <QSqlQuery>
+#include <QTimeZone>
+#include <QVariant>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+const auto kPageSizeKey = QStringLiteral("taskPageSize");
+
+// Stored texts are UTC, whether or not they say so (CURRENT_TIMESTAMP carries no zone):
+// parse, re-label the wall-clock time as UTC, show it in local time.
+QDateTime readStoredDateTime(const QVariant &value)
+{
+    const QDateTime parsed = value.toDateTime();
+    if (!parsed.isValid())
+        return {};
+    return QDateTime(parsed.date(), parsed.time(), QTimeZone::utc()).toLocalTime();
+}
+
+// The due time is written in UTC, so that its text and its epoch seconds name the same instant.
+QVariant dueTimeValue(const QDateTime &expireAt)
+{
+    return expireAt.isValid() ? QVariant(expireAt.toUTC())
+                              : QVariant(QMetaType::fromType<QDateTime>());
+}
+
+QVariant dueEpochValue(const QDateTime &expireAt)
+{
+    return expireAt.isValid() ? QVariant(expireAt.toSecsSinceEpoch())
+                              : QVariant(QMetaType::fromType<qint64>());
+}
+
+// Adds delta to base without leaving the 64-bit range.
+qint64 saturatingAdd(qint64 base, qint64 delta)
+{
+    if (delta > 0 && base > std::numeric_limits<qint64>::max() - delta)
+        return std::numeric_limits<qint64>::max();
+    if (delta < 0 && base < std::numeric_limits<qint64>::min() - delta)
+        return std::numeric_limits<qint64>::min();
+    return base + delta;
+}
+
+} // namespace
+
+TaskService::TaskService(DbManager *db, AuthService *auth, TaskTableModel *model, QObject *parent)
+    : QObject(parent)
+    , m_db(db)
+    , m_auth(auth)
+    , m_model(model)
+    , m_settings(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml"))
+{
+    m_pageSize = std::max(m_settings.value(kPageSizeKey, m_pageSize).toInt(), 1);
+}
+
+bool TaskService::ready() const
+{
+    return m_db && m_db->database().isOpen() && m_auth && m_auth->isLoggedIn();
+}
+
+void TaskService::setPageSize(int size)
+{
+    size = std::max(size, 1);
+    if (size == m_pageSize)
+        return;
+    m_pageSize = size;
+    m_settings.setValue(kPageSizeKey, m_pageSize);
+    emit pageSizeChanged();
+}
+
+void TaskService::setFilterName(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed == m_filterName)
+        return;
+    m_filterName = trimmed;
+    emit filterNameChanged();
+    loadPage(1);
+}
+
+void TaskService::setFilterActive(int value)
+{
+    if (value != -1 && value != 0 && value != 1)
+        value = -1;
+    if (value == m_filterActive)
+        return;
+    m_filterActive = value;
+    emit filterActiveChanged();
+    loadPage(1);
+}
+
+int TaskService::countFilteredTasks(int userId)
+{
+    QString sql = QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid");
+    if (!m_filterName.isEmpty())
+        sql += QStringLiteral(" AND name LIKE :name");
+    if (m_filterActive != -1)
+        sql += QStringLiteral(" AND active = :active");
+
+    QSqlQuery query(m_db->database());
+    query.prepare(sql);
+    query.bindValue(QStringLiteral(":uid"), userId);
+    if (!m_filterName.isEmpty())
+        query.bindValue(QStringLiteral(":name"),
+                        QStringLiteral("%") + m_filterName + QStringLiteral("%"));
+    if (m_filterActive != -1)
+        query.bindValue(QStringLiteral(":active"), m_filterActive);
+    if (query.exec() && query.next())
+        return query.value(0).toInt();
+    return 0;
+}
+
+void TaskService::loadPage(int page)
+{
+    if (!ready())
+        return;
+    const int userId = m_auth->userId();
+
+    const int matching = countFilteredTasks(userId);
+
+    QSqlQuery counters(m_db->database());
+    counters.prepare(QStringLiteral("\n"
+                                    "    SELECT\n"
+                                    "        COUNT(*) AS total,\n"
+                                    "        SUM(active = 1) AS active,\n"
+                                    "        SUM(active = 0) AS inactive\n"
+                                    "    FROM tasks\n"
+                                    "    WHERE user_id = :uid\n"));
+    counters.bindValue(QStringLiteral(":uid"), userId);
+    if (counters.exec() && counters.next()) {
+        m_totalCount = counters.value(QStringLiteral("total")).toInt();
+        m_activeCount = counters.value(QStringLiteral("active")).toInt();
+        m_inactiveCount = counters.value(QStringLiteral("inactive")).toInt();
+        emit countsChanged();
+    }
+
+    m_totalPages = int(std::max<qint64>(1, (qint64(matching) + m_pageSize - 1) / m_pageSize));
+    emit totalPagesChanged();
+
+    const int clamped = std::max(std::min(page, m_totalPages), 1);
+    if (clamped != m_currentPage) {
+        m_currentPage = clamped;
+        emit currentPageChanged();
+    }
+
+    QString sql = QStringLiteral("\n"
+                                 "    SELECT id, name, active, expire_at, create_at\n"
+                                 "    FROM tasks\n"
+                                 "    WHERE user_id = :uid\n"
+                                 "    ");
+    if (!m_filterName.isEmpty())
+        sql += QStringLiteral(" AND name LIKE :name");
+    if (m_filterActive != -1)
+        sql += QStringLiteral(" AND active = :active");
+    sql += QStringLiteral("\n"
+                          "    ORDER BY create_at DESC\n"
+                          "    LIMIT :lim OFFSET :off\n"
+                          "    ");
+
+    QSqlQuery rowsQuery(m_db->database());
+    rowsQuery.prepare(sql);
+    rowsQuery.bindValue(QStringLiteral(":uid"), userId);
+    if (!m_filterName.isEmpty())
+        rowsQuery.bindValue(QStringLiteral(":name"),
+                            QStringLiteral("%") + m_filterName + QStringLiteral("%"));
+    if (m_filterActive != -1)
+        rowsQuery.bindValue(QStringLiteral(":active"), m_filterActive);
+    rowsQuery.bindValue(QStringLiteral(":lim"), m_pageSize);
+    rowsQuery.bindValue(QStringLiteral(":off"), qint64(m_currentPage - 1) * m_pageSize);
+
+    QList<TaskRow> rows;
+    if (rowsQuery.exec()) {
+        while (rowsQuery.next()) {
+            TaskRow row;
+            row.id = rowsQuery.value(0).toInt();
+            row.name = rowsQuery.value(1).toString();
+            row.active = rowsQuery.value(2).toBool();
+            row.expireAt = readStoredDateTime(rowsQuery.value(3));
+            row.createAt = readStoredDateTime(rowsQuery.value(4));
+            rows.append(std::move(row));
+        }
+    }
+    if (m_model)
+        m_model->setRows(std::move(rows));
+}
+
+bool TaskService::createTask(const QString &name, const QDateTime &expireAt, bool active)
+{
+    if (!ready())
+        return false;
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        return false;
+
+    QSqlQuery query(m_db->database());
+    query.prepare(QStringLiteral(
+            "\n"
+            "        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)\n"
+            "        VALUES (:uid, :name, :active, :expire, :expire_at_epoch)\n"
+            "    "));
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    query.bindValue(QStringLiteral(":name"), trimmed);
+    query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
+    query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
+    query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
+    const bool ok = query.exec();
+    if (ok)
+        loadPage(m_currentPage);
+    return ok;
+}
+
+bool TaskService::updateTask(int id, const QString &name, bool active, const QDateTime &expireAt)
+{
+    if (!ready() || id < 1)
+        return false;
+
+    QSqlQuery query(m_db->database());
+    query.prepare(QStringLiteral("\n"
+                                 "        UPDATE tasks\n"
+                                 "        SET name = :name, active = :active, expire_at = :expire, "
+                                 "expire_at_epoch = :expire_at_epoch        \n"
+                                 "        WHERE id = :id AND user_id = :uid\n"
+                                 "    "));
+    query.bindValue(QStringLiteral(":name"), name.trimmed());
+    query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
+    query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
+    const bool ok = query.exec();
+    if (ok)
+        loadPage(m_currentPage);
+    return ok;
+}
+
+bool TaskService::deleteTask(int id)
+{
+    if (!ready() || id < 1)
+        return false;
+
+    QSqlQuery query(m_db->database());
+    query.prepare(QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid"));
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    const bool ok = query.exec();
+    if (ok)
+        loadPage(m_currentPage);
+    return ok;
+}
+
+bool TaskService::deleteAllInactive()
+{
+    if (!ready())
+        return false;
+
+    QSqlQuery query(m_db->database());
+    query.prepare(QStringLiteral("\n"
+                                 "        DELETE FROM tasks\n"
+                                 "        WHERE user_id = :uid AND active = 1\n"
+                                 "    "));
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    const bool ok = query.exec();
+    if (ok)
+        loadPage(m_currentPage);
+    return ok;
+}
+
+QVariantMap TaskService::nextDueTask(int withinMinutes)
+{
+    const QList<QVariantMap> due = queryDue(withinMinutes, true);
+    return due.isEmpty() ? QVariantMap() : due.first();
+}
+
+QList<QVariantMap> TaskService::dueTasks(int withinMinutes)
+{
+    return queryDue(withinMinutes, false);
+}
+
+QList<QVariantMap> TaskService::queryDue(int withinMinutes, bool firstOnly)
+{
+    QList<QVariantMap> result;
+    if (!ready())
+        return result;
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 limit = saturatingAdd(now, qint64(withinMinutes) * 60);
+
+    // The reminder check asks for every task in the window; ties in due time go by id so that
+    // consecutive checks walk them in a stable order.
+    const QString sql =
+            firstOnly ? QStringLiteral("\n"
+                                       "        SELECT id, name, expire_at_epoch\n"
+                                       "        FROM tasks\n"
+                                       "        WHERE user_id = :uid\n"
+                                       "          AND active = 0\n"
+                                       "          AND expire_at_epoch IS NOT NULL\n"
+                                       "          AND expire_at_epoch BETWEEN :now AND :lim\n"
+                                       "        ORDER BY expire_at_epoch ASC\n"
+                                       "        LIMIT 1\n"
+                                       "    ")
+                      : QStringLiteral("SELECT id, name, expire_at_epoch\n"
+                                       "FROM tasks\n"
+                                       "WHERE user_id = :uid\n"
+                                       "  AND active = 0\n"
+                                       "  AND expire_at_epoch IS NOT NULL\n"
+                                       "  AND expire_at_epoch BETWEEN :now AND :lim\n"
+                                       "ORDER BY expire_at_epoch ASC, id ASC");
+
+    QSqlQuery query(m_db->database());
+    query.prepare(sql);
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    query.bindValue(QStringLiteral(":now"), now);
+    query.bindValue(QStringLiteral(":lim"), limit);
+    if (!query.exec())
+        return result;
+
+    while (query.next()) {
+        const qint64 epoch = query.value(2).toLongLong();
+        QVariantMap task;
+        task.insert(QStringLiteral("id"), query.value(0).toInt());
+        task.insert(QStringLiteral("name"), query.value(1).toString());
+        task.insert(QStringLiteral("expire_at_text"),
+                    QDateTime::fromSecsSinceEpoch(epoch, QTimeZone::utc())
+                            .toLocalTime()
+                            .toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+        task.insert(QStringLiteral("expire_at_epoch"), epoch);
+        result.append(task);
+    }
+    return result;
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QVariantMap>
+
+class AuthService;
+class DbManager;
+class QSqlDatabase;
+class TaskTableModel;
+
+// The signed-in user's tasks: the paged, filtered list with its counters, and the commands
+// that change it. Only this class reads or writes the tasks table.
+class TaskService : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(int pageSize READ pageSize WRITE setPageSize NOTIFY pageSizeChanged)
+    Q_PROPERTY(int currentPage READ currentPage NOTIFY currentPageChanged)
+    Q_PROPERTY(int totalPages READ totalPages NOTIFY totalPagesChanged)
+    Q_PROPERTY(QString filterName READ filterName WRITE setFilterName NOTIFY filterNameChanged)
+    Q_PROPERTY(int filterActive READ filterActive WRITE setFilterActive NOTIFY filterActiveChanged)
+    Q_PROPERTY(int totalCount READ totalCount NOTIFY countsChanged)
+    Q_PROPERTY(int activeCount READ activeCount NOTIFY countsChanged)
+    Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
+
+public:
+    TaskService(DbManager *db, AuthService *auth, TaskTableModel *model, QObject *parent = nullptr);
+
+    int pageSize() const { return m_pageSize; }
+    int currentPage() const { return m_currentPage; }
+    int totalPages() const { return m_totalPages; }
+    QString filterName() const { return m_filterName; }
+    int filterActive() const { return m_filterActive; }
+    int totalCount() const { return m_totalCount; }
+    int activeCount() const { return m_activeCount; }
+    int inactiveCount() const { return m_inactiveCount; }
+
+    void setPageSize(int size);
+    void setFilterName(const QString &text);
+    void setFilterActive(int value);
+
+    // Every pending task of the signed-in user due within the next withinMinutes minutes,
+    // earliest first (ties by id), each with the same keys as nextDueTask.
+    QList<QVariantMap> dueTasks(int withinMinutes);
+
+signals:
+    void pageSizeChanged();
+    void currentPageChanged();
+    void totalPagesChanged();
+    void filterNameChanged();
+    void filterActiveChanged();
+    void countsChanged();
+
+public:
+    Q_INVOKABLE void loadPage(int page);
+    Q_INVOKABLE bool createTask(const QString &name, const QDateTime &expireAt, bool active = true);
+    Q_INVOKABLE bool updateTask(int id, const QString &name, bool active,
+                                const QDateTime &expireAt);
+    Q_INVOKABLE bool deleteTask(int id);
+    Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes);
+    Q_INVOKABLE bool deleteAllInactive();
+
+private:
+    bool ready() const;
+    int countFilteredTasks(int userId);
+    QList<QVariantMap> queryDue(int withinMinutes, bool firstOnly);
+
+    QString m_filterName;
+    int m_filterActive = -1;
+    DbManager *m_db = nullptr;
+    AuthService *m_auth = nullptr;
+    TaskTableModel *m_model = nullptr;
+    int m_pageSize = 25;
+    int m_currentPage = 1;
+    int m_totalPages = 1;
+    int m_totalCount = 0;
+    int m_activeCount = 0;
+    int m_inactiveCount = 0;
+    QSettings m_settings;
+};
