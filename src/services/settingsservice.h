@@ -8,8 +8,8 @@
 class SettingsService : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(int notifyMinutes READ notifyMinutes WRITE setNotifyMinutes NOTIFY
-                       notifyMinutesChanged)
+    Q_PROPERTY(
+            int notifyMinutes READ notifyMinutes WRITE setNotifyMinutes NOTIFY notifyMinutesChanged)
     Q_PROPERTY(QString soundFile READ soundFile WRITE setSoundFile NOTIFY soundFileChanged)
 
 public:

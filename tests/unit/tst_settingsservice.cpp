@@ -120,7 +120,8 @@ void TestSettingsService::sameValuesWriteAndEmitNothing()
         QCOMPARE(minutesSpy.count(), 0);
         QCOMPARE(soundSpy.count(), 0);
     }
-    QCOMPARE(QFileInfo(settingsFile()).lastModified().toSecsSinceEpoch(), written.toSecsSinceEpoch());
+    QCOMPARE(QFileInfo(settingsFile()).lastModified().toSecsSinceEpoch(),
+             written.toSecsSinceEpoch());
     QCOMPARE(settingsText(), text);
 }
 
@@ -165,8 +166,8 @@ void TestSettingsService::soundFileNormalised_data()
                                            << "/home/ann/my sounds/bell#1.wav";
     QTest::newRow("unencoded space, tolerant") << "file:///home/ann/my sounds/bell.wav"
                                                << "/home/ann/my sounds/bell.wav";
-    QTest::newRow("non-ASCII name") << "file:///home/ann/s%C3%B6und.ogg"
-                                    << QString::fromUtf8("/home/ann/s\xC3\xB6und.ogg");
+    QTest::newRow("non-ASCII name")
+            << "file:///home/ann/s%C3%B6und.ogg" << QString::fromUtf8("/home/ann/s\xC3\xB6und.ogg");
     QTest::newRow("drive-letter URL keeps the path") << "file:///C:/sounds/bell.wav"
                                                      << "/C:/sounds/bell.wav";
     QTest::newRow("plain path unchanged") << "/home/ann/sounds/bell.wav"
@@ -251,10 +252,10 @@ void TestSettingsService::storedValuesLoadUnchecked_data()
     QTest::addColumn<int>("minutes");
     QTest::addColumn<QString>("sound");
 
-    QTest::newRow("not a number loads as 0") << QByteArray("[General]\nnotifyMinutes=soon\n") << 0
-                                             << "";
-    QTest::newRow("empty number loads as 0") << QByteArray("[General]\nnotifyMinutes=\n") << 0
-                                             << "";
+    QTest::newRow("not a number loads as 0")
+            << QByteArray("[General]\nnotifyMinutes=soon\n") << 0 << "";
+    QTest::newRow("empty number loads as 0")
+            << QByteArray("[General]\nnotifyMinutes=\n") << 0 << "";
     QTest::newRow("negative kept") << QByteArray("[General]\nnotifyMinutes=-3\n") << -3 << "";
     QTest::newRow("zero kept") << QByteArray("[General]\nnotifyMinutes=0\n") << 0 << "";
     QTest::newRow("sound only, minutes default")
