@@ -52,7 +52,9 @@ private:
     QTemporaryDir m_home;
     QString m_dbPath;
     DbManager m_db;
+    TaskTableModel m_taskModel;
     AuthService m_auth { &m_db };
+    TaskService m_taskService { &m_db, &m_auth, &m_taskModel };
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tarvik, Setup)
