@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDir>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -40,3 +41,10 @@ private:
 };
 
 inline TestEnvironment testEnvironment;
+
+// Drops the default connection once the last handle on it is gone, so that the next test's
+// DbManager starts a fresh one without a "duplicate connection" warning.
+inline void releaseDefaultConnection()
+{
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+}

@@ -36,6 +36,7 @@ class TestAuthService : public QObject
 
 private slots:
     void init();
+    void cleanup();
 
     void startsSignedOut();
     void registerValidation_data();
@@ -63,6 +64,12 @@ void TestAuthService::init()
     m_db = std::make_unique<DbManager>();
     QVERIFY(m_db->open(testEnvironment.newDatabasePath()));
     m_db->initSchema();
+}
+
+void TestAuthService::cleanup()
+{
+    m_db.reset();
+    releaseDefaultConnection();
 }
 
 void TestAuthService::startsSignedOut()
