@@ -13,9 +13,48 @@ ApplicationWindow {
     Universal.theme: Universal.Dark
     Universal.accent: Universal.Violet
 
+    // The stack creates the first page itself, so it also destroys it when it is replaced.
     StackView {
         id: stack
 
         anchors.fill: parent
+
+        Component.onCompleted: stack.push(Qt.resolvedUrl("LoginPage.qml"), {
+                                              "stackView": stack
+                                          }, StackView.Immediate)
+    }
+
+    Toast {
+        id: toast
+
+        parent: Overlay.overlay
+        z: 9999
+
+        onActivated: function(taskId) {
+            window.showNormal()
+            window.raise()
+            window.requestActivate()
+            stack.replace(Qt.resolvedUrl("TasksPage.qml"), {
+                              "stackView": stack,
+                              "focusTaskId": taskId
+                          })
+        }
+    }
+
+    Connections {
+        target: notifier
+
+        function onTaskDueSoon(taskId, name, expireAtText) {
+            toast.showToast(taskId, "Task expiring soon: " + name, "Expire at: " + expireAtText)
+        }
+    }
+
+    // A reminder belongs to the account it was announced for: it goes when that account signs out.
+    Connections {
+        target: auth
+
+        function onLoggedOut() {
+            toast.close()
+        }
     }
 }
