@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ make pkg-config
     qt6-base-dev qt6-declarative-dev qt6-declarative-private-dev qt6-declarative-dev-tools qt6-multimedia-dev
     libqt6sql6-sqlite qt6-qpa-plugins
-    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+    qml6-module-qtqml qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-templates qml6-module-qtquick-dialogs qml6-module-qtquick-window
     qml6-module-qtqml-workerscript qml6-module-qtqml-models
     qml6-module-qt-labs-folderlistmodel qml6-module-qttest
