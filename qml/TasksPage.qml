@@ -528,7 +528,8 @@ Page {
 
                 objectName: "datePicker"
                 Layout.fillWidth: true
-                locale: Qt.locale("en_EN")
+                // This qmllint knows no type for a control's locale.
+                locale: Qt.locale("en_EN") // qmllint disable type
                 month: expirePicker.tmpDate.getMonth()
                 year: expirePicker.tmpDate.getFullYear()
 

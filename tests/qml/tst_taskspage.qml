@@ -1,0 +1,303 @@
+import QtQuick
+import QtQuick.Controls
+import QtTest
+import TarvikQml
+
+TestCase {
+    id: testCase
+
+    function signIn() {
+        if (!auth.loggedIn)
+            verify(auth.login("pagetester", "password1"))
+    }
+
+    function addTasks(count) {
+        for (let i = 0; i < count; ++i)
+            verify(taskService.createTask("task " + i, new Date(2030, 0, 15, 9, 5).toISOString(),
+                                          false))
+    }
+
+    function createPage(properties) {
+        const props = Object.assign({ "stackView": stack, "width": 1300, "height": 700 },
+                                    properties || {})
+        const page = createTemporaryObject(pageComponent, testCase, props)
+        verify(page)
+        return page
+    }
+
+    function child(parent, name) {
+        const found = findChild(parent, name)
+        verify(found, name)
+        return found
+    }
+
+    function openPicker(page, moment) {
+        page.expireAtLocal = moment
+        const picker = testCase.child(page, "expirePicker")
+        picker.open()
+        tryCompare(picker, "opened", true)
+        return picker
+    }
+
+    function initTestCase() {
+        verify(auth.registerUser("pagetester", "password1", "Page Tester"))
+    }
+
+    function init() {
+        signIn()
+        taskService.filterName = ""
+        taskService.filterActive = -1
+        taskService.pageSize = 25
+        taskService.loadPage(1)
+        while (taskModel.rowCountQml() > 0)
+            verify(taskService.deleteTask(taskModel.taskIdAt(0)))
+    }
+
+    function test_moveSelection_data() {
+        return [
+            { tag: "down without selection picks the first row", start: -1, key: Qt.Key_Down, row: 0 },
+            { tag: "up without selection picks the last row", start: -1, key: Qt.Key_Up, row: 6 },
+            { tag: "down on the last row stays", start: 6, key: Qt.Key_Down, row: 6 },
+            { tag: "up on the first row stays", start: 0, key: Qt.Key_Up, row: 0 },
+            { tag: "down in the middle", start: 3, key: Qt.Key_Down, row: 4 },
+            { tag: "down beyond a shorter page picks the last row", start: 10, key: Qt.Key_Down, row: 6 },
+            { tag: "up beyond a shorter page picks the last row", start: 10, key: Qt.Key_Up, row: 6 }
+        ]
+    }
+
+    function test_moveSelection(data) {
+        addTasks(7)
+        const page = createPage()
+        compare(taskModel.rowCountQml(), 7)
+        page.selectedRow = data.start
+        keyClick(data.key)
+        compare(page.selectedRow, data.row)
+    }
+
+    function test_moveSelectionWithoutRows() {
+        const page = createPage()
+        keyClick(Qt.Key_Down)
+        keyClick(Qt.Key_Up)
+        compare(page.selectedRow, -1)
+    }
+
+    // Delete on a row past the end of the loaded page sends nothing and only clears the selection.
+    function test_deleteBeyondLoadedRows() {
+        addTasks(3)
+        const page = createPage()
+        page.selectedRow = 5
+        keyClick(Qt.Key_Delete)
+        compare(page.selectedRow, -1)
+        compare(taskService.totalCount, 3)
+        page.selectedRow = 1
+        const id = taskModel.taskIdAt(1)
+        keyClick(Qt.Key_Delete)
+        compare(page.selectedRow, -1)
+        compare(taskService.totalCount, 2)
+        compare(taskModel.rowForId(id), -1)
+    }
+
+    function test_timeShortcuts_data() {
+        return [
+            { tag: "hour up stops at 23", hours: 23, minutes: 10, key: Qt.Key_Up, h: 23, m: 10 },
+            { tag: "hour down stops at 0", hours: 0, minutes: 10, key: Qt.Key_Down, h: 0, m: 10 },
+            { tag: "minute up stops at 59", hours: 12, minutes: 59, key: Qt.Key_Right, h: 12, m: 59 },
+            { tag: "minute down stops at 0", hours: 12, minutes: 0, key: Qt.Key_Left, h: 12, m: 0 },
+            { tag: "hour up", hours: 22, minutes: 59, key: Qt.Key_Up, h: 23, m: 59 },
+            { tag: "minute up does not carry", hours: 9, minutes: 58, key: Qt.Key_Right, h: 9, m: 59 },
+            { tag: "minute down does not borrow", hours: 9, minutes: 1, key: Qt.Key_Left, h: 9, m: 0 }
+        ]
+    }
+
+    function test_timeShortcuts(data) {
+        const page = createPage()
+        const picker = openPicker(page, new Date(2030, 0, 15, data.hours, data.minutes))
+        keyClick(data.key, Qt.ControlModifier)
+        keyClick(data.key, Qt.ControlModifier)
+        compare(testCase.child(picker.contentItem, "hh").value, data.h)
+        compare(testCase.child(picker.contentItem, "mm").value, data.m)
+        keyClick(Qt.Key_Return)
+        tryCompare(picker, "visible", false)
+        compare(page.expireAtLocal.getTime(), new Date(2030, 0, 15, data.h, data.m).getTime())
+    }
+
+    // A new day keeps the chosen time; every moment the popup hands back has zero seconds.
+    function test_pickDayKeepsTime() {
+        const page = createPage()
+        const picker = openPicker(page, new Date(2030, 0, 15, 9, 5, 42, 500))
+        const datePicker = testCase.child(picker.contentItem, "datePicker")
+        compare(datePicker.month, 0)
+        compare(datePicker.year, 2030)
+        compare(testCase.child(picker.contentItem, "hh").value, 9)
+        compare(testCase.child(picker.contentItem, "mm").value, 5)
+        datePicker.selectDate(new Date(2030, 0, 20))
+        page.okCalendar()
+        compare(page.expireAtLocal.getTime(), new Date(2030, 0, 20, 9, 5, 0, 0).getTime())
+    }
+
+    function test_pageSizeBox_data() {
+        return [
+            { tag: "10", stored: 10, shown: "10" },
+            { tag: "100", stored: 100, shown: "100" },
+            { tag: "30 is not offered", stored: 30, shown: "25" },
+            { tag: "1 is not offered", stored: 1, shown: "25" }
+        ]
+    }
+
+    function test_pageSizeBox(data) {
+        taskService.pageSize = data.stored
+        const page = createPage()
+        const box = testCase.child(page, "pageSizeBox")
+        compare(box.currentText, data.shown)
+        compare(taskService.pageSize, data.stored)
+    }
+
+    function test_pageSizeChoiceLoadsFirstPage() {
+        taskService.pageSize = 10
+        addTasks(21)
+        const page = createPage()
+        taskService.loadPage(3)
+        compare(taskService.currentPage, 3)
+        const box = testCase.child(page, "pageSizeBox")
+        box.currentIndex = 2
+        box.activated(2)
+        compare(taskService.pageSize, 50)
+        compare(taskService.currentPage, 1)
+        compare(taskService.totalPages, 1)
+        compare(box.currentText, "50")
+    }
+
+    function test_clearReloadsOncePerChangedFilter_data() {
+        return [
+            { tag: "nothing to clear", search: "", filter: 0, reloads: 0 },
+            { tag: "search only", search: "task", filter: 0, reloads: 1 },
+            { tag: "blank search", search: "   ", filter: 0, reloads: 0 },
+            { tag: "done filter only", search: "", filter: 1, reloads: 1 },
+            { tag: "search and pending filter", search: "task", filter: 2, reloads: 2 }
+        ]
+    }
+
+    function test_clearReloadsOncePerChangedFilter(data) {
+        addTasks(2)
+        const page = createPage()
+        const search = testCase.child(page, "searchName")
+        const filter = testCase.child(page, "activeFilter")
+        search.text = data.search
+        filter.currentIndex = data.filter
+        filter.activated(data.filter)
+        reloads.clear()
+        testCase.child(page, "clearButton").clicked()
+        compare(reloads.count, data.reloads)
+        compare(search.text, "")
+        compare(filter.currentIndex, 0)
+        compare(taskService.filterName, "")
+        compare(taskService.filterActive, -1)
+    }
+
+    function test_submit_data() {
+        return [
+            { tag: "saved", name: "Pay rent", due: true, signedIn: true, open: false, error: "" },
+            { tag: "blank name", name: "   ", due: true, signedIn: true, open: true,
+              error: "all fields are required" },
+            { tag: "no due time", name: "Pay rent", due: false, signedIn: true, open: true,
+              error: "all fields are required" },
+            { tag: "refused by the service", name: "Pay rent", due: true, signedIn: false,
+              open: true, error: "could not save the task" }
+        ]
+    }
+
+    function test_submit(data) {
+        const page = createPage()
+        keyClick(Qt.Key_N, Qt.ControlModifier)
+        const dialog = testCase.child(page, "taskDialog")
+        tryCompare(dialog, "opened", true)
+        const nameField = testCase.child(dialog.contentItem, "nameField")
+        verify(nameField.activeFocus)
+        nameField.text = data.name
+        page.expireAtLocal = data.due ? new Date(2030, 0, 15, 9, 5) : null
+        if (!data.signedIn)
+            auth.logout()
+        keyClick(Qt.Key_Return)
+        compare(testCase.child(dialog.contentItem, "dlgErr").text, data.error)
+        if (data.open) {
+            compare(dialog.visible, true)
+            compare(nameField.text, data.name)
+            compare(taskService.totalCount, 0)
+        } else {
+            tryCompare(dialog, "visible", false)
+            compare(taskService.totalCount, 1)
+            compare(taskModel.nameAt(0), "Pay rent")
+            // The due time arrives as the same instant that was picked.
+            compare(taskModel.expireAt(0).getTime(), new Date(2030, 0, 15, 9, 5).getTime())
+        }
+    }
+
+    // After a refused save the same dialog saves once the service accepts again.
+    function test_refusedSaveKeepsWhatWasTyped() {
+        addTasks(1)
+        const page = createPage()
+        page.selectedRow = 0
+        keyClick(Qt.Key_E, Qt.ControlModifier)
+        const dialog = testCase.child(page, "taskDialog")
+        tryCompare(dialog, "opened", true)
+        compare(dialog.title, "Edit Task")
+        const nameField = testCase.child(dialog.contentItem, "nameField")
+        nameField.text = "renamed"
+        keyClick(Qt.Key_D, Qt.ControlModifier)
+        auth.logout()
+        keyClick(Qt.Key_Return)
+        compare(dialog.visible, true)
+        compare(testCase.child(dialog.contentItem, "dlgErr").text, "could not save the task")
+        signIn()
+        keyClick(Qt.Key_Return)
+        tryCompare(dialog, "visible", false)
+        compare(testCase.child(dialog.contentItem, "dlgErr").text, "")
+        compare(taskModel.nameAt(0), "renamed")
+        compare(taskModel.activeAt(0), true)
+    }
+
+    function test_focusTaskId_data() {
+        return [
+            { tag: "on the first page", page: 1, selected: true },
+            { tag: "on another page", page: 5, selected: false }
+        ]
+    }
+
+    function test_focusTaskId(data) {
+        taskService.pageSize = 10
+        addTasks(50)
+        taskService.loadPage(data.page)
+        const id = taskModel.taskIdAt(3)
+        const page = createPage({ "focusTaskId": id })
+        compare(taskService.currentPage, 1)
+        if (data.selected) {
+            tryVerify(function() { return page.selectedRow >= 0 })
+            compare(taskModel.taskIdAt(page.selectedRow), id)
+        } else {
+            wait(400)
+            compare(page.selectedRow, -1)
+        }
+    }
+
+    name: "TasksPage"
+    when: windowShown
+    width: 1300
+    height: 700
+
+    StackView {
+        id: stack
+    }
+
+    SignalSpy {
+        id: reloads
+
+        target: taskService
+        signalName: "totalPagesChanged"
+    }
+
+    Component {
+        id: pageComponent
+
+        TasksPage {}
+    }
+}
