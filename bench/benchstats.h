@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QString>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+// Samples of one figure in milliseconds, with the nearest-rank median and 95th percentile.
+class Samples
+{
+public:
+    void add(double value) { m_values.append(value); }
+    int size() const { return int(m_values.size()); }
+    double median() const { return percentile(50.0); }
+    double p95() const { return percentile(95.0); }
+
+    double percentile(double p) const
+    {
+        if (m_values.isEmpty())
+            return std::nan("");
+        QList<double> sorted = m_values;
+        std::sort(sorted.begin(), sorted.end());
+        const qsizetype rank = qsizetype(std::ceil(p / 100.0 * double(sorted.size())));
+        return sorted.at(std::clamp<qsizetype>(rank - 1, 0, sorted.size() - 1));
+    }
+
+private:
+    QList<double> m_values;
+};
+
+// Runs work once and returns its wall-clock time in milliseconds.
+inline double timeMs(const std::function<void()> &work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+inline QString fixed(double value, int decimals = 3)
+{
+    return std::isnan(value) ? QStringLiteral("n/a") : QString::number(value, 'f', decimals);
+}
+
+// One Markdown table row per figure: the figure against its reference from the same run.
+class ResultTable
+{
+public:
+    explicit ResultTable(QTextStream &out, const QString &unit = QStringLiteral("ms"))
+        : m_out(out)
+        , m_unit(unit)
+    {
+    }
+
+    void header()
+    {
+        m_out << "| Figure | N | median " << m_unit << " | p95 " << m_unit
+              << " | Reference | ref. median " << m_unit << " | ratio | Goal |\n"
+              << "|---|---:|---:|---:|---|---:|---:|---|\n";
+        m_out.flush();
+    }
+
+    void row(const QString &figure, const QString &size, const Samples &subject,
+             const QString &reference, const Samples &ref, const QString &goal, int decimals = 3)
+    {
+        const double ratio = subject.median() / ref.median();
+        m_out << "| " << figure << " | " << size << " | " << fixed(subject.median(), decimals)
+              << " | " << fixed(subject.p95(), decimals) << " | " << reference << " | "
+              << fixed(ref.median(), decimals) << " | " << fixed(ratio, 2) << "x | " << goal
+              << " |\n";
+        m_out.flush();
+    }
+
+private:
+    QTextStream &m_out;
+    QString m_unit;
+};
