@@ -1,0 +1,775 @@
+#include "authservice.h"
+#include "dbmanager.h"
+#include "notificationservice.h"
+#include "settingsservice.h"
+#include "taskservice.h"
+#include "tasktablemodel.h"
+#include "testenv.h"
+
+#include <QAudioOutput>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMediaPlayer>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <cmath>
+#include <csignal>
+#include <memory>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Names the sound file for the copy of this program that runs one check on its own.
+const char kChildVariable[] = "TARVIK_SOUND_CHILD";
+
+// Writes a mono 16-bit PCM WAV file with a sine tone of the given length.
+bool writeTone(const QString &path, int seconds, int rate = 8000)
+{
+    const qint32 samples = seconds * rate;
+    QByteArray data;
+    data.reserve(samples * 2);
+    for (qint32 i = 0; i < samples; ++i) {
+        const auto value = qint16(16000 * std::sin(2 * M_PI * 440.0 * i / rate));
+        const auto le = qToLittleEndian(value);
+        data.append(reinterpret_cast<const char *>(&le), 2);
+    }
+
+    QByteArray header;
+    auto put32 = [&header](quint32 v) {
+        const auto le = qToLittleEndian(v);
+        header.append(reinterpret_cast<const char *>(&le), 4);
+    };
+    auto put16 = [&header](quint16 v) {
+        const auto le = qToLittleEndian(v);
+        header.append(reinterpret_cast<const char *>(&le), 2);
+    };
+    header.append("RIFF");
+    put32(36 + data.size());
+    header.append("WAVEfmt ");
+    put32(16);
+    put16(1); // PCM
+    put16(1); // mono
+    put32(rate);
+    put32(rate * 2);
+    put16(2);
+    put16(16);
+    header.append("data");
+    put32(data.size());
+
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly)
+           && file.write(header + data) == header.size() + data.size();
+}
+
+// Largest absolute sample in little-endian 16-bit PCM.
+int peak(const QByteArray &pcm)
+{
+    int result = 0;
+    for (qsizetype i = 0; i + 1 < pcm.size(); i += 2) {
+        const qint16 v = qFromLittleEndian<qint16>(pcm.constData() + i);
+        result = std::max(result, std::abs(int(v)));
+    }
+    return result;
+}
+
+// A PulseAudio server of the test's own, with one null sink, reachable only through a socket in
+// a private runtime directory. PULSE_SERVER then points every client of this process at it.
+class PulseServer
+{
+public:
+    bool start()
+    {
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
+        if (program.isEmpty()) {
+            m_error = QStringLiteral("the pulseaudio program is not installed");
+            return false;
+        }
+        if (!m_dir.isValid()) {
+            m_error = QStringLiteral("no temporary directory");
+            return false;
+        }
+        const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
+        const QString home = m_dir.filePath(QStringLiteral("home"));
+        QDir().mkpath(runtime);
+        QDir().mkpath(home);
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                               | QFileDevice::ExeOwner);
+        m_socket = runtime + QStringLiteral("/native");
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), runtime);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+        env.remove(QStringLiteral("PULSE_SERVER"));
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        // The server goes with this process, also when a crash or a signal ends it.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        // Root gets only a warning; -n loads no default modules, just the two named here.
+        m_process.start(
+                program,
+                { QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                  QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                  QStringLiteral("--disable-shm=yes"), QStringLiteral("-L"),
+                  QStringLiteral("module-null-sink sink_name=tarvik_null"), QStringLiteral("-L"),
+                  QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=")
+                          + m_socket });
+        if (!m_process.waitForStarted(10000)) {
+            m_error = QStringLiteral("pulseaudio did not start: ") + m_process.errorString();
+            return false;
+        }
+
+        // Ready once a client can talk to it.
+        const QString pactl = QStandardPaths::findExecutable(QStringLiteral("pactl"));
+        QDeadlineTimer deadline(15000);
+        while (!deadline.hasExpired()) {
+            if (m_process.state() != QProcess::Running) {
+                m_error = QStringLiteral("pulseaudio exited: ")
+                          + QString::fromLocal8Bit(m_process.readAll()).trimmed();
+                return false;
+            }
+            if (QFile::exists(m_socket)) {
+                if (pactl.isEmpty())
+                    return true;
+                QProcess probe;
+                probe.start(pactl, { QStringLiteral("-s"), server(), QStringLiteral("info") });
+                if (probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit
+                    && probe.exitCode() == 0)
+                    return true;
+            }
+            m_process.waitForReadyRead(100);
+        }
+        m_error = QStringLiteral("pulseaudio did not answer: ")
+                  + QString::fromLocal8Bit(m_process.readAll()).trimmed();
+        return false;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    ~PulseServer() { stop(); }
+
+    QString server() const { return QStringLiteral("unix:") + m_socket; }
+    QString monitor() const { return QStringLiteral("tarvik_null.monitor"); }
+    QString error() const { return m_error; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_socket;
+    QString m_error;
+};
+
+} // namespace
+
+class TestNotificationService : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Runs in a copy of this program: one check that announces a task with the given sound,
+    // then gives the media backend time to act on it.
+    static int checkInChild(const QString &sound);
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void playerAndTimerAsBuilt();
+    void startArmsTimerWithoutCheck();
+    void timerTickRunsCheck();
+    void announcedOncePerDueText();
+    void announcedAgainAfterEdit_data();
+    void announcedAgainAfterEdit();
+    void tasksInWindowAnnouncedAtConsecutiveChecks_data();
+    void tasksInWindowAnnouncedAtConsecutiveChecks();
+    void notAnnounced_data();
+    void notAnnounced();
+    void leadTimeReadAtEachCheck();
+    void signOutForgetsAndStopsSound();
+    void emptySoundPathStillAnnounces();
+    void unplayableSoundStillAnnounces_data();
+    void unplayableSoundStillAnnounces();
+    void soundNeverCrashesOrBlocks_data();
+    void soundNeverCrashesOrBlocks();
+    void soundReachesTheOutputAndStops();
+
+private:
+    // A task of the signed-in user, pending unless done; its id, or -1.
+    int addTask(const QString &name, const QDateTime &due, bool done = false);
+    static QDateTime inSeconds(qint64 seconds)
+    {
+        return QDateTime::currentDateTime().addSecs(seconds);
+    }
+    static QString dueText(const QDateTime &due)
+    {
+        return due.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    }
+    bool signIn(const QString &user);
+    void check() { m_notifier->checkDueTasks(); }
+    QMediaPlayer *player() const { return m_notifier->m_player; }
+
+    PulseServer m_pulse;
+    bool m_pulseRunning = false;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<DbManager> m_db;
+    std::unique_ptr<TaskTableModel> m_model;
+    std::unique_ptr<AuthService> m_auth;
+    std::unique_ptr<TaskService> m_tasks;
+    std::unique_ptr<SettingsService> m_settings;
+    std::unique_ptr<NotificationService> m_notifier;
+};
+
+void TestNotificationService::initTestCase()
+{
+    // Every sound of this process goes to a null sink of its own, never to a real speaker.
+    m_pulseRunning = m_pulse.start();
+    if (m_pulseRunning) {
+        qputenv("PULSE_SERVER", m_pulse.server().toLocal8Bit());
+    } else {
+        qWarning("No PulseAudio server for this test: %s", qPrintable(m_pulse.error()));
+        qputenv("PULSE_SERVER",
+                (QStringLiteral("unix:") + testEnvironment.root() + QStringLiteral("/no-server"))
+                        .toLocal8Bit());
+    }
+}
+
+void TestNotificationService::cleanupTestCase()
+{
+    m_pulse.stop();
+}
+
+bool TestNotificationService::signIn(const QString &user)
+{
+    const QString password = QStringLiteral("password");
+    m_auth->registerUser(user, password, user.toUpper()); // refused when the account exists
+    return m_auth->login(user, password);
+}
+
+void TestNotificationService::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>(testEnvironment.root() + QStringLiteral("/t-XXXXXX"));
+    QVERIFY(m_dir->isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir->path());
+
+    m_db = std::make_unique<DbManager>();
+    QVERIFY(m_db->open(m_dir->filePath(QStringLiteral("taskmanager.db"))));
+    m_db->initSchema();
+    m_model = std::make_unique<TaskTableModel>();
+    m_auth = std::make_unique<AuthService>(m_db.get());
+    m_tasks = std::make_unique<TaskService>(m_db.get(), m_auth.get(), m_model.get());
+    m_settings = std::make_unique<SettingsService>();
+    m_notifier = std::make_unique<NotificationService>(m_tasks.get(), m_settings.get());
+    QObject::connect(m_auth.get(), &AuthService::loggedOut, m_notifier.get(),
+                     &NotificationService::clearNotified);
+    QVERIFY(signIn(QStringLiteral("ann")));
+}
+
+void TestNotificationService::cleanup()
+{
+    m_notifier.reset();
+    m_settings.reset();
+    m_tasks.reset();
+    m_auth.reset();
+    m_model.reset();
+    m_db.reset();
+    m_dir.reset();
+}
+
+int TestNotificationService::addTask(const QString &name, const QDateTime &due, bool done)
+{
+    if (!m_tasks->createTask(name, due, done))
+        return -1;
+    QSqlQuery query(m_db->database());
+    if (!query.exec(QStringLiteral("SELECT max(id) FROM tasks")) || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+void TestNotificationService::playerAndTimerAsBuilt()
+{
+    QMediaPlayer *mediaPlayer = player();
+    QVERIFY(mediaPlayer);
+    QCOMPARE(mediaPlayer->parent(), m_notifier.get());
+    QAudioOutput *output = m_notifier->m_audioOutput;
+    QVERIFY(output);
+    QCOMPARE(output->parent(), m_notifier.get());
+    QCOMPARE(mediaPlayer->audioOutput(), output);
+    QVERIFY(qFuzzyCompare(output->volume(), 0.8f));
+    QCOMPARE(mediaPlayer->loops(), 1);
+
+    QVERIFY(!m_notifier->m_timer.isActive());
+    QCOMPARE(m_notifier->m_timer.interval(), 60000);
+
+    // Seen from QML: the signal and the two slots, in that order, and no property.
+    const QMetaObject *meta = m_notifier->metaObject();
+    QCOMPARE(meta->propertyCount(), meta->propertyOffset());
+    QCOMPARE(meta->methodCount() - meta->methodOffset(), 3);
+    const QMetaMethod signal = meta->method(meta->methodOffset());
+    QCOMPARE(signal.methodSignature(), QByteArray("taskDueSoon(int,QString,QString)"));
+    QCOMPARE(signal.parameterNames(), (QList<QByteArray> { "taskId", "name", "expireAtText" }));
+    QCOMPARE(meta->method(meta->methodOffset() + 1).methodSignature(),
+             QByteArray("clearNotified()"));
+    QCOMPARE(meta->method(meta->methodOffset() + 2).methodSignature(), QByteArray("stopSound()"));
+}
+
+void TestNotificationService::startArmsTimerWithoutCheck()
+{
+    QVERIFY(addTask(QStringLiteral("due soon"), inSeconds(120)) > 0);
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+
+    m_notifier->start();
+
+    const QTimer &timer = m_notifier->m_timer;
+    QVERIFY(timer.isActive());
+    QCOMPARE(timer.interval(), 60000);
+    QVERIFY(!timer.isSingleShot());
+    QVERIFY(timer.remainingTime() > 55000);
+    QCoreApplication::processEvents();
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(m_notifier->m_notified.isEmpty());
+}
+
+void TestNotificationService::timerTickRunsCheck()
+{
+    const int id = addTask(QStringLiteral("due soon"), inSeconds(120));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+
+    // The timer's own tick, brought forward: the check runs on it and keeps running.
+    m_notifier->start();
+    m_notifier->m_timer.setInterval(1);
+    QTRY_COMPARE(spy.count(), 1);
+    QCOMPARE(spy.first().first().toInt(), id);
+    QVERIFY(m_notifier->m_timer.isActive());
+}
+
+void TestNotificationService::announcedOncePerDueText()
+{
+    const QDateTime due = inSeconds(5 * 60);
+    const int id = addTask(QStringLiteral("Pay rent"), due);
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+
+    check();
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.first(), (QVariantList { id, QStringLiteral("Pay rent"), dueText(due) }));
+    QCOMPARE(m_notifier->m_notified.value(id), dueText(due));
+
+    check();
+    check();
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(m_notifier->m_notified.size(), 1);
+}
+
+void TestNotificationService::announcedAgainAfterEdit_data()
+{
+    QTest::addColumn<int>("shiftSeconds");
+    QTest::addColumn<QString>("newName");
+    QTest::addColumn<bool>("again");
+
+    QTest::newRow("another minute") << 180 << "Pay rent" << true;
+    QTest::newRow("one minute earlier") << -60 << "Pay rent" << true;
+    QTest::newRow("same minute, other seconds") << 40 << "Pay rent" << false;
+    QTest::newRow("name only") << 0 << "Pay the rent" << false;
+}
+
+void TestNotificationService::announcedAgainAfterEdit()
+{
+    QFETCH(int, shiftSeconds);
+    QFETCH(QString, newName);
+    QFETCH(bool, again);
+
+    // Five seconds past a minute, five minutes ahead: edits stay inside the minute or the window.
+    QDateTime due = inSeconds(5 * 60);
+    due.setTime(QTime(due.time().hour(), due.time().minute(), 5));
+    const int id = addTask(QStringLiteral("Pay rent"), due);
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+    check();
+    QCOMPARE(spy.count(), 1);
+
+    const QDateTime edited = due.addSecs(shiftSeconds);
+    QVERIFY(m_tasks->updateTask(id, newName, false, edited));
+    check();
+    check();
+    QCOMPARE(spy.count(), again ? 2 : 1);
+    if (again)
+        QCOMPARE(spy.last(), (QVariantList { id, newName, dueText(edited) }));
+    QCOMPARE(m_notifier->m_notified.value(id), dueText(edited));
+}
+
+void TestNotificationService::tasksInWindowAnnouncedAtConsecutiveChecks_data()
+{
+    QTest::addColumn<QList<int>>("dueMinutes");
+    QTest::addColumn<QList<int>>("expectedOrder"); // indices into dueMinutes
+
+    QTest::newRow("two due times") << QList<int> { 3, 6 } << QList<int> { 0, 1 };
+    QTest::newRow("later one created first") << QList<int> { 6, 3 } << QList<int> { 1, 0 };
+    QTest::newRow("same due time, by id") << QList<int> { 4, 4 } << QList<int> { 0, 1 };
+    QTest::newRow("three, two sharing a time") << QList<int> { 7, 2, 7 } << QList<int> { 1, 0, 2 };
+}
+
+void TestNotificationService::tasksInWindowAnnouncedAtConsecutiveChecks()
+{
+    QFETCH(QList<int>, dueMinutes);
+    QFETCH(QList<int>, expectedOrder);
+
+    // Same second for tasks that share a minute offset: their due times are equal.
+    const QDateTime now = QDateTime::currentDateTime();
+    QList<int> ids;
+    for (int minutes : dueMinutes)
+        ids.append(addTask(QStringLiteral("task %1").arg(ids.size()), now.addSecs(minutes * 60)));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+
+    for (int i = 0; i < expectedOrder.size(); ++i) {
+        check();
+        QCOMPARE(spy.count(), i + 1);
+        QCOMPARE(spy.last().first().toInt(), ids.at(expectedOrder.at(i)));
+    }
+    check();
+    QCOMPARE(spy.count(), expectedOrder.size());
+    QCOMPARE(m_notifier->m_notified.size(), dueMinutes.size());
+}
+
+void TestNotificationService::notAnnounced_data()
+{
+    QTest::addColumn<QString>("situation");
+
+    QTest::newRow("done") << "done";
+    QTest::newRow("deleted") << "deleted";
+    QTest::newRow("already past") << "past";
+    QTest::newRow("beyond the lead time") << "beyond";
+    QTest::newRow("another user's task") << "other user";
+    QTest::newRow("signed out") << "signed out";
+    QTest::newRow("lead time zero") << "zero lead";
+    QTest::newRow("negative lead time") << "negative lead";
+}
+
+void TestNotificationService::notAnnounced()
+{
+    QFETCH(QString, situation);
+
+    const int id = addTask(QStringLiteral("task"), inSeconds(situation == "past" ? -60 : 120),
+                           situation == "done");
+    QVERIFY(id > 0);
+    if (situation == "deleted")
+        QVERIFY(m_tasks->deleteTask(id));
+    if (situation == "beyond")
+        m_settings->setNotifyMinutes(1);
+    if (situation == "zero lead")
+        m_settings->setNotifyMinutes(0);
+    if (situation == "negative lead")
+        m_settings->setNotifyMinutes(-5);
+    if (situation == "other user")
+        QVERIFY(signIn(QStringLiteral("bob")));
+    if (situation == "signed out")
+        m_auth->logout();
+
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+    check();
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(m_notifier->m_notified.isEmpty());
+}
+
+void TestNotificationService::leadTimeReadAtEachCheck()
+{
+    addTask(QStringLiteral("in a quarter of an hour"), inSeconds(15 * 60));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+
+    check();
+    QCOMPARE(spy.count(), 0);
+
+    m_settings->setNotifyMinutes(20);
+    check();
+    QCOMPARE(spy.count(), 1);
+}
+
+void TestNotificationService::signOutForgetsAndStopsSound()
+{
+    const QString sound = m_dir->filePath(QStringLiteral("tone.wav"));
+    QVERIFY(writeTone(sound, 10));
+    m_settings->setSoundFile(sound);
+    const int id = addTask(QStringLiteral("Call Bob"), inSeconds(120));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+
+    check();
+    QCOMPARE(spy.count(), 1);
+    if (m_pulseRunning) {
+        QCOMPARE(player()->source(), QUrl::fromLocalFile(sound));
+        QCOMPARE(player()->playbackState(), QMediaPlayer::PlayingState);
+    }
+
+    m_auth->logout();
+    QVERIFY(m_notifier->m_notified.isEmpty());
+    QCOMPARE(player()->playbackState(), QMediaPlayer::StoppedState);
+
+    // Signed in again, the task is still due soon and is announced anew.
+    QVERIFY(m_auth->login(QStringLiteral("ann"), QStringLiteral("password")));
+    check();
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.last().first().toInt(), id);
+    m_notifier->stopSound();
+    QCOMPARE(player()->playbackState(), QMediaPlayer::StoppedState);
+}
+
+void TestNotificationService::emptySoundPathStillAnnounces()
+{
+    QVERIFY(m_settings->soundFile().isEmpty());
+    addTask(QStringLiteral("quiet"), inSeconds(120));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+
+    check();
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(player()->source().isEmpty());
+    QCOMPARE(player()->playbackState(), QMediaPlayer::StoppedState);
+
+    // Stopping with nothing playing, and clearing an empty record, are harmless.
+    m_notifier->stopSound();
+    m_notifier->clearNotified();
+    m_notifier->clearNotified();
+    QVERIFY(m_notifier->m_notified.isEmpty());
+}
+
+void TestNotificationService::unplayableSoundStillAnnounces_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("handedToPlayer");
+
+    QTest::newRow("missing file") << "missing" << false;
+    QTest::newRow("directory") << "directory" << false;
+    QTest::newRow("empty file") << "empty" << false;
+    QTest::newRow("dangling link") << "dangling" << false;
+    QTest::newRow("text file") << "text" << true;
+    QTest::newRow("truncated WAV") << "truncated" << true;
+}
+
+void TestNotificationService::unplayableSoundStillAnnounces()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, handedToPlayer);
+
+    const QString path = m_dir->filePath(QStringLiteral("sound.wav"));
+    if (kind == "directory") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == "empty" || kind == "text") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (kind != "empty")
+            file.write("This is a shopping list, not a sound.\n");
+    } else if (kind == "dangling") {
+        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("gone.wav")), path));
+    } else if (kind == "truncated") {
+        QVERIFY(writeTone(path, 1));
+        QVERIFY(QFile::resize(path, 30));
+    }
+
+    m_settings->setSoundFile(path);
+    const int id = addTask(QStringLiteral("Water the plants"), inSeconds(120));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+
+    check();
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.first().first().toInt(), id);
+
+    if (!handedToPlayer || !m_pulseRunning) {
+        QVERIFY(player()->source().isEmpty());
+        return;
+    }
+    // The backend gives up on its own; the program carries on.
+    QCOMPARE(player()->source(), QUrl::fromLocalFile(path));
+    QTRY_VERIFY_WITH_TIMEOUT(player()->mediaStatus() == QMediaPlayer::InvalidMedia
+                                     || player()->error() != QMediaPlayer::NoError
+                                     || player()->playbackState() == QMediaPlayer::StoppedState,
+                             10000);
+    m_notifier->stopSound();
+}
+
+int TestNotificationService::checkInChild(const QString &sound)
+{
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    DbManager db;
+    if (!db.open(dir.filePath(QStringLiteral("taskmanager.db"))))
+        return 3;
+    db.initSchema();
+    TaskTableModel model;
+    AuthService auth(&db);
+    TaskService tasks(&db, &auth, &model);
+    SettingsService settings;
+    settings.setSoundFile(sound);
+    NotificationService notifier(&tasks, &settings);
+    if (!auth.registerUser(QStringLiteral("ann"), QStringLiteral("password"), QStringLiteral("Ann"))
+        || !auth.login(QStringLiteral("ann"), QStringLiteral("password"))
+        || !tasks.createTask(QStringLiteral("due"), QDateTime::currentDateTime().addSecs(120),
+                             false))
+        return 4;
+
+    int announced = 0;
+    QObject::connect(&notifier, &NotificationService::taskDueSoon, [&announced] { ++announced; });
+    notifier.checkDueTasks();
+
+    // What the backend does with a sound it was given happens while it plays: let it run to the
+    // end (a one-second tone) before calling the run good.
+    QMediaPlayer *player = notifier.m_player;
+    const bool handed = !player->source().isEmpty();
+    if (handed) {
+        QDeadlineTimer deadline(3000); // FFmpeg reports "playing" for ever after a bad file
+        QTest::qWait(500);
+        while (player->playbackState() == QMediaPlayer::PlayingState
+               && player->error() == QMediaPlayer::NoError
+               && player->mediaStatus() != QMediaPlayer::InvalidMedia && !deadline.hasExpired())
+            QTest::qWait(100);
+    }
+    notifier.stopSound();
+    printf("announced %d, sound %s\n", announced, handed ? "handed to the player" : "skipped");
+    return announced == 1 ? 0 : 5;
+}
+
+void TestNotificationService::soundNeverCrashesOrBlocks_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("withOutput");
+    QTest::addColumn<QString>("backend");
+    QTest::addColumn<bool>("played");
+
+    QTest::newRow("no audio output, default backend") << "wav" << false << "" << false;
+    QTest::newRow("no audio output, GStreamer") << "wav" << false << "gstreamer" << false;
+    QTest::newRow("no audio output, FFmpeg") << "wav" << false << "ffmpeg" << false;
+    QTest::newRow("FIFO that nobody writes") << "fifo" << true << "" << false;
+    QTest::newRow("text file, default backend") << "text" << true << "" << true;
+    QTest::newRow("text file, FFmpeg") << "text" << true << "ffmpeg" << true;
+    QTest::newRow("WAV, FFmpeg") << "wav" << true << "ffmpeg" << true;
+}
+
+void TestNotificationService::soundNeverCrashesOrBlocks()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, withOutput);
+    QFETCH(QString, backend);
+    QFETCH(bool, played);
+
+    if (withOutput && !m_pulseRunning)
+        QSKIP(qPrintable(QStringLiteral("PulseAudio could not start: ") + m_pulse.error()));
+
+    const QString sound = m_dir->filePath(QStringLiteral("sound.wav"));
+    if (kind == "wav") {
+        QVERIFY(writeTone(sound, 1));
+    } else if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(sound).constData(), 0600), 0);
+    } else {
+        QFile file(sound);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("This is a shopping list, not a sound.\n");
+    }
+
+    // A copy of this program runs one check; a crash or a hang shows in how it ends.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kChildVariable), sound);
+    if (!withOutput) {
+        env.insert(QStringLiteral("PULSE_SERVER"),
+                   QStringLiteral("unix:") + m_dir->filePath(QStringLiteral("no-server")));
+        env.remove(QStringLiteral("PULSE_RUNTIME_PATH"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->path());
+    }
+    if (backend.isEmpty())
+        env.remove(QStringLiteral("QT_MEDIA_BACKEND"));
+    else
+        env.insert(QStringLiteral("QT_MEDIA_BACKEND"), backend);
+
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForStarted());
+    const bool finished = child.waitForFinished(30000);
+    if (!finished) {
+        child.kill();
+        child.waitForFinished();
+    }
+    const QByteArray output = child.readAll();
+    QVERIFY2(finished, ("the check blocked: " + output).constData());
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit, ("it crashed: " + output).constData());
+    QVERIFY2(child.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("announced 1"), output.constData());
+    QVERIFY2(output.contains(played ? "handed to the player" : "sound skipped"),
+             output.constData());
+}
+
+void TestNotificationService::soundReachesTheOutputAndStops()
+{
+    if (!m_pulseRunning)
+        QSKIP(qPrintable(QStringLiteral("PulseAudio could not start here, so no sound can be "
+                                        "recorded: ")
+                         + m_pulse.error()));
+    const QString parec = QStandardPaths::findExecutable(QStringLiteral("parec"));
+    QVERIFY2(!parec.isEmpty(), "parec (pulseaudio-utils) is not installed");
+
+    const QString sound = m_dir->filePath(QStringLiteral("tone.wav"));
+    QVERIFY(writeTone(sound, 10));
+    m_settings->setSoundFile(QUrl::fromLocalFile(sound).toString());
+    QCOMPARE(m_settings->soundFile(), sound);
+
+    // Everything the null sink plays, as 8 kHz mono samples.
+    QProcess recorder;
+    QByteArray recorded;
+    connect(&recorder, &QProcess::readyReadStandardOutput, this,
+            [&] { recorded += recorder.readAllStandardOutput(); });
+    recorder.start(parec,
+                   { QStringLiteral("--server=") + m_pulse.server(),
+                     QStringLiteral("--device=") + m_pulse.monitor(), QStringLiteral("--raw"),
+                     QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
+                     QStringLiteral("--rate=8000"), QStringLiteral("--latency-msec=20") });
+    QVERIFY(recorder.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(recorded.size() >= 1600, 10000); // the first 0.1 s arrived
+    QVERIFY2(peak(recorded) < 100, "the null sink is not silent before the check");
+
+    addTask(QStringLiteral("Listen"), inSeconds(120));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+    const qsizetype before = recorded.size();
+    check();
+    QCOMPARE(spy.count(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(peak(recorded.mid(before)) > 3000, 10000);
+
+    // Stopped long before the ten-second tone ends, the sink falls silent again.
+    m_notifier->stopSound();
+    QCOMPARE(player()->playbackState(), QMediaPlayer::StoppedState);
+    const qsizetype stopped = recorded.size();
+    QTRY_VERIFY_WITH_TIMEOUT(recorded.size() > stopped + 4000 && peak(recorded.right(1600)) < 100,
+                             5000);
+
+    recorder.terminate();
+    if (!recorder.waitForFinished(5000))
+        recorder.kill();
+}
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kChildVariable))
+        return TestNotificationService::checkInChild(qEnvironmentVariable(kChildVariable));
+
+    TestNotificationService test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_notificationservice.moc"
