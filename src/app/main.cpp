@@ -1,5 +1,7 @@
 #include "authservice.h"
 #include "dbmanager.h"
+#include "notificationservice.h"
+#include "settingsservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
 
@@ -39,6 +41,14 @@ int main(int argc, char *argv[])
     context->setContextProperty(QStringLiteral("taskModel"), &taskModel);
     context->setContextProperty(QStringLiteral("taskService"), &taskService);
     context->setContextProperty(QStringLiteral("dbPath"), QVariant(dbPath));
+
+    SettingsService settings;
+    NotificationService notifier(&taskService, &settings);
+    context->setContextProperty(QStringLiteral("settings"), &settings);
+    context->setContextProperty(QStringLiteral("notifier"), &notifier);
+    notifier.start();
+    QObject::connect(&auth, &AuthService::loggedOut, &notifier,
+                     &NotificationService::clearNotified);
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     engine.loadFromModule("TarvikQml", "Main");
