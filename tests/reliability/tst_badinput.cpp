@@ -439,6 +439,12 @@ void TestBadInput::leadTimes()
     const QVariantMap next = m_tasks->nextDueTask(settings.notifyMinutes());
     QCOMPARE(next.value(QStringLiteral("name")).toString(), offered);
     QCOMPARE(next.isEmpty(), offered.isEmpty());
+    // The reminder check asks for the whole window, earliest first.
+    QStringList inWindow;
+    for (const QVariantMap &task : m_tasks->dueTasks(settings.notifyMinutes()))
+        inWindow.append(task.value(QStringLiteral("name")).toString());
+    QCOMPARE(inWindow.value(0), offered);
+    QCOMPARE(inWindow.size(), minutes == INT_MAX ? 2 : int(!offered.isEmpty()));
 
     // Without the task due soon, the widest window offers the 2038 task.
     if (minutes == INT_MAX) {
