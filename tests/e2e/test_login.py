@@ -15,6 +15,10 @@ ERROR_LABEL = (470, 375, 360, 30)  # between the password field and the buttons
 LOGIN_HEADING = (470, 255, 120, 30)
 GREETING = (5, 10, 300, 40)  # "Welcome, ..." at the left end of the tasks page's toolbar
 SETTINGS_BUTTON = (1174, 26)  # at the right end of the tasks page's toolbar
+# In the settings dialog, centred on the tasks page.
+LEAD_TIME_UP = (292, 187)
+CANCEL_BUTTON = (866, 579)
+DIALOG_TITLE = (215, 97, 90, 25)
 
 
 def colours(app, x, y, width, height):
@@ -127,5 +131,14 @@ class LoginTest(AppTestCase):
         self.wait_tasks_page()
 
         app.click(*SETTINGS_BUTTON)
-        time.sleep(1)
+        wait_until(lambda: self.shows("#ffffff", DIALOG_TITLE), message="no settings dialog")
         app.screenshot("settings_dialog")
+
+        # The lead time is written the moment it changes, and Cancel does not take it back.
+        app.click(*LEAD_TIME_UP)
+        wait_until(lambda: os.path.exists(self.home.settings_path)
+                   and "notifyMinutes=11" in open(self.home.settings_path).read(),
+                   message="the new lead time was not written at once")
+        app.click(*CANCEL_BUTTON)
+        wait_until(lambda: not self.shows("#ffffff", DIALOG_TITLE), message="the dialog stayed")
+        self.assertIn("notifyMinutes=11", open(self.home.settings_path).read())
