@@ -1,0 +1,193 @@
+import QtQuick
+import QtQuick.Controls
+import QtTest
+import TarvikQml
+
+TestCase {
+    id: testCase
+
+    name: "Toast"
+    when: windowShown
+    width: 800
+    height: 600
+    visible: true
+
+    Component {
+        id: toastComponent
+
+        Toast {}
+    }
+
+    Component {
+        id: mainComponent
+
+        Main {}
+    }
+
+    Component {
+        id: spyComponent
+
+        SignalSpy {
+            signalName: "activated"
+        }
+    }
+
+    function initTestCase() {
+        verify(auth.registerUser("reminded", "reminded-password", "Reminded Person"))
+    }
+
+    function cleanup() {
+        auth.logout()
+    }
+
+    function findItem(item, predicate) {
+        if (predicate(item))
+            return item
+        for (let i = 0; i < item.children.length; ++i) {
+            const found = findItem(item.children[i], predicate)
+            if (found)
+                return found
+        }
+        return null
+    }
+
+    function button(toast, label) {
+        const found = findItem(toast.contentItem, item => item.text === label && item.clicked !== undefined)
+        verify(found, "no button " + label)
+        return found
+    }
+
+    function labels(toast) {
+        const column = toast.contentItem
+        return [column.children[0], column.children[1]]
+    }
+
+    function openToast() {
+        const toast = createTemporaryObject(toastComponent, testCase)
+        toast.showToast(7, "Task expiring soon: Pay rent", "Expire at: 2030-01-15 09:05")
+        tryCompare(toast, "opened", true)
+        return toast
+    }
+
+    function toastOf(window) {
+        for (let i = 0; i < window.contentData.length; ++i) {
+            if (window.contentData[i].showToast !== undefined)
+                return window.contentData[i]
+        }
+        fail("the window has no toast")
+    }
+
+    function stackOf(window) {
+        return findItem(window.contentItem, item => item.depth !== undefined)
+    }
+
+    function test_textsAndPlacement() {
+        const toast = openToast()
+        compare(toast.taskId, 7)
+        compare(labels(toast)[0].text, "Task expiring soon: Pay rent")
+        compare(labels(toast)[1].text, "Expire at: 2030-01-15 09:05")
+        verify(labels(toast)[1].visible)
+        compare(toast.width, 360)
+        compare(toast.padding, 12)
+        // The bottom-right corner keeps 20 px from the bottom-right corner of the parent.
+        compare(toast.x + toast.width, testCase.width - 20)
+        compare(toast.y + toast.height, testCase.height - 20)
+        verify(Qt.colorEqual(toast.background.color, "#202020"))
+        verify(Qt.colorEqual(toast.background.border.color, "#721675"))
+    }
+
+    function test_emptySubMessageIsHidden() {
+        const toast = createTemporaryObject(toastComponent, testCase)
+        toast.showToast(3, "Only one line", "")
+        tryCompare(toast, "opened", true)
+        verify(!labels(toast)[1].visible)
+    }
+
+    function test_laterAnnouncementReplacesTheEarlier() {
+        const toast = openToast()
+        toast.showToast(9, "Task expiring soon: Call Bob", "Expire at: 2030-01-15 09:30")
+        verify(toast.opened)
+        compare(toast.taskId, 9)
+        compare(labels(toast)[0].text, "Task expiring soon: Call Bob")
+        compare(labels(toast)[1].text, "Expire at: 2030-01-15 09:30")
+    }
+
+    function test_onlyItsButtonsCloseIt() {
+        const toast = openToast()
+        keyClick(Qt.Key_Escape)
+        mouseClick(testCase, 10, 10)
+        wait(50)
+        verify(toast.opened)
+    }
+
+    function test_buttons_data() {
+        return [
+            { tag: "Show", button: "Show", activations: 1 },
+            { tag: "Dismiss", button: "Dismiss", activations: 0 }
+        ]
+    }
+
+    function test_buttons(data) {
+        const toast = openToast()
+        const spy = createTemporaryObject(spyComponent, testCase, { "target": toast })
+
+        mouseClick(button(toast, data.button))
+
+        tryCompare(toast, "visible", false)
+        compare(spy.count, data.activations)
+        if (data.activations > 0)
+            compare(spy.signalArguments[0][0], 7)
+    }
+
+    function test_windowAnnouncesDueTask() {
+        const window = createTemporaryObject(mainComponent, testCase)
+        const toast = toastOf(window)
+        verify(!toast.visible)
+        verify(String(toast.parent).startsWith("QQuickOverlay"), String(toast.parent))
+        compare(toast.parent.Window.window, window)
+        compare(toast.z, 9999)
+
+        notifier.taskDueSoon(12, "Water the plants", "2030-03-01 18:00")
+
+        tryCompare(toast, "opened", true)
+        compare(toast.taskId, 12)
+        compare(labels(toast)[0].text, "Task expiring soon: Water the plants")
+        compare(labels(toast)[1].text, "Expire at: 2030-03-01 18:00")
+        compare(toast.x + toast.width, window.width - 20)
+        compare(toast.y + toast.height, window.height - 20)
+    }
+
+    function test_showOpensTheTaskPage() {
+        const window = createTemporaryObject(mainComponent, testCase)
+        const stack = stackOf(window)
+        verify(auth.login("reminded", "reminded-password"))
+        notifier.taskDueSoon(12, "Water the plants", "2030-03-01 18:00")
+        const toast = toastOf(window)
+        tryCompare(toast, "opened", true)
+        window.showMinimized()
+
+        mouseClick(button(toast, "Show"))
+
+        tryCompare(toast, "visible", false)
+        compare(stack.depth, 1)
+        compare(stack.currentItem.focusTaskId, 12)
+        compare(stack.currentItem.stackView, stack)
+        compare(window.visibility, Window.Windowed)
+    }
+
+    function test_signOutClosesTheToast() {
+        const window = createTemporaryObject(mainComponent, testCase)
+        verify(auth.login("reminded", "reminded-password"))
+        notifier.taskDueSoon(12, "Water the plants", "2030-03-01 18:00")
+        const toast = toastOf(window)
+        tryCompare(toast, "opened", true)
+
+        auth.logout()
+
+        tryCompare(toast, "visible", false)
+        // A later reminder, for whoever signs in next, opens it again.
+        notifier.taskDueSoon(13, "Another account's task", "2030-03-02 08:00")
+        tryCompare(toast, "opened", true)
+        compare(toast.taskId, 13)
+    }
+}
