@@ -4,6 +4,7 @@
 #include "dbmanager.h"
 #include "tasktablemodel.h"
 
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QTimeZone>
 #include <QVariant>
@@ -65,6 +66,40 @@ bool TaskService::ready() const
     return m_db && m_db->database().isOpen() && m_auth && m_auth->isLoggedIn();
 }
 
+// A statement prepared on the current connection, prepared once and reused afterwards. One
+// that did not prepare is prepared afresh on the next call; meanwhile its exec fails.
+QSqlQuery &TaskService::statement(const QString &sql)
+{
+    const QSqlDatabase database = m_db->database();
+    if (database.driver() != m_statementsDriver) {
+        m_statements.clear();
+        m_statementsDriver = database.driver();
+    }
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end())
+        it = m_statements.emplace(sql, PreparedStatement { QSqlQuery(database), false }).first;
+    if (!it->second.prepared)
+        it->second.prepared = it->second.query.prepare(sql);
+    return it->second.query;
+}
+
+// The stamp in one statement; false when the database cannot tell, and nothing is reused.
+bool TaskService::currentStamp(DataStamp &stamp)
+{
+    QSqlQuery &query =
+            statement(QStringLiteral("SELECT total_changes(), "
+                                     "(SELECT data_version FROM pragma_data_version), "
+                                     "(SELECT schema_version FROM pragma_schema_version)"));
+    const bool found = query.exec() && query.next();
+    if (found) {
+        stamp.changes = query.value(0).toLongLong();
+        stamp.dataVersion = query.value(1).toLongLong();
+        stamp.schemaVersion = query.value(2).toLongLong();
+    }
+    query.finish();
+    return found;
+}
+
 void TaskService::setPageSize(int size)
 {
     size = std::max(size, 1);
@@ -96,7 +131,7 @@ void TaskService::setFilterActive(int value)
     loadPage(1);
 }
 
-int TaskService::countFilteredTasks(int userId)
+int TaskService::countFilteredTasks(int userId, bool *ok)
 {
     QString sql = QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid");
     if (!m_filterName.isEmpty())
@@ -104,52 +139,53 @@ int TaskService::countFilteredTasks(int userId)
     if (m_filterActive != -1)
         sql += QStringLiteral(" AND active = :active");
 
-    QSqlQuery query(m_db->database());
-    query.prepare(sql);
+    QSqlQuery &query = statement(sql);
     query.bindValue(QStringLiteral(":uid"), userId);
     if (!m_filterName.isEmpty())
         query.bindValue(QStringLiteral(":name"),
                         QStringLiteral("%") + m_filterName + QStringLiteral("%"));
     if (m_filterActive != -1)
         query.bindValue(QStringLiteral(":active"), m_filterActive);
-    if (query.exec() && query.next())
-        return query.value(0).toInt();
-    return 0;
+    const bool found = query.exec() && query.next();
+    const int count = found ? query.value(0).toInt() : 0;
+    query.finish();
+    if (ok)
+        *ok = found;
+    return count;
 }
 
-void TaskService::loadPage(int page)
+// Reads the three counters into the cache; with a stamp, counters read under the same stamp
+// are taken as they are.
+bool TaskService::readCounters(int userId, const DataStamp *stamp)
 {
-    if (!ready())
-        return;
-    const int userId = m_auth->userId();
+    if (stamp && m_counters.valid && m_counters.userId == userId && m_counters.stamp == *stamp)
+        return true;
+    m_counters.valid = false;
 
-    const int matching = countFilteredTasks(userId);
-
-    QSqlQuery counters(m_db->database());
-    counters.prepare(QStringLiteral("\n"
-                                    "    SELECT\n"
-                                    "        COUNT(*) AS total,\n"
-                                    "        SUM(active = 1) AS active,\n"
-                                    "        SUM(active = 0) AS inactive\n"
-                                    "    FROM tasks\n"
-                                    "    WHERE user_id = :uid\n"));
+    QSqlQuery &counters = statement(QStringLiteral("\n"
+                                                   "    SELECT\n"
+                                                   "        COUNT(*) AS total,\n"
+                                                   "        SUM(active = 1) AS active,\n"
+                                                   "        SUM(active = 0) AS inactive\n"
+                                                   "    FROM tasks\n"
+                                                   "    WHERE user_id = :uid\n"));
     counters.bindValue(QStringLiteral(":uid"), userId);
-    if (counters.exec() && counters.next()) {
-        m_totalCount = counters.value(QStringLiteral("total")).toInt();
-        m_activeCount = counters.value(QStringLiteral("active")).toInt();
-        m_inactiveCount = counters.value(QStringLiteral("inactive")).toInt();
-        emit countsChanged();
+    const bool found = counters.exec() && counters.next();
+    if (found) {
+        m_counters.total = counters.value(QStringLiteral("total")).toInt();
+        m_counters.active = counters.value(QStringLiteral("active")).toInt();
+        m_counters.inactive = counters.value(QStringLiteral("inactive")).toInt();
+        m_counters.userId = userId;
+        m_counters.valid = stamp != nullptr;
+        if (stamp)
+            m_counters.stamp = *stamp;
     }
+    counters.finish();
+    return found;
+}
 
-    m_totalPages = int(std::max<qint64>(1, (qint64(matching) + m_pageSize - 1) / m_pageSize));
-    emit totalPagesChanged();
-
-    const int clamped = std::max(std::min(page, m_totalPages), 1);
-    if (clamped != m_currentPage) {
-        m_currentPage = clamped;
-        emit currentPageChanged();
-    }
-
+bool TaskService::queryRows(int userId, qint64 offset, QList<TaskRow> &rows)
+{
     QString sql = QStringLiteral("\n"
                                  "    SELECT id, name, active, expire_at, create_at\n"
                                  "    FROM tasks\n"
@@ -164,8 +200,7 @@ void TaskService::loadPage(int page)
                           "    LIMIT :lim OFFSET :off\n"
                           "    ");
 
-    QSqlQuery rowsQuery(m_db->database());
-    rowsQuery.prepare(sql);
+    QSqlQuery &rowsQuery = statement(sql);
     rowsQuery.bindValue(QStringLiteral(":uid"), userId);
     if (!m_filterName.isEmpty())
         rowsQuery.bindValue(QStringLiteral(":name"),
@@ -173,10 +208,11 @@ void TaskService::loadPage(int page)
     if (m_filterActive != -1)
         rowsQuery.bindValue(QStringLiteral(":active"), m_filterActive);
     rowsQuery.bindValue(QStringLiteral(":lim"), m_pageSize);
-    rowsQuery.bindValue(QStringLiteral(":off"), qint64(m_currentPage - 1) * m_pageSize);
+    rowsQuery.bindValue(QStringLiteral(":off"), offset);
 
-    QList<TaskRow> rows;
-    if (rowsQuery.exec()) {
+    rows.clear();
+    const bool ok = rowsQuery.exec();
+    if (ok) {
         while (rowsQuery.next()) {
             TaskRow row;
             row.id = rowsQuery.value(0).toInt();
@@ -187,6 +223,82 @@ void TaskService::loadPage(int page)
             rows.append(std::move(row));
         }
     }
+    rowsQuery.finish();
+    return ok;
+}
+
+// Page flips and search keystrokes ask the same counting questions of unchanged data over and
+// over; the answers are kept with the stamp of the data they were read from and reused while
+// the stamp stays the same. The results are those of the full sequence: the matching count,
+// the counters, the page count and clamping, then the page's rows.
+void TaskService::loadPage(int page)
+{
+    if (!ready())
+        return;
+    const int userId = m_auth->userId();
+
+    DataStamp stamp;
+    const bool stamped = currentStamp(stamp);
+    const bool countersRead = readCounters(userId, stamped ? &stamp : nullptr);
+
+    // Without a name filter the matching count is one of the counters.
+    int matching = 0;
+    bool matchingKnown = false;
+    if (m_filterName.isEmpty() && countersRead) {
+        matching = m_filterActive == -1  ? m_counters.total
+                   : m_filterActive == 1 ? m_counters.active
+                                         : m_counters.inactive;
+        matchingKnown = true;
+    } else if (stamped && m_matching.valid && m_matching.userId == userId
+               && m_matching.stamp == stamp && m_matching.filterName == m_filterName
+               && m_matching.filterActive == m_filterActive) {
+        matching = m_matching.total;
+        matchingKnown = true;
+    }
+
+    // Page 1 stays page 1 whatever the count, so its rows can come first; when they do not
+    // fill the page they are all the matching rows, and the count needs no scan of its own.
+    QList<TaskRow> rows;
+    bool rowsRead = false;
+    if (!matchingKnown && page <= 1) {
+        rowsRead = true;
+        if (queryRows(userId, 0, rows) && rows.size() < m_pageSize) {
+            matching = int(rows.size());
+            matchingKnown = true;
+        }
+    }
+    if (!matchingKnown) {
+        bool counted = false;
+        matching = countFilteredTasks(userId, &counted);
+        matchingKnown = counted;
+    }
+    m_matching.valid = stamped && matchingKnown;
+    if (m_matching.valid) {
+        m_matching.stamp = stamp;
+        m_matching.userId = userId;
+        m_matching.filterName = m_filterName;
+        m_matching.filterActive = m_filterActive;
+        m_matching.total = matching;
+    }
+
+    if (countersRead) {
+        m_totalCount = m_counters.total;
+        m_activeCount = m_counters.active;
+        m_inactiveCount = m_counters.inactive;
+        emit countsChanged();
+    }
+
+    m_totalPages = int(std::max<qint64>(1, (qint64(matching) + m_pageSize - 1) / m_pageSize));
+    emit totalPagesChanged();
+
+    const int clamped = std::max(std::min(page, m_totalPages), 1);
+    if (clamped != m_currentPage) {
+        m_currentPage = clamped;
+        emit currentPageChanged();
+    }
+
+    if (!rowsRead)
+        queryRows(userId, qint64(m_currentPage - 1) * m_pageSize, rows);
     if (m_model)
         m_model->setRows(std::move(rows));
 }
@@ -199,8 +311,7 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
     if (trimmed.isEmpty())
         return false;
 
-    QSqlQuery query(m_db->database());
-    query.prepare(QStringLiteral(
+    QSqlQuery &query = statement(QStringLiteral(
             "\n"
             "        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)\n"
             "        VALUES (:uid, :name, :active, :expire, :expire_at_epoch)\n"
@@ -211,6 +322,7 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
     query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
     query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
     const bool ok = query.exec();
+    query.finish();
     if (ok)
         loadPage(m_currentPage);
     return ok;
@@ -221,13 +333,13 @@ bool TaskService::updateTask(int id, const QString &name, bool active, const QDa
     if (!ready() || id < 1)
         return false;
 
-    QSqlQuery query(m_db->database());
-    query.prepare(QStringLiteral("\n"
-                                 "        UPDATE tasks\n"
-                                 "        SET name = :name, active = :active, expire_at = :expire, "
-                                 "expire_at_epoch = :expire_at_epoch        \n"
-                                 "        WHERE id = :id AND user_id = :uid\n"
-                                 "    "));
+    QSqlQuery &query = statement(
+            QStringLiteral("\n"
+                           "        UPDATE tasks\n"
+                           "        SET name = :name, active = :active, expire_at = :expire, "
+                           "expire_at_epoch = :expire_at_epoch        \n"
+                           "        WHERE id = :id AND user_id = :uid\n"
+                           "    "));
     query.bindValue(QStringLiteral(":name"), name.trimmed());
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
     query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
@@ -235,6 +347,7 @@ bool TaskService::updateTask(int id, const QString &name, bool active, const QDa
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
     const bool ok = query.exec();
+    query.finish();
     if (ok)
         loadPage(m_currentPage);
     return ok;
@@ -245,11 +358,12 @@ bool TaskService::deleteTask(int id)
     if (!ready() || id < 1)
         return false;
 
-    QSqlQuery query(m_db->database());
-    query.prepare(QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid"));
+    QSqlQuery &query =
+            statement(QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid"));
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     const bool ok = query.exec();
+    query.finish();
     if (ok)
         loadPage(m_currentPage);
     return ok;
@@ -260,13 +374,13 @@ bool TaskService::deleteAllInactive()
     if (!ready())
         return false;
 
-    QSqlQuery query(m_db->database());
-    query.prepare(QStringLiteral("\n"
-                                 "        DELETE FROM tasks\n"
-                                 "        WHERE user_id = :uid AND active = 1\n"
-                                 "    "));
+    QSqlQuery &query = statement(QStringLiteral("\n"
+                                                "        DELETE FROM tasks\n"
+                                                "        WHERE user_id = :uid AND active = 1\n"
+                                                "    "));
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     const bool ok = query.exec();
+    query.finish();
     if (ok)
         loadPage(m_currentPage);
     return ok;
@@ -313,8 +427,7 @@ QList<QVariantMap> TaskService::queryDue(int withinMinutes, bool firstOnly)
                                        "  AND expire_at_epoch BETWEEN :now AND :lim\n"
                                        "ORDER BY expire_at_epoch ASC, id ASC");
 
-    QSqlQuery query(m_db->database());
-    query.prepare(sql);
+    QSqlQuery &query = statement(sql);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":now"), now);
     query.bindValue(QStringLiteral(":lim"), limit);
@@ -333,5 +446,6 @@ QList<QVariantMap> TaskService::queryDue(int withinMinutes, bool firstOnly)
         task.insert(QStringLiteral("expire_at_epoch"), epoch);
         result.append(task);
     }
+    query.finish();
     return result;
 }

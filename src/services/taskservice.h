@@ -4,13 +4,17 @@
 #include <QList>
 #include <QObject>
 #include <QSettings>
+#include <QSqlQuery>
 #include <QString>
 #include <QVariantMap>
 
+#include <unordered_map>
+
 class AuthService;
 class DbManager;
-class QSqlDatabase;
+class QSqlDriver;
 class TaskTableModel;
+struct TaskRow;
 
 // The signed-in user's tasks: the paged, filtered list with its counters, and the commands
 // that change it. Only this class reads or writes the tasks table.
@@ -64,8 +68,44 @@ public:
     Q_INVOKABLE bool deleteAllInactive();
 
 private:
+    // Identifies what the database holds: it changes with every row written through this
+    // connection, every commit of another connection or process, and every schema change.
+    struct DataStamp
+    {
+        qint64 changes = -1;
+        qint64 dataVersion = -1;
+        qint64 schemaVersion = -1;
+        bool operator==(const DataStamp &other) const
+        {
+            return changes == other.changes && dataVersion == other.dataVersion
+                   && schemaVersion == other.schemaVersion;
+        }
+    };
+    // Counts read earlier, reusable while the stamp and the question stay the same.
+    struct CachedCount
+    {
+        bool valid = false;
+        DataStamp stamp;
+        int userId = -1;
+        QString filterName;
+        int filterActive = -1;
+        int total = 0;
+        int active = 0;
+        int inactive = 0;
+    };
+
+    struct PreparedStatement
+    {
+        QSqlQuery query;
+        bool prepared = false;
+    };
+
     bool ready() const;
-    int countFilteredTasks(int userId);
+    int countFilteredTasks(int userId, bool *ok = nullptr);
+    bool readCounters(int userId, const DataStamp *stamp);
+    bool queryRows(int userId, qint64 offset, QList<TaskRow> &rows);
+    bool currentStamp(DataStamp &stamp);
+    QSqlQuery &statement(const QString &sql);
     QList<QVariantMap> queryDue(int withinMinutes, bool firstOnly);
 
     QString m_filterName;
@@ -80,4 +120,10 @@ private:
     int m_activeCount = 0;
     int m_inactiveCount = 0;
     QSettings m_settings;
+
+    // Prepared statements, kept for reuse on the connection they were prepared on.
+    std::unordered_map<QString, PreparedStatement> m_statements;
+    const QSqlDriver *m_statementsDriver = nullptr;
+    CachedCount m_counters;
+    CachedCount m_matching;
 };
