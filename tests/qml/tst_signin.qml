@@ -182,6 +182,36 @@ TestCase {
         compare(auth.userName, "Grace Hopper")
     }
 
+    function test_returnDoesNotRegister() {
+        const stack = openSignIn()
+        const page = openRegistration(stack)
+        fill(page, {
+                 "Full name": "Quiet Return",
+                 "Username": "quiet",
+                 "Password (min 8 chars)": "12345678",
+                 "Confirm password": "12345678"
+             })
+        field(page, "Confirm password").forceActiveFocus()
+
+        keyClick(Qt.Key_Return)
+
+        compare(stack.depth, 2)
+        verify(!auth.login("quiet", "12345678"))
+    }
+
+    function test_footerLinkFollowsThePointer() {
+        const stack = openSignIn()
+        const link = findItem(stack.currentItem, item => item.text === "Project page")
+        verify(link)
+        verify(Qt.colorEqual(link.color, "#3c49bd"))
+
+        mouseMove(link, link.width / 2, link.height / 2)
+        tryVerify(() => Qt.colorEqual(link.color, "#c1c3d3"))
+
+        mouseMove(testCase, 5, 5)
+        tryVerify(() => Qt.colorEqual(link.color, "#3c49bd"))
+    }
+
     function test_backKeepsTheSignInPage() {
         const stack = openSignIn()
         const signIn = stack.currentItem
