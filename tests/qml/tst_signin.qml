@@ -81,11 +81,6 @@ TestCase {
             field(page, placeholder).text = values[placeholder]
     }
 
-    function test_signInStartsInTheUserNameField() {
-        const stack = openSignIn()
-        tryVerify(() => field(stack.currentItem, "Username").activeFocus)
-    }
-
     function test_wrongPasswordKeepsTheFields() {
         const stack = openSignIn()
         const page = stack.currentItem
@@ -99,27 +94,6 @@ TestCase {
         compare(field(page, "Password").text, "wrong-password")
         compare(auth.loggedIn, false)
         compare(stack.currentItem, page)
-    }
-
-    function test_returnKey_data() {
-        return [
-            { tag: "in the user name field", placeholder: "Username", signsIn: false },
-            { tag: "in the password field", placeholder: "Password", signsIn: true }
-        ]
-    }
-
-    function test_returnKey(data) {
-        const stack = openSignIn()
-        const page = stack.currentItem
-        fill(page, { "Username": "taken", "Password": "secret-password" })
-        field(page, data.placeholder).forceActiveFocus()
-
-        keyClick(Qt.Key_Return)
-
-        compare(auth.loggedIn, data.signsIn)
-        compare(stack.currentItem !== page, data.signsIn)
-        if (data.signsIn)
-            compare(stack.currentItem.focusTaskId, -1)
     }
 
     function test_registrationChecks_data() {
@@ -197,19 +171,6 @@ TestCase {
 
         compare(stack.depth, 2)
         verify(!auth.login("quiet", "12345678"))
-    }
-
-    function test_footerLinkFollowsThePointer() {
-        const stack = openSignIn()
-        const link = findItem(stack.currentItem, item => item.text === "Project page")
-        verify(link)
-        verify(Qt.colorEqual(link.color, "#3c49bd"))
-
-        mouseMove(link, link.width / 2, link.height / 2)
-        tryVerify(() => Qt.colorEqual(link.color, "#c1c3d3"))
-
-        mouseMove(testCase, 5, 5)
-        tryVerify(() => Qt.colorEqual(link.color, "#3c49bd"))
     }
 
     function test_backKeepsTheSignInPage() {

@@ -94,18 +94,6 @@ TestCase {
             mouseRelease(button)
     }
 
-    function test_buttonGeometry() {
-        const button = createTemporaryObject(buttonComponent, testCase)
-        compare(button.implicitHeight, 24)
-        compare(button.implicitWidth, 100)
-        compare(button.background.radius, 0)
-        compare(button.background.border.width, 1)
-
-        button.text = "A much longer label than a hundred pixels can hold"
-        verify(button.implicitWidth > 100)
-        fuzzyCompare(button.implicitWidth, button.contentItem.implicitWidth + 24, 1)
-    }
-
     function test_textFieldColours_data() {
         const base = "#121212"
         return [
