@@ -1,7 +1,8 @@
 # Set-up, build, run and test on Debian 12 or newer. Every target first installs what is missing.
 BUILD_DIR ?= build
+BENCH_DIR ?= build-bench
 
-.PHONY: deps build run test clean
+.PHONY: deps build run test bench clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -14,6 +15,11 @@ run: build
 
 test: build
 	bash scripts/test.sh $(BUILD_DIR)
+
+# A Release build of its own, then every benchmark (see bench/README.md).
+bench: deps
+	bash scripts/build.sh $(BENCH_DIR) Release -DTARVIK_BENCH=ON -DBUILD_TESTING=OFF
+	bash scripts/bench.sh $(BENCH_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)
