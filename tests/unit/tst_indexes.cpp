@@ -1,0 +1,450 @@
+// The indexes and the reuse of counts change how fast pages load, never what they hold: every
+// page, counter and reminder answer equals what the plain statements give on the same data
+// without indexes, and counts follow every write, whoever makes it.
+#include "authservice.h"
+#include "dbmanager.h"
+#include "taskservice.h"
+#include "tasktablemodel.h"
+#include "testenv.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTest>
+#include <QTimeZone>
+
+#include <climits>
+#include <memory>
+
+namespace {
+
+const auto kPassword = QStringLiteral("password");
+
+// What the task list shows: the counters, the pages and the rows of the current page.
+struct Snapshot
+{
+    int total = 0;
+    int active = 0;
+    int inactive = 0;
+    int totalPages = 0;
+    int currentPage = 0;
+    QStringList rows; // "id|name|active" per row, in order
+
+    bool operator==(const Snapshot &other) const
+    {
+        return total == other.total && active == other.active && inactive == other.inactive
+               && totalPages == other.totalPages && currentPage == other.currentPage
+               && rows == other.rows;
+    }
+};
+
+char *toString(const Snapshot &s)
+{
+    return qstrdup(QStringLiteral("counts %1/%2/%3, page %4 of %5, rows [%6]")
+                           .arg(s.total)
+                           .arg(s.active)
+                           .arg(s.inactive)
+                           .arg(s.currentPage)
+                           .arg(s.totalPages)
+                           .arg(s.rows.join(QStringLiteral(", ")))
+                           .toUtf8());
+}
+
+QString rowText(const QVariant &id, const QVariant &name, const QVariant &active)
+{
+    return QStringLiteral("%1|%2|%3")
+            .arg(id.toInt())
+            .arg(name.toString())
+            .arg(active.toBool() ? 1 : 0);
+}
+
+// The list as the three plain statements give it, run one after the other.
+Snapshot plainPage(const QSqlDatabase &db, int userId, const QString &filterName, int filterActive,
+                   int pageSize, int page)
+{
+    QString filters;
+    if (!filterName.isEmpty())
+        filters += QStringLiteral(" AND name LIKE :name");
+    if (filterActive != -1)
+        filters += QStringLiteral(" AND active = :active");
+    auto bindFilters = [&](QSqlQuery &query) {
+        query.bindValue(QStringLiteral(":uid"), userId);
+        if (!filterName.isEmpty())
+            query.bindValue(QStringLiteral(":name"), QStringLiteral("%%1%").arg(filterName));
+        if (filterActive != -1)
+            query.bindValue(QStringLiteral(":active"), filterActive);
+    };
+
+    Snapshot s;
+    QSqlQuery count(db);
+    count.prepare(QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid") + filters);
+    bindFilters(count);
+    const int matching = count.exec() && count.next() ? count.value(0).toInt() : -1;
+
+    QSqlQuery counters(db);
+    counters.prepare(QStringLiteral("SELECT COUNT(*), SUM(active = 1), SUM(active = 0) FROM tasks "
+                                    "WHERE user_id = :uid"));
+    counters.bindValue(QStringLiteral(":uid"), userId);
+    if (counters.exec() && counters.next()) {
+        s.total = counters.value(0).toInt();
+        s.active = counters.value(1).toInt();
+        s.inactive = counters.value(2).toInt();
+    }
+    s.totalPages = std::max(1, (matching + pageSize - 1) / pageSize);
+    s.currentPage = std::max(std::min(page, s.totalPages), 1);
+
+    QSqlQuery rows(db);
+    rows.prepare(QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
+                                "WHERE user_id = :uid")
+                 + filters + QStringLiteral(" ORDER BY create_at DESC LIMIT :lim OFFSET :off"));
+    bindFilters(rows);
+    rows.bindValue(QStringLiteral(":lim"), pageSize);
+    rows.bindValue(QStringLiteral(":off"), (s.currentPage - 1) * pageSize);
+    if (rows.exec()) {
+        while (rows.next())
+            s.rows << rowText(rows.value(0), rows.value(1), rows.value(2));
+    }
+    return s;
+}
+
+Snapshot shownPage(const TaskService &service, const TaskTableModel &model)
+{
+    Snapshot s;
+    s.total = service.totalCount();
+    s.active = service.activeCount();
+    s.inactive = service.inactiveCount();
+    s.totalPages = service.totalPages();
+    s.currentPage = service.currentPage();
+    for (int row = 0; row < model.rowCountQml(); ++row)
+        s.rows << rowText(model.taskIdAt(row), model.nameAt(row), model.activeAt(row));
+    return s;
+}
+
+QStringList dueNames(const QList<QVariantMap> &due)
+{
+    QStringList names;
+    for (const QVariantMap &task : due)
+        names << task.value(QStringLiteral("id")).toString();
+    return names;
+}
+
+} // namespace
+
+class TestIndexes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void schemaGainsIndexesOnly();
+    void tablesOfAnotherShapeLeftAlone();
+    void samePages_data();
+    void samePages();
+    void sameReminderAnswers();
+    void countsFollowWrites_data();
+    void countsFollowWrites();
+
+private:
+    bool openService(const QString &path);
+
+    QString m_fixture; // tables and rows as a file without indexes holds them
+    QString m_plainPath;
+    QString m_indexedPath;
+    std::unique_ptr<DbManager> m_db;
+    std::unique_ptr<TaskTableModel> m_model;
+    std::unique_ptr<AuthService> m_auth;
+    std::unique_ptr<TaskService> m_service;
+};
+
+// Two accounts; ann's tasks come in groups created in the same second, ids not in creation
+// order, with names that exercise LIKE, some Done, some without due time, and due-time ties.
+void TestIndexes::initTestCase()
+{
+    m_fixture = testEnvironment.newDatabasePath();
+    {
+        DbManager db;
+        QVERIFY(db.open(m_fixture));
+        db.initSchema();
+        AuthService auth(&db);
+        QVERIFY(auth.registerUser(QStringLiteral("ann"), kPassword, QStringLiteral("Ann")));
+        QVERIFY(auth.registerUser(QStringLiteral("bob"), kPassword, QStringLiteral("Bob")));
+
+        const QStringList names { "Buy milk",  "buy MILK", "Ärger",    "ärger", "100% done",
+                                  "a_b",       "axb",      "exact",    "",      "Call Bob",
+                                  "Review PR", "exact",    "Pay rent", "exact", "Milkshake",
+                                  "exact",     "Walk",     "exact",    "Read",  "Book flight" };
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QSqlQuery insert(db.database());
+        insert.prepare(QStringLiteral(
+                "INSERT INTO tasks (user_id, name, active, expire_at_epoch, create_at) "
+                "VALUES (?, ?, ?, ?, datetime('2026-03-01 08:00:00', ? || ' seconds'))"));
+        for (int i = 0; i < 157; ++i) {
+            const bool ann = i % 5 != 4;
+            insert.addBindValue(ann ? 1 : 2);
+            insert.addBindValue(i % 23 == 0 ? QVariant(QMetaType::fromType<QString>())
+                                            : QVariant(names.at(i % names.size())));
+            insert.addBindValue(i % 3 == 0 ? 1 : 0);
+            // Due times in the next ten minutes, several at the same second; some none.
+            insert.addBindValue(i % 7 == 0 ? QVariant(QMetaType::fromType<qint64>())
+                                           : QVariant(now + 60 + (i % 4) * 120));
+            // Four tasks per second, and seconds not in the order of the ids.
+            insert.addBindValue((i * 37 % 157) / 4);
+            QVERIFY(insert.exec());
+        }
+        QVERIFY(insert.exec(QStringLiteral("DROP INDEX idx_tasks_user_created")));
+        QVERIFY(insert.exec(QStringLiteral("DROP INDEX idx_tasks_user_due")));
+    }
+    releaseDefaultConnection();
+}
+
+void TestIndexes::init()
+{
+    m_plainPath = testEnvironment.newDatabasePath();
+    m_indexedPath = testEnvironment.newDatabasePath();
+    QVERIFY(QFile::copy(m_fixture, m_plainPath));
+    QVERIFY(QFile::copy(m_fixture, m_indexedPath));
+}
+
+void TestIndexes::cleanup()
+{
+    m_service.reset();
+    m_auth.reset();
+    m_model.reset();
+    m_db.reset();
+    releaseDefaultConnection();
+    QSqlDatabase::removeDatabase(QStringLiteral("plain"));
+}
+
+// Opens path as the program does (tables and indexes made when missing) and signs in as ann.
+bool TestIndexes::openService(const QString &path)
+{
+    m_db = std::make_unique<DbManager>();
+    if (!m_db->open(path))
+        return false;
+    m_db->initSchema();
+    m_model = std::make_unique<TaskTableModel>();
+    m_auth = std::make_unique<AuthService>(m_db.get());
+    m_service = std::make_unique<TaskService>(m_db.get(), m_auth.get(), m_model.get());
+    return m_auth->login(QStringLiteral("ann"), kPassword);
+}
+
+void TestIndexes::schemaGainsIndexesOnly()
+{
+    QVERIFY(openService(m_indexedPath));
+    QSqlQuery query(m_db->database());
+    QVERIFY(query.exec(QStringLiteral("SELECT name, tbl_name FROM sqlite_master "
+                                      "WHERE type = 'index' AND sql IS NOT NULL ORDER BY name")));
+    QStringList indexes;
+    while (query.next())
+        indexes << query.value(0).toString() + QLatin1Char(':') + query.value(1).toString();
+    QCOMPARE(indexes, (QStringList { "idx_tasks_user_created:tasks", "idx_tasks_user_due:tasks" }));
+
+    // The list and the reminder query read through them.
+    auto plan = [&](const QString &sql) {
+        QSqlQuery explain(m_db->database());
+        explain.exec(QStringLiteral("EXPLAIN QUERY PLAN ") + sql);
+        QString text;
+        while (explain.next())
+            text += explain.value(3).toString();
+        return text;
+    };
+    QVERIFY(plan("SELECT id, name, active, expire_at, create_at FROM tasks WHERE user_id = 1 "
+                 "AND name LIKE '%x%' ORDER BY create_at DESC LIMIT 5 OFFSET 0")
+                    .contains(QLatin1String("idx_tasks_user_created")));
+    QVERIFY(plan("SELECT id FROM tasks WHERE user_id = 1 AND active = 0 AND expire_at_epoch IS "
+                 "NOT NULL AND expire_at_epoch BETWEEN 1 AND 2 ORDER BY expire_at_epoch")
+                    .contains(QLatin1String("idx_tasks_user_due")));
+
+    // Opening again changes nothing, and rows written by another program keep the indexes
+    // in step.
+    m_db->initSchema();
+    QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toInt(), 6); // two tables, sqlite_sequence, autoindex, two indexes
+    QVERIFY(query.exec(QStringLiteral("PRAGMA integrity_check")));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toString(), QStringLiteral("ok"));
+}
+
+// A file whose tasks table has other columns is used as it is: no index, no change.
+void TestIndexes::tablesOfAnotherShapeLeftAlone()
+{
+    {
+        QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
+        other.setDatabaseName(m_plainPath + QStringLiteral(".other"));
+        QVERIFY(other.open());
+        QSqlQuery query(other);
+        QVERIFY(query.exec(QStringLiteral("CREATE TABLE tasks (id INTEGER PRIMARY KEY, title)")));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("plain"));
+
+    DbManager db;
+    QVERIFY(db.open(m_plainPath + QStringLiteral(".other")));
+    db.initSchema();
+    QSqlQuery query(db.database());
+    QVERIFY(query.exec(QStringLiteral("SELECT type, name, sql FROM sqlite_master "
+                                      "WHERE tbl_name = 'tasks'")));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toString(), QStringLiteral("table"));
+    QCOMPARE(query.value(2).toString(),
+             QStringLiteral("CREATE TABLE tasks (id INTEGER PRIMARY KEY, title)"));
+    QVERIFY(!query.next());
+}
+
+void TestIndexes::samePages_data()
+{
+    QTest::addColumn<QString>("filterName");
+    QTest::addColumn<int>("filterActive");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<int>("page");
+
+    QTest::newRow("all, first page") << "" << -1 << 25 << 1;
+    QTest::newRow("all, a middle page") << "" << -1 << 10 << 7;
+    QTest::newRow("all, beyond the last page") << "" << -1 << 25 << 99;
+    QTest::newRow("same-second rows across page ends") << "" << -1 << 3 << 9;
+    QTest::newRow("Done only") << "" << 1 << 10 << 2;
+    QTest::newRow("pending only, last page") << "" << 0 << 7 << INT_MAX;
+    QTest::newRow("search, ASCII case folded") << "MILK" << -1 << 5 << 2;
+    QTest::newRow("search, percent wildcard") << "%" << -1 << 25 << 2;
+    QTest::newRow("search, underscore wildcard") << "a_b" << -1 << 25 << 1;
+    QTest::newRow("search, non-ASCII in its own case") << "ärger" << -1 << 25 << 1;
+    QTest::newRow("search and Done") << "buy" << 1 << 3 << 2;
+    QTest::newRow("search, no match") << "zzz" << -1 << 25 << 1;
+    QTest::newRow("matches fewer than a page") << "exact" << -1 << 40 << 1;
+    QTest::newRow("matches exactly one page") << "exact" << -1 << 38 << 1;
+    QTest::newRow("matches one more than a page") << "exact" << -1 << 37 << 1;
+    QTest::newRow("matches, second page") << "exact" << -1 << 37 << 2;
+}
+
+// The service on the indexed file, brought to the page by typing and flipping, shows what the
+// plain statements give on the file without indexes.
+void TestIndexes::samePages()
+{
+    QFETCH(QString, filterName);
+    QFETCH(int, filterActive);
+    QFETCH(int, pageSize);
+    QFETCH(int, page);
+
+    QSqlDatabase plain =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
+    plain.setDatabaseName(m_plainPath);
+    QVERIFY(plain.open());
+    QSqlQuery exact(plain);
+    QVERIFY(exact.exec(QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = 1 AND name = "
+                                      "'exact'")));
+    QVERIFY(exact.next());
+    QCOMPARE(exact.value(0).toInt(), 38); // the page sizes of the "exact" rows rely on it
+    const Snapshot expected = plainPage(plain, 1, filterName, filterActive, pageSize, page);
+
+    QVERIFY(openService(m_indexedPath));
+    QCOMPARE(m_auth->userId(), 1);
+    m_service->setPageSize(pageSize);
+    m_service->loadPage(3);
+    for (int length = 1; length <= filterName.size(); ++length)
+        m_service->setFilterName(filterName.left(length));
+    m_service->setFilterActive(filterActive);
+    m_service->loadPage(page);
+    QCOMPARE(shownPage(*m_service, *m_model), expected);
+
+    // Flipping away and back shows the same page again.
+    m_service->loadPage(page == 1 ? 2 : 1);
+    m_service->loadPage(page);
+    QCOMPARE(shownPage(*m_service, *m_model), expected);
+}
+
+void TestIndexes::sameReminderAnswers()
+{
+    QVERIFY(openService(m_plainPath));
+    QSqlQuery query(m_db->database());
+    // The plain file stays without indexes.
+    QVERIFY(query.exec(QStringLiteral("DROP INDEX idx_tasks_user_created")));
+    QVERIFY(query.exec(QStringLiteral("DROP INDEX idx_tasks_user_due")));
+    const QVariantMap plainNext = m_service->nextDueTask(10);
+    const QStringList plainDue = dueNames(m_service->dueTasks(10));
+    cleanup();
+
+    QVERIFY(openService(m_indexedPath));
+    QVERIFY(!plainNext.isEmpty());
+    QVERIFY(plainDue.size() > 10);
+    QCOMPARE(m_service->nextDueTask(10), plainNext);
+    QCOMPARE(dueNames(m_service->dueTasks(10)), plainDue);
+}
+
+void TestIndexes::countsFollowWrites_data()
+{
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<QString>("filterName");
+    QTest::addColumn<QString>("sql");
+
+    const QString add = QStringLiteral("INSERT INTO tasks (user_id, name, active, create_at) "
+                                       "VALUES (1, 'exact milk', 1, '2030-01-01 00:00:00')");
+    const QString remove =
+            QStringLiteral("DELETE FROM tasks WHERE user_id = 1 AND active = 0 AND id % 2 = 0");
+    const QString allDone = QStringLiteral("UPDATE tasks SET active = 1 WHERE user_id = 1");
+    const QString rename = QStringLiteral("UPDATE tasks SET name = 'other' WHERE name = 'exact'");
+    for (const QString &filter : { QString(), QStringLiteral("exact") }) {
+        const char *suffix = filter.isEmpty() ? ", no search" : ", searching";
+        QTest::addRow("another connection adds a Done task%s", suffix)
+                << "connection" << filter << add;
+        QTest::addRow("another connection deletes pending tasks%s", suffix)
+                << "connection" << filter << remove;
+        QTest::addRow("another connection marks all Done%s", suffix)
+                << "connection" << filter << allDone;
+        QTest::addRow("another connection renames tasks%s", suffix)
+                << "connection" << filter << rename;
+        QTest::addRow("the same connection, outside the service%s", suffix)
+                << "same" << filter << remove;
+        QTest::addRow("another program adds a Done task%s", suffix) << "program" << filter << add;
+        QTest::addRow("another connection drops an index%s", suffix)
+                << "connection" << filter << "DROP INDEX idx_tasks_user_due";
+    }
+}
+
+// Counts read before a write are not shown after it, whoever writes.
+void TestIndexes::countsFollowWrites()
+{
+    QFETCH(QString, writer);
+    QFETCH(QString, filterName);
+    QFETCH(QString, sql);
+
+    QVERIFY(openService(m_indexedPath));
+    m_service->setPageSize(10);
+    m_service->setFilterName(filterName);
+    m_service->loadPage(2);
+    m_service->loadPage(1);
+    m_service->loadPage(2);
+
+    if (writer == QLatin1String("program")) {
+        QProcess sqlite;
+        sqlite.start(QStringLiteral("sqlite3"), { m_indexedPath, sql });
+        if (!sqlite.waitForFinished(10000) || sqlite.exitCode() != 0)
+            QSKIP("the sqlite3 command-line tool is not available");
+    } else if (writer == QLatin1String("same")) {
+        QSqlQuery query(m_db->database());
+        QVERIFY(query.exec(sql));
+    } else {
+        QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
+        other.setDatabaseName(m_indexedPath);
+        QVERIFY(other.open());
+        QSqlQuery query(other);
+        QVERIFY(query.exec(sql));
+    }
+
+    m_service->loadPage(2);
+    QSqlDatabase reader =
+            QSqlDatabase::contains(QStringLiteral("plain"))
+                    ? QSqlDatabase::database(QStringLiteral("plain"))
+                    : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
+    reader.setDatabaseName(m_indexedPath);
+    QVERIFY(reader.open());
+    QCOMPARE(shownPage(*m_service, *m_model), plainPage(reader, 1, filterName, -1, 10, 2));
+}
+
+QTEST_GUILESS_MAIN(TestIndexes)
+#include "tst_indexes.moc"
