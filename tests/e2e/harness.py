@@ -169,6 +169,61 @@ class App:
                              text=True).stdout
         return out.split()[-2].lower() if "#" in out else ""
 
+    # -- reading the screen --------------------------------------------------
+    def _ocr_image(self, x, y, width, height):
+        """A region of the screen prepared for tesseract: the brightest colour channel, scaled
+        four times and thresholded at half brightness, as dark text on white. Coloured text on
+        the dark theme reads as well as white text; fills, field borders, the dimming behind a
+        modal dialog and the text of disabled buttons drop out, and so do solid light areas
+        such as a focused text field, with the dark text they hold."""
+        env = dict(os.environ, DISPLAY=self.xserver.display)
+        shot = subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}",
+                               "png:-"], env=env, check=True, timeout=60,
+                              capture_output=True).stdout
+        # Text: scaled smoothly, then cut at half brightness. Mask: solid light areas found
+        # at the original size (where a 7 x 7 square fits), removed from the text.
+        return subprocess.run(["convert", "png:-", "+repage", "-separate",
+                               "-evaluate-sequence", "max",
+                               "(", "-clone", "0", "-resize", "400%", "-threshold", "50%", ")",
+                               "(", "-clone", "0", "-threshold", "50%", "-morphology", "Open",
+                               "Square:3", "-filter", "point", "-resize", "400%", ")",
+                               "-delete", "0", "-compose", "minus_src", "-composite", "-negate",
+                               "png:-"],
+                              input=shot, check=True, timeout=60, capture_output=True).stdout
+
+    def read_text(self, x, y, width, height):
+        """The text tesseract reads in a region of the screen, as one line."""
+        out = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "6"],
+                             input=self._ocr_image(x, y, width, height), check=True, timeout=60,
+                             capture_output=True).stdout.decode()
+        return " ".join(out.split())
+
+    def find_text(self, word, x=0, y=0, width=None, height=None):
+        """Screen coordinates of the centre of the first word tesseract reads as `word` in a
+        region (the whole screen by default), or None."""
+        if width is None or height is None:
+            size = self.xdotool("getdisplaygeometry").split()
+            width, height = int(size[0]) - x, int(size[1]) - y
+        out = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "11", "tsv"],
+                             input=self._ocr_image(x, y, width, height), check=True, timeout=60,
+                             capture_output=True).stdout.decode()
+        for line in out.splitlines()[1:]:
+            cols = line.split("\t")
+            if len(cols) == 12 and cols[11].strip() == word:
+                left, top, w, h = (int(v) for v in cols[6:10])
+                return x + (left + w // 2) // 4, y + (top + h // 2) // 4
+        return None
+
+    def click_text(self, word, x=0, y=0, width=None, height=None, timeout=10):
+        """Clicks the first word read as `word` in a region, waiting for it to appear."""
+        where = wait_until(lambda: self.find_text(word, x, y, width, height), timeout=timeout,
+                           interval=0.3, message=f"{word!r} not found on the screen")
+        self.xdotool("mousemove", *where)
+        time.sleep(0.1)
+        self.xdotool("click", "1")
+        time.sleep(0.3)
+        return where
+
 
 def wait_until(predicate, timeout=10, interval=0.2, message="condition not met"):
     deadline = time.time() + timeout

@@ -1,0 +1,71 @@
+"""The real one-minute reminder: a pending task due in five minutes raises the toast at the
+first check after start-up, and "Show" opens the tasks page on that task. This is the one test
+that waits for the real timer."""
+import datetime
+import time
+import unittest
+from zoneinfo import ZoneInfo
+
+from harness import wait_until
+import taskscreen as ts
+
+TOAST = "#202020"
+TOAST_BORDER = "#721675"
+# Inside the toast's bottom-right corner (20 px from the window's corner), and its border.
+TOAST_INSIDE = (ts.WIDTH - 26, ts.HEIGHT - 26)
+TOAST_EDGE = (ts.WIDTH - 21, ts.HEIGHT - 26)
+TOAST_AREA = (ts.WIDTH - 400, ts.HEIGHT - 250, 400, 250)
+
+
+def iso(epoch):
+    return datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc).strftime(
+        "%Y-%m-%dT%H:%M:%S.000Z")
+
+
+class ReminderTest(ts.TasksTestCase):
+    @ts.shoot_on_failure
+    def test_due_task_raises_toast_and_show_selects_it(self):
+        seeded = {}
+
+        def seed():
+            uid = self.home.sqlite3_cli("SELECT id FROM users")[0]
+            now = int(time.time())
+            due = now + 300
+            later = now + 2 * 86400
+            # Created in this order, so the page lists the due task last (row 2).
+            rows = [("Renew insurance", 0, due), ("Plan trip", 0, later),
+                    ("Read book", 1, now + 120)]
+            self.home.sqlite3_cli(
+                "INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch, create_at)"
+                " VALUES " + ",".join(
+                    f"({uid}, '{name}', {done}, '{iso(at)}', {at}, '2030-01-01 10:00:0{n}')"
+                    for n, (name, done, at) in enumerate(rows)))
+            seeded.update(due=due, at=time.time())
+
+        app = self.start(before_sign_in=seed)
+        self.assertIn("Renew insurance", ts.row_text(app, 2))
+        app.key("Down")
+        self.assertEqual(ts.selected_rows(app, 3), [0])
+        self.assertNotEqual(app.pixel(*TOAST_INSIDE), TOAST)
+
+        # The first check runs a minute after start-up; the Done task due sooner is passed over.
+        wait_until(lambda: app.pixel(*TOAST_INSIDE) == TOAST,
+                   timeout=max(1, 70 - (time.time() - seeded["at"])), interval=1,
+                   message="no toast within 70 seconds")
+        self.assertEqual(app.pixel(*TOAST_EDGE), TOAST_BORDER)
+        due = datetime.datetime.fromtimestamp(seeded["due"], ZoneInfo(ts.ZONE))
+        text = wait_until(lambda: app.read_text(*TOAST_AREA), message="the toast is blank")
+        self.assertIn("Task expiring soon: Renew insurance", text)
+        self.assertIn("Expire at: " + due.strftime("%Y-%m-%d %H:%M"), text)
+        app.screenshot("toast")
+
+        # "Show" puts a new tasks page in place, which selects the task 200 ms later.
+        app.click_text("Show", *TOAST_AREA)
+        wait_until(lambda: app.pixel(*TOAST_INSIDE) != TOAST, message="the toast stayed open")
+        wait_until(lambda: ts.selected_rows(app, 3) == [2], timeout=5,
+                   message="the task was not selected: rows %r" % ts.selected_rows(app, 3))
+        self.assertEqual(len(self.tasks()), 3)
+
+
+if __name__ == "__main__":
+    unittest.main()
