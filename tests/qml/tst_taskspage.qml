@@ -6,9 +6,12 @@ import TarvikQml
 TestCase {
     id: testCase
 
+    // Other test files share the database and the services: sign in as this file's own user.
     function signIn() {
-        if (!auth.loggedIn)
-            verify(auth.login("pagetester", "password1"))
+        if (auth.loggedIn && auth.userName === "Page Tester")
+            return
+        auth.logout()
+        verify(auth.login("pagetester", "password1"))
     }
 
     function addTasks(count) {
@@ -51,6 +54,11 @@ TestCase {
         taskService.loadPage(1)
         while (taskModel.rowCountQml() > 0)
             verify(taskService.deleteTask(taskModel.taskIdAt(0)))
+    }
+
+    function cleanupTestCase() {
+        init()
+        auth.logout()
     }
 
     function test_moveSelection_data() {
@@ -119,6 +127,21 @@ TestCase {
         keyClick(Qt.Key_Return)
         tryCompare(picker, "visible", false)
         compare(page.expireAtLocal.getTime(), new Date(2030, 0, 15, data.h, data.m).getTime())
+    }
+
+    // A time typed into a spin box counts when Return comes before the box lost the focus.
+    function test_typedTimeCountsOnReturn() {
+        const page = createPage()
+        const picker = openPicker(page, new Date(2030, 0, 15, 9, 5))
+        const hh = testCase.child(picker.contentItem, "hh")
+        hh.contentItem.forceActiveFocus()
+        hh.contentItem.selectAll()
+        keyClick(Qt.Key_1)
+        keyClick(Qt.Key_4)
+        compare(hh.value, 9)
+        keyClick(Qt.Key_Return)
+        tryCompare(picker, "visible", false)
+        compare(page.expireAtLocal.getTime(), new Date(2030, 0, 15, 14, 5).getTime())
     }
 
     // A new day keeps the chosen time; every moment the popup hands back has zero seconds.
