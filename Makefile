@@ -1,8 +1,9 @@
 # Set-up, build, run and test on Debian 12 or newer. Every target first installs what is missing.
 BUILD_DIR ?= build
+ASAN_BUILD_DIR ?= build-asan
 BENCH_DIR ?= build-bench
 
-.PHONY: deps build run test bench clean
+.PHONY: deps build run test test-asan bench clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -15,6 +16,10 @@ run: build
 
 test: build
 	bash scripts/test.sh $(BUILD_DIR)
+
+# The C++ tests and the reliability suite, built with AddressSanitizer and UBSan.
+test-asan: deps
+	bash scripts/test-asan.sh $(ASAN_BUILD_DIR)
 
 # A Release build of its own, then every benchmark (see bench/README.md).
 bench: deps
