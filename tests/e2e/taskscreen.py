@@ -112,18 +112,24 @@ def pager(app):
     return tuple(int(g.translate(_DIGITS)) for g in found.groups())
 
 
-def wait_pager(app, expected, timeout=10):
-    """Waits until the pager reads (page, pages, done, pending, total) = expected."""
+def wait_for(read, check, what, timeout=10):
+    """Reads a value until check(value) holds; fails with the last value read."""
     seen = []
 
-    def check():
-        seen.append(pager(app))
-        return seen[-1] == expected
+    def ok():
+        seen.append(read())
+        return check(seen[-1])
 
     try:
-        wait_until(check, timeout=timeout, interval=0.3)
+        wait_until(ok, timeout=timeout, interval=0.3)
     except AssertionError:
-        raise AssertionError("pager reads %r, expected %r" % (seen[-1], expected))
+        raise AssertionError("%s: last read %r" % (what, seen[-1] if seen else None))
+    return seen[-1]
+
+
+def wait_pager(app, expected, timeout=10):
+    """Waits until the pager reads (page, pages, done, pending, total) = expected."""
+    wait_for(lambda: pager(app), lambda got: got == expected, "pager %r" % (expected,), timeout)
 
 
 class TasksTestCase(AppTestCase):

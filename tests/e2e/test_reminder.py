@@ -62,8 +62,8 @@ class ReminderTest(ts.TasksTestCase):
         # "Show" puts a new tasks page in place, which selects the task 200 ms later.
         app.click_text("Show", *TOAST_AREA)
         wait_until(lambda: app.pixel(*TOAST_INSIDE) != TOAST, message="the toast stayed open")
-        wait_until(lambda: ts.selected_rows(app, 3) == [2], timeout=5,
-                   message="the task was not selected: rows %r" % ts.selected_rows(app, 3))
+        ts.wait_for(lambda: ts.selected_rows(app, 3), lambda got: got == [2],
+                    "selected rows after Show", timeout=5)
         self.assertEqual(len(self.tasks()), 3)
 
 

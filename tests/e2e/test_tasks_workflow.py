@@ -92,10 +92,10 @@ class TasksWorkflowTest(ts.TasksTestCase):
         app.click_text("Clear", *toolbar)
         wait_until(lambda: ts.row_fill(app, 2) == ts.EVEN_ROW, message="Clear")
 
-        # Edit "Buy milk": Down selects the first row, two more reach the third.
+        # Edit "Buy milk": Down selects the first row; more Downs stop at the last one.
         app.key("Down")
         self.assertEqual(ts.selected_rows(app, 3), [0])
-        app.key("Down", "Down", "Down")  # the selection stops at the last row
+        app.key("Down", "Down", "Down")
         self.assertEqual(ts.selected_rows(app, 3), [2])
         app.key("ctrl+e")
         time.sleep(0.5)
@@ -107,8 +107,7 @@ class TasksWorkflowTest(ts.TasksTestCase):
         ts.pick_time(app, days=1)
         app.key("Return", "Return")
         buy = self.local_epoch(start_day + datetime.timedelta(days=3), 9, 30)
-        wait_until(lambda: self.tasks()[0] == f"Buy oat milk|0|{buy}",
-                   message="edit not saved: %r" % self.tasks())
+        ts.wait_for(self.tasks, lambda got: got[0] == f"Buy oat milk|0|{buy}", "edit saved")
         self.assertIn("Buy oat milk", ts.row_text(app, 2))
 
         # Toggle Done with Ctrl+D: "Call Bob" becomes pending, "Buy oat milk" Done.
@@ -138,8 +137,7 @@ class TasksWorkflowTest(ts.TasksTestCase):
         self.assertEqual(len(self.tasks()), 2)
         app.click_text("Done", *delete_done)
         app.click_text("Yes", 300, 150, 700, 400)
-        wait_until(lambda: self.tasks() == [f"Call Bob|0|{bob}"],
-                   message="Delete Done: %r" % self.tasks())
+        ts.wait_for(self.tasks, lambda got: got == [f"Call Bob|0|{bob}"], "Delete Done")
         ts.wait_pager(app, (1, 1, 0, 1, 1))
 
         app.click_text("Settings", *toolbar)
@@ -203,8 +201,8 @@ class TasksWorkflowTest(ts.TasksTestCase):
         locker.execute("BEGIN EXCLUSIVE")
         app.key("Return")
         dialog = (350, 200, 600, 300)
-        wait_until(lambda: "could not save the task" in app.read_text(*dialog), timeout=20,
-                   message="no error in the dialog: %r" % app.read_text(*dialog))
+        ts.wait_for(lambda: app.read_text(*dialog), lambda got: "could not save the task" in got,
+                    "error in the dialog", timeout=20)
         app.screenshot("task_dialog_save_failed")
         locker.execute("ROLLBACK")
         self.assertEqual(self.tasks(), [])
