@@ -156,6 +156,7 @@ int main(int argc, char *argv[])
     Samples bare;
     Phases appPhases;
     Phases barePhases;
+    Samples media;
     for (int run = -1; run < runs; ++run) {
         const double a = runner.firstFrame(appPath, run >= 0 ? &appPhases : nullptr);
         const double b = runner.firstFrame(barePath, run >= 0 ? &barePhases : nullptr);
@@ -164,14 +165,13 @@ int main(int argc, char *argv[])
                 << ")\n";
             return 1;
         }
+        const double m = runner.reminderServiceConstruction();
         if (run >= 0) {
             app1.add(a);
             bare.add(b);
+            media.add(m);
         }
     }
-    Samples media;
-    for (int run = 0; run < runs; ++run)
-        media.add(runner.reminderServiceConstruction());
     out << "### Start-up to the first frame (offscreen platform), " << runs << " runs each\n\n";
     ResultTable frames(out);
     frames.header();
