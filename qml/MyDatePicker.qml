@@ -105,6 +105,17 @@ ColumnLayout { // qmllint disable alias
     DayOfWeekRow {
         Layout.fillWidth: true
         locale: picker.locale // qmllint disable type
+
+        // The row's own delegate paints in the light palette's text colour, which is unreadable
+        // on the dark popup; a Label follows the window's dark theme.
+        delegate: Label {
+            required property string shortName
+
+            text: shortName
+            font.bold: true
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
     }
 
     MonthGrid {
