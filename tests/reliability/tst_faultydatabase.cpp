@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -73,6 +74,7 @@ private slots:
     void notADatabase();
     void readOnly_data();
     void readOnly();
+    void foreignTasksTable();
 
 private:
     QString m_dir;
@@ -214,6 +216,52 @@ void TestFaultyDatabase::readOnly()
     QCOMPARE(program.model.rowCount(), 1);
     QCOMPARE(program.model.nameAt(0), QStringLiteral("done"));
     QCOMPARE(fileDigest(path), before);
+}
+
+// A file whose tasks table belongs to another program: accounts work, every task statement
+// fails, and the list shows nothing without touching that table.
+void TestFaultyDatabase::foreignTasksTable()
+{
+    const QString path = m_dir + QStringLiteral("/taskmanager.db");
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                       QStringLiteral("other program"));
+        other.setDatabaseName(path);
+        QVERIFY(other.open());
+        QSqlQuery query(other);
+        QVERIFY(query.exec(
+                QStringLiteral("CREATE TABLE tasks (id INTEGER PRIMARY KEY, title TEXT)")));
+        QVERIFY(query.exec(QStringLiteral("INSERT INTO tasks (title) VALUES ('theirs')")));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other program"));
+
+    Program program(path);
+    QVERIFY(program.auth.registerUser(kUser, kPassword, QStringLiteral("Ann")));
+    QVERIFY(program.auth.login(kUser, kPassword));
+
+    QSignalSpy counts(&program.tasks, &TaskService::countsChanged);
+    QSignalSpy resets(&program.model, &QAbstractItemModel::modelReset);
+    program.tasks.loadPage(3);
+    QCOMPARE(counts.count(), 0);
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(program.model.rowCount(), 0);
+    QCOMPARE(program.tasks.totalPages(), 1);
+    QCOMPARE(program.tasks.currentPage(), 1);
+    QCOMPARE(program.tasks.totalCount(), 0);
+
+    QVERIFY(!program.tasks.createTask(QStringLiteral("mine"), QDateTime::currentDateTimeUtc()));
+    QVERIFY(!program.tasks.updateTask(1, QStringLiteral("mine"), true, QDateTime()));
+    QVERIFY(!program.tasks.deleteTask(1));
+    QVERIFY(!program.tasks.deleteAllInactive());
+    QVERIFY(program.tasks.nextDueTask(INT_MAX).isEmpty());
+    QCOMPARE(resets.count(), 1);
+
+    QSqlQuery query(program.db.database());
+    QVERIFY(query.exec(QStringLiteral("SELECT id, title FROM tasks")));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(1).toString(), QStringLiteral("theirs"));
+    QVERIFY(!query.next());
 }
 
 QTEST_GUILESS_MAIN(TestFaultyDatabase)
