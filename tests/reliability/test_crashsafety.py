@@ -32,9 +32,10 @@ class Run:
                                          stdout=out, stderr=self.err)
 
     def lines(self):
-        with open(self.out_path, encoding="utf-8") as f:
-            text = f.read()
-        # A line cut off by the kill has no line feed yet and does not count.
+        with open(self.out_path, "rb") as f:
+            text = f.read().decode("utf-8", errors="replace")
+        # A line cut off by the kill, or still being written, has no line feed yet and does
+        # not count.
         return [line.split("\t") for line in text.split("\n")[:-1]]
 
     def kill(self):
