@@ -303,6 +303,16 @@ void TaskService::loadPage(int page)
         m_model->setRows(std::move(rows));
 }
 
+// A command succeeds when its statement executes; the current page is then reloaded.
+bool TaskService::runCommand(QSqlQuery &query)
+{
+    const bool ok = query.exec();
+    query.finish();
+    if (ok)
+        loadPage(m_currentPage);
+    return ok;
+}
+
 bool TaskService::createTask(const QString &name, const QDateTime &expireAt, bool active)
 {
     if (!ready())
@@ -321,11 +331,7 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
     query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
     query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
-    const bool ok = query.exec();
-    query.finish();
-    if (ok)
-        loadPage(m_currentPage);
-    return ok;
+    return runCommand(query);
 }
 
 bool TaskService::updateTask(int id, const QString &name, bool active, const QDateTime &expireAt)
@@ -346,11 +352,7 @@ bool TaskService::updateTask(int id, const QString &name, bool active, const QDa
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
-    const bool ok = query.exec();
-    query.finish();
-    if (ok)
-        loadPage(m_currentPage);
-    return ok;
+    return runCommand(query);
 }
 
 bool TaskService::deleteTask(int id)
@@ -362,11 +364,7 @@ bool TaskService::deleteTask(int id)
             statement(QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid"));
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    const bool ok = query.exec();
-    query.finish();
-    if (ok)
-        loadPage(m_currentPage);
-    return ok;
+    return runCommand(query);
 }
 
 bool TaskService::deleteAllInactive()
@@ -379,11 +377,7 @@ bool TaskService::deleteAllInactive()
                                                 "        WHERE user_id = :uid AND active = 1\n"
                                                 "    "));
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    const bool ok = query.exec();
-    query.finish();
-    if (ok)
-        loadPage(m_currentPage);
-    return ok;
+    return runCommand(query);
 }
 
 QVariantMap TaskService::nextDueTask(int withinMinutes)

@@ -101,6 +101,7 @@ private:
     };
 
     bool ready() const;
+    bool runCommand(QSqlQuery &query);
     int countFilteredTasks(int userId, bool *ok = nullptr);
     bool readCounters(int userId, const DataStamp *stamp);
     bool queryRows(int userId, qint64 offset, QList<TaskRow> &rows);
