@@ -1,9 +1,6 @@
-#include "authservice.h"
-#include "dbmanager.h"
+#include "fixture.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
-#include "taskservice.h"
-#include "tasktablemodel.h"
 #include "testenv.h"
 
 #include <QAudioOutput>
@@ -14,7 +11,6 @@
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -226,17 +222,14 @@ private:
     {
         return due.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     }
-    bool signIn(const QString &user);
+    bool signIn(const QString &user) { return signUp(m_app->auth, user) > 0; }
     void check() { m_notifier->checkDueTasks(); }
     QMediaPlayer *player() const { return m_notifier->m_player; }
 
     PulseServer m_pulse;
     bool m_pulseRunning = false;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<DbManager> m_db;
-    std::unique_ptr<TaskTableModel> m_model;
-    std::unique_ptr<AuthService> m_auth;
-    std::unique_ptr<TaskService> m_tasks;
+    std::unique_ptr<TaskServices> m_app;
     std::unique_ptr<SettingsService> m_settings;
     std::unique_ptr<NotificationService> m_notifier;
 };
@@ -260,28 +253,17 @@ void TestNotificationService::cleanupTestCase()
     m_pulse.stop();
 }
 
-bool TestNotificationService::signIn(const QString &user)
-{
-    const QString password = QStringLiteral("password");
-    m_auth->registerUser(user, password, user.toUpper()); // refused when the account exists
-    return m_auth->login(user, password);
-}
-
 void TestNotificationService::init()
 {
     m_dir = std::make_unique<QTemporaryDir>(testEnvironment.root() + QStringLiteral("/t-XXXXXX"));
     QVERIFY(m_dir->isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir->path());
 
-    m_db = std::make_unique<DbManager>();
-    QVERIFY(m_db->open(m_dir->filePath(QStringLiteral("taskmanager.db"))));
-    m_db->initSchema();
-    m_model = std::make_unique<TaskTableModel>();
-    m_auth = std::make_unique<AuthService>(m_db.get());
-    m_tasks = std::make_unique<TaskService>(m_db.get(), m_auth.get(), m_model.get());
+    m_app = std::make_unique<TaskServices>(m_dir->filePath(QStringLiteral("taskmanager.db")));
+    QVERIFY(m_app->opened);
     m_settings = std::make_unique<SettingsService>();
-    m_notifier = std::make_unique<NotificationService>(m_tasks.get(), m_settings.get());
-    QObject::connect(m_auth.get(), &AuthService::loggedOut, m_notifier.get(),
+    m_notifier = std::make_unique<NotificationService>(&m_app->tasks, m_settings.get());
+    QObject::connect(&m_app->auth, &AuthService::loggedOut, m_notifier.get(),
                      &NotificationService::clearNotified);
     QVERIFY(signIn(QStringLiteral("ann")));
 }
@@ -290,21 +272,16 @@ void TestNotificationService::cleanup()
 {
     m_notifier.reset();
     m_settings.reset();
-    m_tasks.reset();
-    m_auth.reset();
-    m_model.reset();
-    m_db.reset();
+    m_app.reset();
     m_dir.reset();
 }
 
 int TestNotificationService::addTask(const QString &name, const QDateTime &due, bool done)
 {
-    if (!m_tasks->createTask(name, due, done))
+    if (!m_app->tasks.createTask(name, due, done))
         return -1;
-    QSqlQuery query(m_db->database());
-    if (!query.exec(QStringLiteral("SELECT max(id) FROM tasks")) || !query.next())
-        return -1;
-    return query.value(0).toInt();
+    const QVariant id = m_app->scalar(QStringLiteral("SELECT max(id) FROM tasks"));
+    return id.isValid() ? id.toInt() : -1;
 }
 
 void TestNotificationService::playerAndTimerAsBuilt()
@@ -408,7 +385,7 @@ void TestNotificationService::announcedAgainAfterEdit()
     QCOMPARE(spy.count(), 1);
 
     const QDateTime edited = due.addSecs(shiftSeconds);
-    QVERIFY(m_tasks->updateTask(id, newName, false, edited));
+    QVERIFY(m_app->tasks.updateTask(id, newName, false, edited));
     check();
     check();
     QCOMPARE(spy.count(), again ? 2 : 1);
@@ -472,7 +449,7 @@ void TestNotificationService::notAnnounced()
                            situation == "done");
     QVERIFY(id > 0);
     if (situation == "deleted")
-        QVERIFY(m_tasks->deleteTask(id));
+        QVERIFY(m_app->tasks.deleteTask(id));
     if (situation == "beyond")
         m_settings->setNotifyMinutes(1);
     if (situation == "zero lead")
@@ -482,7 +459,7 @@ void TestNotificationService::notAnnounced()
     if (situation == "other user")
         QVERIFY(signIn(QStringLiteral("bob")));
     if (situation == "signed out")
-        m_auth->logout();
+        m_app->auth.logout();
 
     QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
     check();
@@ -518,12 +495,12 @@ void TestNotificationService::signOutForgetsAndStopsSound()
         QCOMPARE(player()->playbackState(), QMediaPlayer::PlayingState);
     }
 
-    m_auth->logout();
+    m_app->auth.logout();
     QVERIFY(m_notifier->m_notified.isEmpty());
     QCOMPARE(player()->playbackState(), QMediaPlayer::StoppedState);
 
     // Signed in again, the task is still due soon and is announced anew.
-    QVERIFY(m_auth->login(QStringLiteral("ann"), QStringLiteral("password")));
+    QVERIFY(m_app->auth.login(QStringLiteral("ann"), kTestPassword));
     check();
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.last().first().toInt(), id);
@@ -607,20 +584,15 @@ int TestNotificationService::checkInChild(const QString &sound)
 {
     QTemporaryDir dir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-    DbManager db;
-    if (!db.open(dir.filePath(QStringLiteral("taskmanager.db"))))
+    TaskServices app(dir.filePath(QStringLiteral("taskmanager.db")));
+    if (!app.opened)
         return 3;
-    db.initSchema();
-    TaskTableModel model;
-    AuthService auth(&db);
-    TaskService tasks(&db, &auth, &model);
     SettingsService settings;
     settings.setSoundFile(sound);
-    NotificationService notifier(&tasks, &settings);
-    if (!auth.registerUser(QStringLiteral("ann"), QStringLiteral("password"), QStringLiteral("Ann"))
-        || !auth.login(QStringLiteral("ann"), QStringLiteral("password"))
-        || !tasks.createTask(QStringLiteral("due"), QDateTime::currentDateTime().addSecs(120),
-                             false))
+    NotificationService notifier(&app.tasks, &settings);
+    if (signUp(app.auth, QStringLiteral("ann")) < 0
+        || !app.tasks.createTask(QStringLiteral("due"), QDateTime::currentDateTime().addSecs(120),
+                                 false))
         return 4;
 
     int announced = 0;
