@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QDir>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QUuid>
+
+#include <memory>
 
 // Points HOME and the XDG directories at a private temporary directory before Qt reads them,
 // so that no test touches the real user's settings or data.
@@ -34,6 +37,17 @@ public:
     {
         return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"))
                + QStringLiteral("/Brellhaven/TarvikQtQml.conf");
+    }
+
+    // A new directory below the private root, named "<prefix>-XXXXXX", where the settings store
+    // keeps its file from now on.
+    std::unique_ptr<QTemporaryDir> newSettingsDirectory(const QString &prefix) const
+    {
+        auto dir = std::make_unique<QTemporaryDir>(QDir(m_dir.path()).filePath(prefix)
+                                                   + QStringLiteral("-XXXXXX"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir->path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir->path());
+        return dir;
     }
 
 private:

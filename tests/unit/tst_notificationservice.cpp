@@ -255,9 +255,8 @@ void TestNotificationService::cleanupTestCase()
 
 void TestNotificationService::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>(testEnvironment.root() + QStringLiteral("/t-XXXXXX"));
+    m_dir = testEnvironment.newSettingsDirectory(QStringLiteral("t"));
     QVERIFY(m_dir->isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir->path());
 
     m_app = std::make_unique<TaskServices>(m_dir->filePath(QStringLiteral("taskmanager.db")));
     QVERIFY(m_app->opened);

@@ -58,11 +58,8 @@ private:
 void TestSettingsService::init()
 {
     // Each test gets a settings store of its own, in a fresh directory.
-    m_config = std::make_unique<QTemporaryDir>(testEnvironment.root()
-                                               + QStringLiteral("/config-XXXXXX"));
+    m_config = testEnvironment.newSettingsDirectory(QStringLiteral("config"));
     QVERIFY(m_config->isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config->path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config->path());
 }
 
 void TestSettingsService::firstRunDefaultsWriteNothing()
