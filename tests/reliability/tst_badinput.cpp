@@ -1,10 +1,7 @@
 // Bad and extreme input through the real services, the way the window hands it over: every
 // value either comes back exactly as it went in or is refused as designed, without a crash.
-#include "authservice.h"
-#include "dbmanager.h"
+#include "fixture.h"
 #include "settingsservice.h"
-#include "taskservice.h"
-#include "tasktablemodel.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -13,8 +10,6 @@
 #include <QQmlEngine>
 #include <QQmlExpression>
 #include <QRandomGenerator>
-#include <QSettings>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -68,60 +63,38 @@ private slots:
     void settingsStoreHoldingNonNumbers();
 
 private:
-    QVariant scalar(const QString &sql, const QVariant &bound = QVariant()) const;
+    QVariant scalar(const QString &sql, const QVariant &bound = QVariant()) const
+    {
+        return m_app->scalar(sql, bound);
+    }
     // Calls a service as the window does, with arguments the QML engine converts.
     QVariant callFromQml(const QString &expression, const QVariantMap &arguments);
     int onlyTaskId() const { return scalar(QStringLiteral("SELECT MAX(id) FROM tasks")).toInt(); }
 
     std::unique_ptr<QTemporaryDir> m_config;
-    std::unique_ptr<DbManager> m_db;
-    std::unique_ptr<TaskTableModel> m_model;
-    std::unique_ptr<AuthService> m_auth;
-    std::unique_ptr<TaskService> m_tasks;
+    std::unique_ptr<TaskServices> m_app;
     std::unique_ptr<QQmlEngine> m_engine;
 };
 
 void TestBadInput::init()
 {
-    m_config = std::make_unique<QTemporaryDir>(testEnvironment.root()
-                                               + QStringLiteral("/config-XXXXXX"));
+    m_config = testEnvironment.newSettingsDirectory(QStringLiteral("config"));
     QVERIFY(m_config->isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config->path());
 
-    m_db = std::make_unique<DbManager>();
-    QVERIFY(m_db->open(testEnvironment.newDatabasePath()));
-    m_db->initSchema();
-    m_model = std::make_unique<TaskTableModel>();
-    m_auth = std::make_unique<AuthService>(m_db.get());
-    m_tasks = std::make_unique<TaskService>(m_db.get(), m_auth.get(), m_model.get());
-    QVERIFY(m_auth->registerUser(QStringLiteral("ann"), QStringLiteral("password"),
-                                 QStringLiteral("Ann")));
-    QVERIFY(m_auth->login(QStringLiteral("ann"), QStringLiteral("password")));
+    m_app = std::make_unique<TaskServices>(testEnvironment.newDatabasePath());
+    QVERIFY(m_app->opened);
+    QVERIFY(signUp(m_app->auth, QStringLiteral("ann"), QStringLiteral("Ann")) > 0);
 
     m_engine = std::make_unique<QQmlEngine>();
-    m_engine->rootContext()->setContextProperty(QStringLiteral("auth"), m_auth.get());
-    m_engine->rootContext()->setContextProperty(QStringLiteral("taskService"), m_tasks.get());
+    m_engine->rootContext()->setContextProperty(QStringLiteral("auth"), &m_app->auth);
+    m_engine->rootContext()->setContextProperty(QStringLiteral("taskService"), &m_app->tasks);
 }
 
 void TestBadInput::cleanup()
 {
     m_engine.reset();
-    m_tasks.reset();
-    m_auth.reset();
-    m_model.reset();
-    m_db.reset();
+    m_app.reset();
     releaseDefaultConnection();
-}
-
-QVariant TestBadInput::scalar(const QString &sql, const QVariant &bound) const
-{
-    QSqlQuery query(m_db->database());
-    query.prepare(sql);
-    if (bound.isValid())
-        query.addBindValue(bound);
-    if (!query.exec() || !query.next())
-        return QVariant();
-    return query.value(0);
 }
 
 QVariant TestBadInput::callFromQml(const QString &expression, const QVariantMap &arguments)
@@ -179,23 +152,23 @@ void TestBadInput::taskNames()
                     .toBool());
     const int id = onlyTaskId();
     QVERIFY(id > 0);
-    QCOMPARE(m_model->rowCount(), 1);
-    QCOMPARE(m_model->nameAt(0).size(), stored.size());
-    QVERIFY(m_model->nameAt(0) == stored);
-    QVERIFY(m_model->data(m_model->index(0, 1)).toString() == stored);
+    QCOMPARE(m_app->model.rowCount(), 1);
+    QCOMPARE(m_app->model.nameAt(0).size(), stored.size());
+    QVERIFY(m_app->model.nameAt(0) == stored);
+    QVERIFY(m_app->model.data(m_app->model.index(0, 1)).toString() == stored);
     QVERIFY(scalar(QStringLiteral("SELECT name FROM tasks WHERE id = ?"), id).toString() == stored);
-    QCOMPARE(m_model->expireAt(0), due);
+    QCOMPARE(m_app->model.expireAt(0), due);
 
     // Nothing typed reaches the SQL text: both tables and the account are still there.
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM users")).toInt(), 1);
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM tasks")).toInt(), 1);
 
-    m_tasks->setFilterName(stored);
-    QCOMPARE(m_model->rowCount(), found);
-    QCOMPARE(m_tasks->totalPages(), 1);
-    QCOMPARE(m_tasks->totalCount(), 1);
-    m_tasks->setFilterName(QString());
-    QCOMPARE(m_model->rowCount(), 1);
+    m_app->tasks.setFilterName(stored);
+    QCOMPARE(m_app->model.rowCount(), found);
+    QCOMPARE(m_app->tasks.totalPages(), 1);
+    QCOMPARE(m_app->tasks.totalCount(), 1);
+    m_app->tasks.setFilterName(QString());
+    QCOMPARE(m_app->model.rowCount(), 1);
 
     const QString edited = typed + QStringLiteral(" (edited)");
     QVERIFY(callFromQml(QStringLiteral("taskService.updateTask(id, name, true, due)"),
@@ -204,10 +177,10 @@ void TestBadInput::taskNames()
                           { "due", due.toString(Qt::ISODateWithMs) } })
                     .toBool());
     const QString storedEdit = edited.trimmed();
-    QVERIFY(m_model->nameAt(0) == storedEdit);
+    QVERIFY(m_app->model.nameAt(0) == storedEdit);
     QVERIFY(scalar(QStringLiteral("SELECT name FROM tasks WHERE id = ?"), id).toString()
             == storedEdit);
-    QCOMPARE(m_model->activeAt(0), true);
+    QCOMPARE(m_app->model.activeAt(0), true);
 }
 
 void TestBadInput::dueTimesFromTheWindow_data()
@@ -255,10 +228,10 @@ void TestBadInput::dueTimesFromTheWindow()
         QCOMPARE(storedEpoch.isNull(), epoch.isNull());
         if (!epoch.isNull())
             QCOMPARE(storedEpoch.toLongLong(), epoch.toLongLong());
-        QCOMPARE(m_model->data(m_model->index(0, 3)).toString(), shown);
-        QCOMPARE(m_model->expireAt(0).isValid(), epoch.isValid());
+        QCOMPARE(m_app->model.data(m_app->model.index(0, 3)).toString(), shown);
+        QCOMPARE(m_app->model.expireAt(0).isValid(), epoch.isValid());
         if (epoch.isValid())
-            QCOMPARE(m_model->expireAt(0).toSecsSinceEpoch(), epoch.toLongLong());
+            QCOMPARE(m_app->model.expireAt(0).toSecsSinceEpoch(), epoch.toLongLong());
     };
     check();
 
@@ -269,7 +242,7 @@ void TestBadInput::dueTimesFromTheWindow()
     check();
 
     // A due time far ahead or missing never makes a reminder; one in the past neither.
-    QVERIFY(m_tasks->nextDueTask(60).isEmpty());
+    QVERIFY(m_app->tasks.nextDueTask(60).isEmpty());
 }
 
 void TestBadInput::passwords_data()
@@ -304,7 +277,7 @@ void TestBadInput::passwords()
     QFETCH(bool, accepted);
     QFETCH(QString, nearMiss);
 
-    m_auth->logout();
+    m_app->auth.logout();
     QCOMPARE(callFromQml(QStringLiteral("auth.registerUser('bea', password, 'Bea')"),
                          { { "password", password } })
                      .toBool(),
@@ -317,39 +290,40 @@ void TestBadInput::passwords()
     QVERIFY(!callFromQml(QStringLiteral("auth.login('bea', password)"),
                          { { "password", nearMiss } })
                      .toBool());
-    QVERIFY(!m_auth->isLoggedIn());
+    QVERIFY(!m_app->auth.isLoggedIn());
     QVERIFY(callFromQml(QStringLiteral("auth.login('bea', password)"), { { "password", password } })
                     .toBool());
-    QCOMPARE(m_auth->userName(), QStringLiteral("Bea"));
+    QCOMPARE(m_app->auth.userName(), QStringLiteral("Bea"));
 }
 
 // Usernames are stored trimmed and compared exactly: letter case makes another account, and
 // blanks typed at sign-in do not match.
 void TestBadInput::usernamesDifferingInCaseOrBlanks()
 {
-    m_auth->logout();
+    m_app->auth.logout();
     const QString pw = QStringLiteral("password1");
-    QVERIFY(m_auth->registerUser(QStringLiteral("Alice"), pw, QStringLiteral("Upper Alice")));
-    QVERIFY(m_auth->registerUser(QStringLiteral("alice"), pw + "2", QStringLiteral("Lower Alice")));
-    QVERIFY(m_auth->registerUser(QStringLiteral("Émile"), pw, QStringLiteral("Upper Émile")));
-    QVERIFY(m_auth->registerUser(QStringLiteral("émile"), pw, QStringLiteral("Lower Émile")));
-    QVERIFY(!m_auth->login(QStringLiteral("ALICE"), pw));
-    QVERIFY(!m_auth->login(QStringLiteral("alice"), pw));
-    QVERIFY(m_auth->login(QStringLiteral("alice"), pw + "2"));
-    QCOMPARE(m_auth->userName(), QStringLiteral("Lower Alice"));
-    QVERIFY(m_auth->login(QStringLiteral("Émile"), pw));
-    QCOMPARE(m_auth->userName(), QStringLiteral("Upper Émile"));
+    QVERIFY(m_app->auth.registerUser(QStringLiteral("Alice"), pw, QStringLiteral("Upper Alice")));
+    QVERIFY(m_app->auth.registerUser(QStringLiteral("alice"), pw + "2",
+                                     QStringLiteral("Lower Alice")));
+    QVERIFY(m_app->auth.registerUser(QStringLiteral("Émile"), pw, QStringLiteral("Upper Émile")));
+    QVERIFY(m_app->auth.registerUser(QStringLiteral("émile"), pw, QStringLiteral("Lower Émile")));
+    QVERIFY(!m_app->auth.login(QStringLiteral("ALICE"), pw));
+    QVERIFY(!m_app->auth.login(QStringLiteral("alice"), pw));
+    QVERIFY(m_app->auth.login(QStringLiteral("alice"), pw + "2"));
+    QCOMPARE(m_app->auth.userName(), QStringLiteral("Lower Alice"));
+    QVERIFY(m_app->auth.login(QStringLiteral("Émile"), pw));
+    QCOMPARE(m_app->auth.userName(), QStringLiteral("Upper Émile"));
 
-    QVERIFY(m_auth->registerUser(QStringLiteral("  bob \t"), pw, QStringLiteral("  Bob  ")));
+    QVERIFY(m_app->auth.registerUser(QStringLiteral("  bob \t"), pw, QStringLiteral("  Bob  ")));
     QCOMPARE(scalar(QStringLiteral("SELECT name FROM users WHERE username = 'bob'")).toString(),
              QStringLiteral("Bob"));
-    QVERIFY(!m_auth->registerUser(QStringLiteral("bob"), pw, QStringLiteral("Other Bob")));
-    QVERIFY(!m_auth->registerUser(QStringLiteral("\nbob\n"), pw, QStringLiteral("Other Bob")));
-    QVERIFY(!m_auth->registerUser(QStringLiteral(" \t "), pw, QStringLiteral("Nobody")));
-    QVERIFY(!m_auth->login(QStringLiteral(" bob"), pw));
-    QVERIFY(!m_auth->login(QStringLiteral("bob "), pw));
-    QVERIFY(m_auth->login(QStringLiteral("bob"), pw));
-    QCOMPARE(m_auth->userName(), QStringLiteral("Bob"));
+    QVERIFY(!m_app->auth.registerUser(QStringLiteral("bob"), pw, QStringLiteral("Other Bob")));
+    QVERIFY(!m_app->auth.registerUser(QStringLiteral("\nbob\n"), pw, QStringLiteral("Other Bob")));
+    QVERIFY(!m_app->auth.registerUser(QStringLiteral(" \t "), pw, QStringLiteral("Nobody")));
+    QVERIFY(!m_app->auth.login(QStringLiteral(" bob"), pw));
+    QVERIFY(!m_app->auth.login(QStringLiteral("bob "), pw));
+    QVERIFY(m_app->auth.login(QStringLiteral("bob"), pw));
+    QCOMPARE(m_app->auth.userName(), QStringLiteral("Bob"));
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM users")).toInt(), 6);
 }
 
@@ -382,27 +356,19 @@ void TestBadInput::pagingExtremes()
     QFETCH(int, totalPages);
     QFETCH(QString, firstName);
 
-    for (int i = 1; i <= 7; ++i) {
-        QSqlQuery insert(m_db->database());
-        insert.prepare(QStringLiteral("INSERT INTO tasks (user_id, name, active, create_at) "
-                                      "VALUES (?, ?, 0, ?)"));
-        insert.addBindValue(m_auth->userId());
-        insert.addBindValue(QStringLiteral("task %1").arg(i));
-        insert.addBindValue(QStringLiteral("2030-01-01 00:00:%1").arg(i, 2, 10, QLatin1Char('0')));
-        QVERIFY(insert.exec());
-    }
+    QVERIFY(m_app->insertTasks(m_app->auth.userId(), 7));
 
     // The page size combo box and the pager reach the service through QML.
     callFromQml(QStringLiteral("taskService.pageSize = size"), { { "size", pageSize } });
     callFromQml(QStringLiteral("taskService.loadPage(page)"), { { "page", page } });
-    QCOMPARE(m_tasks->pageSize(), keptPageSize);
-    QCOMPARE(m_tasks->currentPage(), shownPage);
-    QCOMPARE(m_tasks->totalPages(), totalPages);
-    QCOMPARE(m_model->nameAt(0), firstName);
-    QCOMPARE(m_model->rowCount(), std::min(keptPageSize, 7 - (shownPage - 1) * keptPageSize));
+    QCOMPARE(m_app->tasks.pageSize(), keptPageSize);
+    QCOMPARE(m_app->tasks.currentPage(), shownPage);
+    QCOMPARE(m_app->tasks.totalPages(), totalPages);
+    QCOMPARE(m_app->model.nameAt(0), firstName);
+    QCOMPARE(m_app->model.rowCount(), std::min(keptPageSize, 7 - (shownPage - 1) * keptPageSize));
 
     // The kept size is what the next run starts with.
-    TaskService nextRun(m_db.get(), m_auth.get(), m_model.get());
+    TaskService nextRun(&m_app->db, &m_app->auth, &m_app->model);
     QCOMPARE(nextRun.pageSize(), keptPageSize);
 }
 
@@ -427,29 +393,29 @@ void TestBadInput::leadTimes()
     QFETCH(QString, offered);
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    QVERIFY(m_tasks->createTask(QStringLiteral("past"), now.addSecs(-60), false));
-    QVERIFY(m_tasks->createTask(QStringLiteral("far"), utc(9999, 12, 31, 0, 0, 0), false));
-    QVERIFY(m_tasks->createTask(QStringLiteral("2038"), utc(2038, 1, 19, 3, 14, 8), false));
-    QVERIFY(m_tasks->createTask(QStringLiteral("soon"), now.addSecs(30 * 60), false));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("past"), now.addSecs(-60), false));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("far"), utc(9999, 12, 31, 0, 0, 0), false));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("2038"), utc(2038, 1, 19, 3, 14, 8), false));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("soon"), now.addSecs(30 * 60), false));
 
     SettingsService settings;
     settings.setNotifyMinutes(minutes);
     QCOMPARE(SettingsService().notifyMinutes(), minutes);
 
-    const QVariantMap next = m_tasks->nextDueTask(settings.notifyMinutes());
+    const QVariantMap next = m_app->tasks.nextDueTask(settings.notifyMinutes());
     QCOMPARE(next.value(QStringLiteral("name")).toString(), offered);
     QCOMPARE(next.isEmpty(), offered.isEmpty());
     // The reminder check asks for the whole window, earliest first.
     QStringList inWindow;
-    for (const QVariantMap &task : m_tasks->dueTasks(settings.notifyMinutes()))
+    for (const QVariantMap &task : m_app->tasks.dueTasks(settings.notifyMinutes()))
         inWindow.append(task.value(QStringLiteral("name")).toString());
     QCOMPARE(inWindow.value(0), offered);
     QCOMPARE(inWindow.size(), minutes == INT_MAX ? 2 : int(!offered.isEmpty()));
 
     // Without the task due soon, the widest window offers the 2038 task.
     if (minutes == INT_MAX) {
-        QVERIFY(m_tasks->deleteTask(next.value(QStringLiteral("id")).toInt()));
-        const QVariantMap later = m_tasks->nextDueTask(minutes);
+        QVERIFY(m_app->tasks.deleteTask(next.value(QStringLiteral("id")).toInt()));
+        const QVariantMap later = m_app->tasks.nextDueTask(minutes);
         QCOMPARE(later.value(QStringLiteral("name")).toString(), QStringLiteral("2038"));
         QCOMPARE(later.value(QStringLiteral("expire_at_epoch")).toLongLong(), 2147483648LL);
     }
@@ -506,7 +472,7 @@ void TestBadInput::settingsStoreHoldingNonNumbers()
 
     {
         SettingsService settings;
-        TaskService tasks(m_db.get(), m_auth.get(), m_model.get());
+        TaskService tasks(&m_app->db, &m_app->auth, &m_app->model);
         QCOMPARE(settings.notifyMinutes(), minutes);
         QCOMPARE(tasks.pageSize(), pageSize);
         QCOMPARE(settings.soundFile(), sound);

@@ -3,17 +3,13 @@
 //
 // Read-only files only bind a process that cannot override permissions: run this test through
 // unprivileged.sh when running as root (ctest does).
-#include "authservice.h"
-#include "dbmanager.h"
-#include "taskservice.h"
-#include "tasktablemodel.h"
+#include "fixture.h"
 #include "testenv.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -25,7 +21,6 @@
 namespace {
 
 const auto kUser = QStringLiteral("ann");
-const auto kPassword = QStringLiteral("password");
 
 QByteArray fileDigest(const QString &path)
 {
@@ -43,22 +38,6 @@ QByteArray randomBytes(int size, quint32 seed)
         byte = char(random.bounded(256));
     return bytes;
 }
-
-// The services of one run of the program, on the database file at path.
-struct Program
-{
-    explicit Program(const QString &path)
-    {
-        opened = db.open(path);
-        db.initSchema();
-    }
-
-    DbManager db;
-    TaskTableModel model;
-    AuthService auth { &db };
-    TaskService tasks { &db, &auth, &model };
-    bool opened = false;
-};
 
 } // namespace
 
@@ -83,10 +62,9 @@ private:
 
 void TestFaultyDatabase::init()
 {
-    m_temp = std::make_unique<QTemporaryDir>(testEnvironment.root() + QStringLiteral("/db-XXXXXX"));
+    m_temp = testEnvironment.newSettingsDirectory(QStringLiteral("db"));
     QVERIFY(m_temp->isValid());
     m_dir = m_temp->path();
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir);
 }
 
 void TestFaultyDatabase::cleanup()
@@ -123,11 +101,11 @@ void TestFaultyDatabase::notADatabase()
     }
 
     {
-        Program program(path);
+        TaskServices program(path);
         // Opening is lazy: the file is only read at the first statement.
         QVERIFY(program.opened);
-        QVERIFY(!program.auth.registerUser(kUser, kPassword, QStringLiteral("Ann")));
-        QVERIFY(!program.auth.login(kUser, kPassword));
+        QVERIFY(!program.auth.registerUser(kUser, kTestPassword, QStringLiteral("Ann")));
+        QVERIFY(!program.auth.login(kUser, kTestPassword));
         QVERIFY(!program.auth.isLoggedIn());
         program.auth.logout();
 
@@ -169,9 +147,9 @@ void TestFaultyDatabase::readOnly()
     const QString path = m_dir + QStringLiteral("/taskmanager.db");
     const QDateTime soon = QDateTime::currentDateTimeUtc().addSecs(300);
     {
-        Program program(path);
-        QVERIFY(program.auth.registerUser(kUser, kPassword, QStringLiteral("Ann")));
-        QVERIFY(program.auth.login(kUser, kPassword));
+        TaskServices program(path);
+        QVERIFY(program.auth.registerUser(kUser, kTestPassword, QStringLiteral("Ann")));
+        QVERIFY(program.auth.login(kUser, kTestPassword));
         QVERIFY(program.tasks.createTask(QStringLiteral("done"), soon, true));
         QVERIFY(program.tasks.createTask(QStringLiteral("pending"), soon, false));
     }
@@ -190,9 +168,9 @@ void TestFaultyDatabase::readOnly()
     }
     const QByteArray before = fileDigest(path);
 
-    Program program(path);
+    TaskServices program(path);
     QVERIFY(program.opened);
-    QVERIFY(program.auth.login(kUser, kPassword));
+    QVERIFY(program.auth.login(kUser, kTestPassword));
     QCOMPARE(program.auth.userName(), QStringLiteral("Ann"));
     program.tasks.loadPage(1);
     QCOMPARE(program.model.rowCount(), 2);
@@ -206,7 +184,8 @@ void TestFaultyDatabase::readOnly()
     QVERIFY(!program.tasks.updateTask(id, QStringLiteral("renamed"), true, soon));
     QVERIFY(!program.tasks.deleteTask(id));
     QVERIFY(!program.tasks.deleteAllInactive());
-    QVERIFY(!program.auth.registerUser(QStringLiteral("bea"), kPassword, QStringLiteral("Bea")));
+    QVERIFY(!program.auth.registerUser(QStringLiteral("bea"), kTestPassword,
+                                       QStringLiteral("Bea")));
     QCOMPARE(resets.count(), 0);
     QCOMPARE(program.model.rowCount(), 2);
     QCOMPARE(program.model.taskIdAt(0), id);
@@ -236,9 +215,9 @@ void TestFaultyDatabase::foreignTasksTable()
     }
     QSqlDatabase::removeDatabase(QStringLiteral("other program"));
 
-    Program program(path);
-    QVERIFY(program.auth.registerUser(kUser, kPassword, QStringLiteral("Ann")));
-    QVERIFY(program.auth.login(kUser, kPassword));
+    TaskServices program(path);
+    QVERIFY(program.auth.registerUser(kUser, kTestPassword, QStringLiteral("Ann")));
+    QVERIFY(program.auth.login(kUser, kTestPassword));
 
     QSignalSpy counts(&program.tasks, &TaskService::countsChanged);
     QSignalSpy resets(&program.model, &QAbstractItemModel::modelReset);
