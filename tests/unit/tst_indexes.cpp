@@ -1,10 +1,7 @@
 // The indexes and the reuse of counts change how fast pages load, never what they hold: every
 // page, counter and reminder answer equals what the plain statements give on the same data
 // without indexes, and counts follow every write, whoever makes it.
-#include "authservice.h"
-#include "dbmanager.h"
-#include "taskservice.h"
-#include "tasktablemodel.h"
+#include "fixture.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -17,8 +14,6 @@
 #include <memory>
 
 namespace {
-
-const auto kPassword = QStringLiteral("password");
 
 // What the task list shows: the counters, the pages and the rows of the current page.
 struct Snapshot
@@ -153,10 +148,7 @@ private:
     QString m_fixture; // tables and rows as a file without indexes holds them
     QString m_plainPath;
     QString m_indexedPath;
-    std::unique_ptr<DbManager> m_db;
-    std::unique_ptr<TaskTableModel> m_model;
-    std::unique_ptr<AuthService> m_auth;
-    std::unique_ptr<TaskService> m_service;
+    std::unique_ptr<TaskServices> m_app;
 };
 
 // Two accounts; ann's tasks come in groups created in the same second, ids not in creation
@@ -169,8 +161,8 @@ void TestIndexes::initTestCase()
         QVERIFY(db.open(m_fixture));
         db.initSchema();
         AuthService auth(&db);
-        QVERIFY(auth.registerUser(QStringLiteral("ann"), kPassword, QStringLiteral("Ann")));
-        QVERIFY(auth.registerUser(QStringLiteral("bob"), kPassword, QStringLiteral("Bob")));
+        QVERIFY(auth.registerUser(QStringLiteral("ann"), kTestPassword, QStringLiteral("Ann")));
+        QVERIFY(auth.registerUser(QStringLiteral("bob"), kTestPassword, QStringLiteral("Bob")));
 
         const QStringList names { "Buy milk",  "buy MILK", "Ärger",    "ärger", "100% done",
                                   "a_b",       "axb",      "exact",    "",      "Call Bob",
@@ -210,10 +202,7 @@ void TestIndexes::init()
 
 void TestIndexes::cleanup()
 {
-    m_service.reset();
-    m_auth.reset();
-    m_model.reset();
-    m_db.reset();
+    m_app.reset();
     releaseDefaultConnection();
     QSqlDatabase::removeDatabase(QStringLiteral("plain"));
 }
@@ -221,20 +210,14 @@ void TestIndexes::cleanup()
 // Opens path as the program does (tables and indexes made when missing) and signs in as ann.
 bool TestIndexes::openService(const QString &path)
 {
-    m_db = std::make_unique<DbManager>();
-    if (!m_db->open(path))
-        return false;
-    m_db->initSchema();
-    m_model = std::make_unique<TaskTableModel>();
-    m_auth = std::make_unique<AuthService>(m_db.get());
-    m_service = std::make_unique<TaskService>(m_db.get(), m_auth.get(), m_model.get());
-    return m_auth->login(QStringLiteral("ann"), kPassword);
+    m_app = std::make_unique<TaskServices>(path);
+    return m_app->opened && m_app->auth.login(QStringLiteral("ann"), kTestPassword);
 }
 
 void TestIndexes::schemaGainsIndexesOnly()
 {
     QVERIFY(openService(m_indexedPath));
-    QSqlQuery query(m_db->database());
+    QSqlQuery query(m_app->db.database());
     QVERIFY(query.exec(QStringLiteral("SELECT name, tbl_name FROM sqlite_master "
                                       "WHERE type = 'index' AND sql IS NOT NULL ORDER BY name")));
     QStringList indexes;
@@ -244,7 +227,7 @@ void TestIndexes::schemaGainsIndexesOnly()
 
     // The list and the reminder query read through them.
     auto plan = [&](const QString &sql) {
-        QSqlQuery explain(m_db->database());
+        QSqlQuery explain(m_app->db.database());
         explain.exec(QStringLiteral("EXPLAIN QUERY PLAN ") + sql);
         QString text;
         while (explain.next())
@@ -260,7 +243,7 @@ void TestIndexes::schemaGainsIndexesOnly()
 
     // Opening again changes nothing, and rows written by another program keep the indexes
     // in step.
-    m_db->initSchema();
+    m_app->db.initSchema();
     QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")));
     QVERIFY(query.next());
     QCOMPARE(query.value(0).toInt(), 6); // two tables, sqlite_sequence, autoindex, two indexes
@@ -342,37 +325,37 @@ void TestIndexes::samePages()
     const Snapshot expected = plainPage(plain, 1, filterName, filterActive, pageSize, page);
 
     QVERIFY(openService(m_indexedPath));
-    QCOMPARE(m_auth->userId(), 1);
-    m_service->setPageSize(pageSize);
-    m_service->loadPage(3);
+    QCOMPARE(m_app->auth.userId(), 1);
+    m_app->tasks.setPageSize(pageSize);
+    m_app->tasks.loadPage(3);
     for (int length = 1; length <= filterName.size(); ++length)
-        m_service->setFilterName(filterName.left(length));
-    m_service->setFilterActive(filterActive);
-    m_service->loadPage(page);
-    QCOMPARE(shownPage(*m_service, *m_model), expected);
+        m_app->tasks.setFilterName(filterName.left(length));
+    m_app->tasks.setFilterActive(filterActive);
+    m_app->tasks.loadPage(page);
+    QCOMPARE(shownPage(m_app->tasks, m_app->model), expected);
 
     // Flipping away and back shows the same page again.
-    m_service->loadPage(page == 1 ? 2 : 1);
-    m_service->loadPage(page);
-    QCOMPARE(shownPage(*m_service, *m_model), expected);
+    m_app->tasks.loadPage(page == 1 ? 2 : 1);
+    m_app->tasks.loadPage(page);
+    QCOMPARE(shownPage(m_app->tasks, m_app->model), expected);
 }
 
 void TestIndexes::sameReminderAnswers()
 {
     QVERIFY(openService(m_plainPath));
-    QSqlQuery query(m_db->database());
+    QSqlQuery query(m_app->db.database());
     // The plain file stays without indexes.
     QVERIFY(query.exec(QStringLiteral("DROP INDEX idx_tasks_user_created")));
     QVERIFY(query.exec(QStringLiteral("DROP INDEX idx_tasks_user_due")));
-    const QVariantMap plainNext = m_service->nextDueTask(10);
-    const QStringList plainDue = dueNames(m_service->dueTasks(10));
+    const QVariantMap plainNext = m_app->tasks.nextDueTask(10);
+    const QStringList plainDue = dueNames(m_app->tasks.dueTasks(10));
     cleanup();
 
     QVERIFY(openService(m_indexedPath));
     QVERIFY(!plainNext.isEmpty());
     QVERIFY(plainDue.size() > 10);
-    QCOMPARE(m_service->nextDueTask(10), plainNext);
-    QCOMPARE(dueNames(m_service->dueTasks(10)), plainDue);
+    QCOMPARE(m_app->tasks.nextDueTask(10), plainNext);
+    QCOMPARE(dueNames(m_app->tasks.dueTasks(10)), plainDue);
 }
 
 void TestIndexes::countsFollowWrites_data()
@@ -413,11 +396,11 @@ void TestIndexes::countsFollowWrites()
     QFETCH(QString, sql);
 
     QVERIFY(openService(m_indexedPath));
-    m_service->setPageSize(10);
-    m_service->setFilterName(filterName);
-    m_service->loadPage(2);
-    m_service->loadPage(1);
-    m_service->loadPage(2);
+    m_app->tasks.setPageSize(10);
+    m_app->tasks.setFilterName(filterName);
+    m_app->tasks.loadPage(2);
+    m_app->tasks.loadPage(1);
+    m_app->tasks.loadPage(2);
 
     if (writer == QLatin1String("program")) {
         QProcess sqlite;
@@ -425,7 +408,7 @@ void TestIndexes::countsFollowWrites()
         if (!sqlite.waitForFinished(10000) || sqlite.exitCode() != 0)
             QSKIP("the sqlite3 command-line tool is not available");
     } else if (writer == QLatin1String("same")) {
-        QSqlQuery query(m_db->database());
+        QSqlQuery query(m_app->db.database());
         QVERIFY(query.exec(sql));
     } else {
         QSqlDatabase other =
@@ -436,14 +419,14 @@ void TestIndexes::countsFollowWrites()
         QVERIFY(query.exec(sql));
     }
 
-    m_service->loadPage(2);
+    m_app->tasks.loadPage(2);
     QSqlDatabase reader =
             QSqlDatabase::contains(QStringLiteral("plain"))
                     ? QSqlDatabase::database(QStringLiteral("plain"))
                     : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
     reader.setDatabaseName(m_indexedPath);
     QVERIFY(reader.open());
-    QCOMPARE(shownPage(*m_service, *m_model), plainPage(reader, 1, filterName, -1, 10, 2));
+    QCOMPARE(shownPage(m_app->tasks, m_app->model), plainPage(reader, 1, filterName, -1, 10, 2));
 }
 
 QTEST_GUILESS_MAIN(TestIndexes)
