@@ -1,5 +1,4 @@
-#include "authservice.h"
-#include "dbmanager.h"
+#include "fixture.h"
 #include "testenv.h"
 
 #include <QProcess>
@@ -10,18 +9,10 @@
 namespace {
 
 // Records the identity signals of an AuthService in the order they arrive.
-QStringList *recordSignals(AuthService &auth, QObject *context)
+void watchIdentity(SignalOrder &order, const AuthService &auth)
 {
-    auto *order = new QStringList;
-    QObject::connect(&auth, &AuthService::loggedInChanged, context,
-                     [order] { order->append(QStringLiteral("loggedInChanged")); });
-    QObject::connect(&auth, &AuthService::userIdChanged, context,
-                     [order] { order->append(QStringLiteral("userIdChanged")); });
-    QObject::connect(&auth, &AuthService::userNameChanged, context,
-                     [order] { order->append(QStringLiteral("userNameChanged")); });
-    QObject::connect(&auth, &AuthService::loggedOut, context,
-                     [order] { order->append(QStringLiteral("loggedOut")); });
-    return order;
+    order.watch(&auth, &AuthService::loggedInChanged, &AuthService::userIdChanged,
+                &AuthService::userNameChanged, &AuthService::loggedOut);
 }
 
 const QStringList kLoginSignals { QStringLiteral("loggedInChanged"),
@@ -127,11 +118,11 @@ void TestAuthService::registerValidation()
     QFETCH(bool, accepted);
 
     AuthService auth(m_db.get());
-    QObject context;
-    std::unique_ptr<QStringList> order(recordSignals(auth, &context));
+    SignalOrder order;
+    watchIdentity(order, auth);
 
     QCOMPARE(auth.registerUser(username, password, fullName), accepted);
-    QVERIFY(order->isEmpty());
+    QVERIFY(order.order().isEmpty());
     QVERIFY(!auth.isLoggedIn());
 
     auto q = query();
@@ -181,11 +172,11 @@ void TestAuthService::loginSignalsAndIdentity()
     AuthService auth(m_db.get());
     QVERIFY(auth.registerUser(QStringLiteral("ann"), QStringLiteral("password"),
                               QStringLiteral("  Ann Lee  ")));
-    QObject context;
-    std::unique_ptr<QStringList> order(recordSignals(auth, &context));
+    SignalOrder order;
+    watchIdentity(order, auth);
 
     QVERIFY(auth.login(QStringLiteral("ann"), QStringLiteral("password")));
-    QCOMPARE(*order, kLoginSignals);
+    QCOMPARE(order.take(), kLoginSignals);
     QVERIFY(auth.isLoggedIn());
     QCOMPARE(auth.userName(), QStringLiteral("Ann Lee"));
     auto q = query();
@@ -194,23 +185,20 @@ void TestAuthService::loginSignalsAndIdentity()
     QCOMPARE(auth.userId(), q.value(0).toInt());
 
     // Signing in again as the same account still announces every property.
-    order->clear();
     QVERIFY(auth.login(QStringLiteral("ann"), QStringLiteral("password")));
-    QCOMPARE(*order, kLoginSignals);
+    QCOMPARE(order.take(), kLoginSignals);
 }
 
 void TestAuthService::failedLoginKeepsEarlierIdentity()
 {
     AuthService auth(m_db.get());
-    QVERIFY(auth.registerUser(QStringLiteral("ann"), QStringLiteral("password"),
-                              QStringLiteral("Ann")));
-    QVERIFY(auth.login(QStringLiteral("ann"), QStringLiteral("password")));
+    QVERIFY(signUp(auth, QStringLiteral("ann"), QStringLiteral("Ann")) > 0);
     const int id = auth.userId();
-    QObject context;
-    std::unique_ptr<QStringList> order(recordSignals(auth, &context));
+    SignalOrder order;
+    watchIdentity(order, auth);
 
     QVERIFY(!auth.login(QStringLiteral("ann"), QStringLiteral("wrong")));
-    QVERIFY(order->isEmpty());
+    QVERIFY(order.order().isEmpty());
     QVERIFY(auth.isLoggedIn());
     QCOMPARE(auth.userId(), id);
     QCOMPARE(auth.userName(), QStringLiteral("Ann"));
@@ -225,11 +213,11 @@ void TestAuthService::loginReplacesIdentityWithoutLoggedOut()
                               QStringLiteral("Bob")));
     QVERIFY(auth.login(QStringLiteral("ann"), QStringLiteral("password")));
     const int annId = auth.userId();
-    QObject context;
-    std::unique_ptr<QStringList> order(recordSignals(auth, &context));
+    SignalOrder order;
+    watchIdentity(order, auth);
 
     QVERIFY(auth.login(QStringLiteral("bob"), QStringLiteral("password")));
-    QCOMPARE(*order, kLoginSignals);
+    QCOMPARE(order.take(), kLoginSignals);
     QVERIFY(auth.userId() != annId);
     QCOMPARE(auth.userName(), QStringLiteral("Bob"));
 }
@@ -237,22 +225,19 @@ void TestAuthService::loginReplacesIdentityWithoutLoggedOut()
 void TestAuthService::logoutSignalsEvenWhenSignedOut()
 {
     AuthService auth(m_db.get());
-    QVERIFY(auth.registerUser(QStringLiteral("ann"), QStringLiteral("password"),
-                              QStringLiteral("Ann")));
-    QVERIFY(auth.login(QStringLiteral("ann"), QStringLiteral("password")));
-    QObject context;
-    std::unique_ptr<QStringList> order(recordSignals(auth, &context));
+    QVERIFY(signUp(auth, QStringLiteral("ann"), QStringLiteral("Ann")) > 0);
+    SignalOrder order;
+    watchIdentity(order, auth);
     const QStringList expected = kLoginSignals + QStringList { QStringLiteral("loggedOut") };
 
     auth.logout();
-    QCOMPARE(*order, expected);
+    QCOMPARE(order.take(), expected);
     QVERIFY(!auth.isLoggedIn());
     QCOMPARE(auth.userId(), -1);
     QCOMPARE(auth.userName(), QString());
 
-    order->clear();
     auth.logout();
-    QCOMPARE(*order, expected);
+    QCOMPARE(order.take(), expected);
 }
 
 void TestAuthService::inactiveAccountIsRefused()
