@@ -16,10 +16,7 @@
 //
 // The key is a text that occurs in exactly one task name, so that the task can be found by
 // searching for it.
-#include "authservice.h"
-#include "dbmanager.h"
-#include "taskservice.h"
-#include "tasktablemodel.h"
+#include "fixture.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -97,22 +94,16 @@ int main(int argc, char *argv[])
     const QString tag = args.at(2);
     QRandomGenerator random(args.size() > 3 ? args.at(3).toUInt() : 1u);
 
-    DbManager db;
-    if (!db.open(args.at(1))) {
+    TaskServices program(args.at(1));
+    if (!program.opened) {
         std::fputs("cannot open the database\n", stderr);
         return 1;
     }
-    db.initSchema();
-    TaskTableModel model;
-    AuthService auth(&db);
-    TaskService service(&db, &auth, &model);
-
-    if (!auth.login(kUser, kPassword)) {
-        auth.registerUser(kUser, kPassword, QStringLiteral("Crash Driver"));
-        if (!auth.login(kUser, kPassword)) {
-            std::fputs("cannot sign in\n", stderr);
-            return 1;
-        }
+    TaskService &service = program.tasks;
+    TaskTableModel &model = program.model;
+    if (signUp(program.auth, kUser, QStringLiteral("Crash Driver"), kPassword) < 0) {
+        std::fputs("cannot sign in\n", stderr);
+        return 1;
     }
     report({ QStringLiteral("ready") });
 
