@@ -31,7 +31,8 @@ class TaskService : public QObject
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
 
 public:
-    TaskService(DbManager *db, AuthService *auth, TaskTableModel *model, QObject *parent = nullptr);
+    explicit TaskService(DbManager *db, AuthService *auth, TaskTableModel *model,
+                         QObject *parent = nullptr);
 
     int pageSize() const { return m_pageSize; }
     int currentPage() const { return m_currentPage; }
