@@ -242,12 +242,15 @@ class AppTestCase(unittest.TestCase):
         self.home = Home()
         self.addCleanup(self.home.close)
 
-    def start_x(self):
-        xserver = XServer()
-        self.addCleanup(xserver.close)
-        return xserver
-
     def start_app(self, xserver=None, platform="xcb", extra_env=None):
         app = App(self.home, xserver, platform, extra_env)
         self.addCleanup(app.close)
+        return app
+
+    def start_window(self, width=1600, height=1000, extra_env=None):
+        """Starts the program in an X server of its own and waits for its window."""
+        xserver = XServer(width, height)
+        self.addCleanup(xserver.close)
+        app = self.start_app(xserver, extra_env=extra_env)
+        app.wait_window()
         return app

@@ -10,7 +10,7 @@ import re
 import time
 from zoneinfo import ZoneInfo
 
-from harness import AppTestCase, XServer, wait_until
+from harness import AppTestCase, wait_until
 
 WIDTH, HEIGHT = 1300, 700
 # The program runs half an hour off whole hours from UTC, so a wrong conversion shows.
@@ -24,6 +24,8 @@ DONE_DOT = "#8bc34a"
 FILL_X = 75
 # The centre of the Done column's dot.
 DOT_X = 12 + 70 + 1 + (WIDTH - 24 - 610) + 1 + 45
+# The task dialog, centred on the page: where it shows its messages.
+DIALOG = (350, 200, 600, 300)
 
 # Digits that tesseract tends to read as letters.
 _DIGITS = str.maketrans("lIi|Oo", "111100")
@@ -86,6 +88,29 @@ def pick_time(app, days=0, hour=None, minute=None):
         press(app, *(["ctrl+Left"] * 59 + ["ctrl+Right"] * minute))
 
 
+def fill_task_dialog(app, name, days=0, hour=None, minute=None, done=False, screenshots=False):
+    """Ctrl+N, the name, the due time picked in the popup (today's default unless moved) and,
+    if asked, Done; the dialog stays open for Return to save it."""
+    app.key("ctrl+n")
+    app.type(name)
+    app.key("ctrl+g")
+    time.sleep(0.5)
+    pick_time(app, days, hour, minute)
+    if screenshots:
+        app.screenshot("due_time_popup")
+    app.key("Return")  # OK in the popup
+    if done:
+        app.key("ctrl+d")
+    if screenshots:
+        app.screenshot("task_dialog")
+
+
+def wait_save_refused(app, timeout=10):
+    """Waits until the open task dialog says that it could not save the task."""
+    wait_for(lambda: app.read_text(*DIALOG), lambda got: "could not save the task" in got,
+             "no error in the dialog", timeout)
+
+
 def row_centre(row):
     return TABLE_TOP + row * ROW_STEP + 18
 
@@ -135,12 +160,13 @@ def wait_pager(app, expected, timeout=10):
 class TasksTestCase(AppTestCase):
     """Starts the program in its own window-sized X server with a new account signed in."""
 
+    def start_window(self):
+        """The program in an X server exactly as large as its window, in ZONE."""
+        return super().start_window(WIDTH, HEIGHT, extra_env={"TZ": ZONE})
+
     def start(self, username="ada", full_name="Ada Lovelace", password="correct horse",
               before_sign_in=None):
-        xserver = XServer(WIDTH, HEIGHT)
-        self.addCleanup(xserver.close)
-        self.app = self.start_app(xserver, extra_env={"TZ": ZONE})
-        self.app.wait_window()
+        self.app = self.start_window()
         register(self.app, full_name, username, password)
         self.assertEqual(self.home.sqlite3_cli("SELECT username, name FROM users"),
                          [f"{username}|{full_name}"])

@@ -50,8 +50,7 @@ def add_account(home, username, password, full_name):
 class LoginTest(AppTestCase):
     def setUp(self):
         super().setUp()
-        self.app = self.start_app(self.start_x())
-        self.app.wait_window()
+        self.app = self.start_window()
 
     def shows(self, colour, region):
         return colour in colours(self.app, *region)

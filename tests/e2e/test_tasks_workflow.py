@@ -13,20 +13,8 @@ import taskscreen as ts
 
 class TasksWorkflowTest(ts.TasksTestCase):
     def create_task(self, name, days, hour, minute, done=False, screenshots=False):
-        app = self.app
-        app.key("ctrl+n")
-        app.type(name)
-        app.key("ctrl+g")
-        time.sleep(0.5)
-        ts.pick_time(app, days, hour, minute)
-        if screenshots:
-            app.screenshot("due_time_popup")
-        app.key("Return")  # OK in the popup
-        if done:
-            app.key("ctrl+d")
-        if screenshots:
-            app.screenshot("task_dialog")
-        app.key("Return")  # Save in the dialog
+        ts.fill_task_dialog(self.app, name, days, hour, minute, done, screenshots)
+        self.app.key("Return")  # Save in the dialog
         time.sleep(0.5)
 
     @ts.shoot_on_failure
@@ -191,18 +179,12 @@ class TasksWorkflowTest(ts.TasksTestCase):
     @ts.shoot_on_failure
     def test_failed_save_keeps_the_dialog(self):
         app = self.start()
-        app.key("ctrl+n")
-        app.type("Renew passport")
-        app.key("ctrl+g")
-        time.sleep(0.5)
-        app.key("Return")
+        ts.fill_task_dialog(app, "Renew passport")
         locker = sqlite3.connect(self.home.db_path, isolation_level=None)
         self.addCleanup(locker.close)
         locker.execute("BEGIN EXCLUSIVE")
         app.key("Return")
-        dialog = (350, 200, 600, 300)
-        ts.wait_for(lambda: app.read_text(*dialog), lambda got: "could not save the task" in got,
-                    "error in the dialog", timeout=20)
+        ts.wait_save_refused(app, timeout=20)
         app.screenshot("task_dialog_save_failed")
         locker.execute("ROLLBACK")
         self.assertEqual(self.tasks(), [])

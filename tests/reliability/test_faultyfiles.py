@@ -16,7 +16,7 @@ import stat
 import time
 import unittest
 
-from harness import AppTestCase, XServer, wait_until
+from harness import wait_until
 import taskscreen as ts
 
 FULL_NAME, USERNAME, PASSWORD = "Ann Example", "ann", "password1"
@@ -27,27 +27,15 @@ def digest(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-class FaultyFilesTest(AppTestCase):
-    def start_window(self):
-        xserver = XServer(ts.WIDTH, ts.HEIGHT)
-        self.addCleanup(xserver.close)
-        app = self.start_app(xserver)
-        app.wait_window()
-        return app
-
+class FaultyFilesTest(ts.TasksTestCase):
     def screen(self, app):
         return app.read_text(0, 0, ts.WIDTH, ts.HEIGHT)
 
     def make_database(self):
         """An account and one pending task, written by the program itself."""
-        app = self.start_window()
-        ts.register(app, FULL_NAME, USERNAME, PASSWORD)
-        ts.sign_in(app, USERNAME, PASSWORD, after_registration=True)
-        app.key("ctrl+n")
-        app.type("Water the plants")
-        app.key("ctrl+g")
-        time.sleep(0.5)
-        app.key("Return", "Return")  # OK in the due-time popup, then Save
+        app = self.start(USERNAME, FULL_NAME, PASSWORD)
+        ts.fill_task_dialog(app, "Water the plants")
+        app.key("Return")  # Save
         wait_until(lambda: self.home.sqlite3_cli("SELECT name FROM tasks") == ["Water the plants"],
                    message="the task was not saved")
         app.close()
@@ -96,16 +84,11 @@ class FaultyFilesTest(AppTestCase):
         app = self.start_window()
         ts.sign_in(app, USERNAME, PASSWORD)
         wait_until(lambda: "Water the plants" in ts.row_text(app, 0), message="task not listed")
-        dialog = (350, 200, 600, 300)
 
         # A new task: the save fails, the dialog stays open and says so.
-        app.key("ctrl+n")
-        app.type("Buy seeds")
-        app.key("ctrl+g")
-        time.sleep(0.5)
-        app.key("Return", "Return")
-        wait_until(lambda: "could not save the task" in app.read_text(*dialog),
-                   message="no error in the dialog: %r" % app.read_text(*dialog))
+        ts.fill_task_dialog(app, "Buy seeds")
+        app.key("Return")
+        ts.wait_save_refused(app)
         app.screenshot("reliability_read_only_save")
         app.key("Escape")
 
@@ -113,8 +96,7 @@ class FaultyFilesTest(AppTestCase):
         app.key("Down", "ctrl+e", "ctrl+a")
         app.type("Water the cactus")
         app.key("Return")
-        wait_until(lambda: "could not save the task" in app.read_text(*dialog),
-                   message="no error in the dialog: %r" % app.read_text(*dialog))
+        ts.wait_save_refused(app)
         app.key("Escape")
 
         # Deleting it fails without a word; the task stays listed.

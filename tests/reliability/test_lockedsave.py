@@ -8,15 +8,11 @@ typed. The same holds for an edit; a delete under the lock changes nothing.
 import datetime
 import sqlite3
 import subprocess
-import time
 import unittest
-from zoneinfo import ZoneInfo
 
-from harness import AppTestCase, XServer, wait_until
+from harness import wait_until
 import taskscreen as ts
 
-ZONE = "Asia/Kolkata"
-DIALOG = (350, 200, 600, 300)
 NAME = "Pay rent; '--' 100% _now_"
 
 
@@ -46,17 +42,13 @@ class Locker:
             self.proc.communicate("ROLLBACK;\n.quit\n", timeout=10)
 
 
-class LockedSaveTest(AppTestCase):
+class LockedSaveTest(ts.TasksTestCase):
     def setUp(self):
         super().setUp()
-        xserver = XServer(ts.WIDTH, ts.HEIGHT)
-        self.addCleanup(xserver.close)
-        self.app = self.start_app(xserver, extra_env={"TZ": ZONE})
-        self.app.wait_window()
-        ts.register(self.app, "Lee Locke", "lee", "password1")
-        ts.sign_in(self.app, "lee", "password1", after_registration=True)
+        self.start("lee", "Lee Locke", "password1")
 
-    def tasks(self):
+    def rows(self):
+        """The tasks as the database file holds them: (name, active, expire_at_epoch)."""
         return self.home.query("SELECT name, active, expire_at_epoch FROM tasks ORDER BY id")
 
     def lock(self):
@@ -69,41 +61,32 @@ class LockedSaveTest(AppTestCase):
         release Return saves again."""
         locker = self.lock()
         self.app.key("Return")
-        wait_until(lambda: "could not save the task" in self.app.read_text(*DIALOG), timeout=20,
-                   message="no error in the dialog: %r" % self.app.read_text(*DIALOG))
+        ts.wait_save_refused(self.app, timeout=20)
         self.assertIsNone(self.app.proc.poll(), self.app.output())
         self.app.screenshot("reliability_locked_save")
         locker.release()
-        self.assertEqual(self.tasks(), expected_tasks_before)
+        self.assertEqual(self.rows(), expected_tasks_before)
         self.app.key("Return")
-        wait_until(lambda: self.tasks() != expected_tasks_before, timeout=15,
+        wait_until(lambda: self.rows() != expected_tasks_before, timeout=15,
                    message="not saved after the lock was released")
-        wait_until(lambda: "could not save" not in self.app.read_text(*DIALOG),
+        wait_until(lambda: "could not save" not in self.app.read_text(*ts.DIALOG),
                    message="the dialog is still open")
 
     def test_save_under_lock_keeps_what_was_typed(self):
         app = self.app
-        tomorrow = datetime.datetime.now(ZoneInfo(ZONE)).date() + datetime.timedelta(days=1)
-        due = int(datetime.datetime.combine(tomorrow, datetime.time(9, 30),
-                                            ZoneInfo(ZONE)).timestamp())
+        due = self.local_epoch(self.now().date() + datetime.timedelta(days=1), 9, 30)
 
         # A new task, typed in full: name, due time and Done.
-        app.key("ctrl+n")
-        app.type(NAME)
-        app.key("ctrl+g")
-        time.sleep(0.5)
-        ts.pick_time(app, days=1, hour=9, minute=30)
-        app.key("Return")  # OK in the due-time popup
-        app.key("ctrl+d")
+        ts.fill_task_dialog(app, NAME, days=1, hour=9, minute=30, done=True)
         self.save_fails_then_succeeds([])
-        self.assertEqual(self.tasks(), [(NAME, 1, due)])
+        self.assertEqual(self.rows(), [(NAME, 1, due)])
         ts.wait_pager(app, (1, 1, 1, 0, 1))
 
         # An edit of that task: the new name survives the failed save as well.
         app.key("Down", "ctrl+e", "ctrl+a")
         app.type("Pay rent twice")
         self.save_fails_then_succeeds([(NAME, 1, due)])
-        self.assertEqual(self.tasks(), [("Pay rent twice", 1, due)])
+        self.assertEqual(self.rows(), [("Pay rent twice", 1, due)])
 
         # Deleting under the lock changes nothing and the task stays listed.
         app.key("Down")
@@ -114,7 +97,7 @@ class LockedSaveTest(AppTestCase):
         wait_until(lambda: ts.row_fill(app, 0) != ts.SELECTED, timeout=20,
                    message="the delete did not return")
         locker.release()
-        self.assertEqual(self.tasks(), [("Pay rent twice", 1, due)])
+        self.assertEqual(self.rows(), [("Pay rent twice", 1, due)])
         self.assertIn("Pay rent twice", ts.row_text(app, 0))
         self.assertIsNone(app.proc.poll(), app.output())
 
