@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import TarvikQml
+import "items.js" as Items
 
 TestCase {
     id: testCase
@@ -22,17 +23,6 @@ TestCase {
         settings.soundFile = ""
     }
 
-    function findItem(item, predicate) {
-        if (predicate(item))
-            return item
-        for (let i = 0; i < item.children.length; ++i) {
-            const found = findItem(item.children[i], predicate)
-            if (found)
-                return found
-        }
-        return null
-    }
-
     function openDialog() {
         const dialog = createTemporaryObject(dialogComponent, testCase)
         dialog.open()
@@ -41,13 +31,13 @@ TestCase {
     }
 
     function spinBox(dialog) {
-        const found = findItem(dialog.contentItem, item => item.from === 1 && item.to === 1440)
+        const found = Items.findItem(dialog.contentItem, item => item.from === 1 && item.to === 1440)
         verify(found, "no spin box from 1 to 1440")
         return found
     }
 
     function labelShowing(dialog, text) {
-        return findItem(dialog.contentItem, item => item.text === text && item.wrapMode !== undefined)
+        return Items.findItem(dialog.contentItem, item => item.text === text && item.wrapMode !== undefined)
     }
 
     function fileDialog(dialog) {
@@ -113,7 +103,7 @@ TestCase {
         keyClick(Qt.Key_Up)
         keyClick(Qt.Key_Up)
 
-        mouseClick(findItem(dialog.footer, item => item.text === data.button))
+        mouseClick(Items.findItem(dialog.footer, item => item.text === data.button))
 
         tryCompare(dialog, "visible", false)
         compare(settings.notifyMinutes, 12)
@@ -145,7 +135,7 @@ TestCase {
         compare(settings.soundFile, dbPath)
         verify(labelShowing(dialog, dbPath))
         const labels = []
-        findItem(dialog.contentItem, item => {
+        Items.findItem(dialog.contentItem, item => {
                      if (item.text === dbPath)
                          labels.push(item)
                      return false

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtTest
 import TarvikQml
+import "items.js" as Items
 
 TestCase {
     id: testCase
@@ -29,31 +30,20 @@ TestCase {
         auth.logout()
     }
 
-    function findItem(item, predicate) {
-        if (predicate(item))
-            return item
-        for (let i = 0; i < item.children.length; ++i) {
-            const found = findItem(item.children[i], predicate)
-            if (found)
-                return found
-        }
-        return null
-    }
-
     function field(page, placeholder) {
-        const found = findItem(page, item => item.placeholderText === placeholder)
+        const found = Items.findItem(page, item => item.placeholderText === placeholder)
         verify(found, "no field " + placeholder)
         return found
     }
 
     function button(page, label) {
-        const found = findItem(page, item => item.text === label && item.clicked !== undefined)
+        const found = Items.findItem(page, item => item.text === label && item.clicked !== undefined)
         verify(found, "no button " + label)
         return found
     }
 
     function label(page, color) {
-        const found = findItem(page, item => item.wrapMode !== undefined
+        const found = Items.findItem(page, item => item.wrapMode !== undefined
                                && item.placeholderText === undefined
                                && Qt.colorEqual(item.color, color))
         verify(found, "no label in " + color)

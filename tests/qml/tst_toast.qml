@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtTest
 import TarvikQml
+import "items.js" as Items
 
 TestCase {
     id: testCase
@@ -40,19 +41,8 @@ TestCase {
         auth.logout()
     }
 
-    function findItem(item, predicate) {
-        if (predicate(item))
-            return item
-        for (let i = 0; i < item.children.length; ++i) {
-            const found = findItem(item.children[i], predicate)
-            if (found)
-                return found
-        }
-        return null
-    }
-
     function button(toast, label) {
-        const found = findItem(toast.contentItem, item => item.text === label && item.clicked !== undefined)
+        const found = Items.findItem(toast.contentItem, item => item.text === label && item.clicked !== undefined)
         verify(found, "no button " + label)
         return found
     }
@@ -78,7 +68,7 @@ TestCase {
     }
 
     function stackOf(window) {
-        return findItem(window.contentItem, item => item.depth !== undefined)
+        return Items.findItem(window.contentItem, item => item.depth !== undefined)
     }
 
     function test_textsAndPlacement() {
