@@ -4,7 +4,6 @@
 #include "settingsservice.h"
 #include "testenv.h"
 
-#include <QDir>
 #include <QFile>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -462,13 +461,7 @@ void TestBadInput::settingsStoreHoldingNonNumbers()
     QFETCH(int, pageSize);
     QFETCH(QString, sound);
 
-    const QString file = m_config->filePath(QStringLiteral("Brellhaven/TarvikQtQml.conf"));
-    QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
-    {
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(fileText);
-    }
+    QVERIFY(writeSettingsFileIn(m_config->path(), fileText));
 
     {
         SettingsService settings;
@@ -481,7 +474,7 @@ void TestBadInput::settingsStoreHoldingNonNumbers()
         QCOMPARE(tasks.totalCount(), 1);
         QVERIFY(tasks.nextDueTask(settings.notifyMinutes()).isEmpty());
     }
-    QFile in(file);
+    QFile in(settingsFileIn(m_config->path()));
     QVERIFY(in.open(QIODevice::ReadOnly));
     QCOMPARE(in.readAll(), fileText);
 }

@@ -1,12 +1,36 @@
 #pragma once
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QUuid>
 
 #include <memory>
+
+// The program's settings store, opened as the services open it.
+inline QSettings appSettings()
+{
+    return QSettings(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml"));
+}
+
+// The file of the settings store that keeps its files in dir.
+inline QString settingsFileIn(const QString &dir)
+{
+    return QDir(dir).filePath(QStringLiteral("Brellhaven/TarvikQtQml.conf"));
+}
+
+// Writes text as the settings file of the store in dir, as another program or an old version
+// could have left it.
+inline bool writeSettingsFileIn(const QString &dir, const QByteArray &text)
+{
+    const QString path = settingsFileIn(dir);
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly)
+           && file.write(text) == text.size();
+}
 
 // Points HOME and the XDG directories at a private temporary directory before Qt reads them,
 // so that no test touches the real user's settings or data.
@@ -35,8 +59,7 @@ public:
     // The file QSettings uses for the program's preferences.
     QString settingsFile() const
     {
-        return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"))
-               + QStringLiteral("/Brellhaven/TarvikQtQml.conf");
+        return settingsFileIn(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")));
     }
 
     // A new directory below the private root, named "<prefix>-XXXXXX", where the settings store

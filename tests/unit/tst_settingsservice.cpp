@@ -1,10 +1,8 @@
 #include "settingsservice.h"
 #include "testenv.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,23 +31,13 @@ private slots:
 
 private:
     // The file the store of the current test writes.
-    QString settingsFile() const
-    {
-        return m_config->filePath(QStringLiteral("Brellhaven/TarvikQtQml.conf"));
-    }
+    QString settingsFile() const { return settingsFileIn(m_config->path()); }
     QString settingsText() const
     {
         QFile file(settingsFile());
         if (!file.open(QIODevice::ReadOnly))
             return QString();
         return QString::fromUtf8(file.readAll());
-    }
-    void writeSettingsText(const QByteArray &text) const
-    {
-        QVERIFY(QDir(m_config->path()).mkpath(QStringLiteral("Brellhaven")));
-        QFile file(settingsFile());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
     }
 
     std::unique_ptr<QTemporaryDir> m_config;
@@ -144,8 +132,7 @@ void TestSettingsService::notifyMinutesStoredUnbounded()
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.first().count(), 0);
     }
-    QSettings store(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml"));
-    QCOMPARE(store.value(QStringLiteral("notifyMinutes")).toInt(), minutes);
+    QCOMPARE(appSettings().value(QStringLiteral("notifyMinutes")).toInt(), minutes);
 }
 
 void TestSettingsService::soundFileNormalised_data()
@@ -193,8 +180,7 @@ void TestSettingsService::soundFileNormalised()
         QCOMPARE(settings.soundFile(), stored);
         QCOMPARE(spy.count(), 1);
     }
-    QSettings store(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml"));
-    QCOMPARE(store.value(QStringLiteral("soundFile")).toString(), stored);
+    QCOMPARE(appSettings().value(QStringLiteral("soundFile")).toString(), stored);
 }
 
 void TestSettingsService::sameFileChosenTwiceEmitsOnce()
@@ -268,7 +254,7 @@ void TestSettingsService::storedValuesLoadUnchecked()
     QFETCH(int, minutes);
     QFETCH(QString, sound);
 
-    writeSettingsText(fileText);
+    QVERIFY(writeSettingsFileIn(m_config->path(), fileText));
     {
         SettingsService settings;
         QCOMPARE(settings.notifyMinutes(), minutes);

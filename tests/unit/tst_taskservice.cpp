@@ -16,11 +16,6 @@ namespace {
 const QStringList kLoadSignals { "countsChanged", "totalPagesChanged", "modelAboutToBeReset",
                                  "modelReset" };
 
-QSettings appSettings()
-{
-    return QSettings(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml"));
-}
-
 } // namespace
 
 class TestTaskService : public QObject
