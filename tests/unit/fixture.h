@@ -98,8 +98,7 @@ public:
     QStringList take() { return std::exchange(m_order, QStringList()); }
 
 private:
-    template<typename Sender, typename Signal>
-    void connectOne(const Sender *sender, Signal signal)
+    template<typename Sender, typename Signal> void connectOne(const Sender *sender, Signal signal)
     {
         const QString name = QString::fromLatin1(QMetaMethod::fromSignal(signal).name());
         QObject::connect(sender, signal, &m_context, [this, name] { m_order.append(name); });
