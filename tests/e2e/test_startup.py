@@ -30,6 +30,14 @@ class StartupTest(AppTestCase):
         time.sleep(1)
         self.assertEqual(self.home.sqlite3_cli("SELECT name FROM tasks"), ["survivor"])
 
+    def test_closing_the_window_ends_the_program_cleanly(self):
+        # The last window closing ends the event loop; teardown then runs in reverse order,
+        # the database connection going last, at process exit.
+        app = self.start_window()
+        app.close_window()
+        self.assertEqual(app.wait_exit(30), 0, app.output())
+        self.assertEqual(self.home.sqlite3_cli("PRAGMA integrity_check"), ["ok"])
+
     def test_unusable_location_is_fatal(self):
         # A directory where the file should be cannot be opened as a database.
         os.makedirs(self.home.db_path)
