@@ -132,17 +132,11 @@ private:
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const int runs = qMax(3, qEnvironmentVariableIntValue("BENCH_RUNS") ?: 15);
+    const BenchData::Options options = BenchData::Options::fromEnvironment();
+    const int runs = options.runs;
+    const QString &cacheDir = options.cacheDir;
+    const QList<int> &sizes = options.sizes;
     const int memoryRuns = qMax(3, runs / 3);
-    const QString cacheDir =
-            qEnvironmentVariableIsSet("BENCH_CACHE_DIR")
-                    ? qEnvironmentVariable("BENCH_CACHE_DIR")
-                    : QCoreApplication::applicationDirPath() + QStringLiteral("/bench-data");
-    QList<int> sizes;
-    for (const QString &size :
-         qEnvironmentVariable("BENCH_SIZES", QStringLiteral("1000,10000,100000"))
-                 .split(QLatin1Char(','), Qt::SkipEmptyParts))
-        sizes << size.toInt();
 
     QTemporaryDir root;
     Runner runner(root.path());

@@ -192,16 +192,10 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
 
-    const int runs = qMax(3, qEnvironmentVariableIntValue("BENCH_RUNS") ?: 15);
-    const QString cacheDir =
-            qEnvironmentVariableIsSet("BENCH_CACHE_DIR")
-                    ? qEnvironmentVariable("BENCH_CACHE_DIR")
-                    : QCoreApplication::applicationDirPath() + QStringLiteral("/bench-data");
-    QList<int> sizes;
-    for (const QString &size :
-         qEnvironmentVariable("BENCH_SIZES", QStringLiteral("1000,10000,100000"))
-                 .split(QLatin1Char(','), Qt::SkipEmptyParts))
-        sizes << size.toInt();
+    const BenchData::Options options = BenchData::Options::fromEnvironment();
+    const int runs = options.runs;
+    const QString &cacheDir = options.cacheDir;
+    const QList<int> &sizes = options.sizes;
 
     QTextStream out(stdout);
     out << "### Task list and reminder query, " << BenchData::kAccounts

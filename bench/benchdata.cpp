@@ -3,6 +3,7 @@
 #include "dbmanager.h"
 #include "passwordhash.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -207,6 +208,21 @@ bool copyDatabase(const QString &source, const QString &target)
         QFile::remove(target + suffix);
     return QFile::copy(source, target)
            && QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+Options Options::fromEnvironment()
+{
+    Options options;
+    options.runs = qMax(3, qEnvironmentVariableIntValue("BENCH_RUNS") ?: 15);
+    options.cacheDir =
+            qEnvironmentVariableIsSet("BENCH_CACHE_DIR")
+                    ? qEnvironmentVariable("BENCH_CACHE_DIR")
+                    : QCoreApplication::applicationDirPath() + QStringLiteral("/bench-data");
+    for (const QString &size :
+         qEnvironmentVariable("BENCH_SIZES", QStringLiteral("1000,10000,100000"))
+                 .split(QLatin1Char(','), Qt::SkipEmptyParts))
+        options.sizes << size.toInt();
+    return options;
 }
 
 } // namespace BenchData

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // The benchmark database: ten accounts with the same number of tasks each, interleaved in time
@@ -27,5 +28,17 @@ QString cachedDatabase(const QString &cacheDir, int tasksPerAccount);
 
 // Copies the cached database to target, replacing what is there.
 bool copyDatabase(const QString &source, const QString &target);
+
+// What a run measures, from the environment: BENCH_RUNS (at least 3, default 15), BENCH_SIZES
+// (tasks per account, default "1000,10000,100000") and BENCH_CACHE_DIR (default: bench-data
+// next to the executable).
+struct Options
+{
+    int runs = 15;
+    QList<int> sizes;
+    QString cacheDir;
+
+    static Options fromEnvironment();
+};
 
 } // namespace BenchData
