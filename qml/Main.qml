@@ -13,6 +13,16 @@ ApplicationWindow {
     Universal.theme: Universal.Dark
     Universal.accent: Universal.Violet
 
+    function openTask(taskId) {
+        window.showNormal()
+        window.raise()
+        window.requestActivate()
+        stack.replace(Qt.resolvedUrl("TasksPage.qml"), {
+                          "stackView": stack,
+                          "focusTaskId": taskId
+                      })
+    }
+
     // The stack creates the first page itself, so it also destroys it when it is replaced.
     StackView {
         id: stack
@@ -31,14 +41,9 @@ ApplicationWindow {
         z: 9999
 
         onActivated: function(taskId) {
-            window.showNormal()
-            window.raise()
-            window.requestActivate()
-            stack.replace(Qt.resolvedUrl("TasksPage.qml"), {
-                              "stackView": stack,
-                              "focusTaskId": taskId
-                          })
+            window.openTask(taskId)
         }
+        onClosed: desktop.closeNotifications()
     }
 
     Connections {
@@ -46,6 +51,21 @@ ApplicationWindow {
 
         function onTaskDueSoon(taskId, name, expireAtText) {
             toast.showToast(taskId, "Task expiring soon: " + name, "Expire at: " + expireAtText)
+        }
+    }
+
+    // "Show" on a desktop notification does what the toast's "Show" does.
+    Connections {
+        target: desktop
+
+        function onMissedTasksFound(taskId, message, detail) {
+            toast.showToast(taskId, message, detail)
+        }
+
+        function onShowTaskRequested(taskId) {
+            notifier.stopSound()
+            toast.close()
+            window.openTask(taskId)
         }
     }
 

@@ -12,6 +12,8 @@ Dialog {
     title: "Settings"
     standardButtons: Dialog.Ok | Dialog.Cancel
 
+    onAboutToShow: desktop.refreshTray()
+
     ColumnLayout {
         width: 360
         spacing: 10
@@ -49,6 +51,40 @@ Dialog {
             Layout.fillWidth: true
             text: settings.soundFile
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        }
+
+        CheckBox {
+            id: backgroundBox
+
+            Layout.fillWidth: true
+            text: "Keep running in the background when the window is closed"
+            enabled: desktop.trayAvailable
+            checked: desktop.keepRunningInBackground
+
+            onToggled: desktop.keepRunningInBackground = backgroundBox.checked
+        }
+
+        Label {
+            Layout.fillWidth: true
+            Layout.leftMargin: 32
+            visible: !desktop.trayAvailable
+            text: "The desktop offers no tray to keep the program in."
+            color: "#cfcfcf"
+            wrapMode: Text.WordWrap
+        }
+
+        CheckBox {
+            id: loginBox
+
+            Layout.fillWidth: true
+            text: "Start at login"
+            checked: desktop.startAtLogin
+
+            // Stays unticked when the entry could not be written.
+            onToggled: {
+                desktop.startAtLogin = loginBox.checked
+                loginBox.checked = desktop.startAtLogin
+            }
         }
 
         Label {

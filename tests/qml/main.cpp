@@ -1,5 +1,6 @@
 #include "authservice.h"
 #include "dbmanager.h"
+#include "desktopintegration.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
 #include "taskservice.h"
@@ -53,9 +54,11 @@ public slots:
             m_notifier = std::make_unique<NotificationService>(&m_taskService, m_settings.get());
             QObject::connect(&m_auth, &AuthService::loggedOut, m_notifier.get(),
                              &NotificationService::clearNotified);
+            m_desktop = std::make_unique<DesktopIntegration>(&m_db, &m_auth, m_notifier.get());
         }
         context->setContextProperty(QStringLiteral("settings"), m_settings.get());
         context->setContextProperty(QStringLiteral("notifier"), m_notifier.get());
+        context->setContextProperty(QStringLiteral("desktop"), m_desktop.get());
     }
 
 private:
@@ -80,6 +83,7 @@ private:
     TaskService m_taskService { &m_db, &m_auth, &m_taskModel };
     std::unique_ptr<SettingsService> m_settings;
     std::unique_ptr<NotificationService> m_notifier;
+    std::unique_ptr<DesktopIntegration> m_desktop;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tarvik, Setup)
