@@ -79,25 +79,23 @@ class SessionBus:
         self.proc.stdout.close()
 
 
-class NotificationMock:
-    """python3-dbusmock's notification daemon on the home's bus, which records every call."""
+class DBusMock:
+    """A python3-dbusmock service on the home's bus, which records every call made to it."""
 
-    PRELUDE = ("import dbus, json, sys\n"
-               "mock = dbus.Interface(dbus.SessionBus().get_object("
-               "'org.freedesktop.Notifications', '/org/freedesktop/Notifications'),"
-               " 'org.freedesktop.DBus.Mock')\n")
-
-    def __init__(self, home, capabilities="body body-markup actions"):
+    def __init__(self, home, name, path, *arguments):
         self.env = home.env()
-        self.proc = subprocess.Popen(
-            [SYSTEM_PYTHON, "-m", "dbusmock", "--template", "notification_daemon", "-p",
-             json.dumps({"capabilities": capabilities})], env=self.env,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(lambda: self._run("print(json.dumps(True))", check=False), timeout=15,
-                   message="the notification mock did not start")
+        self.prelude = ("import dbus, json, sys\n"
+                        f"mock = dbus.Interface(dbus.SessionBus().get_object({name!r}, {path!r}),"
+                        " 'org.freedesktop.DBus.Mock')\n")
+        self.proc = subprocess.Popen([SYSTEM_PYTHON, "-m", "dbusmock", *arguments], env=self.env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(lambda: self.run("print(json.dumps(True))", check=False), timeout=15,
+                   message=f"the mock of {name} did not start")
 
-    def _run(self, code, check=True):
-        done = subprocess.run([SYSTEM_PYTHON, "-c", self.PRELUDE + code], env=self.env,
+    def run(self, code, check=True):
+        """Runs Python code with `mock` bound to the mock's control interface; returns the JSON
+        it prints."""
+        done = subprocess.run([SYSTEM_PYTHON, "-c", self.prelude + code], env=self.env,
                               capture_output=True, text=True, timeout=30)
         if done.returncode != 0:
             if check:
@@ -107,16 +105,19 @@ class NotificationMock:
 
     def calls(self, method):
         """The arguments of every call of method, oldest first."""
-        return [args for _, name, args in self._run("print(json.dumps(mock.GetCalls()))")
+        return [args for _, name, args in self.run("print(json.dumps(mock.GetCalls()))")
                 if name == method]
-
-    def invoke_action(self, notification_id, action):
-        self._run("mock.EmitSignal('org.freedesktop.Notifications', 'ActionInvoked', 'us',"
-                  f" [dbus.UInt32({notification_id}), {action!r}])")
 
     def close(self):
         self.proc.terminate()
         self.proc.wait(10)
+
+
+def notification_mock(home, capabilities="body body-markup actions"):
+    """The notification daemon template: Notify answers with increasing ids from 1."""
+    return DBusMock(home, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                    "--template", "notification_daemon", "-p",
+                    json.dumps({"capabilities": capabilities}))
 
 
 class XServer:

@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from harness import NotificationMock, wait_until
+from harness import DBusMock, notification_mock, wait_until
 import taskscreen as ts
 from test_reminder import TOAST, TOAST_INSIDE, iso
 
@@ -37,6 +37,9 @@ class DesktopTest(ts.TasksTestCase):
                                                 check=False), message="no other window")
         app.xdotool("windowfocus", "--sync", found.split()[0])
 
+    def window_shown(self, app):
+        return app.xdotool("search", "--onlyvisible", "--name", "^Task Manager$", check=False)
+
     def in_front(self, app):
         """The window is stacked above the other program's (xwininfo lists top to bottom)."""
         tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
@@ -45,7 +48,7 @@ class DesktopTest(ts.TasksTestCase):
 
     @ts.shoot_on_failure
     def test_missed_and_due_tasks_reach_the_desktop(self):
-        mock = NotificationMock(self.home)
+        mock = notification_mock(self.home)
         self.addCleanup(mock.close)
         app = self.start(before_sign_in=self.seed_missed())
 
@@ -68,7 +71,8 @@ class DesktopTest(ts.TasksTestCase):
         self.assertEqual(calls[1][3], "Task expiring soon: Renew insurance")
         reminder_id = 2
 
-        mock.invoke_action(reminder_id, "show")
+        mock.run("mock.EmitSignal('org.freedesktop.Notifications', 'ActionInvoked', 'us',"
+                 f" [dbus.UInt32({reminder_id}), 'show'])")
         wait_until(lambda: self.in_front(app), message="the window did not come to the front")
         wait_until(lambda: app.pixel(*TOAST_INSIDE) != TOAST, message="the toast stayed open")
         ts.wait_for(lambda: ts.selected_rows(app, 5), lambda got: got == [0],
@@ -76,13 +80,43 @@ class DesktopTest(ts.TasksTestCase):
         closed = wait_until(lambda: mock.calls("CloseNotification"), message="nothing closed")
         self.assertIn([reminder_id], closed)
 
-    @ts.shoot_on_failure
-    def test_without_notification_server_the_toast_still_shows(self):
+    def check_toast_alone(self):
         app = self.start(before_sign_in=self.seed_missed())
         wait_until(lambda: app.pixel(*TOAST_INSIDE) == TOAST, message="no toast")
         self.assertIn("2 tasks expired", app.read_text(ts.WIDTH - 400, ts.HEIGHT - 250, 400, 250))
         app.close_window()
         self.assertEqual(app.wait_exit(30), 0, app.output())
+
+    @ts.shoot_on_failure
+    def test_without_notification_server_the_toast_still_shows(self):
+        self.check_toast_alone()
+
+    @ts.shoot_on_failure
+    def test_a_server_that_never_answers_holds_nothing_up(self):
+        mock = notification_mock(self.home)
+        self.addCleanup(mock.close)
+        mock.run("mock.AddMethod('org.freedesktop.Notifications', 'Notify', 'susssasa{sv}i', 'u',"
+                 " 'time.sleep(120)')")
+        self.check_toast_alone()
+
+    def test_closed_window_stays_in_the_tray(self):
+        name = "org.kde.StatusNotifierWatcher"
+        tray = DBusMock(self.home, name, "/StatusNotifierWatcher", name, "/StatusNotifierWatcher",
+                        name)
+        self.addCleanup(tray.close)
+        tray.run(f"mock.AddProperty({name!r}, 'IsStatusNotifierHostRegistered', True)\n"
+                 f"mock.AddProperty({name!r}, 'ProtocolVersion', 0)\n"
+                 f"mock.AddMethod({name!r}, 'RegisterStatusNotifierItem', 's', '', '')")
+        os.makedirs(os.path.dirname(self.home.settings_path))
+        with open(self.home.settings_path, "w") as f:
+            f.write("[General]\nkeepRunningInBackground=true\n")
+        app = self.start_window()
+        wait_until(lambda: tray.calls("RegisterStatusNotifierItem"), message="no tray icon")
+        app.close_window()
+        wait_until(lambda: not self.window_shown(app), message="the window stayed open")
+        self.assertIsNone(app.proc.poll())
+        self.assertEqual(self.start_app(app.xserver).wait_exit(30), 0)
+        wait_until(lambda: self.window_shown(app), message="the window did not come back")
 
     def test_second_start_shows_the_running_window(self):
         first = self.start_window()
