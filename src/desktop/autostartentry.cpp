@@ -41,8 +41,7 @@ QString singleLine(QString value)
 QString AutostartEntry::path()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/autostart/") + QCoreApplication::applicationName()
-           + QStringLiteral(".desktop");
+           + QStringLiteral("/autostart/") + DesktopIdentity::id() + QStringLiteral(".desktop");
 }
 
 bool AutostartEntry::exists()

@@ -4,7 +4,7 @@
 #include <QString>
 
 // How the program names itself to the desktop: notifications, the tray and the autostart entry
-// take the name and the icon from here.
+// take the name, the desktop id and the icon from here.
 namespace DesktopIdentity {
 
 inline QString name()
@@ -12,10 +12,16 @@ inline QString name()
     return QGuiApplication::applicationDisplayName();
 }
 
-inline QString iconName()
+// The desktop entry's name without ".desktop" when the program declares one.
+inline QString id()
 {
     const QString desktopFile = QGuiApplication::desktopFileName();
     return desktopFile.isEmpty() ? QGuiApplication::applicationName() : desktopFile;
+}
+
+inline QString iconName()
+{
+    return id();
 }
 
 } // namespace DesktopIdentity

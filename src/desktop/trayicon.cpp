@@ -7,9 +7,12 @@
 
 namespace {
 
-// Used when the icon theme has no icon of the program's name.
+// Used when the icon theme has no icon of the program's name and the program set no window icon.
 QIcon fallbackIcon()
 {
+    if (!QGuiApplication::windowIcon().isNull())
+        return QGuiApplication::windowIcon();
+
     QPixmap pixmap(64, 64);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);

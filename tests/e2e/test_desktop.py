@@ -54,7 +54,9 @@ class DesktopTest(ts.TasksTestCase):
 
         missed = wait_until(lambda: mock.calls("Notify"), message="no missed-task notification")
         self.assertEqual(len(missed), 1)
-        self.assertEqual(missed[0][1:4], [0, "appTarvikQml", "2 tasks expired while you were away"])
+        app_name, replaces, icon, summary = missed[0][:4]
+        self.assertTrue(app_name and icon)
+        self.assertEqual((replaces, summary), (0, "2 tasks expired while you were away"))
         self.assertTrue(missed[0][4].startswith("Earliest: Pay &lt;rent&gt; &amp; fees, expired"))
         self.assertIn("show", missed[0][5])
         with open(self.home.settings_path) as f:
