@@ -155,16 +155,10 @@ TestCase {
     }
 
     // Off screen there is no tray to keep the program in: that box is off and says why.
-    function test_backgroundRowsWithoutTray() {
+    function test_backgroundBoxWithoutTray() {
         const dialog = openDialog()
         const keep = Items.findItem(dialog.contentItem, item => item.checkState !== undefined && item.text.startsWith("Keep running"))
         verify(!keep.enabled)
         verify(Items.findItem(dialog.contentItem, item => item.visible && item.text !== undefined && item.text.includes("no tray")))
-
-        const login = Items.findItem(dialog.contentItem, item => item.checkState !== undefined && item.text === "Start at login")
-        mouseClick(login)
-        verify(desktop.startAtLogin && login.checked)
-        mouseClick(login)
-        verify(!desktop.startAtLogin && !login.checked)
     }
 }

@@ -4,7 +4,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
-#include <QDBusReply>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -22,21 +21,12 @@ private slots:
                       QStringLiteral("--print-address=1") });
         QVERIFY(m_bus.waitForReadyRead(10000));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
-        m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_mock.start(QStringLiteral("/usr/bin/python3"),
                      { QStringLiteral("-m"), QStringLiteral("dbusmock"),
                        QStringLiteral("--template"), QStringLiteral("notification_daemon") });
         QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
                                          QStringLiteral("org.freedesktop.Notifications")),
                                  15000);
-    }
-
-    void cleanupTestCase()
-    {
-        m_mock.kill();
-        m_mock.waitForFinished();
-        m_bus.kill();
-        m_bus.waitForFinished();
     }
 
     void init() { mock().call(QStringLiteral("ClearCalls")); }
@@ -133,6 +123,7 @@ private:
         return result;
     }
 
+    // Killed as they go, the mock first.
     QProcess m_bus;
     QProcess m_mock;
 };
