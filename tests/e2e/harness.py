@@ -93,8 +93,7 @@ class DBusMock:
                    message=f"the mock of {name} did not start")
 
     def run(self, code, check=True):
-        """Runs Python code with `mock` bound to the mock's control interface; returns the JSON
-        it prints."""
+        """Runs code with `mock` bound to the mock's control interface; returns what it prints."""
         done = subprocess.run([SYSTEM_PYTHON, "-c", self.prelude + code], env=self.env,
                               capture_output=True, text=True, timeout=30)
         if done.returncode != 0:
