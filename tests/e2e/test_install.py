@@ -46,6 +46,7 @@ class InstallTest(AppTestCase):
                 metainfo = os.path.join(prefix, "share/metainfo", app_id + ".metainfo.xml")
                 run("appstreamcli", "validate", "--no-net", metainfo)
                 component = ET.parse(metainfo).getroot()
+                self.assertEqual(component.findtext("id"), app_id)
                 self.assertEqual(component.findtext("launchable"), app_id + ".desktop")
                 self.assertEqual(entry["Icon"], app_id)
                 self.assertTrue(os.path.exists(os.path.join(
