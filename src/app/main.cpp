@@ -11,6 +11,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
@@ -24,6 +25,9 @@ int main(int argc, char *argv[])
 {
     // A QApplication rather than a QGuiApplication: the tray icon is a Qt Widgets class.
     QApplication app(argc, argv);
+    // Docks and task bars match the window to the installed desktop entry by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TARVIK_APP_ID));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/" TARVIK_APP_ID ".png")));
     QQuickStyle::setStyle(QStringLiteral("Universal"));
 
     const QString dbPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
