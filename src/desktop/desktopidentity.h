@@ -7,9 +7,10 @@
 // take the name, the desktop id and the icon from here.
 namespace DesktopIdentity {
 
+// The name the installed desktop entry gives the program.
 inline QString name()
 {
-    return QGuiApplication::applicationDisplayName();
+    return QStringLiteral("Tarvik Task Manager");
 }
 
 // The desktop entry's name without ".desktop" when the program declares one.
