@@ -58,6 +58,7 @@ Dialog {
                 Label {
                     Layout.fillWidth: true
                     text: settings.soundFile
+                    textFormat: Text.PlainText
                     wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 }
             }
@@ -213,6 +214,7 @@ Dialog {
         Label {
             Layout.fillWidth: true
             text: dbPath
+            textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
     }

@@ -1,11 +1,7 @@
-#include "authservice.h"
+#include "appservices.h"
 #include "dbmanager.h"
-#include "desktopintegration.h"
-#include "notificationservice.h"
-#include "settingsservice.h"
+#include "privatefiles.h"
 #include "singleinstance.h"
-#include "taskservice.h"
-#include "tasktablemodel.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -13,8 +9,8 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickStyle>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QWindow>
 
@@ -39,35 +35,26 @@ int main(int argc, char *argv[])
         return instance.notifyRunning() ? 0 : 1;
 
     qDebug() << "DBPATH:" << dbPath;
-    QDir().mkpath(QFileInfo(dbPath).absolutePath());
+    PrivateFiles::makeDirectory(QFileInfo(dbPath).absolutePath());
 
     if (!dbManager.open(dbPath))
         qFatal("Cannot open SQLite database");
     dbManager.initSchema();
 
-    TaskTableModel taskModel;
-    AuthService auth(&dbManager);
-    TaskService taskService(&dbManager, &auth, &taskModel);
+    // The preferences are private too: created owner-only before the first value is written.
+    const QString settingsPath =
+            QSettings(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml")).fileName();
+    QDir().mkpath(QFileInfo(settingsPath).absolutePath());
+    PrivateFiles::makeFile(settingsPath);
 
-    QQmlApplicationEngine engine;
-    QQmlContext *context = engine.rootContext();
-    context->setContextProperty(QStringLiteral("auth"), &auth);
-    context->setContextProperty(QStringLiteral("taskModel"), &taskModel);
-    context->setContextProperty(QStringLiteral("taskService"), &taskService);
-    context->setContextProperty(QStringLiteral("dbPath"), QVariant(dbPath));
-
-    SettingsService settings;
-    NotificationService notifier(&taskService, &settings);
-    context->setContextProperty(QStringLiteral("settings"), &settings);
-    context->setContextProperty(QStringLiteral("notifier"), &notifier);
-    notifier.start();
-    QObject::connect(&auth, &AuthService::loggedOut, &notifier,
-                     &NotificationService::clearNotified);
-    DesktopIntegration desktop(&dbManager, &auth, &notifier);
-    context->setContextProperty(QStringLiteral("desktop"), &desktop);
-    QObject::connect(&instance, &SingleInstance::showRequested, &desktop,
+    AppServices services(&dbManager, dbPath);
+    services.start();
+    QObject::connect(&instance, &SingleInstance::showRequested, &services.desktop(),
                      &DesktopIntegration::showWindow);
 
+    // Made after the services and so destroyed before them: bindings never see a service gone.
+    QQmlApplicationEngine engine;
+    services.publish(&engine);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     engine.loadFromModule("TarvikQml", "Main");
 #else
@@ -75,8 +62,8 @@ int main(int argc, char *argv[])
 #endif
     if (engine.rootObjects().isEmpty())
         return -1;
-    desktop.setWindow(qobject_cast<QWindow *>(engine.rootObjects().constFirst()));
+    services.desktop().setWindow(qobject_cast<QWindow *>(engine.rootObjects().constFirst()));
     if (app.arguments().contains(QStringLiteral("--background")))
-        desktop.startInBackground();
+        services.desktop().startInBackground();
     return app.exec();
 }
