@@ -29,14 +29,9 @@ DesktopIntegration::DesktopIntegration(DbManager *db, AuthService *auth,
     m_keepRunning = m_settings.value(kKeepRunningKey, false).toBool();
     m_startAtLogin = AutostartEntry::exists();
 
-    // The tray needs widgets; under a plain QGuiApplication there is none.
-    if (qobject_cast<QApplication *>(QCoreApplication::instance())) {
-        m_tray = std::make_unique<TrayIcon>();
-        connect(m_tray.get(), &TrayIcon::showRequested, this, &DesktopIntegration::showWindow);
-        connect(m_tray.get(), &TrayIcon::quitRequested, qApp, &QCoreApplication::quit,
-                Qt::QueuedConnection);
-    }
-    refreshTray();
+    // Asking for the tray reaches the session bus: only done when the answer matters.
+    if (m_keepRunning)
+        refreshTray();
 
     connect(notifier, &NotificationService::taskDueSoon, this,
             [this](qint64 taskId, const QString &name, const QString &expireAtText) {
@@ -62,7 +57,7 @@ void DesktopIntegration::setKeepRunningInBackground(bool keep)
         return;
     m_keepRunning = keep;
     m_settings.setValue(kKeepRunningKey, keep);
-    applyBackgroundMode();
+    refreshTray();
     emit keepRunningInBackgroundChanged();
 }
 
@@ -93,6 +88,13 @@ void DesktopIntegration::startInBackground()
 
 void DesktopIntegration::refreshTray()
 {
+    // The tray needs widgets; under a plain QGuiApplication there is none.
+    if (!m_tray && qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        m_tray = std::make_unique<TrayIcon>();
+        connect(m_tray.get(), &TrayIcon::showRequested, this, &DesktopIntegration::showWindow);
+        connect(m_tray.get(), &TrayIcon::quitRequested, qApp, &QCoreApplication::quit,
+                Qt::QueuedConnection);
+    }
     const bool available = m_tray && TrayIcon::available();
     if (available != m_trayAvailable) {
         m_trayAvailable = available;

@@ -27,11 +27,21 @@ QDBusMessage call(const QString &method)
 
 DesktopNotifier::DesktopNotifier(QObject *parent)
     : QObject(parent)
-    , m_bus(QDBusConnection::sessionBus())
+    , m_bus(QString())
 {
+}
+
+// The bus is reached when the first notification is due, not before: a run that never notifies
+// never touches it.
+bool DesktopNotifier::connectBus()
+{
+    if (m_busTried)
+        return m_bus.isConnected();
+    m_busTried = true;
+    m_bus = QDBusConnection::sessionBus();
     if (!m_bus.isConnected()) {
         qCDebug(lcDesktop) << "no session bus; desktop notifications are off";
-        return;
+        return false;
     }
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
                   SLOT(onActionInvoked(uint, QString)));
@@ -43,6 +53,7 @@ DesktopNotifier::DesktopNotifier(QObject *parent)
                                             QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             &DesktopNotifier::forgetServer);
+    return true;
 }
 
 void DesktopNotifier::show(const QString &summary, const QString &body)
@@ -65,7 +76,7 @@ void DesktopNotifier::close()
 // for its id, so that it replaces it instead of appearing beside it.
 void DesktopNotifier::pump()
 {
-    if (!m_bus.isConnected() || m_busy)
+    if (m_busy || (m_showWanted && !connectBus()) || !m_bus.isConnected())
         return;
     if (m_showWanted) {
         if (m_capabilitiesKnown)

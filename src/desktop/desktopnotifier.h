@@ -25,6 +25,7 @@ signals:
     void showRequested();
 
 private:
+    bool connectBus();
     void pump();
     void askCapabilities();
     void sendNotify();
@@ -36,6 +37,7 @@ private slots:
 
 private:
     QDBusConnection m_bus;
+    bool m_busTried = false;
     bool m_busy = false;
     bool m_capabilitiesKnown = false;
     bool m_actions = false;
