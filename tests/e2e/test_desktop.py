@@ -113,6 +113,7 @@ class DesktopTest(ts.TasksTestCase):
         wait_until(lambda: not self.window_shown(app), message="the window stayed open")
         self.assertEqual(self.start_app(app.xserver).wait_exit(30), 0)
         wait_until(lambda: self.window_shown(app), message="the window did not come back")
+        app.window = None  # closing it would only hide it again: the clean-up ends it by signal
 
     def test_second_start_shows_the_running_window(self):
         first = self.start_window()
