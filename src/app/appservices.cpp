@@ -9,7 +9,7 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     , m_auth(db)
     , m_tasks(db, &m_auth, &m_taskModel)
     , m_notifier(&m_tasks, &m_settings)
-    , m_desktop(db, &m_auth, &m_notifier)
+    , m_desktop(&m_tasks, &m_auth, &m_notifier)
 {
     connectServices();
 }

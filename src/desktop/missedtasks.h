@@ -4,7 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
-class DbManager;
+class TaskService;
 
 // Pending tasks that fell due while nobody watched: the program was closed, or the account was
 // signed out. Each account's last reminder check is kept in the settings store; what fell due
@@ -20,10 +20,10 @@ public:
         QString earliestExpireAtText;
     };
 
-    explicit MissedTasks(DbManager *db);
+    explicit MissedTasks(TaskService *tasks);
 
-    // What fell due for the account since its last check and up to now; then now becomes its
-    // last check. An account checked for the first time has missed nothing.
+    // What fell due for the signed-in account since its last check and up to now; then now
+    // becomes its last check. An account checked for the first time has missed nothing.
     Summary collect(qint64 userId);
     // The account is being watched up to this moment.
     void markChecked(qint64 userId);
@@ -31,6 +31,6 @@ public:
 private:
     QString key(qint64 userId) const;
 
-    DbManager *m_db = nullptr;
+    TaskService *m_tasks = nullptr;
     QSettings m_settings;
 };
