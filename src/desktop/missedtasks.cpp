@@ -36,7 +36,9 @@ MissedTasks::Summary MissedTasks::collect(qint64 userId)
 
 void MissedTasks::markChecked(qint64 userId)
 {
+    // On disk at once: after a crash the next start knows how far the watch went.
     m_settings.setValue(key(userId), QDateTime::currentSecsSinceEpoch());
+    m_settings.sync();
 }
 
 QString MissedTasks::key(qint64 userId) const
