@@ -40,7 +40,6 @@ Popup {
     }
 
     objectName: "expirePicker"
-    parent: Overlay.overlay
     anchors.centerIn: parent
     width: 420
     padding: 12

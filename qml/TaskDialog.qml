@@ -134,9 +134,11 @@ Dialog {
         }
     }
 
+    // Centred on the page, like the dialog itself.
     DueTimePopup {
         id: expirePicker
 
+        parent: taskDialog.parent
         dueAt: taskDialog.expireAtLocal
         onPicked: function(moment) {
             taskDialog.expireAtLocal = moment
