@@ -37,6 +37,11 @@ ColumnLayout { // qmllint disable alias
         return new Date(t)
     }
 
+    function isSelected(year, month, day) {
+        return day === picker.selectedDay && month === picker.selectedMonth
+                && year === picker.selectedYear
+    }
+
     // Selects the day of d as the local calendar shows it.
     function selectDate(d) {
         const js = picker._toJsDate(d)
@@ -120,7 +125,7 @@ ColumnLayout { // qmllint disable alias
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             text: Qt.formatDateTime(new Date(picker.year, picker.month, 1), "MMMM yyyy")
-            color: "white"
+            color: Theme.text
             font.pixelSize: 14
         }
 
@@ -163,9 +168,7 @@ ColumnLayout { // qmllint disable alias
             required property int month
             required property int day
 
-            readonly property bool selected: cell.day === picker.selectedDay // qmllint disable unqualified
-                                             && cell.month === picker.selectedMonth // qmllint disable unqualified
-                                             && cell.year === picker.selectedYear // qmllint disable unqualified
+            readonly property bool selected: picker.isSelected(cell.year, cell.month, cell.day) // qmllint disable unqualified
 
             implicitWidth: 40
             implicitHeight: 34
@@ -173,14 +176,14 @@ ColumnLayout { // qmllint disable alias
             Rectangle {
                 anchors.fill: parent
                 radius: 6
-                color: cell.selected ? "#2a6df4" : "transparent"
+                color: cell.selected ? Theme.selectedDay : "transparent"
                 opacity: cell.selected ? 0.35 : 1.0
             }
 
             Label {
                 anchors.centerIn: parent
                 text: cell.day
-                color: "white"
+                color: Theme.text
                 opacity: cell.month === picker.month ? 1.0 : 0.35 // qmllint disable unqualified
             }
 

@@ -17,6 +17,7 @@ QtObject {
     readonly property color totalCount: "#bbbbbb"
     readonly property color popupFill: "#202020"
     readonly property color popupBorder: "#3a3a3a"
+    readonly property color selectedDay: "#2a6df4"
 
     // The smallest window in which every control and dialog of every page fits.
     readonly property int minimumWindowWidth: 1040

@@ -1,6 +1,6 @@
 """The real one-minute reminder: a pending task due in five minutes raises the toast at the
-first check after start-up, and "Show" opens the tasks page on that task. This is the one test
-that waits for the real timer."""
+first check after start-up, and "Show" selects that task on the tasks page, keeping the task
+dialog that was being filled in. This is the one test that waits for the real timer."""
 import datetime
 import time
 import unittest
@@ -47,6 +47,9 @@ class ReminderTest(ts.TasksTestCase):
         app.key("Down")
         self.assertEqual(ts.selected_rows(app, 3), [0])
         self.assertNotEqual(app.pixel(*TOAST_INSIDE), TOAST)
+        # A new task half typed when the reminder comes.
+        app.key("ctrl+n")
+        app.type("Call the bank")
 
         # The first check runs a minute after start-up; the Done task due sooner is passed over.
         wait_until(lambda: app.pixel(*TOAST_INSIDE) == TOAST,
@@ -59,12 +62,18 @@ class ReminderTest(ts.TasksTestCase):
         self.assertIn("Expire at: " + due.strftime("%Y-%m-%d %H:%M"), text)
         app.screenshot("toast")
 
-        # "Show" puts a new tasks page in place, which selects the task 200 ms later.
+        # "Show" selects the task on the page that is showing; the dialog keeps what was typed.
         app.click_text("Show", *TOAST_AREA)
         wait_until(lambda: app.pixel(*TOAST_INSIDE) != TOAST, message="the toast stayed open")
-        ts.wait_for(lambda: ts.selected_rows(app, 3), lambda got: got == [2],
+        app.key("ctrl+g")
+        time.sleep(0.5)
+        app.key("Return")  # OK in the popup
+        app.key("Return")  # Save
+        wait_until(lambda: len(self.tasks()) == 4, message="the typed task was not saved")
+        self.assertEqual(self.tasks()[-1].split("|")[0], "Call the bank")
+        # Saved after the seeded tasks' creation times, it is listed last.
+        ts.wait_for(lambda: ts.selected_rows(app, 4), lambda got: got == [2],
                     "selected rows after Show", timeout=5)
-        self.assertEqual(len(self.tasks()), 3)
 
 
 if __name__ == "__main__":

@@ -187,6 +187,22 @@ TestCase {
         compare(testCase.child(page, "taskDialog").expireAtLocal.getDate(), 16)
     }
 
+    // A name cut off in its cell is shown whole, as typed, while the pointer rests on it.
+    function test_longNameTooltip() {
+        const name = "Call <b>the</b> bank" + " and ask about the standing orders".repeat(6)
+        verify(taskService.createTask(name, new Date(2030, 0, 15).toISOString(), false))
+        const page = createPage()
+        const table = testCase.child(page, "table")
+        verify(waitForItemPolished(table))
+        mouseMove(table, 300, 18)
+        const tip = testCase.child(page, "fullText")
+        tryCompare(tip, "opened", true)
+        compare(tip.contentItem.text, name)
+        compare(tip.contentItem.textFormat, Text.PlainText)
+        mouseMove(table, 300, 400)
+        tryCompare(tip, "visible", false)
+    }
+
     function test_timeShortcuts_data() {
         return [
             { tag: "hour up stops at 23", hours: 23, minutes: 10, key: Qt.Key_Up, h: 23, m: 10 },
