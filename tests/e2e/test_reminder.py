@@ -71,7 +71,6 @@ class ReminderTest(ts.TasksTestCase):
         app.key("Return")  # Save
         wait_until(lambda: len(self.tasks()) == 4, message="the typed task was not saved")
         self.assertEqual(self.tasks()[-1].split("|")[0], "Call the bank")
-        # Saved after the seeded tasks' creation times, it is listed last.
         ts.wait_for(lambda: ts.selected_rows(app, 4), lambda got: got == [2],
                     "selected rows after Show", timeout=5)
 

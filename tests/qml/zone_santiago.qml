@@ -27,23 +27,21 @@ TestCase {
 
     function test_keysReachTheDayWithoutMidnight_data() {
         return [
-            { tag: "right from the day before", start: new Date(2027, 8, 4, 9, 5),
-              keys: [Qt.Key_Right], time: [9, 5] },
-            { tag: "left from the day after", start: new Date(2027, 8, 6, 9, 5),
-              keys: [Qt.Key_Left], time: [9, 5] },
-            { tag: "down from a week before", start: new Date(2027, 7, 29, 9, 5),
-              keys: [Qt.Key_Down], time: [9, 5] },
-            { tag: "right and back left", start: new Date(2027, 8, 4, 9, 5),
+            { tag: "right from the day before", start: [4, 9, 5], keys: [Qt.Key_Right], time: [9, 5] },
+            { tag: "left from the day after", start: [6, 9, 5], keys: [Qt.Key_Left], time: [9, 5] },
+            { tag: "down from a week before", start: [-2, 9, 5], keys: [Qt.Key_Down], time: [9, 5] },
+            { tag: "right and back left", start: [4, 9, 5],
               keys: [Qt.Key_Right, Qt.Key_Right, Qt.Key_Left], time: [9, 5] },
-            { tag: "a skipped time becomes the first minute after", start: new Date(2027, 8, 4, 0, 30),
+            { tag: "a skipped time becomes the first minute after", start: [4, 0, 30],
               keys: [Qt.Key_Right], time: [1, 0] },
-            { tag: "hour up from the skipped hour", start: new Date(2027, 8, 4, 0, 30),
-              keys: [Qt.Key_Right], hourUp: true, time: [1, 30] }
+            { tag: "hour up from the skipped hour", start: [4, 0, 30], keys: [Qt.Key_Right],
+              hourUp: true, time: [1, 30] }
         ]
     }
 
     function test_keysReachTheDayWithoutMidnight(data) {
-        const popup = createTemporaryObject(popupComponent, testCase, { "dueAt": data.start })
+        const due = new Date(2027, 8, ...data.start)
+        const popup = createTemporaryObject(popupComponent, testCase, { "dueAt": due })
         picks.target = popup
         picks.clear()
         popup.open()
