@@ -27,6 +27,18 @@ RowLayout {
         taskService.filterActive = -1
     }
 
+    // The search box shows the service's search text, also on a page made while it is set.
+    Component.onCompleted: searchName.text = taskService.filterName
+
+    Connections {
+        target: taskService
+
+        function onFilterNameChanged() {
+            if (searchName.text.trim() !== taskService.filterName)
+                searchName.text = taskService.filterName
+        }
+    }
+
     // A long name gives way before any control does.
     Label {
         id: welcome
@@ -62,6 +74,7 @@ RowLayout {
 
         objectName: "activeFilter"
         model: ["All", "Done", "Pending"]
+        currentIndex: [-1, 1, 0].indexOf(taskService.filterActive)
         onActivated: function(index) {
             taskService.filterActive = [-1, 1, 0][index]
         }
