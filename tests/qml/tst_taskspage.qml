@@ -198,8 +198,6 @@ TestCase {
         tryCompare(tip, "opened", true)
         compare(tip.contentItem.text, name)
         compare(tip.contentItem.textFormat, Text.PlainText)
-        mouseMove(table, 300, 400)
-        tryCompare(tip, "visible", false)
     }
 
     function test_timeShortcuts_data() {
