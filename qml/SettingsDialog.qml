@@ -12,6 +12,8 @@ Dialog {
     title: "Settings"
     standardButtons: Dialog.Ok | Dialog.Cancel
 
+    onAboutToShow: taskTransfer.clearResult()
+
     ColumnLayout {
         width: 360
         spacing: 10
@@ -49,6 +51,17 @@ Dialog {
             Layout.fillWidth: true
             text: settings.soundFile
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        }
+
+        Label {
+            Layout.topMargin: 16
+            text: "Tasks"
+            font.pointSize: 14
+        }
+
+        TaskTransferRow {
+            Layout.fillWidth: true
+            transfer: taskTransfer
         }
 
         Label {

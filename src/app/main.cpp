@@ -4,6 +4,7 @@
 #include "settingsservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
+#include "tasktransfer.h"
 
 #include <QDebug>
 #include <QDir>
@@ -34,6 +35,7 @@ int main(int argc, char *argv[])
     TaskTableModel taskModel;
     AuthService auth(&dbManager);
     TaskService taskService(&dbManager, &auth, &taskModel);
+    TaskTransfer taskTransfer(&dbManager, &auth, &taskService);
 
     QQmlApplicationEngine engine;
     QQmlContext *context = engine.rootContext();
@@ -41,6 +43,7 @@ int main(int argc, char *argv[])
     context->setContextProperty(QStringLiteral("taskModel"), &taskModel);
     context->setContextProperty(QStringLiteral("taskService"), &taskService);
     context->setContextProperty(QStringLiteral("dbPath"), QVariant(dbPath));
+    context->setContextProperty(QStringLiteral("taskTransfer"), &taskTransfer);
 
     SettingsService settings;
     NotificationService notifier(&taskService, &settings);

@@ -4,6 +4,7 @@
 #include "settingsservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
+#include "tasktransfer.h"
 
 #include <QDir>
 #include <QQmlContext>
@@ -45,6 +46,7 @@ public slots:
         context->setContextProperty(QStringLiteral("taskModel"), &m_taskModel);
         context->setContextProperty(QStringLiteral("taskService"), &m_taskService);
         context->setContextProperty(QStringLiteral("dbPath"), QVariant(m_dbPath));
+        context->setContextProperty(QStringLiteral("taskTransfer"), &m_taskTransfer);
 
         // Made once the application exists: the reminder service creates its media player.
         // Its timer is not started; tests drive it through its signal and slots.
@@ -78,6 +80,7 @@ private:
     TaskTableModel m_taskModel;
     AuthService m_auth { &m_db };
     TaskService m_taskService { &m_db, &m_auth, &m_taskModel };
+    TaskTransfer m_taskTransfer { &m_db, &m_auth, &m_taskService };
     std::unique_ptr<SettingsService> m_settings;
     std::unique_ptr<NotificationService> m_notifier;
 };

@@ -1,0 +1,69 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
+
+// Export and import of the signed-in account's tasks, with the line that tells what the last
+// one did.
+ColumnLayout {
+    id: transferRow
+
+    required property var transfer
+
+    // The chosen export file; the CSV filter adds ".csv" to a name without a suffix.
+    function exportTarget() {
+        const url = String(exportDialog.selectedFile)
+        const hasSuffix = /\.[^\/.]+$/.test(url)
+        return hasSuffix || exportDialog.selectedNameFilter.index !== 1 ? url : url + ".csv"
+    }
+
+    spacing: 6
+
+    RowLayout {
+        spacing: 10
+
+        Button {
+            text: "Export tasks..."
+            Accessible.name: text
+
+            onClicked: exportDialog.open()
+        }
+
+        Button {
+            text: "Import tasks..."
+            Accessible.name: text
+
+            onClicked: importDialog.open()
+        }
+    }
+
+    Label {
+        Layout.fillWidth: true
+        visible: text !== ""
+        text: transferRow.transfer.resultText
+        textFormat: Text.PlainText
+        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+    }
+
+    FileDialog {
+        id: exportDialog
+
+        title: "Export tasks"
+        fileMode: FileDialog.SaveFile
+        nameFilters: ["iCalendar (*.ics)", "CSV (*.csv)"]
+
+        onAccepted: transferRow.transfer.exportTasks(transferRow.exportTarget())
+    }
+
+    FileDialog {
+        id: importDialog
+
+        title: "Import tasks"
+        fileMode: FileDialog.OpenFile
+        nameFilters: ["iCalendar (*.ics)"]
+
+        onAccepted: transferRow.transfer.importTasks(importDialog.selectedFile)
+    }
+}
