@@ -68,18 +68,14 @@ QDateTime icalFieldsToDateTime(const icaltimetype &time, Qt::TimeSpec spec)
     return spec == Qt::UTC ? QDateTime(date, clock, QTimeZone::utc()) : QDateTime(date, clock);
 }
 
-icaltimetype icalUtcTime(const QDateTime &dateTime)
+icalproperty *icalUtcProperty(icalproperty_kind kind, const QDateTime &dateTime)
 {
-    const QDateTime utc = dateTime.toUTC();
-    icaltimetype time = icaltime_null_time();
-    time.year = utc.date().year();
-    time.month = utc.date().month();
-    time.day = utc.date().day();
-    time.hour = utc.time().hour();
-    time.minute = utc.time().minute();
-    time.second = utc.time().second();
-    time.zone = icaltimezone_get_utc_timezone();
-    return time;
+    const QByteArray text =
+            dateTime.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    icalproperty *property = icalproperty_new(kind);
+    icalproperty_set_value(property,
+                           icalvalue_new_from_string(ICAL_DATETIME_VALUE, text.constData()));
+    return property;
 }
 
 QByteArray foldIcalLines(const QByteArray &text)

@@ -16,8 +16,9 @@ QByteArray icalText(icalcomponent *component);
 // the fields do not name a real date and time.
 QDateTime icalFieldsToDateTime(const icaltimetype &time, Qt::TimeSpec spec);
 
-// A UTC date-time as libical's time type.
-icaltimetype icalUtcTime(const QDateTime &dateTime);
+// A property of the given kind holding dateTime in UTC. Made from text: libical's own time
+// setters write years past 3000 as 00000000T000000.
+icalproperty *icalUtcProperty(icalproperty_kind kind, const QDateTime &dateTime);
 
 // text folded into lines of at most 75 octets, CR LF after each, never inside a UTF-8
 // character; text holds unfolded lines separated by CR LF or LF.

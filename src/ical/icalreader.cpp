@@ -148,8 +148,11 @@ QList<Block> splitCalendar(const QByteArray &data, QString &error)
             return {};
         }
         if (name.isEmpty()) {
+            const bool cut = line.end == data.size() && !data.endsWith('\n');
             error = lineError(line.number,
-                              QStringLiteral("not an iCalendar line (NAME:value expected)"));
+                              cut ? QStringLiteral("the file ends inside this line; it may be cut "
+                                                   "short")
+                                  : QStringLiteral("not an iCalendar line (NAME:value expected)"));
             return {};
         }
         const QByteArray value = line.head.mid(line.head.indexOf(':') + 1).trimmed().toUpper();

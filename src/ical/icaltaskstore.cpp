@@ -112,7 +112,7 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
             "       u.calendar\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
             "WHERE t.user_id = :uid\n"
-            "ORDER BY t.create_at DESC, t.id DESC"));
+            "ORDER BY t.create_at, t.id"));
     query.bindValue(QStringLiteral(":uid"), userId);
     query.setForwardOnly(true);
     if (!run(query))

@@ -17,7 +17,7 @@ public:
 
     // Creates the UID table when it is missing.
     bool prepare();
-    // Every task of the account, in the order of the task list.
+    // Every task of the account, oldest first.
     bool readTasks(qint64 userId, QList<IcalTask> &tasks);
     // The account's task that carries uid, or 0; -1 when the database cannot tell.
     qint64 findTask(qint64 userId, const QString &uid);

@@ -56,24 +56,24 @@ QByteArray todoText(const IcalTask &task, const QDateTime &stamp, Zones &zones)
     }
 
     replace(todo, icalproperty_new_uid(task.uid.toUtf8().constData()));
-    replace(todo, icalproperty_new_dtstamp(icalUtcTime(stamp)));
+    replace(todo, icalUtcProperty(ICAL_DTSTAMP_PROPERTY, stamp));
     replace(todo, icalproperty_new_summary(task.name.toUtf8().constData()));
     removeAll(todo, ICAL_DURATION_PROPERTY);
     if (task.due.isValid())
-        replace(todo, icalproperty_new_due(icalUtcTime(task.due)));
+        replace(todo, icalUtcProperty(ICAL_DUE_PROPERTY, task.due));
     else
         removeAll(todo, ICAL_DUE_PROPERTY);
     // A pending task keeps a pending status it had (IN-PROCESS stays so).
-    const icalproperty_status status = icalcomponent_get_status(todo);
+    icalproperty *status = icalcomponent_get_first_property(todo, ICAL_STATUS_PROPERTY);
     if (task.done) {
         replace(todo, icalproperty_new_status(ICAL_STATUS_COMPLETED));
     } else {
         removeAll(todo, ICAL_COMPLETED_PROPERTY);
-        if (status == ICAL_STATUS_COMPLETED || status == ICAL_STATUS_NONE)
+        if (!status || icalproperty_get_status(status) == ICAL_STATUS_COMPLETED)
             replace(todo, icalproperty_new_status(ICAL_STATUS_NEEDSACTION));
     }
     if (task.created.isValid())
-        replace(todo, icalproperty_new_created(icalUtcTime(task.created)));
+        replace(todo, icalUtcProperty(ICAL_CREATED_PROPERTY, task.created));
     return icalText(todo);
 }
 
