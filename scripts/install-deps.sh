@@ -12,8 +12,8 @@ packages=(
     qml6-module-qtqml-workerscript qml6-module-qtqml-models
     qml6-module-qt-labs-folderlistmodel qml6-module-qttest
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-    libssl-dev
-    python3 xvfb xauth xdotool x11-apps x11-utils imagemagick sqlite3 pulseaudio pulseaudio-utils tesseract-ocr
+    libssl-dev libical-dev
+    python3 python3-icalendar xvfb xauth xdotool x11-apps x11-utils imagemagick sqlite3 pulseaudio pulseaudio-utils tesseract-ocr
 )
 
 missing=()
