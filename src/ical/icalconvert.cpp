@@ -40,6 +40,7 @@ bool isContinuationByte(char c)
 
 IcalComponentPtr parseIcal(const QByteArray &text)
 {
+    icalerror_set_errors_are_fatal(0); // a bad file is reported, never an abort
     TextSource source { text.constData(), text.constData() + text.size() };
     icalparser *parser = icalparser_new();
     icalparser_set_gen_data(parser, &source);

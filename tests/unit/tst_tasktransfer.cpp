@@ -332,7 +332,7 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
     QSqlQuery remove = m_app->query();
     QVERIFY(remove.exec(QStringLiteral("SELECT id FROM tasks WHERE name = 'Feed cat'"))
             && remove.next());
-    QVERIFY(m_app->tasks.deleteTask(remove.value(0).toInt()));
+    QVERIFY(m_app->tasks.deleteTask(remove.value(0).toLongLong()));
     remove.finish();
     const TaskTransfer::ImportCounts again = m_transfer->importCalendar(exported);
     QCOMPARE(again.imported, 1);
