@@ -55,17 +55,6 @@ Dialog {
 
         Label {
             Layout.topMargin: 16
-            text: "Tasks"
-            font.pointSize: 14
-        }
-
-        TaskTransferRow {
-            Layout.fillWidth: true
-            transfer: taskTransfer
-        }
-
-        Label {
-            Layout.topMargin: 16
             text: "Shortcuts task table"
             font.pointSize: 14
         }
@@ -164,9 +153,14 @@ Dialog {
             }
         }
 
-        Label {
+        TaskTransferRow {
             Layout.fillWidth: true
             Layout.topMargin: 16
+            transfer: taskTransfer
+        }
+
+        Label {
+            Layout.fillWidth: true
             text: "Database path:"
             font.pointSize: 12
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere

@@ -5,7 +5,7 @@ import QtQuick.Layouts
 
 // Export and import of the signed-in account's tasks, with the line that tells what the last
 // one did.
-ColumnLayout {
+RowLayout {
     id: transferRow
 
     required property var transfer
@@ -17,29 +17,24 @@ ColumnLayout {
         return hasSuffix || exportDialog.selectedNameFilter.index !== 1 ? url : url + ".csv"
     }
 
-    spacing: 6
+    spacing: 10
 
-    RowLayout {
-        spacing: 10
+    Button {
+        text: "Export tasks..."
+        Accessible.name: text
 
-        Button {
-            text: "Export tasks..."
-            Accessible.name: text
+        onClicked: exportDialog.open()
+    }
 
-            onClicked: exportDialog.open()
-        }
+    Button {
+        text: "Import tasks..."
+        Accessible.name: text
 
-        Button {
-            text: "Import tasks..."
-            Accessible.name: text
-
-            onClicked: importDialog.open()
-        }
+        onClicked: importDialog.open()
     }
 
     Label {
         Layout.fillWidth: true
-        visible: text !== ""
         text: transferRow.transfer.resultText
         textFormat: Text.PlainText
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere

@@ -185,7 +185,8 @@ bool TaskTransfer::exportTasks(const QUrl &file)
         setResultText(QStringLiteral("Could not write %1: %2").arg(path, out.errorString()));
         return false;
     }
-    setResultText(QStringLiteral("Exported %1 tasks to %2").arg(count).arg(path));
+    setResultText(
+            QStringLiteral("Exported %1 tasks to %2").arg(count).arg(QFileInfo(path).fileName()));
     return true;
 }
 
