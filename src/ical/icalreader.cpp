@@ -18,6 +18,14 @@ namespace {
 
 // Deeper nesting than any calendar program writes is taken as a broken or hostile file.
 constexpr int kMaxDepth = 8;
+// Calendar programs write a few time zones to a file, each with a few yearly rules; libical
+// expands every rule of a zone it converts with, so a file beyond these limits could keep it
+// busy for hours.
+constexpr int kMaxZones = 100;
+constexpr int kMaxZoneRules = 16;
+constexpr int kMaxOnsetsInFourYears = 8;
+// The longest message of libical's shown, in characters.
+constexpr qsizetype kMaxMessage = 160;
 // BEGIN and END values are short; the rest of a long line is not needed to see its structure.
 constexpr qsizetype kLineHead = 256;
 
@@ -216,10 +224,10 @@ int firstBadLine(const QByteArray &data, const Block &block)
         const QByteArray name = propertyName(line, data);
         if (name == "BEGIN" || name == "END")
             continue;
-        QByteArray text = data.mid(line.begin, line.end - line.begin);
-        text.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
-        const IcalPropertyPtr property(icalproperty_new_from_string(text.trimmed().constData()));
-        if (!property)
+        const IcalComponentPtr alone =
+                parseIcal("BEGIN:X-LINE\r\n" + data.mid(line.begin, line.end - line.begin)
+                          + "\r\nEND:X-LINE\r\n");
+        if (!alone || icalcomponent_count_errors(alone.get()) > 0)
             return block.firstLine + line.number - 1;
     }
     return block.firstLine;
@@ -231,8 +239,11 @@ QString libicalMessage(icalcomponent *component)
     if (icalproperty *error =
                 icalcomponent_get_first_property(component, ICAL_XLICERROR_PROPERTY)) {
         const char *text = icalproperty_get_xlicerror(error);
-        if (text && *text)
-            return QString::fromUtf8(text);
+        if (text && *text) {
+            // libical quotes the whole bad value, which may be a megabyte long.
+            const QString message = QString::fromUtf8(text, qstrnlen(text, kMaxMessage + 1));
+            return message.size() > kMaxMessage ? message.left(kMaxMessage) + u'…' : message;
+        }
     }
     for (icalcomponent *inner = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT);
          inner; inner = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT)) {
@@ -240,6 +251,37 @@ QString libicalMessage(icalcomponent *component)
             return libicalMessage(inner);
     }
     return QStringLiteral("not valid iCalendar");
+}
+
+// Whether every rule of a VTIMEZONE is yearly with at most a couple of onsets a year, as the
+// rules of real time zones are.
+bool sensibleZone(icalcomponent *zone)
+{
+    int rules = 0;
+    for (icalcomponent *observance = icalcomponent_get_first_component(zone, ICAL_ANY_COMPONENT);
+         observance; observance = icalcomponent_get_next_component(zone, ICAL_ANY_COMPONENT)) {
+        const icaltimetype start = icalcomponent_get_dtstart(observance);
+        for (icalproperty *rule = icalcomponent_get_first_property(observance, ICAL_RRULE_PROPERTY);
+             rule; rule = icalcomponent_get_next_property(observance, ICAL_RRULE_PROPERTY)) {
+            const icalrecurrencetype recurrence = icalproperty_get_rrule(rule);
+            if (++rules > kMaxZoneRules || recurrence.freq != ICAL_YEARLY_RECURRENCE)
+                return false;
+            icalrecur_iterator *onsets = icalrecur_iterator_new(recurrence, start);
+            if (!onsets)
+                return false;
+            int count = 0;
+            icaltimetype onset = icalrecur_iterator_next(onsets);
+            while (!icaltime_is_null_time(onset) && onset.year < start.year + 4
+                   && count <= kMaxOnsetsInFourYears) {
+                ++count;
+                onset = icalrecur_iterator_next(onsets);
+            }
+            icalrecur_iterator_free(onsets);
+            if (count > kMaxOnsetsInFourYears)
+                return false;
+        }
+    }
+    return true;
 }
 
 // A time zone defined in the file, and its text.
@@ -322,6 +364,15 @@ private:
         const QByteArray name = tzid ? QByteArray(icalproperty_get_tzid(tzid)) : QByteArray();
         if (name.isEmpty())
             return true; // a zone nobody can refer to
+        if (m_zones.size() >= size_t(kMaxZones) || !sensibleZone(component.get())) {
+            m_result.error =
+                    lineError(block.firstLine,
+                              m_zones.size() >= size_t(kMaxZones)
+                                      ? QStringLiteral("more than %1 time zones").arg(kMaxZones)
+                                      : QStringLiteral("a time zone with rules no time "
+                                                       "zone has"));
+            return false;
+        }
         IcalTimezonePtr zone(icaltimezone_new());
         if (!icaltimezone_set_component(zone.get(), component.get())) {
             m_result.error = lineError(block.firstLine, QStringLiteral("not a valid VTIMEZONE"));
