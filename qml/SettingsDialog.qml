@@ -50,6 +50,7 @@ Dialog {
         Label {
             Layout.fillWidth: true
             text: settings.soundFile
+            textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
 
@@ -169,6 +170,7 @@ Dialog {
         Label {
             Layout.fillWidth: true
             text: dbPath
+            textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
     }

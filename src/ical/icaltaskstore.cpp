@@ -1,5 +1,7 @@
 #include "icaltaskstore.h"
 
+#include "storedtime.h"
+
 #include <QLoggingCategory>
 #include <QSqlError>
 #include <QTimeZone>
@@ -16,26 +18,6 @@ const auto kUidTable = QStringLiteral("CREATE TABLE IF NOT EXISTS task_uids (\n"
                                       "    calendar TEXT,\n"
                                       "    UNIQUE (user_id, uid)\n"
                                       ");");
-
-// Stored texts are UTC, whether or not they say so, as the task list reads them.
-QDateTime readStoredDateTime(const QVariant &value)
-{
-    const QDateTime parsed = value.toDateTime();
-    if (!parsed.isValid())
-        return {};
-    return QDateTime(parsed.date(), parsed.time(), QTimeZone::utc());
-}
-
-QVariant dueTimeValue(const QDateTime &due)
-{
-    return due.isValid() ? QVariant(due.toUTC()) : QVariant(QMetaType::fromType<QDateTime>());
-}
-
-QVariant dueEpochValue(const QDateTime &due)
-{
-    return due.isValid() ? QVariant(due.toSecsSinceEpoch())
-                         : QVariant(QMetaType::fromType<qint64>());
-}
 
 // The creation time in the form SQLite's CURRENT_TIMESTAMP writes.
 QVariant createdValue(const QDateTime &created)
@@ -123,10 +105,10 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         task.id = query.value(0).toLongLong();
         task.name = query.value(1).toString();
         task.done = query.value(2).toBool();
-        task.due = query.value(4).isNull() ? readStoredDateTime(query.value(3))
+        task.due = query.value(4).isNull() ? StoredTime::read(query.value(3))
                                            : QDateTime::fromSecsSinceEpoch(
                                                    query.value(4).toLongLong(), QTimeZone::utc());
-        task.created = readStoredDateTime(query.value(5));
+        task.created = StoredTime::read(query.value(5));
         task.uid = query.value(6).toString();
         task.calendar = query.value(7).toString().toUtf8();
         tasks.append(std::move(task));
@@ -150,8 +132,8 @@ bool IcalTaskStore::insertTask(qint64 userId, IcalTask &task)
     m_insert.bindValue(QStringLiteral(":uid"), userId);
     m_insert.bindValue(QStringLiteral(":name"), task.name);
     m_insert.bindValue(QStringLiteral(":active"), task.done ? 1 : 0);
-    m_insert.bindValue(QStringLiteral(":expire"), dueTimeValue(task.due));
-    m_insert.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(task.due));
+    m_insert.bindValue(QStringLiteral(":expire"), StoredTime::dueText(task.due));
+    m_insert.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(task.due));
     m_insert.bindValue(QStringLiteral(":created"), createdValue(task.created));
     if (!run(m_insert))
         return false;
@@ -163,8 +145,8 @@ bool IcalTaskStore::updateTask(qint64 userId, const IcalTask &task)
 {
     m_update.bindValue(QStringLiteral(":name"), task.name);
     m_update.bindValue(QStringLiteral(":active"), task.done ? 1 : 0);
-    m_update.bindValue(QStringLiteral(":expire"), dueTimeValue(task.due));
-    m_update.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(task.due));
+    m_update.bindValue(QStringLiteral(":expire"), StoredTime::dueText(task.due));
+    m_update.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(task.due));
     m_update.bindValue(QStringLiteral(":id"), task.id);
     m_update.bindValue(QStringLiteral(":uid"), userId);
     return run(m_update) && storeUid(userId, task);

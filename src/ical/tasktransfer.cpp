@@ -118,6 +118,7 @@ TaskTransfer::ImportCounts TaskTransfer::importCalendar(const QByteArray &data)
                   + importNotes(read));
     if (m_tasks)
         m_tasks->loadPage(m_tasks->currentPage());
+    emit tasksImported();
     return counts;
 }
 

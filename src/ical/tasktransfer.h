@@ -43,6 +43,8 @@ public:
 
 signals:
     void resultTextChanged();
+    // Tasks came in or changed: due times may have come near.
+    void tasksImported();
 
 public:
     // The format follows the file name: .csv is CSV, anything else iCalendar.
