@@ -154,17 +154,21 @@ Dialog {
             }
         }
 
-        TaskTransferRow {
+        RowLayout {
             Layout.fillWidth: true
             Layout.topMargin: 16
-            transfer: taskTransfer
-        }
+            spacing: 10
 
-        Label {
-            Layout.fillWidth: true
-            text: "Database path:"
-            font.pointSize: 12
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            Label {
+                text: "Database path:"
+                font.pointSize: 12
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            }
+
+            TaskTransferRow {
+                Layout.fillWidth: true
+                transfer: taskTransfer
+            }
         }
 
         Label {

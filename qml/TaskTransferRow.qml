@@ -3,7 +3,7 @@ import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
 
-// Export and import of the signed-in account's tasks, with the line that tells what the last
+// Export and import of the signed-in account's tasks, after the line that tells what the last
 // one did.
 RowLayout {
     id: transferRow
@@ -19,6 +19,18 @@ RowLayout {
 
     spacing: 10
 
+    Label {
+        Layout.fillWidth: true
+        text: transferRow.transfer.resultText
+        textFormat: Text.PlainText
+        horizontalAlignment: Text.AlignRight
+        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        maximumLineCount: 2
+        elide: Text.ElideRight
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+    }
+
     Button {
         text: "Export tasks..."
         Accessible.name: text
@@ -31,15 +43,6 @@ RowLayout {
         Accessible.name: text
 
         onClicked: importDialog.open()
-    }
-
-    Label {
-        Layout.fillWidth: true
-        text: transferRow.transfer.resultText
-        textFormat: Text.PlainText
-        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-        Accessible.role: Accessible.AlertMessage
-        Accessible.name: text
     }
 
     FileDialog {

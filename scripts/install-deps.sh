@@ -30,7 +30,7 @@ test_packages=(
     python3-icalendar
     xvfb xauth xdotool x11-apps x11-utils
     imagemagick tesseract-ocr
-    sqlite3
+    sqlite3 tzdata
     pulseaudio pulseaudio-utils
     desktop-file-utils appstream lintian
 )

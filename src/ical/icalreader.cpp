@@ -145,12 +145,12 @@ QList<Block> splitCalendar(const QByteArray &data, QString &error)
     while (reader.next(line, nul)) {
         if (line.head.trimmed().isEmpty() && !nul)
             continue;
-        if (nul) {
+        const QByteArray name = propertyName(line, data);
+        if (nul && seenCalendar) {
             error = lineError(line.number, QStringLiteral("contains a NUL character"));
             return {};
         }
-        const QByteArray name = propertyName(line, data);
-        if (!seenCalendar && name != "BEGIN") {
+        if (!seenCalendar && (name != "BEGIN" || nul)) {
             error = lineError(line.number,
                               QStringLiteral("not an iCalendar file (BEGIN:VCALENDAR expected)"));
             return {};
