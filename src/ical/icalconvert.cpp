@@ -60,13 +60,13 @@ QByteArray icalText(icalcomponent *component)
     return unfolded;
 }
 
-QDateTime icalFieldsToDateTime(const icaltimetype &time, Qt::TimeSpec spec)
+QDateTime icalFieldsToDateTime(const icaltimetype &time, bool utc)
 {
     const QDate date(time.year, time.month, time.day);
     const QTime clock(time.hour, time.minute, time.second);
     if (!date.isValid() || !clock.isValid())
         return {};
-    return spec == Qt::UTC ? QDateTime(date, clock, QTimeZone::utc()) : QDateTime(date, clock);
+    return utc ? QDateTime(date, clock, QTimeZone::utc()) : QDateTime(date, clock);
 }
 
 icalproperty *icalUtcProperty(icalproperty_kind kind, const QDateTime &dateTime)

@@ -12,9 +12,9 @@ IcalComponentPtr parseIcal(const QByteArray &text);
 // The text of a component as libical writes it, lines unfolded.
 QByteArray icalText(icalcomponent *component);
 
-// The date-time named by fields that are already in UTC, or in the zone given; invalid when
-// the fields do not name a real date and time.
-QDateTime icalFieldsToDateTime(const icaltimetype &time, Qt::TimeSpec spec);
+// The date-time named by fields in UTC, or in local time; invalid when the fields do not name a
+// real date and time.
+QDateTime icalFieldsToDateTime(const icaltimetype &time, bool utc);
 
 // A property of the given kind holding dateTime in UTC. Made from text: libical's own time
 // setters write years past 3000 as 00000000T000000.

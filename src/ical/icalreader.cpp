@@ -405,20 +405,20 @@ private:
             return date.isValid() ? QDateTime(date, QTime(23, 59)) : QDateTime();
         }
         if (icaltime_is_utc(due))
-            return icalFieldsToDateTime(due, Qt::UTC);
+            return icalFieldsToDateTime(due, true);
         icalparameter *parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
         if (!parameter)
-            return icalFieldsToDateTime(due, Qt::LocalTime); // floating: the reader's time
+            return icalFieldsToDateTime(due, false); // floating: the reader's time
         const QByteArray tzid(icalparameter_get_tzid(parameter));
         icaltimezone *zone = zoneNamed(tzid);
         if (!zone) {
             ++m_result.unknownZones;
-            return icalFieldsToDateTime(due, Qt::LocalTime);
+            return icalFieldsToDateTime(due, false);
         }
         zonesUsed.insert(tzid);
         due.zone = zone;
         return icalFieldsToDateTime(icaltime_convert_to_zone(due, icaltimezone_get_utc_timezone()),
-                                    Qt::UTC);
+                                    true);
     }
 
     // The TZIDs every property of the component refers to.
@@ -463,8 +463,7 @@ private:
         if (icalproperty *created =
                     icalcomponent_get_first_property(todo.get(), ICAL_CREATED_PROPERTY)) {
             const icaltimetype time = icalproperty_get_created(created);
-            task.created =
-                    icalFieldsToDateTime(time, icaltime_is_utc(time) ? Qt::UTC : Qt::LocalTime);
+            task.created = icalFieldsToDateTime(time, icaltime_is_utc(time));
         }
         collectZones(todo.get(), zonesUsed);
 
