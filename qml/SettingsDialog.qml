@@ -12,7 +12,10 @@ Dialog {
     title: "Settings"
     standardButtons: Dialog.Ok | Dialog.Cancel
 
-    onAboutToShow: desktop.refreshTray()
+    onAboutToShow: {
+        taskTransfer.clearResult()
+        desktop.refreshTray()
+    }
 
     ColumnLayout {
         width: 360
@@ -203,12 +206,21 @@ Dialog {
             }
         }
 
-        Label {
+        RowLayout {
             Layout.fillWidth: true
             Layout.topMargin: 16
-            text: "Database path:"
-            font.pointSize: 12
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            spacing: 10
+
+            Label {
+                text: "Database path:"
+                font.pointSize: 12
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            }
+
+            TaskTransferRow {
+                Layout.fillWidth: true
+                transfer: taskTransfer
+            }
         }
 
         Label {
