@@ -3,7 +3,9 @@ BUILD_DIR ?= build
 ASAN_BUILD_DIR ?= build-asan
 BENCH_DIR ?= build-bench
 
-.PHONY: deps build run test test-asan bench clean
+DEBIAN13_ROOT ?= $(BUILD_DIR)/debian13-root
+
+.PHONY: deps build run test test-asan test-debian13 bench clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -20,6 +22,10 @@ test: build
 # The C++ tests and the reliability suite, built with AddressSanitizer and UBSan.
 test-asan: deps
 	bash scripts/test-asan.sh $(ASAN_BUILD_DIR)
+
+# The same build and tests on Debian 13 (Qt 6.8), in a chroot made once with debootstrap.
+test-debian13:
+	bash scripts/test-debian13.sh $(DEBIAN13_ROOT)
 
 # A Release build of its own, then every benchmark (see bench/README.md).
 bench: deps
