@@ -19,6 +19,12 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 mkdir -p "$(dirname "$root")"
 root=$(realpath -m "$root")
+# One run at a time per root: a second one would replace the tree under the first.
+exec 8>"$root.lock"
+if ! flock -n 8; then
+    echo "test-debian13: another run is using $root" >&2
+    exit 1
+fi
 
 # The first "deb" archive in the apt sources that serves the host's own release: the plain Debian
 # archive, not its security or updates suites. Both the one-line and the deb822 format are read.
@@ -96,16 +102,31 @@ if [[ ! -x $root/usr/bin/apt-get ]]; then
 fi
 
 # The tree as git sees it (tracked and new files, edits included), or the whole directory but its
-# build trees when this is no git checkout.
+# build trees when this is no git checkout. Only files whose content changed replace their copies:
+# they count as new to the build inside, and nothing else is built again.
 src=$root/tarvik/src
-rm -rf "$src"
-mkdir -p "$src"
+incoming=$root/tarvik/incoming
+rm -rf "$incoming"
+mkdir -p "$incoming" "$src"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     git ls-files -z --cached --others --exclude-standard |
-        tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xf - -C "$src"
+        tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xmf - -C "$incoming"
 else
-    tar --exclude='./build*' -cf - . | tar -xf - -C "$src"
+    tar --exclude='./build*' -cf - . | tar -xmf - -C "$incoming"
 fi
+(cd "$src" && find . ! -type d) | while read -r file; do
+    if [[ ! -e $incoming/$file && ! -L $incoming/$file ]]; then
+        rm -f "$src/$file"
+    fi
+done
+(cd "$incoming" && find . ! -type d) | while read -r file; do
+    if ! cmp -s "$incoming/$file" "$src/$file"; then
+        mkdir -p "$(dirname "$src/$file")"
+        rm -f "$src/$file"
+        mv "$incoming/$file" "$src/$file"
+    fi
+done
+rm -rf "$incoming"
 
 rm -f "$root/etc/resolv.conf"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
