@@ -154,7 +154,7 @@ ln -s /proc/self/fd/2 "$root/dev/stderr"
 inner='
 set -euo pipefail
 cd /tarvik/src
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 bash scripts/build.sh /tarvik/build
 export XDG_RUNTIME_DIR=$(mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"
