@@ -74,9 +74,9 @@ cleanup() {
     local pid m
     # Whatever the run left behind in the root (a test's helper, the X server) ends with it.
     for pid in /proc/[0-9]*; do
-        if [[ $(readlink "$pid/root" 2>/dev/null) == "$root" ]]; then
-            kill -KILL "${pid#/proc/}" 2>/dev/null || true
-        fi
+        case $(readlink "$pid/root" 2>/dev/null) in
+            "$root" | "$root.partial") kill -KILL "${pid#/proc/}" 2>/dev/null || true ;;
+        esac
     done
     for m in $(mounts_below); do
         umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true
@@ -175,4 +175,4 @@ for var in http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY; do
 done
 chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" "${proxies[@]}" \
-    /bin/bash -c "$inner" test-debian13 "$@"
+    /bin/bash -c "$inner" test-debian13 "$@" 8>&-
