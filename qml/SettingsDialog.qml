@@ -12,6 +12,8 @@ Dialog {
     title: "Settings"
     standardButtons: Dialog.Ok | Dialog.Cancel
 
+    onAboutToShow: taskTransfer.clearResult()
+
     ColumnLayout {
         width: 360
         spacing: 10
@@ -48,6 +50,7 @@ Dialog {
         Label {
             Layout.fillWidth: true
             text: settings.soundFile
+            textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
 
@@ -151,17 +154,27 @@ Dialog {
             }
         }
 
-        Label {
+        RowLayout {
             Layout.fillWidth: true
             Layout.topMargin: 16
-            text: "Database path:"
-            font.pointSize: 12
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            spacing: 10
+
+            Label {
+                text: "Database path:"
+                font.pointSize: 12
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            }
+
+            TaskTransferRow {
+                Layout.fillWidth: true
+                transfer: taskTransfer
+            }
         }
 
         Label {
             Layout.fillWidth: true
             text: dbPath
+            textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
     }
