@@ -137,6 +137,13 @@ class XServer:
         if not number:
             raise RuntimeError("Xvfb did not start")
         self.display = f":{number}"
+        # Under load the first client can still be turned away: wait until one is accepted.
+        deadline = time.monotonic() + 15
+        while subprocess.run(["xdpyinfo", "-display", self.display], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL).returncode != 0:
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"Xvfb on {self.display} accepts no client")
+            time.sleep(0.1)
 
     def close(self):
         self.proc.terminate()
