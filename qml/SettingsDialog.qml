@@ -151,6 +151,12 @@ Dialog {
             }
         }
 
+        SyncSection {
+            Layout.fillWidth: true
+            sync: syncService
+            signedIn: auth.loggedIn
+        }
+
         Label {
             Layout.fillWidth: true
             Layout.topMargin: 16

@@ -12,7 +12,7 @@ packages=(
     qml6-module-qtqml-workerscript qml6-module-qtqml-models
     qml6-module-qt-labs-folderlistmodel qml6-module-qttest
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-    libssl-dev
+    libssl-dev qtkeychain-qt6-dev
     python3 xvfb xauth xdotool x11-apps x11-utils imagemagick sqlite3 pulseaudio pulseaudio-utils tesseract-ocr
     radicale apache2-utils python3-caldav
 )

@@ -2,6 +2,7 @@
 #include "dbmanager.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
+#include "syncservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
 
@@ -34,6 +35,9 @@ int main(int argc, char *argv[])
     TaskTableModel taskModel;
     AuthService auth(&dbManager);
     TaskService taskService(&dbManager, &auth, &taskModel);
+    SyncService syncService(&dbManager, &auth);
+    QObject::connect(&syncService, &SyncService::tasksChanged, &taskService,
+                     [&taskService]() { taskService.loadPage(taskService.currentPage()); });
 
     QQmlApplicationEngine engine;
     QQmlContext *context = engine.rootContext();
@@ -41,6 +45,7 @@ int main(int argc, char *argv[])
     context->setContextProperty(QStringLiteral("taskModel"), &taskModel);
     context->setContextProperty(QStringLiteral("taskService"), &taskService);
     context->setContextProperty(QStringLiteral("dbPath"), QVariant(dbPath));
+    context->setContextProperty(QStringLiteral("syncService"), &syncService);
 
     SettingsService settings;
     NotificationService notifier(&taskService, &settings);

@@ -30,6 +30,7 @@ public:
     void abort();
 
     SyncStore &store() { return m_store; }
+    bool takeOwnWrite(qint64 taskId) { return m_store.takeWritten(taskId); }
 
 signals:
     // Tasks were written from the server's side; the list should be read again.

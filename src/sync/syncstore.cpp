@@ -118,6 +118,14 @@ bool SyncStore::saveToken(qint64 userId, const QString &token, qint64 lastSyncEp
     return run(query);
 }
 
+bool SyncStore::removeAccount(qint64 userId)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("DELETE FROM sync_accounts WHERE user_id = :uid"));
+    query.bindValue(QStringLiteral(":uid"), userId);
+    return run(query);
+}
+
 bool SyncStore::forgetItems(qint64 userId)
 {
     QSqlQuery query(m_db);
@@ -232,7 +240,9 @@ qint64 SyncStore::insertTask(qint64 userId, const TaskFields &fields, const QDat
                                       : QVariant(QMetaType(QMetaType::QString)));
     if (!run(query))
         return -1;
-    return query.lastInsertId().toLongLong();
+    const qint64 id = query.lastInsertId().toLongLong();
+    ++m_written[id];
+    return id;
 }
 
 bool SyncStore::updateTask(qint64 taskId, const TaskFields &fields)
@@ -248,7 +258,10 @@ bool SyncStore::updateTask(qint64 taskId, const TaskFields &fields)
                     fields.due.isValid() ? fields.due.toUTC() : QDateTime());
     query.bindValue(QStringLiteral(":epoch"), epochOrNull(fields.due));
     query.bindValue(QStringLiteral(":id"), taskId);
-    return run(query);
+    if (!run(query))
+        return false;
+    ++m_written[taskId];
+    return true;
 }
 
 bool SyncStore::deleteTask(qint64 taskId)
@@ -256,7 +269,20 @@ bool SyncStore::deleteTask(qint64 taskId)
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("DELETE FROM tasks WHERE id = :id"));
     query.bindValue(QStringLiteral(":id"), taskId);
-    return run(query);
+    if (!run(query))
+        return false;
+    ++m_written[taskId];
+    return true;
+}
+
+bool SyncStore::takeWritten(qint64 taskId)
+{
+    const auto found = m_written.find(taskId);
+    if (found == m_written.end())
+        return false;
+    if (--*found == 0)
+        m_written.erase(found);
+    return true;
 }
 
 bool SyncStore::transaction()

@@ -3,6 +3,7 @@
 #include "vtodotext.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -51,6 +52,7 @@ public:
     bool loadAccount(qint64 userId, SyncAccount &account);
     bool saveAccount(const SyncAccount &account);
     bool saveToken(qint64 userId, const QString &token, qint64 lastSyncEpoch);
+    bool removeAccount(qint64 userId);
     bool forgetItems(qint64 userId);
 
     QList<SyncItem> loadItems(qint64 userId);
@@ -61,6 +63,9 @@ public:
     qint64 insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created);
     bool updateTask(qint64 taskId, const TaskFields &fields);
     bool deleteTask(qint64 taskId);
+    // True once for every write of a task through this store: SQLite reports writes later,
+    // and these are not changes made by the person.
+    bool takeWritten(qint64 taskId);
 
     bool transaction();
     bool commit();
@@ -68,4 +73,5 @@ public:
 
 private:
     QSqlDatabase m_db;
+    QHash<qint64, int> m_written;
 };

@@ -2,6 +2,7 @@
 #include "dbmanager.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
+#include "syncservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
 
@@ -45,6 +46,9 @@ public slots:
         context->setContextProperty(QStringLiteral("taskModel"), &m_taskModel);
         context->setContextProperty(QStringLiteral("taskService"), &m_taskService);
         context->setContextProperty(QStringLiteral("dbPath"), QVariant(m_dbPath));
+        if (!m_sync)
+            m_sync = std::make_unique<SyncService>(&m_db, &m_auth);
+        context->setContextProperty(QStringLiteral("syncService"), m_sync.get());
 
         // Made once the application exists: the reminder service creates its media player.
         // Its timer is not started; tests drive it through its signal and slots.
@@ -78,6 +82,7 @@ private:
     TaskTableModel m_taskModel;
     AuthService m_auth { &m_db };
     TaskService m_taskService { &m_db, &m_auth, &m_taskModel };
+    std::unique_ptr<SyncService> m_sync;
     std::unique_ptr<SettingsService> m_settings;
     std::unique_ptr<NotificationService> m_notifier;
 };

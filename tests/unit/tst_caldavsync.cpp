@@ -2,6 +2,7 @@
 #include "fixture.h"
 #include "radicaleserver.h"
 #include "syncengine.h"
+#include "syncservice.h"
 #include "testenv.h"
 
 #include <QNetworkAccessManager>
@@ -98,6 +99,7 @@ private slots:
     void conflictKeepsBothVersions();
     void serverDownThenBack();
     void invalidSyncToken();
+    void serviceSendsLocalChanges();
 
 private:
     QString newCollection();
@@ -330,6 +332,42 @@ void TestCalDavSync::invalidSyncToken()
     QCOMPARE(laptop.tasks(), desktop.tasks());
     QVERIFY(laptop.value(QStringLiteral("SELECT sync_token FROM sync_accounts")).toString()
             != QLatin1String("http://radicale.org/ns/sync/not-a-token"));
+}
+
+void TestCalDavSync::serviceSendsLocalChanges()
+{
+    const QString collection = newCollection();
+    Profile desktop(m_template, collection, &m_network);
+    desktop.add(QStringLiteral("From the desktop"));
+    QCOMPARE(desktop.sync(), SyncError::None);
+
+    TaskServices laptop(testEnvironment.newDatabasePath());
+    QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
+    SyncService sync(&laptop.db, &laptop.auth);
+    sync.setIntervals(200, 60000);
+    QObject::connect(&sync, &SyncService::tasksChanged, &laptop.tasks,
+                     [&laptop]() { laptop.tasks.loadPage(1); });
+    sync.testConnection(m_server.url().toString(), RadicaleServer::kUser, RadicaleServer::kPassword,
+                        false);
+    QTRY_VERIFY_WITH_TIMEOUT(!sync.taskLists().isEmpty(), 10000);
+    QVERIFY(sync.useTaskList(collection));
+    QTRY_COMPARE_WITH_TIMEOUT(sync.status(), QStringLiteral("Synced just now"), 10000);
+    QCOMPARE(laptop.model.rowCount(), 1);
+
+    // Changes made through the task list go out a moment later, without "Sync now".
+    QVERIFY(laptop.tasks.createTask(QStringLiteral("From the laptop"), QDateTime(), false));
+    QTRY_VERIFY_WITH_TIMEOUT(caldavScript(collection, QStringLiteral("list"))
+                                     .contains(QLatin1String("SUMMARY:From the laptop")),
+                             10000);
+    QVERIFY(desktop.sync() == SyncError::None);
+    QCOMPARE(desktop.tasks(), QStringList({ "From the desktop", "From the laptop" }));
+
+    // Signing in again syncs at once; without a secret service the password of this run is used.
+    laptop.auth.logout();
+    desktop.add(QStringLiteral("While signed out"));
+    QCOMPARE(desktop.sync(), SyncError::None);
+    QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(laptop.model.rowCount(), 3, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestCalDavSync)
