@@ -8,167 +8,181 @@ Dialog {
     id: settingsDialog
 
     anchors.centerIn: parent
+    margins: 10
     modal: true
     title: "Settings"
     standardButtons: Dialog.Ok | Dialog.Cancel
 
-    ColumnLayout {
-        width: 360
-        spacing: 10
+    // Scrolls when the window is too low for every section.
+    ScrollView {
+        id: scroller
 
-        Label {
-            text: "Notifications"
-            font.pointSize: 14
-        }
+        anchors.fill: parent
+        contentWidth: scroller.availableWidth
+        implicitWidth: content.implicitWidth
+        implicitHeight: content.implicitHeight
+        clip: true
 
-        RowLayout {
-            SpinBox {
-                id: minutesBox
+        ColumnLayout {
+            id: content
 
-                from: 1
-                to: 1440
-                stepSize: 1
-                editable: true
-                value: settings.notifyMinutes
-
-                onValueModified: settings.notifyMinutes = minutesBox.value
-            }
-
-            Label {
-                text: "Minutes before task expiration"
-            }
-        }
-
-        Button {
-            text: "Choose sound (WAV/MP3)"
-
-            onClicked: soundFileDialog.open()
-        }
-
-        Label {
-            Layout.fillWidth: true
-            text: settings.soundFile
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-        }
-
-        Label {
-            Layout.topMargin: 16
-            text: "Shortcuts task table"
-            font.pointSize: 14
-        }
-
-        RowLayout {
-            Layout.fillWidth: true
+            width: 360
             spacing: 10
 
             Label {
-                text: "ctrl+f: search"
+                text: "Notifications"
+                font.pointSize: 14
+            }
+
+            RowLayout {
+                SpinBox {
+                    id: minutesBox
+
+                    from: 1
+                    to: 1440
+                    stepSize: 1
+                    editable: true
+                    value: settings.notifyMinutes
+
+                    onValueModified: settings.notifyMinutes = minutesBox.value
+                }
+
+                Label {
+                    text: "Minutes before task expiration"
+                }
+            }
+
+            Button {
+                text: "Choose sound (WAV/MP3)"
+
+                onClicked: soundFileDialog.open()
             }
 
             Label {
-                text: "ctrl+n: new"
+                Layout.fillWidth: true
+                text: settings.soundFile
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             }
 
             Label {
-                text: "ctrl+e: edit"
+                Layout.topMargin: 16
+                text: "Shortcuts task table"
+                font.pointSize: 14
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 10
+
+                Label {
+                    text: "ctrl+f: search"
+                }
+
+                Label {
+                    text: "ctrl+n: new"
+                }
+
+                Label {
+                    text: "ctrl+e: edit"
+                }
+
+                Label {
+                    text: "delete: delete"
+                }
+
+                Label {
+                    text: "ctrl+l: logout"
+                }
+
+                Label {
+                    text: "home: first page"
+                }
+
+                Label {
+                    text: "end: last page"
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 10
+
+                Label {
+                    text: "up arrow: previous task"
+                }
+
+                Label {
+                    text: "down arrow: next task"
+                }
+
+                Label {
+                    text: "right arrow: next page"
+                }
+
+                Label {
+                    text: "left arrow: previous page"
+                }
             }
 
             Label {
-                text: "delete: delete"
+                text: "Shortcuts task form"
+                font.pointSize: 14
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 10
+
+                Label {
+                    text: "return: save"
+                }
+
+                Label {
+                    text: "esc: taks/calendar dialog"
+                }
+
+                Label {
+                    text: "ctrl+d: toggle done"
+                }
+
+                Label {
+                    text: "ctrl+g: pick date & time"
+                }
+
+                Label {
+                    text: "arrows: change calendar day"
+                }
+            }
+
+            RowLayout {
+                Label {
+                    text: "ctrl+up/down: change calendar hour"
+                }
+
+                Label {
+                    text: "ctrl+right/left: change calendar minute"
+                }
+            }
+
+            SyncSection {
+                Layout.fillWidth: true
+                sync: syncService
+                signedIn: auth.loggedIn
             }
 
             Label {
-                text: "ctrl+l: logout"
+                Layout.fillWidth: true
+                Layout.topMargin: 16
+                text: "Database path:"
+                font.pointSize: 12
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             }
 
             Label {
-                text: "home: first page"
+                Layout.fillWidth: true
+                text: dbPath
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             }
-
-            Label {
-                text: "end: last page"
-            }
-        }
-
-        RowLayout {
-            Layout.fillWidth: true
-            spacing: 10
-
-            Label {
-                text: "up arrow: previous task"
-            }
-
-            Label {
-                text: "down arrow: next task"
-            }
-
-            Label {
-                text: "right arrow: next page"
-            }
-
-            Label {
-                text: "left arrow: previous page"
-            }
-        }
-
-        Label {
-            text: "Shortcuts task form"
-            font.pointSize: 14
-        }
-
-        RowLayout {
-            Layout.fillWidth: true
-            spacing: 10
-
-            Label {
-                text: "return: save"
-            }
-
-            Label {
-                text: "esc: taks/calendar dialog"
-            }
-
-            Label {
-                text: "ctrl+d: toggle done"
-            }
-
-            Label {
-                text: "ctrl+g: pick date & time"
-            }
-
-            Label {
-                text: "arrows: change calendar day"
-            }
-        }
-
-        RowLayout {
-            Label {
-                text: "ctrl+up/down: change calendar hour"
-            }
-
-            Label {
-                text: "ctrl+right/left: change calendar minute"
-            }
-        }
-
-        SyncSection {
-            Layout.fillWidth: true
-            sync: syncService
-            signedIn: auth.loggedIn
-        }
-
-        Label {
-            Layout.fillWidth: true
-            Layout.topMargin: 16
-            text: "Database path:"
-            font.pointSize: 12
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-        }
-
-        Label {
-            Layout.fillWidth: true
-            text: dbPath
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
     }
 

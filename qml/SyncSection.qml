@@ -99,6 +99,16 @@ ColumnLayout {
         }
     }
 
+    Label {
+        Layout.fillWidth: true
+        text: syncSection.sync.status
+        textFormat: Text.PlainText
+        wrapMode: Text.Wrap
+        Accessible.role: Accessible.StaticText
+        Accessible.name: syncSection.sync.status
+        Accessible.description: "Sync status"
+    }
+
     RowLayout {
         Layout.fillWidth: true
         visible: listBox.count > 0
@@ -141,16 +151,6 @@ ColumnLayout {
 
             onClicked: syncSection.sync.createTaskList(newListField.text)
         }
-    }
-
-    Label {
-        Layout.fillWidth: true
-        text: syncSection.sync.status
-        textFormat: Text.PlainText
-        wrapMode: Text.Wrap
-        Accessible.role: Accessible.StaticText
-        Accessible.name: syncSection.sync.status
-        Accessible.description: "Sync status"
     }
 
     Button {
