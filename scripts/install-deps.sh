@@ -14,7 +14,7 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libssl-dev qtkeychain-qt6-dev
     python3 xvfb xauth xdotool x11-apps x11-utils imagemagick sqlite3 pulseaudio pulseaudio-utils tesseract-ocr
-    radicale apache2-utils python3-caldav
+    radicale apache2-utils python3-caldav openssl
 )
 
 missing=()

@@ -92,6 +92,7 @@ class TestCalDavSync : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void discovery_data();
     void discovery();
     void twoProfilesPropagate();
@@ -106,6 +107,9 @@ private:
     QString caldavScript(const QString &collection, const QString &mode, const QString &ical = {});
 
     RadicaleServer m_server;
+    QTemporaryDir m_tlsDir;
+    QProcess m_tlsServer; // HTTPS with a certificate nobody trusts
+    QUrl m_tlsUrl;
     QNetworkAccessManager m_network;
     QString m_template;
 };
@@ -114,6 +118,32 @@ void TestCalDavSync::initTestCase()
 {
     qRegisterMetaType<SyncError>();
     QVERIFY(m_server.start());
+    const QDir tls(m_tlsDir.path());
+    QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
+                               { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                                 "-subj", "/CN=127.0.0.1", "-keyout", tls.filePath("key.pem"),
+                                 "-out", tls.filePath("cert.pem") }),
+             0);
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    m_tlsUrl = QUrl(QStringLiteral("https://127.0.0.1:%1/").arg(probe.serverPort()));
+    probe.close();
+    m_tlsServer.start(QStringLiteral("/usr/bin/python3"),
+                      { "-c",
+                        "import http.server, ssl, sys\n"
+                        "server = http.server.HTTPServer(('127.0.0.1', int(sys.argv[1])), "
+                        "http.server.BaseHTTPRequestHandler)\n"
+                        "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+                        "context.load_cert_chain(sys.argv[2], sys.argv[3])\n"
+                        "server.socket = context.wrap_socket(server.socket, server_side=True)\n"
+                        "server.serve_forever()\n",
+                        QString::number(m_tlsUrl.port()), tls.filePath("cert.pem"),
+                        tls.filePath("key.pem") });
+    QTRY_VERIFY([this] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_tlsUrl.port());
+        return socket.waitForConnected(100);
+    }());
     m_template = testEnvironment.newDatabasePath();
     TaskServices services(m_template);
     QVERIFY(services.opened);
@@ -155,14 +185,22 @@ else:
     return QString::fromUtf8(python.readAllStandardOutput() + python.readAllStandardError());
 }
 
+void TestCalDavSync::cleanupTestCase()
+{
+    m_tlsServer.kill();
+    m_tlsServer.waitForFinished();
+}
+
 void TestCalDavSync::discovery_data()
 {
     QTest::addColumn<QUrl>("server");
     QTest::addColumn<QString>("password");
     QTest::addColumn<SyncError>("error");
 
-    QTest::newRow("right password, the well-known address redirects")
+    QTest::newRow("right password")
             << m_server.url() << RadicaleServer::kPassword << SyncError::None;
+    QTest::newRow("PROPFIND redirected") << m_server.url(QStringLiteral("/.well-known/caldav"))
+                                         << RadicaleServer::kPassword << SyncError::None;
     QTest::newRow("wrong password") << m_server.url() << "guess" << SyncError::WrongPassword;
     QTest::newRow("plain HTTP to another machine refused")
             << QUrl(QStringLiteral("http://192.0.2.1/")) << RadicaleServer::kPassword
@@ -171,6 +209,8 @@ void TestCalDavSync::discovery_data()
     closed.listen(QHostAddress::LocalHost);
     const QUrl nobody(QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort()));
     closed.close();
+    QTest::newRow("certificate refused")
+            << m_tlsUrl << RadicaleServer::kPassword << SyncError::CertificateRefused;
     QTest::newRow("nothing listening")
             << nobody << RadicaleServer::kPassword << SyncError::Unreachable;
 }
