@@ -8,7 +8,7 @@ Dialog {
     id: settingsDialog
 
     anchors.centerIn: parent
-    margins: 10
+    margins: 0
     modal: true
     title: "Settings"
     standardButtons: Dialog.Ok | Dialog.Cancel
