@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QMetaType>
 #include <QString>
 
 // What a task is made of, as far as a VTODO carries it. The due time is in UTC, or invalid for
@@ -18,6 +19,8 @@ struct TaskFields
     }
     bool operator!=(const TaskFields &other) const { return !(*this == other); }
 };
+
+Q_DECLARE_METATYPE(TaskFields)
 
 // The first VTODO of a calendar object resource.
 struct VTodo
