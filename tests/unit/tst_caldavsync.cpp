@@ -95,6 +95,7 @@ private slots:
     void cleanupTestCase();
     void discovery_data();
     void discovery();
+    void twoProfilesPropagate_data();
     void twoProfilesPropagate();
     void independentClient();
     void conflictKeepsBothVersions();
@@ -110,6 +111,8 @@ private:
     QTemporaryDir m_tlsDir;
     QProcess m_tlsServer; // HTTPS with a certificate nobody trusts
     QUrl m_tlsUrl;
+    QProcess m_proxy; // forwards to the server but refuses sync-collection
+    QUrl m_proxyUrl;
     QNetworkAccessManager m_network;
     QString m_template;
 };
@@ -139,11 +142,47 @@ void TestCalDavSync::initTestCase()
                         "server.serve_forever()\n",
                         QString::number(m_tlsUrl.port()), tls.filePath("cert.pem"),
                         tls.filePath("key.pem") });
-    QTRY_VERIFY([this] {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_tlsUrl.port());
-        return socket.waitForConnected(100);
-    }());
+    const QString proxy = QStringLiteral(R"(
+import http.server, sys, urllib.error, urllib.request
+class Proxy(http.server.BaseHTTPRequestHandler):
+    def forward(self):
+        body = self.rfile.read(int(self.headers.get('Content-Length', 0)))
+        if self.command == 'REPORT' and b'sync-collection' in body:
+            self.send_response(501)
+            self.send_header('Content-Length', '0')
+            self.end_headers()
+            return
+        headers = {k: v for k, v in self.headers.items() if k.lower() != 'host'}
+        request = urllib.request.Request(sys.argv[2] + self.path, data=body or None,
+                                         method=self.command, headers=headers)
+        try:
+            answer = urllib.request.urlopen(request)
+        except urllib.error.HTTPError as error:
+            answer = error
+        data = answer.read()
+        self.send_response(answer.status)
+        for k, v in answer.headers.items():
+            if k.lower() not in ('transfer-encoding', 'connection', 'content-length'):
+                self.send_header(k, v)
+        self.send_header('Content-Length', str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+    do_GET = do_PUT = do_DELETE = do_PROPFIND = do_REPORT = forward
+http.server.ThreadingHTTPServer(('127.0.0.1', int(sys.argv[1])), Proxy).serve_forever()
+)");
+    probe.listen(QHostAddress::LocalHost);
+    m_proxyUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort()));
+    probe.close();
+    m_proxy.start(QStringLiteral("/usr/bin/python3"),
+                  { "-c", proxy, QString::number(m_proxyUrl.port()),
+                    m_server.url(QString()).toString() });
+    for (const QUrl &url : { m_tlsUrl, m_proxyUrl }) {
+        QTRY_VERIFY([&url] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, url.port());
+            return socket.waitForConnected(100);
+        }());
+    }
     m_template = testEnvironment.newDatabasePath();
     TaskServices services(m_template);
     QVERIFY(services.opened);
@@ -187,8 +226,10 @@ else:
 
 void TestCalDavSync::cleanupTestCase()
 {
-    m_tlsServer.kill();
-    m_tlsServer.waitForFinished();
+    for (QProcess *process : { &m_tlsServer, &m_proxy }) {
+        process->kill();
+        process->waitForFinished();
+    }
 }
 
 void TestCalDavSync::discovery_data()
@@ -236,10 +277,21 @@ void TestCalDavSync::discovery()
     }
 }
 
+void TestCalDavSync::twoProfilesPropagate_data()
+{
+    QTest::addColumn<bool>("withoutSyncCollection");
+    QTest::newRow("both with sync tokens") << false;
+    QTest::newRow("one through a server without sync-collection") << true;
+}
+
 void TestCalDavSync::twoProfilesPropagate()
 {
+    QFETCH(bool, withoutSyncCollection);
     const QString collection = newCollection();
-    Profile laptop(m_template, collection, &m_network);
+    QUrl laptopUrl(collection);
+    if (withoutSyncCollection)
+        laptopUrl.setPort(m_proxyUrl.port());
+    Profile laptop(m_template, laptopUrl.toString(), &m_network);
     Profile desktop(m_template, collection, &m_network);
 
     laptop.add(QStringLiteral("Pay rent"));
