@@ -98,8 +98,12 @@ void CalDavClient::start(const QByteArray &method, const QUrl &url, const QByteA
         DavReply reply;
         reply.error = supported ? SyncError::InsecureRefused : SyncError::Unreachable;
         reply.url = url;
-        // The answer comes later, as for every request.
-        QTimer::singleShot(0, this, [reply, done = std::move(done)]() { done(reply); });
+        // The answer comes later, as for every request, unless the requests are cancelled.
+        QTimer::singleShot(0, this,
+                           [this, reply, generation = m_generation, done = std::move(done)]() {
+                               if (generation == m_generation)
+                                   done(reply);
+                           });
         return;
     }
 
@@ -219,6 +223,7 @@ void CalDavClient::mkcalendar(const QUrl &url, const QString &displayName, Callb
 
 void CalDavClient::abortAll()
 {
+    ++m_generation;
     const auto replies = m_inFlight;
     m_inFlight.clear();
     for (QNetworkReply *reply : replies) {

@@ -84,4 +84,5 @@ private:
     bool m_insecureAllowed = false;
     int m_timeout = 30000;
     QList<QNetworkReply *> m_inFlight;
+    int m_generation = 0; // counts abortAll calls
 };
