@@ -61,6 +61,7 @@ Dialog {
             Label {
                 Layout.fillWidth: true
                 text: settings.soundFile
+                textFormat: Text.PlainText
                 wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             }
 
@@ -181,6 +182,7 @@ Dialog {
             Label {
                 Layout.fillWidth: true
                 text: dbPath
+                textFormat: Text.PlainText
                 wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             }
         }

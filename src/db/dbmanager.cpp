@@ -1,5 +1,7 @@
 #include "dbmanager.h"
 
+#include "privatefiles.h"
+
 #include <QSqlQuery>
 
 namespace {
@@ -27,13 +29,16 @@ const auto kTasksTable = QStringLiteral("CREATE TABLE IF NOT EXISTS tasks (\n"
                                         ");");
 
 // Indexes for the task list and the reminder query, created with the tables when missing.
-// The list reads newest first, and rows created in the same second by ascending id, the order
-// a scan of the table gives them; the filter columns ride along so that a search reads the
-// index alone. The tables stay as they are: any version of the program reads and writes the
-// file as before.
+// The list reads newest first, and rows created in the same second newest first too (by id);
+// the filter columns ride along so that a search reads the index alone. The tables stay as
+// they are: any version of the program reads and writes the file as before. An index of this
+// name in the order of an earlier version is replaced.
 const auto kTasksByCreationIndex =
         QStringLiteral("CREATE INDEX IF NOT EXISTS idx_tasks_user_created "
-                       "ON tasks (user_id, create_at DESC, id, active, name)");
+                       "ON tasks (user_id, create_at DESC, id DESC, active, name)");
+const auto kEarlierCreationIndex = QStringLiteral(
+        "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'idx_tasks_user_created' "
+        "AND sql NOT LIKE '%id DESC%'");
 const auto kTasksByDueTimeIndex = QStringLiteral("CREATE INDEX IF NOT EXISTS idx_tasks_user_due ON "
                                                  "tasks (user_id, active, expire_at_epoch)");
 
@@ -47,8 +52,14 @@ DbManager::DbManager(QObject *parent)
 // The connection is deliberately left open: it ends with the process.
 DbManager::~DbManager() = default;
 
+// The file, and the journal SQLite gives the file's permissions, are the owner's alone.
 bool DbManager::open(const QString &path)
 {
+    if (path != QLatin1String(":memory:") && !path.startsWith(QLatin1String("file:"))) {
+        PrivateFiles::makeFile(path);
+        for (const char *suffix : { "-journal", "-wal", "-shm" })
+            PrivateFiles::tighten(path + QLatin1String(suffix));
+    }
     m_connection = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     m_connection.setDatabaseName(path);
     return m_connection.open();
@@ -60,6 +71,10 @@ void DbManager::initSchema()
     // Each statement stands alone: a failure of the first does not stop the second.
     query.exec(kUsersTable);
     query.exec(kTasksTable);
+    if (query.exec(kEarlierCreationIndex) && query.next()) {
+        query.finish();
+        query.exec(QStringLiteral("DROP INDEX idx_tasks_user_created"));
+    }
     query.exec(kTasksByCreationIndex);
     query.exec(kTasksByDueTimeIndex);
 }

@@ -2,51 +2,33 @@
 
 #include "authservice.h"
 #include "dbmanager.h"
+#include "storedtime.h"
+#include "tasksql.h"
 #include "tasktablemodel.h"
 
-#include <QSqlDriver>
+#include <QLoggingCategory>
+#include <QSqlError>
 #include <QSqlQuery>
-#include <QTimeZone>
 #include <QVariant>
 
 #include <algorithm>
-#include <limits>
+
+Q_LOGGING_CATEGORY(lcTasks, "tarvik.tasks", QtCriticalMsg)
 
 namespace {
 
 const auto kPageSizeKey = QStringLiteral("taskPageSize");
 
-// Stored texts are UTC, whether or not they say so (CURRENT_TIMESTAMP carries no zone):
-// parse, re-label the wall-clock time as UTC, show it in local time.
-QDateTime readStoredDateTime(const QVariant &value)
+// SQLite's "busy" and "locked": another connection or process holds the file.
+bool lockedOut(const QSqlQuery &query)
 {
-    const QDateTime parsed = value.toDateTime();
-    if (!parsed.isValid())
-        return {};
-    return QDateTime(parsed.date(), parsed.time(), QTimeZone::utc()).toLocalTime();
+    const int code = query.lastError().nativeErrorCode().toInt() & 0xff;
+    return code == 5 || code == 6;
 }
 
-// The due time is written in UTC, so that its text and its epoch seconds name the same instant.
-QVariant dueTimeValue(const QDateTime &expireAt)
+bool validId(qint64 id)
 {
-    return expireAt.isValid() ? QVariant(expireAt.toUTC())
-                              : QVariant(QMetaType::fromType<QDateTime>());
-}
-
-QVariant dueEpochValue(const QDateTime &expireAt)
-{
-    return expireAt.isValid() ? QVariant(expireAt.toSecsSinceEpoch())
-                              : QVariant(QMetaType::fromType<qint64>());
-}
-
-// Adds delta to base without leaving the 64-bit range.
-qint64 saturatingAdd(qint64 base, qint64 delta)
-{
-    if (delta > 0 && base > std::numeric_limits<qint64>::max() - delta)
-        return std::numeric_limits<qint64>::max();
-    if (delta < 0 && base < std::numeric_limits<qint64>::min() - delta)
-        return std::numeric_limits<qint64>::min();
-    return base + delta;
+    return id >= 1 && id <= TaskService::kLargestId;
 }
 
 } // namespace
@@ -66,36 +48,32 @@ bool TaskService::ready() const
     return m_db && m_db->database().isOpen() && m_auth && m_auth->isLoggedIn();
 }
 
-// A statement prepared on the current connection, prepared once and reused afterwards. One
-// that did not prepare is prepared afresh on the next call; meanwhile its exec fails.
 QSqlQuery &TaskService::statement(const QString &sql)
 {
-    const QSqlDatabase database = m_db->database();
-    if (database.driver() != m_statementsDriver) {
-        m_statements.clear();
-        m_statementsDriver = database.driver();
-    }
-    auto it = m_statements.find(sql);
-    if (it == m_statements.end())
-        it = m_statements.emplace(sql, PreparedStatement { QSqlQuery(database), false }).first;
-    if (!it->second.prepared)
-        it->second.prepared = it->second.query.prepare(sql);
-    return it->second.query;
+    return m_statements.statement(m_db->database(), sql);
+}
+
+void TaskService::bindFilters(QSqlQuery &query, qint64 userId)
+{
+    query.bindValue(QStringLiteral(":uid"), userId);
+    if (!m_filterName.isEmpty())
+        query.bindValue(QStringLiteral(":name"),
+                        QStringLiteral("%") + m_filterName + QStringLiteral("%"));
+    if (m_filterActive != -1)
+        query.bindValue(QStringLiteral(":active"), m_filterActive);
 }
 
 // The stamp in one statement; false when the database cannot tell, and nothing is reused.
-bool TaskService::currentStamp(DataStamp &stamp)
+bool TaskService::currentStamp(DataStamp &stamp, bool *busy)
 {
-    QSqlQuery &query =
-            statement(QStringLiteral("SELECT total_changes(), "
-                                     "(SELECT data_version FROM pragma_data_version), "
-                                     "(SELECT schema_version FROM pragma_schema_version)"));
+    QSqlQuery &query = statement(TaskSql::stamp());
     const bool found = query.exec() && query.next();
     if (found) {
         stamp.changes = query.value(0).toLongLong();
         stamp.dataVersion = query.value(1).toLongLong();
         stamp.schemaVersion = query.value(2).toLongLong();
     }
+    *busy = !found && lockedOut(query);
     query.finish();
     return found;
 }
@@ -131,128 +109,127 @@ void TaskService::setFilterActive(int value)
     loadPage(1);
 }
 
-int TaskService::countFilteredTasks(int userId, bool *ok)
+void TaskService::clearFilters()
 {
-    QString sql = QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid");
-    if (!m_filterName.isEmpty())
-        sql += QStringLiteral(" AND name LIKE :name");
-    if (m_filterActive != -1)
-        sql += QStringLiteral(" AND active = :active");
+    if (!m_filterName.isEmpty()) {
+        m_filterName.clear();
+        emit filterNameChanged();
+    }
+    if (m_filterActive != -1) {
+        m_filterActive = -1;
+        emit filterActiveChanged();
+    }
+}
 
-    QSqlQuery &query = statement(sql);
-    query.bindValue(QStringLiteral(":uid"), userId);
-    if (!m_filterName.isEmpty())
-        query.bindValue(QStringLiteral(":name"),
-                        QStringLiteral("%") + m_filterName + QStringLiteral("%"));
-    if (m_filterActive != -1)
-        query.bindValue(QStringLiteral(":active"), m_filterActive);
-    const bool found = query.exec() && query.next();
-    const int count = found ? query.value(0).toInt() : 0;
+int TaskService::countFilteredTasks(qint64 userId, bool *ok)
+{
+    QSqlQuery &query =
+            statement(TaskSql::countMatching(!m_filterName.isEmpty(), m_filterActive != -1));
+    bindFilters(query, userId);
+    *ok = query.exec() && query.next();
+    const int count = *ok ? query.value(0).toInt() : 0;
     query.finish();
-    if (ok)
-        *ok = found;
     return count;
 }
 
-// Reads the three counters into the cache; with a stamp, counters read under the same stamp
-// are taken as they are.
-bool TaskService::readCounters(int userId, const DataStamp *stamp)
+// Reads the three counters; with a stamp, counters read under the same stamp are taken as
+// they are.
+bool TaskService::readCounters(qint64 userId, const DataStamp *stamp, bool *busy)
 {
-    if (stamp && m_counters.valid && m_counters.userId == userId && m_counters.stamp == *stamp)
+    *busy = false;
+    if (const TaskCounts *kept = stamp ? m_counters.find(*stamp, userId) : nullptr) {
+        m_totalCount = kept->total;
+        m_activeCount = kept->active;
+        m_inactiveCount = kept->inactive;
         return true;
-    m_counters.valid = false;
-
-    QSqlQuery &counters = statement(QStringLiteral("\n"
-                                                   "    SELECT\n"
-                                                   "        COUNT(*) AS total,\n"
-                                                   "        SUM(active = 1) AS active,\n"
-                                                   "        SUM(active = 0) AS inactive\n"
-                                                   "    FROM tasks\n"
-                                                   "    WHERE user_id = :uid\n"));
-    counters.bindValue(QStringLiteral(":uid"), userId);
-    const bool found = counters.exec() && counters.next();
-    if (found) {
-        m_counters.total = counters.value(QStringLiteral("total")).toInt();
-        m_counters.active = counters.value(QStringLiteral("active")).toInt();
-        m_counters.inactive = counters.value(QStringLiteral("inactive")).toInt();
-        m_counters.userId = userId;
-        m_counters.valid = stamp != nullptr;
-        if (stamp)
-            m_counters.stamp = *stamp;
     }
-    counters.finish();
+    m_counters.clear();
+
+    QSqlQuery &query = statement(TaskSql::counters());
+    query.bindValue(QStringLiteral(":uid"), userId);
+    const bool found = query.exec() && query.next();
+    if (found) {
+        const TaskCounts counts { query.value(QStringLiteral("total")).toInt(),
+                                  query.value(QStringLiteral("active")).toInt(),
+                                  query.value(QStringLiteral("inactive")).toInt() };
+        m_totalCount = counts.total;
+        m_activeCount = counts.active;
+        m_inactiveCount = counts.inactive;
+        if (stamp)
+            m_counters.keep(*stamp, userId, counts);
+    }
+    *busy = !found && lockedOut(query);
+    query.finish();
     return found;
 }
 
-bool TaskService::queryRows(int userId, qint64 offset, QList<TaskRow> &rows)
+bool TaskService::queryRows(qint64 userId, qint64 offset, QList<TaskRow> &rows)
 {
-    QString sql = QStringLiteral("\n"
-                                 "    SELECT id, name, active, expire_at, create_at\n"
-                                 "    FROM tasks\n"
-                                 "    WHERE user_id = :uid\n"
-                                 "    ");
-    if (!m_filterName.isEmpty())
-        sql += QStringLiteral(" AND name LIKE :name");
-    if (m_filterActive != -1)
-        sql += QStringLiteral(" AND active = :active");
-    sql += QStringLiteral("\n"
-                          "    ORDER BY create_at DESC\n"
-                          "    LIMIT :lim OFFSET :off\n"
-                          "    ");
-
-    QSqlQuery &rowsQuery = statement(sql);
-    rowsQuery.bindValue(QStringLiteral(":uid"), userId);
-    if (!m_filterName.isEmpty())
-        rowsQuery.bindValue(QStringLiteral(":name"),
-                            QStringLiteral("%") + m_filterName + QStringLiteral("%"));
-    if (m_filterActive != -1)
-        rowsQuery.bindValue(QStringLiteral(":active"), m_filterActive);
-    rowsQuery.bindValue(QStringLiteral(":lim"), m_pageSize);
-    rowsQuery.bindValue(QStringLiteral(":off"), offset);
+    QSqlQuery &query = statement(TaskSql::pageRows(!m_filterName.isEmpty(), m_filterActive != -1));
+    bindFilters(query, userId);
+    query.bindValue(QStringLiteral(":lim"), m_pageSize);
+    query.bindValue(QStringLiteral(":off"), offset);
 
     rows.clear();
-    const bool ok = rowsQuery.exec();
+    const bool ok = query.exec();
     if (ok) {
-        while (rowsQuery.next()) {
+        while (query.next()) {
             TaskRow row;
-            row.id = rowsQuery.value(0).toInt();
-            row.name = rowsQuery.value(1).toString();
-            row.active = rowsQuery.value(2).toBool();
-            row.expireAt = readStoredDateTime(rowsQuery.value(3));
-            row.createAt = readStoredDateTime(rowsQuery.value(4));
+            row.id = query.value(0).toLongLong();
+            row.name = query.value(1).toString();
+            row.active = query.value(2).toBool();
+            row.expireAt = StoredTime::read(query.value(3));
+            row.createAt = StoredTime::read(query.value(4));
             rows.append(std::move(row));
         }
     }
-    rowsQuery.finish();
+    query.finish();
     return ok;
+}
+
+// A page load is one read transaction: when another process holds the file locked, the load
+// waits once, then gives up and leaves the list, the counters and the page as they were.
+void TaskService::loadPage(int page)
+{
+    if (!ready())
+        return;
+    const qint64 userId = m_auth->userId();
+    QSqlDatabase database = m_db->database();
+    const bool inTransaction = database.transaction();
+
+    DataStamp stamp;
+    bool busy = false;
+    const bool stamped = currentStamp(stamp, &busy);
+    const bool countersRead = !busy && readCounters(userId, stamped ? &stamp : nullptr, &busy);
+    if (busy) {
+        qCWarning(lcTasks) << "the database is locked; the list was not reloaded";
+        if (inTransaction)
+            database.rollback();
+        return;
+    }
+    readPage(page, userId, stamped ? &stamp : nullptr, countersRead);
+    if (inTransaction && !database.commit())
+        database.rollback();
 }
 
 // Page flips and search keystrokes ask the same counting questions of unchanged data over and
 // over; the answers are kept with the stamp of the data they were read from and reused while
 // the stamp stays the same. The results are those of the full sequence: the matching count,
 // the counters, the page count and clamping, then the page's rows.
-void TaskService::loadPage(int page)
+void TaskService::readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead)
 {
-    if (!ready())
-        return;
-    const int userId = m_auth->userId();
-
-    DataStamp stamp;
-    const bool stamped = currentStamp(stamp);
-    const bool countersRead = readCounters(userId, stamped ? &stamp : nullptr);
-
     // Without a name filter the matching count is one of the counters.
     int matching = 0;
     bool matchingKnown = false;
     if (m_filterName.isEmpty() && countersRead) {
-        matching = m_filterActive == -1  ? m_counters.total
-                   : m_filterActive == 1 ? m_counters.active
-                                         : m_counters.inactive;
+        matching = m_filterActive == -1  ? m_totalCount
+                   : m_filterActive == 1 ? m_activeCount
+                                         : m_inactiveCount;
         matchingKnown = true;
-    } else if (stamped && m_matching.valid && m_matching.userId == userId
-               && m_matching.stamp == stamp && m_matching.filterName == m_filterName
-               && m_matching.filterActive == m_filterActive) {
-        matching = m_matching.total;
+    } else if (const TaskCounts *kept =
+                       stamp ? m_matching.find(*stamp, userId, m_filterName, m_filterActive)
+                             : nullptr) {
+        matching = kept->total;
         matchingKnown = true;
     }
 
@@ -267,26 +244,15 @@ void TaskService::loadPage(int page)
             matchingKnown = true;
         }
     }
-    if (!matchingKnown) {
-        bool counted = false;
-        matching = countFilteredTasks(userId, &counted);
-        matchingKnown = counted;
-    }
-    m_matching.valid = stamped && matchingKnown;
-    if (m_matching.valid) {
-        m_matching.stamp = stamp;
-        m_matching.userId = userId;
-        m_matching.filterName = m_filterName;
-        m_matching.filterActive = m_filterActive;
-        m_matching.total = matching;
-    }
+    if (!matchingKnown)
+        matching = countFilteredTasks(userId, &matchingKnown);
+    if (stamp && matchingKnown)
+        m_matching.keep(*stamp, userId, TaskCounts { matching }, m_filterName, m_filterActive);
+    else
+        m_matching.clear();
 
-    if (countersRead) {
-        m_totalCount = m_counters.total;
-        m_activeCount = m_counters.active;
-        m_inactiveCount = m_counters.inactive;
+    if (countersRead)
         emit countsChanged();
-    }
 
     m_totalPages = int(std::max<qint64>(1, (qint64(matching) + m_pageSize - 1) / m_pageSize));
     emit totalPagesChanged();
@@ -303,14 +269,19 @@ void TaskService::loadPage(int page)
         m_model->setRows(std::move(rows));
 }
 
-// A command succeeds when its statement executes; the current page is then reloaded.
-bool TaskService::runCommand(QSqlQuery &query)
+// A command succeeds when its statement executes (and, for one aimed at a task, changes that
+// row); the current page is reloaded after every executed statement, so that the list shows
+// what is really there.
+bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow)
 {
     const bool ok = query.exec();
+    const bool changed = ok && query.numRowsAffected() > 0;
+    if (!ok)
+        qCWarning(lcTasks) << "task command failed:" << query.lastError().text();
     query.finish();
     if (ok)
         loadPage(m_currentPage);
-    return ok;
+    return mustChangeRow ? changed : ok;
 }
 
 bool TaskService::createTask(const QString &name, const QDateTime &expireAt, bool active)
@@ -321,50 +292,45 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
     if (trimmed.isEmpty())
         return false;
 
-    QSqlQuery &query = statement(QStringLiteral(
-            "\n"
-            "        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)\n"
-            "        VALUES (:uid, :name, :active, :expire, :expire_at_epoch)\n"
-            "    "));
+    QSqlQuery &query = statement(TaskSql::insert());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":name"), trimmed);
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
-    query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
-    query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
-    return runCommand(query);
+    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(expireAt));
+    query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(expireAt));
+    const bool saved = runCommand(query, false);
+    if (saved)
+        emit dueTimesChanged();
+    return saved;
 }
 
-bool TaskService::updateTask(int id, const QString &name, bool active, const QDateTime &expireAt)
+bool TaskService::updateTask(qint64 id, const QString &name, bool active, const QDateTime &expireAt)
 {
-    if (!ready() || id < 1)
+    if (!ready() || !validId(id))
         return false;
 
-    QSqlQuery &query = statement(
-            QStringLiteral("\n"
-                           "        UPDATE tasks\n"
-                           "        SET name = :name, active = :active, expire_at = :expire, "
-                           "expire_at_epoch = :expire_at_epoch        \n"
-                           "        WHERE id = :id AND user_id = :uid\n"
-                           "    "));
+    QSqlQuery &query = statement(TaskSql::update());
     query.bindValue(QStringLiteral(":name"), name.trimmed());
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
-    query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
+    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(expireAt));
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
-    return runCommand(query);
+    query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(expireAt));
+    const bool saved = runCommand(query, true);
+    if (saved)
+        emit dueTimesChanged();
+    return saved;
 }
 
-bool TaskService::deleteTask(int id)
+bool TaskService::deleteTask(qint64 id)
 {
-    if (!ready() || id < 1)
+    if (!ready() || !validId(id))
         return false;
 
-    QSqlQuery &query =
-            statement(QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid"));
+    QSqlQuery &query = statement(TaskSql::remove());
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query);
+    return runCommand(query, true);
 }
 
 bool TaskService::deleteAllInactive()
@@ -372,74 +338,60 @@ bool TaskService::deleteAllInactive()
     if (!ready())
         return false;
 
-    QSqlQuery &query = statement(QStringLiteral("\n"
-                                                "        DELETE FROM tasks\n"
-                                                "        WHERE user_id = :uid AND active = 1\n"
-                                                "    "));
+    QSqlQuery &query = statement(TaskSql::removeDone());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query);
+    return runCommand(query, false);
 }
 
 QVariantMap TaskService::nextDueTask(int withinMinutes)
 {
-    const QList<QVariantMap> due = queryDue(withinMinutes, true);
-    return due.isEmpty() ? QVariantMap() : due.first();
-}
-
-QList<QVariantMap> TaskService::dueTasks(int withinMinutes)
-{
-    return queryDue(withinMinutes, false);
-}
-
-QList<QVariantMap> TaskService::queryDue(int withinMinutes, bool firstOnly)
-{
-    QList<QVariantMap> result;
     if (!ready())
-        return result;
-
+        return {};
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    const qint64 limit = saturatingAdd(now, qint64(withinMinutes) * 60);
-
-    // The reminder check asks for every task in the window; ties in due time go by id so that
-    // consecutive checks walk them in a stable order.
-    const QString sql =
-            firstOnly ? QStringLiteral("\n"
-                                       "        SELECT id, name, expire_at_epoch\n"
-                                       "        FROM tasks\n"
-                                       "        WHERE user_id = :uid\n"
-                                       "          AND active = 0\n"
-                                       "          AND expire_at_epoch IS NOT NULL\n"
-                                       "          AND expire_at_epoch BETWEEN :now AND :lim\n"
-                                       "        ORDER BY expire_at_epoch ASC\n"
-                                       "        LIMIT 1\n"
-                                       "    ")
-                      : QStringLiteral("SELECT id, name, expire_at_epoch\n"
-                                       "FROM tasks\n"
-                                       "WHERE user_id = :uid\n"
-                                       "  AND active = 0\n"
-                                       "  AND expire_at_epoch IS NOT NULL\n"
-                                       "  AND expire_at_epoch BETWEEN :now AND :lim\n"
-                                       "ORDER BY expire_at_epoch ASC, id ASC");
-
-    QSqlQuery &query = statement(sql);
+    QSqlQuery &query = statement(TaskSql::firstDue());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":now"), now);
-    query.bindValue(QStringLiteral(":lim"), limit);
-    if (!query.exec())
-        return result;
-
-    while (query.next()) {
+    query.bindValue(QStringLiteral(":lim"),
+                    StoredTime::saturatingAdd(now, qint64(withinMinutes) * 60));
+    QVariantMap next;
+    if (query.exec() && query.next()) {
         const qint64 epoch = query.value(2).toLongLong();
-        QVariantMap task;
-        task.insert(QStringLiteral("id"), query.value(0).toInt());
-        task.insert(QStringLiteral("name"), query.value(1).toString());
-        task.insert(QStringLiteral("expire_at_text"),
-                    QDateTime::fromSecsSinceEpoch(epoch, QTimeZone::utc())
-                            .toLocalTime()
-                            .toString(QStringLiteral("yyyy-MM-dd HH:mm")));
-        task.insert(QStringLiteral("expire_at_epoch"), epoch);
-        result.append(task);
+        next = DueTask { query.value(0).toLongLong(), query.value(1).toString(),
+                         StoredTime::reminderText(epoch), epoch }
+                       .toMap();
     }
     query.finish();
-    return result;
+    return next;
+}
+
+void TaskService::visitDueTasks(qint64 fromEpoch, qint64 untilEpoch,
+                                const std::function<bool(const DueTask &)> &visit)
+{
+    if (!ready() || fromEpoch > untilEpoch)
+        return;
+    QSqlQuery &query = statement(TaskSql::dueBetween());
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    query.bindValue(QStringLiteral(":now"), fromEpoch);
+    query.bindValue(QStringLiteral(":lim"), untilEpoch);
+    if (query.exec()) {
+        while (query.next()) {
+            const qint64 epoch = query.value(2).toLongLong();
+            if (!visit(DueTask { query.value(0).toLongLong(), query.value(1).toString(),
+                                 StoredTime::reminderText(epoch), epoch }))
+                break;
+        }
+    }
+    query.finish();
+}
+
+QList<DueTask> TaskService::dueTasks(int withinMinutes)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QList<DueTask> due;
+    visitDueTasks(now, StoredTime::saturatingAdd(now, qint64(withinMinutes) * 60),
+                  [&due](const DueTask &task) {
+                      due.append(task);
+                      return true;
+                  });
+    return due;
 }

@@ -1,4 +1,5 @@
 #include "syncstore.h"
+#include "storedtime.h"
 #include "synclog.h"
 
 #include <QSqlError>
@@ -219,8 +220,8 @@ bool SyncStore::noteLocalChange(qint64 taskId, qint64 epoch)
     return run(query);
 }
 
-// The task columns are written in the encodings the task list reads: the due time as ISO 8601
-// text in UTC and as seconds since the epoch, the creation time as SQLite's UTC timestamp text.
+// The task columns are written in the encodings the task list reads (StoredTime); the creation
+// time as SQLite's UTC timestamp text.
 qint64 SyncStore::insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created)
 {
     QSqlQuery query(m_db);
@@ -231,9 +232,8 @@ qint64 SyncStore::insertTask(qint64 userId, const TaskFields &fields, const QDat
     query.bindValue(QStringLiteral(":uid"), userId);
     query.bindValue(QStringLiteral(":name"), fields.name.trimmed());
     query.bindValue(QStringLiteral(":active"), fields.done ? 1 : 0);
-    query.bindValue(QStringLiteral(":expire"),
-                    fields.due.isValid() ? fields.due.toUTC() : QDateTime());
-    query.bindValue(QStringLiteral(":epoch"), epochOrNull(fields.due));
+    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(fields.due));
+    query.bindValue(QStringLiteral(":epoch"), StoredTime::dueEpoch(fields.due));
     query.bindValue(QStringLiteral(":created"),
                     created.isValid() ? QVariant(
                             created.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
@@ -254,9 +254,8 @@ bool SyncStore::updateTask(qint64 taskId, const TaskFields &fields)
         WHERE id = :id)"));
     query.bindValue(QStringLiteral(":name"), fields.name.trimmed());
     query.bindValue(QStringLiteral(":active"), fields.done ? 1 : 0);
-    query.bindValue(QStringLiteral(":expire"),
-                    fields.due.isValid() ? fields.due.toUTC() : QDateTime());
-    query.bindValue(QStringLiteral(":epoch"), epochOrNull(fields.due));
+    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(fields.due));
+    query.bindValue(QStringLiteral(":epoch"), StoredTime::dueEpoch(fields.due));
     query.bindValue(QStringLiteral(":id"), taskId);
     if (!run(query))
         return false;

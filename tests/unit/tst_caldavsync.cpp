@@ -433,12 +433,10 @@ void TestCalDavSync::serviceSendsLocalChanges()
     desktop.add(QStringLiteral("From the desktop"));
     QCOMPARE(desktop.sync(), SyncError::None);
 
-    TaskServices laptop(testEnvironment.newDatabasePath());
+    ProgramServices laptop(testEnvironment.newDatabasePath());
     QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
-    SyncService sync(&laptop.db, &laptop.auth);
+    SyncService &sync = laptop.services.sync();
     sync.setIntervals(200, 60000);
-    QObject::connect(&sync, &SyncService::tasksChanged, &laptop.tasks,
-                     [&laptop]() { laptop.tasks.loadPage(1); });
     sync.testConnection(m_server.url().toString(), RadicaleServer::kUser, RadicaleServer::kPassword,
                         false);
     QTRY_VERIFY_WITH_TIMEOUT(!sync.taskLists().isEmpty(), 10000);
