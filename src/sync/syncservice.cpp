@@ -101,18 +101,28 @@ SyncService::SyncService(DbManager *db, AuthService *auth, QObject *parent)
             });
     connect(m_passwords, &PasswordStore::passwordRead, this, &SyncService::onPasswordRead);
     connect(m_auth, &AuthService::loggedInChanged, this, &SyncService::onSignInChanged);
+}
 
-    // Every write to the tasks table through this connection, whoever makes it, is a change to
-    // send. SQLite reports them after the statement, so the sync's own writes come back too:
-    // the engine names those.
-    QSqlDriver *driver = db->database().driver();
-    if (driver && driver->subscribeToNotification(QStringLiteral("tasks"))) {
+// Every write to the tasks table through this connection, whoever makes it, is a change to send.
+// SQLite reports them after the statement, so the sync's own writes come back too: the engine
+// names those. Only an account that syncs listens, so that nobody else pays for the reports.
+void SyncService::watchTaskWrites()
+{
+    QSqlDriver *driver = m_db->database().driver();
+    if (!driver)
+        return;
+    const QString table = QStringLiteral("tasks");
+    const bool watching = driver->subscribedToNotifications().contains(table);
+    const bool wanted = configured() && m_auth->isLoggedIn();
+    if (wanted && !watching && driver->subscribeToNotification(table)) {
         connect(driver, &QSqlDriver::notification, this,
-                [this](const QString &table, QSqlDriver::NotificationSource,
-                       const QVariant &rowId) {
-                    if (table == QLatin1String("tasks"))
+                [this](const QString &name, QSqlDriver::NotificationSource, const QVariant &rowId) {
+                    if (name == QLatin1String("tasks"))
                         onTaskWritten(rowId.toLongLong());
                 });
+    } else if (!wanted && watching) {
+        driver->unsubscribeFromNotification(table);
+        disconnect(driver, &QSqlDriver::notification, this, nullptr);
     }
 }
 
@@ -149,6 +159,7 @@ void SyncService::onSignInChanged()
         m_statusClock.start();
         syncNow();
     }
+    watchTaskWrites();
     emit accountChanged();
     emit taskListsChanged();
     updateStatus();
@@ -296,6 +307,7 @@ bool SyncService::useTaskList(const QString &url)
     m_knownPasswords.insert(passwordKey(), m_candidatePassword);
     m_passwords->write(passwordKey(), m_candidatePassword);
     setNeedsPassword(false);
+    watchTaskWrites();
     emit accountChanged();
     m_periodic.start();
     m_statusClock.start();
@@ -318,6 +330,7 @@ void SyncService::stopSyncing()
     setBusy(false);
     setNeedsPassword(false);
     m_error = SyncError::None;
+    watchTaskWrites();
     emit accountChanged();
     updateStatus();
 }

@@ -73,6 +73,7 @@ private:
     void onPasswordRead(const QString &key, const QString &password, bool found);
     void onDiscovered(SyncError error, int httpStatus, const QList<CalDavCollection> &lists);
     void onFinished(SyncError error, int httpStatus, const QStringList &notes);
+    void watchTaskWrites();
     void onTaskWritten(qint64 taskId);
     void flushLocalChanges();
     void setBusy(bool busy);
