@@ -75,7 +75,6 @@ SyncService::SyncService(DbManager *db, AuthService *auth, QObject *parent)
     , m_discovery(new CalDavDiscovery(&m_network, this))
     , m_passwords(new PasswordStore(this))
 {
-    m_store.createTables();
     m_afterChange.setSingleShot(true);
     m_afterChange.setInterval(kAfterChangeMs);
     m_periodic.setInterval(kPeriodicMs);
@@ -293,6 +292,9 @@ bool SyncService::useTaskList(const QString &url)
     SyncAccount account = m_candidate;
     account.userId = m_auth->userId();
     account.collectionUrl = url;
+    // The file gains the sync's tables when an account first syncs, not before.
+    if (!m_store.createTables())
+        return false;
     SyncAccount previous;
     const bool hadAccount = m_store.loadAccount(account.userId, previous);
     if (hadAccount && previous.collectionUrl == url && previous.serverUrl == account.serverUrl) {
