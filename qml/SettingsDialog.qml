@@ -13,6 +13,8 @@ Dialog {
     title: "Settings"
     standardButtons: Dialog.Ok | Dialog.Cancel
 
+    onAboutToShow: taskTransfer.clearResult()
+
     // Scrolls when the window is too low for every section.
     ScrollView {
         id: scroller
@@ -171,12 +173,21 @@ Dialog {
                 signedIn: auth.loggedIn
             }
 
-            Label {
+            RowLayout {
                 Layout.fillWidth: true
                 Layout.topMargin: 16
-                text: "Database path:"
-                font.pointSize: 12
-                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                spacing: 10
+
+                Label {
+                    text: "Database path:"
+                    font.pointSize: 12
+                    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                }
+
+                TaskTransferRow {
+                    Layout.fillWidth: true
+                    transfer: taskTransfer
+                }
             }
 
             Label {

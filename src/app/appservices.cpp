@@ -10,6 +10,7 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     , m_tasks(db, &m_auth, &m_taskModel)
     , m_notifier(&m_tasks, &m_settings)
     , m_sync(db, &m_auth)
+    , m_transfer(db, &m_auth, &m_tasks)
 {
     connectServices();
 }
@@ -31,6 +32,8 @@ void AppServices::connectServices()
     connect(&m_sync, &SyncService::tasksChanged, &m_tasks,
             [this] { m_tasks.loadPage(m_tasks.currentPage()); });
     connect(&m_sync, &SyncService::tasksChanged, &m_notifier, &NotificationService::checkDueTasks);
+    connect(&m_transfer, &TaskTransfer::tasksImported, &m_notifier,
+            &NotificationService::checkDueTasks);
 }
 
 void AppServices::publish(QQmlEngine *engine)
@@ -43,6 +46,7 @@ void AppServices::publish(QQmlEngine *engine)
     context->setContextProperty(QStringLiteral("settings"), &m_settings);
     context->setContextProperty(QStringLiteral("notifier"), &m_notifier);
     context->setContextProperty(QStringLiteral("syncService"), &m_sync);
+    context->setContextProperty(QStringLiteral("taskTransfer"), &m_transfer);
 }
 
 void AppServices::start()

@@ -6,6 +6,7 @@
 #include "syncservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
+#include "tasktransfer.h"
 
 #include <QObject>
 #include <QString>
@@ -24,8 +25,8 @@ class AppServices : public QObject
 public:
     explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
 
-    // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier and
-    // syncService.
+    // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier,
+    // syncService and taskTransfer.
     void publish(QQmlEngine *engine);
     // Starts the reminder timer.
     void start();
@@ -36,6 +37,7 @@ public:
     SettingsService &settings() { return m_settings; }
     NotificationService &notifier() { return m_notifier; }
     SyncService &sync() { return m_sync; }
+    TaskTransfer &transfer() { return m_transfer; }
 
 private:
     void connectServices();
@@ -47,4 +49,5 @@ private:
     SettingsService m_settings;
     NotificationService m_notifier;
     SyncService m_sync;
+    TaskTransfer m_transfer;
 };
