@@ -1,6 +1,8 @@
 #include "syncengine.h"
+#include "icalreader.h"
 #include "synclog.h"
 
+#include <QRegularExpression>
 #include <QUuid>
 
 namespace {
@@ -240,9 +242,15 @@ void SyncEngine::applyRemoval(const QString &href)
 
 void SyncEngine::applyResource(const DavResource &resource)
 {
-    const VTodo todo = VTodoText::read(resource.calendarData);
+    VTodo todo = VTodoText::read(resource.calendarData);
     if (!todo.valid)
         return; // events and journals of the same calendar are not ours to touch
+    // The task is read as an import reads it, with the time zones the resource defines.
+    const IcalReadResult read = IcalReader::read(resource.calendarData.toUtf8());
+    if (read.tasks.isEmpty())
+        return;
+    todo.fields = { read.tasks.first().name, read.tasks.first().done, read.tasks.first().due };
+    todo.created = read.tasks.first().created;
     int index = m_byHref.value(resource.href, -1);
     if (index < 0)
         index = m_byUid.value(todo.uid, -1);
@@ -372,8 +380,15 @@ void SyncEngine::pushItem(int index)
                                        ? QDateTime::fromSecsSinceEpoch(item.changedAt, Qt::UTC)
                                        : QDateTime::currentDateTimeUtc();
     if (!item.tracked) {
-        item.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        item.href = hrefPath(m_collection.resolved(QUrl(item.uid + QStringLiteral(".ics"))));
+        // A task imported or exported before keeps its UID; the file name is made of it when it
+        // is safe in a path.
+        static const QRegularExpression safe(QStringLiteral("^[A-Za-z0-9@._-]{1,200}$"));
+        if (item.uid.isEmpty())
+            item.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString name = safe.match(item.uid).hasMatch()
+                                     ? item.uid
+                                     : QUuid::createUuid().toString(QUuid::WithoutBraces);
+        item.href = hrefPath(m_collection.resolved(QUrl(name + QStringLiteral(".ics"))));
         item.tracked = true;
         // Recorded before the request, so that a crash before the answer finds the resource
         // again by its UID instead of creating a second one.
@@ -385,9 +400,10 @@ void SyncEngine::pushItem(int index)
     if (item.ical.isEmpty())
         text = VTodoText::create(item.uid, item.local,
                                  item.created.isValid() ? item.created : modified, modified);
+    else if (item.synced)
+        text = VTodoText::update(item.ical, item.acknowledged, item.local, modified);
     else
-        text = VTodoText::update(item.ical, item.synced ? item.acknowledged : TaskFields(),
-                                 item.local, modified);
+        text = VTodoText::rewrite(item.ical, item.local, modified);
     const QByteArray sent = text.toUtf8();
     m_client.put(
             resourceUrl(item.href), sent, create ? QByteArray() : item.etag,

@@ -1,4 +1,5 @@
 #include "syncstore.h"
+#include "icaltaskstore.h"
 #include "storedtime.h"
 #include "synclog.h"
 
@@ -66,7 +67,8 @@ SyncStore::SyncStore(const QSqlDatabase &db)
 bool SyncStore::createTables()
 {
     QSqlQuery query(m_db);
-    return query.exec(kAccountsTable) && query.exec(kItemsTable);
+    // The UIDs of tasks are shared with import and export, in their table.
+    return query.exec(kAccountsTable) && query.exec(kItemsTable) && IcalTaskStore(m_db).prepare();
 }
 
 bool SyncStore::loadAccount(qint64 userId, SyncAccount &account)
@@ -141,10 +143,12 @@ QList<SyncItem> SyncStore::loadItems(qint64 userId)
     QSqlQuery query(m_db);
     // Every task of the account with its row, then the rows whose task is gone.
     query.prepare(QStringLiteral(R"(
-        SELECT t.id, 1, t.name, t.active, t.expire_at_epoch, i.task_id IS NOT NULL, i.uid,
-               i.href, i.etag, i.ical, i.synced, i.synced_name, i.synced_done, i.synced_due,
-               i.changed_at, t.create_at
-        FROM tasks t LEFT JOIN sync_items i ON i.task_id = t.id
+        SELECT t.id, 1, t.name, t.active, t.expire_at_epoch, i.task_id IS NOT NULL,
+               COALESCE(i.uid, u.uid), i.href, i.etag, COALESCE(i.ical, u.calendar), i.synced,
+               i.synced_name, i.synced_done, i.synced_due, i.changed_at, t.create_at
+        FROM tasks t
+            LEFT JOIN sync_items i ON i.task_id = t.id
+            LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id
         WHERE t.user_id = :uid
         UNION ALL
         SELECT i.task_id, 0, NULL, NULL, NULL, 1, i.uid, i.href, i.etag, i.ical, i.synced,
@@ -200,7 +204,23 @@ bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
     query.bindValue(QStringLiteral(":done"), item.acknowledged.done ? 1 : 0);
     query.bindValue(QStringLiteral(":due"), epochOrNull(item.acknowledged.due));
     query.bindValue(QStringLiteral(":changed"), item.changedAt);
-    return run(query);
+    if (!run(query))
+        return false;
+    if (!item.hasTask)
+        return true;
+    // An export or import of the task after this names it by the same UID and keeps the
+    // server's text.
+    QSqlQuery uid(m_db);
+    uid.prepare(QStringLiteral(R"(
+        INSERT OR REPLACE INTO task_uids (task_id, user_id, uid, calendar)
+        VALUES (:task, :uid, :icaluid, :calendar))"));
+    uid.bindValue(QStringLiteral(":task"), item.taskId);
+    uid.bindValue(QStringLiteral(":uid"), userId);
+    uid.bindValue(QStringLiteral(":icaluid"), item.uid);
+    uid.bindValue(QStringLiteral(":calendar"), item.ical.isEmpty()
+                                                       ? QVariant(QMetaType::fromType<QString>())
+                                                       : QVariant(item.ical));
+    return run(uid);
 }
 
 bool SyncStore::removeItem(qint64 taskId)

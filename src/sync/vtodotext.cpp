@@ -238,14 +238,12 @@ QString create(const QString &uid, const TaskFields &fields, const QDateTime &cr
     return text;
 }
 
-QString update(const QString &ical, const TaskFields &before, const TaskFields &after,
-               const QDateTime &modified)
+namespace {
+
+// Rewrites the named properties of the first VTODO from after; every other line stays.
+QString patch(const QString &ical, const TaskFields &after, bool name, bool done, bool due,
+              const QDateTime &modified)
 {
-    const bool name = before.name != after.name;
-    const bool done = before.done != after.done;
-    const bool due = before.due.isValid() != after.due.isValid()
-                     || (after.due.isValid()
-                         && before.due.toSecsSinceEpoch() != after.due.toSecsSinceEpoch());
     QStringList replaced { QStringLiteral("LAST-MODIFIED"), QStringLiteral("DTSTAMP") };
     if (name)
         replaced << QStringLiteral("SUMMARY");
@@ -289,6 +287,22 @@ QString update(const QString &ical, const TaskFields &before, const TaskFields &
         text += fold(line);
     }
     return text;
+}
+
+} // namespace
+
+QString update(const QString &ical, const TaskFields &before, const TaskFields &after,
+               const QDateTime &modified)
+{
+    const bool due = before.due.isValid() != after.due.isValid()
+                     || (after.due.isValid()
+                         && before.due.toSecsSinceEpoch() != after.due.toSecsSinceEpoch());
+    return patch(ical, after, before.name != after.name, before.done != after.done, due, modified);
+}
+
+QString rewrite(const QString &ical, const TaskFields &fields, const QDateTime &modified)
+{
+    return patch(ical, fields, true, true, true, modified);
 }
 
 } // namespace VTodoText

@@ -43,5 +43,7 @@ QString create(const QString &uid, const TaskFields &fields, const QDateTime &cr
                const QDateTime &modified);
 QString update(const QString &ical, const TaskFields &before, const TaskFields &after,
                const QDateTime &modified);
+// Like update, with every property of the task written from fields.
+QString rewrite(const QString &ical, const TaskFields &fields, const QDateTime &modified);
 
 } // namespace VTodoText

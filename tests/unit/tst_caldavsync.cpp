@@ -333,8 +333,16 @@ void TestCalDavSync::independentClient()
             "CATEGORIES:papers,errands\r\nRRULE:FREQ=YEARLY\r\nX-OTHER-PRIORITY:high\r\n"
             "DUE;TZID=Europe/Berlin:20270301T090000\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
     QCOMPARE(caldavScript(collection, QStringLiteral("add"), theirs), QString());
-    laptop.add(QStringLiteral("Book flights"));
+    // A task imported before keeps its UID on the server.
+    const qint64 imported = laptop.add(QStringLiteral("Book flights"));
+    QVERIFY(laptop.exec(QStringLiteral("INSERT INTO task_uids (task_id, user_id, uid) VALUES "
+                                       "(%1, 1, 'imported@example.org')")
+                                .arg(imported)));
     QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(laptop.value(QStringLiteral("SELECT uid FROM task_uids JOIN tasks ON id = task_id "
+                                         "WHERE name = 'Renew passport'"))
+                     .toString(),
+             QStringLiteral("their-task@example.org"));
     QCOMPARE(laptop.tasks(), QStringList({ "Book flights", "Renew passport" }));
     QCOMPARE(
             laptop.value(QStringLiteral(
@@ -348,6 +356,7 @@ void TestCalDavSync::independentClient()
     QCOMPARE(laptop.sync(), SyncError::None);
     const QString seen = caldavScript(collection, QStringLiteral("list"));
     QVERIFY2(seen.contains(QLatin1String("SUMMARY:Book flights")), qPrintable(seen));
+    QVERIFY2(seen.contains(QLatin1String("UID:imported@example.org")), qPrintable(seen));
     for (const char *kept :
          { "SUMMARY:Renew passport now", "STATUS:COMPLETED",
            "DESCRIPTION:Bring two photos\\, the old one", "CATEGORIES:papers,errands",
