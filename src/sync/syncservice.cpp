@@ -91,12 +91,13 @@ SyncService::SyncService(DbManager *db, AuthService *auth, QObject *parent)
     connect(m_discovery, &CalDavDiscovery::collectionCreated, this,
             [this](SyncError error, int httpStatus, const QString &url) {
                 setError(error, httpStatus);
+                // The lists are read again, the new one offered first.
+                m_createdUrl = url;
                 if (error == SyncError::None)
                     m_discovery->start(QUrl(m_candidate.serverUrl), m_candidate.userName,
                                        m_candidatePassword, m_candidate.insecureAllowed);
                 else
                     setBusy(false);
-                Q_UNUSED(url);
             });
     connect(m_passwords, &PasswordStore::passwordRead, this, &SyncService::onPasswordRead);
     connect(m_auth, &AuthService::loggedInChanged, this, &SyncService::onSignInChanged);
@@ -266,10 +267,15 @@ void SyncService::onDiscovered(SyncError error, int httpStatus,
     setBusy(false);
     m_taskLists.clear();
     for (const CalDavCollection &list : lists) {
-        m_taskLists.append(QVariantMap {
-                { QStringLiteral("url"), list.url },
-                { QStringLiteral("name"), list.name.isEmpty() ? list.url : list.name } });
+        const QVariantMap entry { { QStringLiteral("url"), list.url },
+                                  { QStringLiteral("name"),
+                                    list.name.isEmpty() ? list.url : list.name } };
+        if (list.url == m_createdUrl)
+            m_taskLists.prepend(entry);
+        else
+            m_taskLists.append(entry);
     }
+    m_createdUrl.clear();
     emit taskListsChanged();
     setError(error, httpStatus);
     if (error == SyncError::None)

@@ -92,6 +92,7 @@ private:
     SyncAccount m_account;
     SyncAccount m_candidate; // what "Test connection" found, until a task list is chosen
     QString m_candidatePassword;
+    QString m_createdUrl; // the list just made with MKCALENDAR
     QHash<QString, QString> m_knownPasswords; // this run's passwords, by passwordKey()
     QVariantList m_taskLists;
     QSet<qint64> m_changedTasks;
