@@ -34,6 +34,7 @@ test_packages=(
     pulseaudio pulseaudio-utils
     desktop-file-utils appstream lintian
     radicale apache2-utils python3-caldav openssl
+    dbus python3-dbusmock
 )
 
 purpose=${1:-run}

@@ -11,6 +11,7 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     , m_notifier(&m_tasks, &m_settings)
     , m_sync(db, &m_auth)
     , m_transfer(db, &m_auth, &m_tasks)
+    , m_desktop(&m_tasks, &m_auth, &m_notifier)
 {
     connectServices();
 }
@@ -47,6 +48,7 @@ void AppServices::publish(QQmlEngine *engine)
     context->setContextProperty(QStringLiteral("notifier"), &m_notifier);
     context->setContextProperty(QStringLiteral("syncService"), &m_sync);
     context->setContextProperty(QStringLiteral("taskTransfer"), &m_transfer);
+    context->setContextProperty(QStringLiteral("desktop"), &m_desktop);
 }
 
 void AppServices::start()

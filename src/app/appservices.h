@@ -1,6 +1,7 @@
 #pragma once
 
 #include "authservice.h"
+#include "desktopintegration.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
 #include "syncservice.h"
@@ -26,7 +27,7 @@ public:
     explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
 
     // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier,
-    // syncService and taskTransfer.
+    // syncService, taskTransfer and desktop.
     void publish(QQmlEngine *engine);
     // Starts the reminder timer.
     void start();
@@ -38,6 +39,7 @@ public:
     NotificationService &notifier() { return m_notifier; }
     SyncService &sync() { return m_sync; }
     TaskTransfer &transfer() { return m_transfer; }
+    DesktopIntegration &desktop() { return m_desktop; }
 
 private:
     void connectServices();
@@ -50,4 +52,5 @@ private:
     NotificationService m_notifier;
     SyncService m_sync;
     TaskTransfer m_transfer;
+    DesktopIntegration m_desktop;
 };
