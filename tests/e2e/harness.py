@@ -56,9 +56,12 @@ class Home:
             return conn.execute(sql, params).fetchall()
 
     def sqlite3_cli(self, sql):
-        """Runs sql through the sqlite3 command-line tool and returns its output lines."""
-        out = subprocess.run(["sqlite3", self.db_path, sql], check=True, capture_output=True,
-                             text=True, timeout=30).stdout
+        """Runs sql through the sqlite3 command-line tool and returns its output lines.
+
+        Like query, it waits up to five seconds for a lock the program holds (while it creates
+        the schema, for one) instead of failing at once."""
+        out = subprocess.run(["sqlite3", "-cmd", ".timeout 5000", self.db_path, sql], check=True,
+                             capture_output=True, text=True, timeout=30).stdout
         return out.splitlines()
 
     def close(self):
