@@ -4,6 +4,7 @@
 #include "desktopintegration.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
+#include "syncservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
 #include "tasktransfer.h"
@@ -26,7 +27,7 @@ public:
     explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
 
     // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier,
-    // taskTransfer and desktop.
+    // syncService, taskTransfer and desktop.
     void publish(QQmlEngine *engine);
     // Starts the reminder timer.
     void start();
@@ -36,6 +37,7 @@ public:
     TaskService &tasks() { return m_tasks; }
     SettingsService &settings() { return m_settings; }
     NotificationService &notifier() { return m_notifier; }
+    SyncService &sync() { return m_sync; }
     TaskTransfer &transfer() { return m_transfer; }
     DesktopIntegration &desktop() { return m_desktop; }
 
@@ -48,6 +50,7 @@ private:
     TaskService m_tasks;
     SettingsService m_settings;
     NotificationService m_notifier;
+    SyncService m_sync;
     TaskTransfer m_transfer;
     DesktopIntegration m_desktop;
 };
