@@ -57,11 +57,10 @@ public:
     double firstFrame()
     {
         qint64 start = 0;
-        const QList<QByteArray> words =
-                run(QStringLiteral(TARVIK_STARTUP_PROBE_PATH), QStringLiteral("firstframe"), {},
-                    60000, &start)
-                        .trimmed()
-                        .split(' ');
+        const QList<QByteArray> words = run(QStringLiteral(TARVIK_STARTUP_PROBE_PATH),
+                                            QStringLiteral("firstframe"), {}, 60000, &start)
+                                                .trimmed()
+                                                .split(' ');
         if (words.size() != 6 || words.at(0) != "frame")
             return std::nan("");
         return double(words.at(1).toLongLong() - start) / 1e6;
@@ -134,9 +133,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     BenchData::Options options = BenchData::Options::fromEnvironment();
     QList<int> sizes;
-    for (const QString &size : qEnvironmentVariable("BENCH_WINDOW_SIZES",
-                                                    QStringLiteral("100000,1000000"))
-                                       .split(QLatin1Char(','), Qt::SkipEmptyParts))
+    for (const QString &size :
+         qEnvironmentVariable("BENCH_WINDOW_SIZES", QStringLiteral("100000,1000000"))
+                 .split(QLatin1Char(','), Qt::SkipEmptyParts))
         sizes << size.toInt();
     const int runs = qMax(3, options.runs / 3);
     const QLocale english(QLocale::English);
@@ -149,30 +148,48 @@ int main(int argc, char *argv[])
 
     const QList<Figure> figures = {
         { QStringLiteral("bare repaint of the task page"), "repaint", QStringLiteral("-"), {} },
-        { QStringLiteral("page flip near the start (Right, pages 2-11)"), "flip",
-          QStringLiteral("bare repaint"), { "repaint" } },
-        { QStringLiteral("last page (End)"), "end",
+        { QStringLiteral("page flip near the start (Right, pages 2-11)"),
+          "flip",
+          QStringLiteral("bare repaint"),
+          { "repaint" } },
+        { QStringLiteral("last page (End)"),
+          "end",
           QStringLiteral("repaint + the page's rows from the nearer end"),
           { "repaint", "floor-end" } },
-        { QStringLiteral("Prev from the last page (Left)"), "prev-near-end",
-          QStringLiteral("repaint + rows from the nearer end"), { "repaint", "floor-end" } },
-        { QStringLiteral("middle page (loadPage)"), "middle",
-          QStringLiteral("repaint + rows from the nearer end"), { "repaint", "floor-end" } },
-        { QStringLiteral("first page (Home)"), "home",
-          QStringLiteral("repaint + the first page's rows"), { "repaint", "floor-home" } },
-        { QStringLiteral("create a task"), "create",
-          QStringLiteral("repaint + its INSERT alone"), { "repaint", "floor-command" } },
-        { QStringLiteral("edit a task"), "edit", QStringLiteral("repaint + an INSERT alone"),
+        { QStringLiteral("Prev from the last page (Left)"),
+          "prev-near-end",
+          QStringLiteral("repaint + rows from the nearer end"),
+          { "repaint", "floor-end" } },
+        { QStringLiteral("middle page (loadPage)"),
+          "middle",
+          QStringLiteral("repaint + rows from the nearer end"),
+          { "repaint", "floor-end" } },
+        { QStringLiteral("first page (Home)"),
+          "home",
+          QStringLiteral("repaint + the first page's rows"),
+          { "repaint", "floor-home" } },
+        { QStringLiteral("create a task"),
+          "create",
+          QStringLiteral("repaint + its INSERT alone"),
           { "repaint", "floor-command" } },
-        { QStringLiteral("delete a task"), "delete", QStringLiteral("repaint + an INSERT alone"),
+        { QStringLiteral("edit a task"),
+          "edit",
+          QStringLiteral("repaint + an INSERT alone"),
           { "repaint", "floor-command" } },
-        { QStringLiteral("search keystroke, 1 character"), "key-1",
+        { QStringLiteral("delete a task"),
+          "delete",
+          QStringLiteral("repaint + an INSERT alone"),
+          { "repaint", "floor-command" } },
+        { QStringLiteral("search keystroke, 1 character"),
+          "key-1",
           QStringLiteral("repaint + the first page's matching rows"),
           { "repaint", "floor-key-1" } },
-        { QStringLiteral("search keystroke, 2 characters"), "key-2",
+        { QStringLiteral("search keystroke, 2 characters"),
+          "key-2",
           QStringLiteral("repaint + the first page's matching rows"),
           { "repaint", "floor-key-2" } },
-        { QStringLiteral("search keystroke, 3 or more"), "key-3+",
+        { QStringLiteral("search keystroke, 3 or more"),
+          "key-3+",
           QStringLiteral("repaint + the first page's matching rows (by trigram when there)"),
           { "repaint", "floor-key-3+" } },
     };
@@ -213,8 +230,8 @@ int main(int argc, char *argv[])
             for (const QByteArray &part : figure.floorParts)
                 floorMs += medianOf(s, part);
             floor.add(figure.floorParts.isEmpty() ? std::nan("") : floorMs);
-            table.row(figure.name, english.toString(n), s.value(figure.samples),
-                      figure.floorText, floor, QStringLiteral("<= 1 frame"));
+            table.row(figure.name, english.toString(n), s.value(figure.samples), figure.floorText,
+                      floor, QStringLiteral("<= 1 frame"));
         }
         table.row(QStringLiteral("first start on a file without the indexes, to the first frame"),
                   english.toString(n), blank[n],
@@ -241,10 +258,9 @@ int main(int argc, char *argv[])
             if (medianOf(s, key) > worst) {
                 worst = medianOf(s, key);
                 worstFloor = medianOf(s, "repaint")
-                             + (floorKey.isEmpty() ? 0.0
-                                : floorKey == "key"
-                                        ? medianOf(s, "floor-" + key)
-                                        : medianOf(s, floorKey));
+                             + (floorKey.isEmpty()  ? 0.0
+                                : floorKey == "key" ? medianOf(s, "floor-" + key)
+                                                    : medianOf(s, floorKey));
             }
         }
     };

@@ -16,8 +16,8 @@
 #include <QVariant>
 
 #include <array>
-#include <vector>
 #include <numeric>
+#include <vector>
 
 namespace BenchData {
 

@@ -212,8 +212,8 @@ private:
             for (int page = 2; page <= 11; ++page)
                 sample("flip", toFrame([&] { key(Qt::Key_Right); }));
             sample("end", toFrame([&] { key(Qt::Key_End); }));
-            sample("floor-end", timeStatement(rowsSql.arg(QStringLiteral("ASC")),
-                                              { userId, pageSize }));
+            sample("floor-end",
+                   timeStatement(rowsSql.arg(QStringLiteral("ASC")), { userId, pageSize }));
             for (int i = 0; i < 4; ++i)
                 sample("prev-near-end", toFrame([&] { key(Qt::Key_Left); }));
             sample("middle", toFrame([&] {
@@ -221,8 +221,8 @@ private:
                                "taskService.loadPage(Math.floor(taskService.totalPages / 2))"));
                    }));
             sample("home", toFrame([&] { key(Qt::Key_Home); }));
-            sample("floor-home", timeStatement(rowsSql.arg(QStringLiteral("DESC")),
-                                               { userId, pageSize }));
+            sample("floor-home",
+                   timeStatement(rowsSql.arg(QStringLiteral("DESC")), { userId, pageSize }));
 
             // Create, edit and delete on the first page, as the dialog and the Delete key do.
             const QString name = QStringLiteral("Bench task %1").arg(run);
@@ -237,8 +237,7 @@ private:
                                         .arg(name));
                    }));
             sample("delete", toFrame([&] {
-                       evaluate(QStringLiteral(
-                               "taskService.deleteTask(taskModel.taskIdAt(0))"));
+                       evaluate(QStringLiteral("taskService.deleteTask(taskModel.taskIdAt(0))"));
                    }));
             // The least a command costs: its statement alone, written and committed.
             sample("floor-command",

@@ -12,6 +12,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QStandardPaths>
 
 // The one connection of the process lives as long as the process itself.
@@ -29,7 +30,7 @@ int main(int argc, char *argv[])
 
     if (!dbManager.open(dbPath))
         qFatal("Cannot open SQLite database");
-    dbManager.initSchema();
+    dbManager.initTables();
 
     TaskTableModel taskModel;
     AuthService auth(&dbManager);
@@ -57,5 +58,14 @@ int main(int argc, char *argv[])
 #endif
     if (engine.rootObjects().isEmpty())
         return -1;
+    // The indexes come once the window has shown its first frame: on a large file written
+    // without them they take seconds to build, which must not leave the window blank.
+    if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst())) {
+        QObject::connect(
+                window, &QQuickWindow::frameSwapped, &dbManager, [] { dbManager.createIndexes(); },
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    } else {
+        dbManager.createIndexes();
+    }
     return app.exec();
 }

@@ -1,8 +1,13 @@
 #include "dbmanager.h"
 
+#include <QLoggingCategory>
+#include <QSqlError>
 #include <QSqlQuery>
 
 namespace {
+
+// Off by default: QT_LOGGING_RULES="tarvik.database.warning=true" shows it.
+Q_LOGGING_CATEGORY(lcDatabase, "tarvik.database", QtCriticalMsg)
 
 const auto kUsersTable = QStringLiteral("CREATE TABLE IF NOT EXISTS users (\n"
                                         "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
@@ -37,6 +42,38 @@ const auto kTasksByCreationIndex =
 const auto kTasksByDueTimeIndex = QStringLiteral("CREATE INDEX IF NOT EXISTS idx_tasks_user_due ON "
                                                  "tasks (user_id, active, expire_at_epoch)");
 
+// The search index: every three-character piece of every task name, with the owner and the
+// Done flag beside it, so that a search for a term of three or more characters counts its
+// matches without a pass over the account's tasks. The triggers keep it in step with every
+// write to the tasks table, by this program or any other; each search still applies LIKE to
+// the names, so the index only narrows down which rows are looked at.
+const auto kTrigramTable = QStringLiteral(
+        "CREATE VIRTUAL TABLE tasks_trigram USING fts5("
+        "name, user_id UNINDEXED, active UNINDEXED, tokenize = 'trigram', detail = 'none')");
+const auto kTrigramFill = QStringLiteral("INSERT INTO tasks_trigram (rowid, name, user_id, active) "
+                                         "SELECT id, name, user_id, active FROM tasks");
+const auto kTrigramTriggers = {
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_insert AFTER INSERT ON tasks "
+                   "BEGIN INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
+                   "VALUES (new.id, new.name, new.user_id, new.active); END"),
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_delete AFTER DELETE ON tasks "
+                   "BEGIN DELETE FROM tasks_trigram WHERE rowid = old.id; END"),
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_update "
+                   "AFTER UPDATE OF id, user_id, name, active ON tasks "
+                   "BEGIN DELETE FROM tasks_trigram WHERE rowid = old.id; "
+                   "INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
+                   "VALUES (new.id, new.name, new.user_id, new.active); END"),
+};
+
+bool hasSchemaObject(QSqlQuery &query, const QString &name)
+{
+    query.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = ?"));
+    query.addBindValue(name);
+    const bool found = query.exec() && query.next();
+    query.finish();
+    return found;
+}
+
 } // namespace
 
 DbManager::DbManager(QObject *parent)
@@ -56,12 +93,42 @@ bool DbManager::open(const QString &path)
 
 void DbManager::initSchema()
 {
+    initTables();
+    createIndexes();
+}
+
+void DbManager::initTables()
+{
     QSqlQuery query(m_connection);
     // Each statement stands alone: a failure of the first does not stop the second.
     query.exec(kUsersTable);
     query.exec(kTasksTable);
-    query.exec(kTasksByCreationIndex);
+}
+
+void DbManager::createIndexes()
+{
+    QSqlQuery query(m_connection);
+    // The list indexes need the columns they name: on a tasks table of another shape they
+    // fail, and the search index is not made either.
+    const bool indexed = query.exec(kTasksByCreationIndex);
     query.exec(kTasksByDueTimeIndex);
+    if (!indexed || hasSchemaObject(query, QStringLiteral("tasks_trigram_update")))
+        return;
+
+    // The search index is filled and its triggers made in one transaction: a file never holds
+    // an index that misses rows.
+    if (!m_connection.transaction())
+        return;
+    bool ok = true;
+    if (!hasSchemaObject(query, QStringLiteral("tasks_trigram")))
+        ok = query.exec(kTrigramTable) && query.exec(kTrigramFill);
+    for (const QString &trigger : kTrigramTriggers)
+        ok = ok && query.exec(trigger);
+    query.finish();
+    if (!ok || !m_connection.commit()) {
+        qCWarning(lcDatabase) << "cannot make the search index:" << query.lastError().text();
+        m_connection.rollback();
+    }
 }
 
 QSqlDatabase DbManager::database() const

@@ -13,7 +13,13 @@ public:
     ~DbManager() override;
 
     bool open(const QString &path);
+    // The tables, then the indexes (initTables and createIndexes).
     void initSchema();
+    // The tables alone, made when missing; quick whatever the file holds.
+    void initTables();
+    // The list and reminder indexes and the search index, made when missing; on a large file
+    // written without them this takes seconds, once.
+    void createIndexes();
     QSqlDatabase database() const;
 
 private:

@@ -49,6 +49,24 @@ qint64 saturatingAdd(qint64 base, qint64 delta)
     return base + delta;
 }
 
+// The search index can answer a LIKE pattern when it holds a run of at least three characters
+// that are no wildcards; shorter terms would make it read every entry.
+bool hasTrigramRun(const QString &pattern)
+{
+    int run = 0;
+    for (const uint c : pattern.toUcs4()) {
+        run = (c == '%' || c == '_') ? 0 : run + 1;
+        if (run >= 3)
+            return true;
+    }
+    return false;
+}
+
+QString likePattern(const QString &filterName)
+{
+    return QStringLiteral("%") + filterName + QStringLiteral("%");
+}
+
 } // namespace
 
 TaskService::TaskService(DbManager *db, AuthService *auth, TaskTableModel *model, QObject *parent)
@@ -131,9 +149,11 @@ void TaskService::setFilterActive(int value)
     loadPage(1);
 }
 
-int TaskService::countFilteredTasks(int userId, bool *ok)
+int TaskService::countFilteredTasks(int userId, bool viaTrigram, bool *ok)
 {
-    QString sql = QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid");
+    QString sql =
+            viaTrigram ? QStringLiteral("SELECT COUNT(*) FROM tasks_trigram WHERE user_id = :uid")
+                       : QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid");
     if (!m_filterName.isEmpty())
         sql += QStringLiteral(" AND name LIKE :name");
     if (m_filterActive != -1)
@@ -142,8 +162,7 @@ int TaskService::countFilteredTasks(int userId, bool *ok)
     QSqlQuery &query = statement(sql);
     query.bindValue(QStringLiteral(":uid"), userId);
     if (!m_filterName.isEmpty())
-        query.bindValue(QStringLiteral(":name"),
-                        QStringLiteral("%") + m_filterName + QStringLiteral("%"));
+        query.bindValue(QStringLiteral(":name"), likePattern(m_filterName));
     if (m_filterActive != -1)
         query.bindValue(QStringLiteral(":active"), m_filterActive);
     const bool found = query.exec() && query.next();
@@ -152,6 +171,21 @@ int TaskService::countFilteredTasks(int userId, bool *ok)
     if (ok)
         *ok = found;
     return count;
+}
+
+// The search index is used only while it is there with all three triggers, which keep it in
+// step with every writer; it is looked up again whenever the schema changes.
+bool TaskService::trigramUsable(const DataStamp &stamp)
+{
+    if (stamp.schemaVersion == m_trigramSchema)
+        return m_trigram;
+    QSqlQuery &query = statement(QStringLiteral(
+            "SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+            "('tasks_trigram_insert', 'tasks_trigram_delete', 'tasks_trigram_update')"));
+    m_trigram = query.exec() && query.next() && query.value(0).toInt() == 3;
+    query.finish();
+    m_trigramSchema = stamp.schemaVersion;
+    return m_trigram;
 }
 
 // Reads the three counters into the cache; with a stamp, counters read under the same stamp
@@ -184,30 +218,65 @@ bool TaskService::readCounters(int userId, const DataStamp *stamp)
     return found;
 }
 
-bool TaskService::queryRows(int userId, qint64 offset, QList<TaskRow> &rows)
+// The page's rows. With the matching count known, a page past the middle is read from the
+// other end of the list (the same rows, then put back in order), so that no page walks past
+// more than half of the list. Through the search index, the matching rows are looked up by
+// the index and sorted; otherwise the list is walked in its order.
+bool TaskService::queryRows(int userId, qint64 offset, qint64 matching, bool viaTrigram,
+                            QList<TaskRow> &rows)
 {
-    QString sql = QStringLiteral("\n"
-                                 "    SELECT id, name, active, expire_at, create_at\n"
-                                 "    FROM tasks\n"
-                                 "    WHERE user_id = :uid\n"
-                                 "    ");
-    if (!m_filterName.isEmpty())
-        sql += QStringLiteral(" AND name LIKE :name");
-    if (m_filterActive != -1)
-        sql += QStringLiteral(" AND active = :active");
-    sql += QStringLiteral("\n"
-                          "    ORDER BY create_at DESC\n"
-                          "    LIMIT :lim OFFSET :off\n"
-                          "    ");
+    qint64 limit = m_pageSize;
+    bool reversed = false;
+    if (matching >= 0 && offset > 0) {
+        const qint64 end = std::min(offset + m_pageSize, matching);
+        if (end > offset && matching - end < offset) {
+            reversed = true;
+            limit = end - offset;
+            offset = matching - end;
+        }
+    }
+
+    QString sql;
+    if (viaTrigram) {
+        sql = QStringLiteral("SELECT tasks.id, tasks.name, tasks.active, tasks.expire_at, "
+                             "tasks.create_at FROM tasks_trigram CROSS JOIN tasks "
+                             "ON tasks.id = tasks_trigram.rowid "
+                             "WHERE tasks_trigram.name LIKE :name "
+                             "AND tasks_trigram.user_id = :uid "
+                             "AND tasks.user_id = :uid AND tasks.name LIKE :name");
+        if (m_filterActive != -1)
+            sql += QStringLiteral(" AND tasks.active = :active");
+        sql += reversed ? QStringLiteral(" ORDER BY tasks.create_at ASC, tasks.id DESC")
+                        : QStringLiteral(" ORDER BY tasks.create_at DESC, tasks.id ASC");
+        sql += QStringLiteral(" LIMIT :lim OFFSET :off");
+    } else {
+        sql = QStringLiteral("\n"
+                             "    SELECT id, name, active, expire_at, create_at\n"
+                             "    FROM tasks\n"
+                             "    WHERE user_id = :uid\n"
+                             "    ");
+        if (!m_filterName.isEmpty())
+            sql += QStringLiteral(" AND name LIKE :name");
+        if (m_filterActive != -1)
+            sql += QStringLiteral(" AND active = :active");
+        // Rows created in the same second come by ascending id, the order of the list index.
+        sql += reversed ? QStringLiteral("\n"
+                                         "    ORDER BY create_at ASC, id DESC\n"
+                                         "    LIMIT :lim OFFSET :off\n"
+                                         "    ")
+                        : QStringLiteral("\n"
+                                         "    ORDER BY create_at DESC\n"
+                                         "    LIMIT :lim OFFSET :off\n"
+                                         "    ");
+    }
 
     QSqlQuery &rowsQuery = statement(sql);
     rowsQuery.bindValue(QStringLiteral(":uid"), userId);
     if (!m_filterName.isEmpty())
-        rowsQuery.bindValue(QStringLiteral(":name"),
-                            QStringLiteral("%") + m_filterName + QStringLiteral("%"));
+        rowsQuery.bindValue(QStringLiteral(":name"), likePattern(m_filterName));
     if (m_filterActive != -1)
         rowsQuery.bindValue(QStringLiteral(":active"), m_filterActive);
-    rowsQuery.bindValue(QStringLiteral(":lim"), m_pageSize);
+    rowsQuery.bindValue(QStringLiteral(":lim"), limit);
     rowsQuery.bindValue(QStringLiteral(":off"), offset);
 
     rows.clear();
@@ -224,6 +293,8 @@ bool TaskService::queryRows(int userId, qint64 offset, QList<TaskRow> &rows)
         }
     }
     rowsQuery.finish();
+    if (reversed)
+        std::reverse(rows.begin(), rows.end());
     return ok;
 }
 
@@ -240,6 +311,8 @@ void TaskService::loadPage(int page)
     DataStamp stamp;
     const bool stamped = currentStamp(stamp);
     const bool countersRead = readCounters(userId, stamped ? &stamp : nullptr);
+    const bool viaTrigram = !m_filterName.isEmpty() && stamped && trigramUsable(stamp)
+                            && hasTrigramRun(m_filterName);
 
     // Without a name filter the matching count is one of the counters.
     int matching = 0;
@@ -258,18 +331,19 @@ void TaskService::loadPage(int page)
 
     // Page 1 stays page 1 whatever the count, so its rows can come first; when they do not
     // fill the page they are all the matching rows, and the count needs no scan of its own.
+    // Through the search index the count is cheap, and it comes first.
     QList<TaskRow> rows;
     bool rowsRead = false;
-    if (!matchingKnown && page <= 1) {
+    if (!matchingKnown && page <= 1 && !viaTrigram) {
         rowsRead = true;
-        if (queryRows(userId, 0, rows) && rows.size() < m_pageSize) {
+        if (queryRows(userId, 0, -1, false, rows) && rows.size() < m_pageSize) {
             matching = int(rows.size());
             matchingKnown = true;
         }
     }
     if (!matchingKnown) {
         bool counted = false;
-        matching = countFilteredTasks(userId, &counted);
+        matching = countFilteredTasks(userId, viaTrigram, &counted);
         matchingKnown = counted;
     }
     m_matching.valid = stamped && matchingKnown;
@@ -297,20 +371,116 @@ void TaskService::loadPage(int page)
         emit currentPageChanged();
     }
 
-    if (!rowsRead)
-        queryRows(userId, qint64(m_currentPage - 1) * m_pageSize, rows);
+    if (!rowsRead) {
+        const qint64 offset = qint64(m_currentPage - 1) * m_pageSize;
+        // The index's matches are looked up one by one and sorted; walking the list in its
+        // order reads about (rows to skip and show) x (all tasks / matches) entries instead.
+        // A lookup costs about as much as reading eight entries.
+        bool sortMatches = false;
+        if (viaTrigram && matchingKnown) {
+            const qint64 nearer = std::min(offset, std::max<qint64>(0, matching - offset));
+            const double walked = double(nearer + m_pageSize) * double(m_totalCount)
+                                  / double(std::max(matching, 1));
+            sortMatches = 8.0 * double(matching) < walked;
+        }
+        queryRows(userId, offset, matchingKnown ? matching : -1, sortMatches, rows);
+    }
     if (m_model)
         m_model->setRows(std::move(rows));
 }
 
-// A command succeeds when its statement executes; the current page is then reloaded.
-bool TaskService::runCommand(QSqlQuery &query)
+// Whether a task with this name and Done flag is among the matching rows of the filters,
+// by SQLite's own LIKE.
+bool TaskService::matchesFilters(const QString &name, int active)
 {
-    const bool ok = query.exec();
+    if (m_filterActive != -1 && active != m_filterActive)
+        return false;
+    if (m_filterName.isEmpty())
+        return true;
+    QSqlQuery &query = statement(QStringLiteral("SELECT :value LIKE :name"));
+    query.bindValue(QStringLiteral(":value"), name);
+    query.bindValue(QStringLiteral(":name"), likePattern(m_filterName));
+    const bool matches = query.exec() && query.next() && query.value(0).toBool();
     query.finish();
-    if (ok)
-        loadPage(m_currentPage);
-    return ok;
+    return matches;
+}
+
+TaskService::RowState TaskService::rowState(qint64 id)
+{
+    RowState state;
+    QSqlQuery &query = statement(
+            QStringLiteral("SELECT active, name FROM tasks WHERE id = :id AND user_id = :uid"));
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    QVariant name;
+    if (query.exec() && query.next()) {
+        state.exists = true;
+        const QVariant active = query.value(0);
+        if (!active.isNull()
+            && (active.toString() == QLatin1String("0") || active.toString() == QLatin1String("1")))
+            state.active = active.toInt();
+        name = query.value(1);
+    }
+    query.finish();
+    // A NULL name matches no LIKE pattern.
+    if (state.exists)
+        state.matches = (m_filterName.isEmpty() || !name.isNull())
+                        && matchesFilters(name.toString(), state.active);
+    return state;
+}
+
+void TaskService::addChange(CountChange &change, const RowState &row, int sign) const
+{
+    if (!row.exists)
+        return;
+    change.total += sign;
+    if (row.active == 1)
+        change.active += sign;
+    else if (row.active == 0)
+        change.inactive += sign;
+    if (row.matches)
+        change.matching += sign;
+}
+
+// A command succeeds when its statement executes; the current page is then reloaded. Counts
+// read just before the command, with nobody else writing in between, are adjusted by what it
+// did instead of being read again.
+bool TaskService::runCommand(QSqlQuery &query, const CountChange *change)
+{
+    DataStamp before;
+    const int userId = m_auth->userId();
+    const bool adjust = change && currentStamp(before) && m_counters.valid
+                        && m_counters.userId == userId && m_counters.stamp == before;
+    const bool adjustMatching = adjust && change->matchingKnown && m_matching.valid
+                                && m_matching.userId == userId && m_matching.stamp == before
+                                && m_matching.filterName == m_filterName
+                                && m_matching.filterActive == m_filterActive;
+
+    const bool ok = query.exec();
+    const int affected = ok ? query.numRowsAffected() : 0;
+    query.finish();
+    if (!ok)
+        return false;
+
+    DataStamp after;
+    if (adjust && currentStamp(after) && after.dataVersion == before.dataVersion
+        && after.schemaVersion == before.schemaVersion) {
+        CountChange applied = *change;
+        if (change->perDoneRowRemoved) {
+            applied.total = -affected;
+            applied.active = -affected;
+        }
+        m_counters.total += applied.total;
+        m_counters.active += applied.active;
+        m_counters.inactive += applied.inactive;
+        m_counters.stamp = after;
+        if (adjustMatching) {
+            m_matching.total += applied.matching;
+            m_matching.stamp = after;
+        }
+    }
+    loadPage(m_currentPage);
+    return true;
 }
 
 bool TaskService::createTask(const QString &name, const QDateTime &expireAt, bool active)
@@ -320,6 +490,9 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
     const QString trimmed = name.trimmed();
     if (trimmed.isEmpty())
         return false;
+
+    CountChange change;
+    addChange(change, RowState { true, int(active), matchesFilters(trimmed, int(active)) }, +1);
 
     QSqlQuery &query = statement(QStringLiteral(
             "\n"
@@ -331,13 +504,20 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
     query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
     query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
-    return runCommand(query);
+    return runCommand(query, &change);
 }
 
 bool TaskService::updateTask(int id, const QString &name, bool active, const QDateTime &expireAt)
 {
     if (!ready() || id < 1)
         return false;
+
+    const QString trimmed = name.trimmed();
+    const RowState old = rowState(id);
+    CountChange change;
+    addChange(change, old, -1);
+    if (old.exists)
+        addChange(change, RowState { true, int(active), matchesFilters(trimmed, int(active)) }, +1);
 
     QSqlQuery &query = statement(
             QStringLiteral("\n"
@@ -346,13 +526,13 @@ bool TaskService::updateTask(int id, const QString &name, bool active, const QDa
                            "expire_at_epoch = :expire_at_epoch        \n"
                            "        WHERE id = :id AND user_id = :uid\n"
                            "    "));
-    query.bindValue(QStringLiteral(":name"), name.trimmed());
+    query.bindValue(QStringLiteral(":name"), trimmed);
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
     query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
-    return runCommand(query);
+    return runCommand(query, &change);
 }
 
 bool TaskService::deleteTask(int id)
@@ -360,11 +540,14 @@ bool TaskService::deleteTask(int id)
     if (!ready() || id < 1)
         return false;
 
+    CountChange change;
+    addChange(change, rowState(id), -1);
+
     QSqlQuery &query =
             statement(QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid"));
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query);
+    return runCommand(query, &change);
 }
 
 bool TaskService::deleteAllInactive()
@@ -372,12 +555,18 @@ bool TaskService::deleteAllInactive()
     if (!ready())
         return false;
 
+    // Every Done task goes: the matching count stays only when it counts pending tasks alone,
+    // or when it is one of the counters anyway.
+    CountChange change;
+    change.perDoneRowRemoved = true;
+    change.matchingKnown = m_filterActive == 0;
+
     QSqlQuery &query = statement(QStringLiteral("\n"
                                                 "        DELETE FROM tasks\n"
                                                 "        WHERE user_id = :uid AND active = 1\n"
                                                 "    "));
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query);
+    return runCommand(query, &change);
 }
 
 QVariantMap TaskService::nextDueTask(int withinMinutes)

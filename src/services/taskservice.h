@@ -101,12 +101,37 @@ private:
         bool prepared = false;
     };
 
+    // What a command of this program does to the counts, known before it runs; applied to
+    // counts read under the stamp just before the command, so that they need no recount.
+    struct CountChange
+    {
+        int total = 0;
+        int active = 0;
+        int inactive = 0;
+        int matching = 0;
+        bool matchingKnown = true;
+        // Each row the command affects is a Done task removed (delete-all-Done).
+        bool perDoneRowRemoved = false;
+    };
+    // A task row as the filters see it, read before a command changes it.
+    struct RowState
+    {
+        bool exists = false;
+        int active = -1; // 1 Done, 0 pending, -1 any other stored value (counted by neither)
+        bool matches = false;
+    };
+
     bool ready() const;
-    bool runCommand(QSqlQuery &query);
-    int countFilteredTasks(int userId, bool *ok = nullptr);
+    bool runCommand(QSqlQuery &query, const CountChange *change = nullptr);
+    int countFilteredTasks(int userId, bool viaTrigram, bool *ok = nullptr);
     bool readCounters(int userId, const DataStamp *stamp);
-    bool queryRows(int userId, qint64 offset, QList<TaskRow> &rows);
+    bool queryRows(int userId, qint64 offset, qint64 matching, bool viaTrigram,
+                   QList<TaskRow> &rows);
     bool currentStamp(DataStamp &stamp);
+    bool trigramUsable(const DataStamp &stamp);
+    bool matchesFilters(const QString &name, int active);
+    RowState rowState(qint64 id);
+    void addChange(CountChange &change, const RowState &row, int sign) const;
     QSqlQuery &statement(const QString &sql);
     QList<QVariantMap> queryDue(int withinMinutes, bool firstOnly);
 
@@ -128,4 +153,7 @@ private:
     const QSqlDriver *m_statementsDriver = nullptr;
     CachedCount m_counters;
     CachedCount m_matching;
+    // Whether the search index is there and kept in step, for the schema version it was read at.
+    qint64 m_trigramSchema = -1;
+    bool m_trigram = false;
 };
