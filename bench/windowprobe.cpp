@@ -20,6 +20,8 @@
 #include <QSqlQuery>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <atomic>
 #include <cmath>
 #include <ctime>
@@ -107,7 +109,34 @@ private:
         if (m_firstFrameSeen)
             return;
         m_firstFrameSeen = true;
-        QMetaObject::invokeMethod(this, &Probe::signIn, Qt::QueuedConnection);
+        if (qgetenv("TARVIK_PROBE") == "settle")
+            QMetaObject::invokeMethod(this, &Probe::settle, Qt::QueuedConnection);
+        else
+            QMetaObject::invokeMethod(this, &Probe::signIn, Qt::QueuedConnection);
+    }
+
+    // The first start on a file without the indexes: from the first frame until the file has
+    // every index, the longest time the window could not answer, and how long it all took.
+    void settle()
+    {
+        const qint64 firstFrame = m_lastFrameNs;
+        qint64 last = monotonicNs();
+        qint64 longest = last - firstFrame;
+        auto *timer = new QTimer(this);
+        timer->setInterval(5);
+        connect(timer, &QTimer::timeout, this, [=]() mutable {
+            const qint64 now = monotonicNs();
+            longest = std::max(longest, now - last);
+            last = now;
+            if (hasTable(QStringLiteral("idx_tasks_user_created"))
+                && hasTable(QStringLiteral("tasks_trigram_update"))
+                && !hasTable(QStringLiteral("tasks_trigram_fill"))) {
+                sample("longest-freeze", double(longest) / 1e6);
+                sample("indexes-done", double(now - firstFrame) / 1e6);
+                finish("done");
+            }
+        });
+        timer->start();
     }
 
     void key(int key, const QString &text = QString(), Qt::KeyboardModifiers modifiers = {})
@@ -290,7 +319,8 @@ private:
 
 void installProbe()
 {
-    if (qgetenv("TARVIK_PROBE") != "window")
+    const QByteArray mode = qgetenv("TARVIK_PROBE");
+    if (mode != "window" && mode != "settle")
         return;
     QCoreApplication *app = QCoreApplication::instance();
     app->installEventFilter(new Probe(app));

@@ -62,7 +62,8 @@ int main(int argc, char *argv[])
     // without them they take seconds to build, which must not leave the window blank.
     if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst())) {
         QObject::connect(
-                window, &QQuickWindow::frameSwapped, &dbManager, [] { dbManager.createIndexes(); },
+                window, &QQuickWindow::frameSwapped, &dbManager,
+                [] { dbManager.createIndexes(true); },
                 Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     } else {
         dbManager.createIndexes();

@@ -3,6 +3,7 @@
 #include <QLoggingCategory>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimer>
 
 namespace {
 
@@ -50,8 +51,14 @@ const auto kTasksByDueTimeIndex = QStringLiteral("CREATE INDEX IF NOT EXISTS idx
 const auto kTrigramTable = QStringLiteral(
         "CREATE VIRTUAL TABLE tasks_trigram USING fts5("
         "name, user_id UNINDEXED, active UNINDEXED, tokenize = 'trigram', detail = 'none')");
-const auto kTrigramFill = QStringLiteral("INSERT INTO tasks_trigram (rowid, name, user_id, active) "
-                                         "SELECT id, name, user_id, active FROM tasks");
+// While this table exists, the index is being filled: it holds the last task id filled in.
+const auto kTrigramFillTable =
+        QStringLiteral("CREATE TABLE tasks_trigram_fill (last_id INTEGER NOT NULL)");
+const auto kTrigramFillSlice =
+        QStringLiteral("INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
+                       "SELECT id, name, user_id, active FROM tasks WHERE id > ? AND id <= ?");
+// Rows per slice: about a frame's time on a slow machine.
+constexpr int kFillSliceRows = 1000;
 const auto kTrigramTriggers = {
     QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_insert AFTER INSERT ON tasks "
                    "BEGIN INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
@@ -105,30 +112,82 @@ void DbManager::initTables()
     query.exec(kTasksTable);
 }
 
-void DbManager::createIndexes()
+void DbManager::createIndexes(bool inSlices)
 {
     QSqlQuery query(m_connection);
     // The list indexes need the columns they name: on a tasks table of another shape they
     // fail, and the search index is not made either.
     const bool indexed = query.exec(kTasksByCreationIndex);
     query.exec(kTasksByDueTimeIndex);
-    if (!indexed || hasSchemaObject(query, QStringLiteral("tasks_trigram_update")))
+    query.finish();
+    if (!indexed)
         return;
 
-    // The search index is filled and its triggers made in one transaction: a file never holds
-    // an index that misses rows.
-    if (!m_connection.transaction())
-        return;
-    bool ok = true;
-    if (!hasSchemaObject(query, QStringLiteral("tasks_trigram")))
-        ok = query.exec(kTrigramTable) && query.exec(kTrigramFill);
-    for (const QString &trigger : kTrigramTriggers)
-        ok = ok && query.exec(trigger);
+    // The index and its triggers come first, empty, so that every write from then on reaches
+    // it; the rows already there are filled in afterwards.
+    if (!hasSchemaObject(query, QStringLiteral("tasks_trigram_update"))) {
+        if (!m_connection.transaction())
+            return;
+        bool ok = true;
+        if (!hasSchemaObject(query, QStringLiteral("tasks_trigram"))) {
+            ok = query.exec(kTrigramTable) && query.exec(kTrigramFillTable)
+                 && query.exec(QStringLiteral("INSERT INTO tasks_trigram_fill VALUES (0)"));
+        }
+        for (const QString &trigger : kTrigramTriggers)
+            ok = ok && query.exec(trigger);
+        query.finish();
+        if (!ok || !m_connection.commit()) {
+            qCWarning(lcDatabase) << "cannot make the search index:" << query.lastError().text();
+            m_connection.rollback();
+            return;
+        }
+    }
+    if (inSlices) {
+        fillTrigramSlice(true);
+    } else {
+        while (fillTrigramSlice(false)) { }
+    }
+}
+
+// Fills the next slice of tasks into the search index, in a transaction of its own, and says
+// whether more are left. With next, the next slice follows from the event loop, so that the
+// window keeps drawing and answering meanwhile; searches use the index once it is full.
+bool DbManager::fillTrigramSlice(bool next)
+{
+    QSqlQuery query(m_connection);
+    if (!hasSchemaObject(query, QStringLiteral("tasks_trigram_fill"))
+        || !m_connection.transaction())
+        return false;
+    bool ok = query.exec(QStringLiteral("SELECT last_id FROM tasks_trigram_fill")) && query.next();
+    const qint64 from = ok ? query.value(0).toLongLong() : 0;
+    query.prepare(QStringLiteral("SELECT MAX(id) FROM (SELECT id FROM tasks WHERE id > ? "
+                                 "ORDER BY id LIMIT %1)")
+                          .arg(kFillSliceRows));
+    query.addBindValue(from);
+    ok = ok && query.exec() && query.next();
+    const QVariant to = ok ? query.value(0) : QVariant();
+    bool more = false;
+    if (ok && to.isNull()) {
+        ok = query.exec(QStringLiteral("DROP TABLE tasks_trigram_fill"));
+    } else if (ok) {
+        query.prepare(kTrigramFillSlice);
+        query.addBindValue(from);
+        query.addBindValue(to);
+        ok = query.exec();
+        query.prepare(QStringLiteral("UPDATE tasks_trigram_fill SET last_id = ?"));
+        query.addBindValue(to);
+        ok = ok && query.exec();
+        more = ok;
+    }
     query.finish();
     if (!ok || !m_connection.commit()) {
-        qCWarning(lcDatabase) << "cannot make the search index:" << query.lastError().text();
+        qCWarning(lcDatabase) << "cannot fill the search index:" << query.lastError().text();
         m_connection.rollback();
+        return false;
     }
+    if (more && next)
+        QTimer::singleShot(0, this, [this] { fillTrigramSlice(true); });
+    return more;
 }
 
 QSqlDatabase DbManager::database() const

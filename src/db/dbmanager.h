@@ -18,10 +18,13 @@ public:
     // The tables alone, made when missing; quick whatever the file holds.
     void initTables();
     // The list and reminder indexes and the search index, made when missing; on a large file
-    // written without them this takes seconds, once.
-    void createIndexes();
+    // written without them this takes seconds, once. inSlices fills the search index from the
+    // event loop, a slice at a time, instead of before returning.
+    void createIndexes(bool inSlices = false);
     QSqlDatabase database() const;
 
 private:
+    bool fillTrigramSlice(bool next);
+
     QSqlDatabase m_connection;
 };

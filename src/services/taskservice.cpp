@@ -173,16 +173,17 @@ int TaskService::countFilteredTasks(int userId, bool viaTrigram, bool *ok)
     return count;
 }
 
-// The search index is used only while it is there with all three triggers, which keep it in
-// step with every writer; it is looked up again whenever the schema changes.
+// The search index is used only once it is full and while all three triggers are there, which
+// keep it in step with every writer; it is looked up again whenever the schema changes.
 bool TaskService::trigramUsable(const DataStamp &stamp)
 {
     if (stamp.schemaVersion == m_trigramSchema)
         return m_trigram;
     QSqlQuery &query = statement(QStringLiteral(
-            "SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
-            "('tasks_trigram_insert', 'tasks_trigram_delete', 'tasks_trigram_update')"));
-    m_trigram = query.exec() && query.next() && query.value(0).toInt() == 3;
+            "SELECT (SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+            "('tasks_trigram_insert', 'tasks_trigram_delete', 'tasks_trigram_update')) = 3 "
+            "AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE name = 'tasks_trigram_fill')"));
+    m_trigram = query.exec() && query.next() && query.value(0).toBool();
     query.finish();
     m_trigramSchema = stamp.schemaVersion;
     return m_trigram;
