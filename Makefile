@@ -1,12 +1,21 @@
-# Set-up, build, run and test on Debian 12 or newer. Every target first installs what is missing.
+# Set-up, build, run, test and package on Debian 12 or newer. Every target first installs what
+# is missing for its purpose: `run` what building and running need, `test`, `test-asan` and
+# `bench` the test tools as well, `package` the Debian packaging tools.
 BUILD_DIR ?= build
 ASAN_BUILD_DIR ?= build-asan
 BENCH_DIR ?= build-bench
+PREFIX ?= /usr/local
 
-.PHONY: deps build run test test-asan bench clean
+.PHONY: deps test-deps package-deps build run test test-asan bench install package clean
 
 deps:
-	bash scripts/install-deps.sh
+	bash scripts/install-deps.sh run
+
+test-deps:
+	bash scripts/install-deps.sh test
+
+package-deps:
+	bash scripts/install-deps.sh package
 
 build: deps
 	bash scripts/build.sh $(BUILD_DIR)
@@ -14,17 +23,25 @@ build: deps
 run: build
 	$(BUILD_DIR)/appTarvikQml
 
-test: build
+test: test-deps build
 	bash scripts/test.sh $(BUILD_DIR)
 
 # The C++ tests and the reliability suite, built with AddressSanitizer and UBSan.
-test-asan: deps
+test-asan: test-deps
 	bash scripts/test-asan.sh $(ASAN_BUILD_DIR)
 
 # A Release build of its own, then every benchmark (see bench/README.md).
-bench: deps
+bench: test-deps
 	bash scripts/build.sh $(BENCH_DIR) Release -DTARVIK_BENCH=ON -DBUILD_TESTING=OFF
 	bash scripts/bench.sh $(BENCH_DIR)
+
+# The program, its desktop entry, icons and metainfo under PREFIX (bin/, share/).
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# A Debian package of the program in $(BUILD_DIR) (tarvik_<version>_<arch>.deb).
+package: package-deps build
+	cmake --build $(BUILD_DIR) --target package
 
 clean:
 	rm -rf $(BUILD_DIR)

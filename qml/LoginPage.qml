@@ -90,7 +90,7 @@ Page {
         MouseArea {
             id: projectLink
 
-            readonly property string href: "https://tarvik.example/"
+            readonly property string href: "https://brellhaven.org/tarvik/"
 
             width: projectLinkLabel.implicitWidth
             height: projectLinkLabel.implicitHeight

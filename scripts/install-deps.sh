@@ -1,20 +1,50 @@
 #!/usr/bin/env bash
-# Installs the Debian packages needed to build, run and test the program.
-# Only packages that dpkg-query reports missing are installed.
+# Installs the Debian packages a purpose needs; only those that dpkg-query reports missing.
+# Usage: scripts/install-deps.sh [run|test|package]
+#   run      building and running the program (the default; CMake wants python3 to configure
+#            the tests, which a build tree holds unless BUILD_TESTING is off)
+#   package  the same, plus building the Debian package
+#   test     all of the above, plus every tool the tests use
+# One package group per line: add a line to the list of the purpose that needs it.
 set -euo pipefail
 
-packages=(
+run_packages=(
     cmake ninja-build g++ make pkg-config
-    qt6-base-dev qt6-declarative-dev qt6-declarative-private-dev qt6-declarative-dev-tools qt6-multimedia-dev
+    qt6-base-dev qt6-declarative-dev qt6-declarative-private-dev qt6-declarative-dev-tools
+    qt6-multimedia-dev
     libqt6sql6-sqlite qt6-qpa-plugins
     qml6-module-qtqml qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-templates qml6-module-qtquick-dialogs qml6-module-qtquick-window
-    qml6-module-qtqml-workerscript qml6-module-qtqml-models
-    qml6-module-qt-labs-folderlistmodel qml6-module-qttest
+    qml6-module-qtqml-workerscript qml6-module-qtqml-models qml6-module-qt-labs-folderlistmodel
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libssl-dev
-    python3 xvfb xauth xdotool x11-apps x11-utils imagemagick sqlite3 pulseaudio pulseaudio-utils tesseract-ocr
+    python3
 )
+
+package_packages=(
+    dpkg-dev file
+)
+
+test_packages=(
+    qml6-module-qttest
+    xvfb xauth xdotool x11-apps x11-utils
+    imagemagick tesseract-ocr
+    sqlite3
+    pulseaudio pulseaudio-utils
+    desktop-file-utils appstream lintian
+)
+
+purpose=${1:-run}
+packages=("${run_packages[@]}")
+case "$purpose" in
+    run) ;;
+    package) packages+=("${package_packages[@]}") ;;
+    test) packages+=("${package_packages[@]}" "${test_packages[@]}") ;;
+    *)
+        echo "usage: $0 [run|test|package]" >&2
+        exit 2
+        ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

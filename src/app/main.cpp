@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
@@ -21,6 +22,9 @@ static DbManager dbManager;
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
+    // Docks and task bars match the window to the installed desktop entry by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TARVIK_APP_ID));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/" TARVIK_APP_ID ".png")));
     QQuickStyle::setStyle(QStringLiteral("Universal"));
 
     const QString dbPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)

@@ -86,7 +86,7 @@ class XServer:
 class App:
     """The program running in an X server; offers keyboard, mouse and screenshot helpers."""
 
-    def __init__(self, home, xserver=None, platform="xcb", extra_env=None):
+    def __init__(self, home, xserver=None, platform="xcb", extra_env=None, program=APP):
         self.home = home
         self.xserver = xserver
         env = home.env(**(extra_env or {}))
@@ -95,7 +95,7 @@ class App:
             env["DISPLAY"] = xserver.display
         self.log_path = os.path.join(home.root, "app.log")
         self.log = open(self.log_path, "w")
-        self.proc = subprocess.Popen([APP], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.proc = subprocess.Popen([program], env=env, stdout=self.log, stderr=subprocess.STDOUT)
         self.window = None
 
     # -- process -------------------------------------------------------------
@@ -283,8 +283,8 @@ class AppTestCase(unittest.TestCase):
         self.home = Home()
         self.addCleanup(self.home.close)
 
-    def start_app(self, xserver=None, platform="xcb", extra_env=None):
-        app = App(self.home, xserver, platform, extra_env)
+    def start_app(self, xserver=None, platform="xcb", extra_env=None, program=APP):
+        app = App(self.home, xserver, platform, extra_env, program)
         self.addCleanup(app.close)
         return app
 
