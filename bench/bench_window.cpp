@@ -182,15 +182,15 @@ int main(int argc, char *argv[])
           { "repaint", "floor-command" } },
         { QStringLiteral("search keystroke, 1 character"),
           "key-1",
-          QStringLiteral("repaint + the first page's matching rows"),
+          QStringLiteral("repaint + count and first page by a LIKE scan"),
           { "repaint", "floor-key-1" } },
         { QStringLiteral("search keystroke, 2 characters"),
           "key-2",
-          QStringLiteral("repaint + the first page's matching rows"),
+          QStringLiteral("repaint + count and first page by a LIKE scan"),
           { "repaint", "floor-key-2" } },
         { QStringLiteral("search keystroke, 3 or more"),
           "key-3+",
-          QStringLiteral("repaint + the first page's matching rows (by trigram when there)"),
+          QStringLiteral("repaint + the cheaper count and rows (LIKE scan or trigram index)"),
           { "repaint", "floor-key-3+" } },
     };
 

@@ -17,14 +17,15 @@ public:
     void initSchema();
     // The tables alone, made when missing; quick whatever the file holds.
     void initTables();
-    // The list and reminder indexes and the search index, made when missing; on a large file
-    // written without them this takes seconds, once. inSlices fills the search index from the
-    // event loop, a slice at a time, instead of before returning.
+    // The list, search and reminder indexes, made when missing; on a large file written
+    // without them this takes seconds, once. inSlices makes them from the event loop, one
+    // index or one slice of rows at a time, instead of before returning.
     void createIndexes(bool inSlices = false);
     QSqlDatabase database() const;
 
 private:
-    bool fillTrigramSlice(bool next);
+    bool buildStep();
+    bool fillTrigramSlice();
 
     QSqlDatabase m_connection;
 };
