@@ -283,7 +283,7 @@ int main(int argc, char *argv[])
     verdict(QStringLiteral("create-edit-delete") + at, worst, worstFloor, kFrameMs);
     worstOf({ "flip", "end", "prev-near-end", "middle", "home" }, "floor-end", big);
     verdict(QStringLiteral("any-page") + at, worst, worstFloor, kFrameMs);
-    if (results.contains(100000)) {
+    if (results.contains(100000) && largest != 100000) {
         worstOf({ "key-1", "key-2", "key-3+" }, "key", results[100000]);
         verdict(QStringLiteral("search-keystroke at 100,000"), worst, worstFloor, kFrameMs);
     }
