@@ -48,6 +48,7 @@ Dialog {
         Label {
             Layout.fillWidth: true
             text: settings.soundFile
+            textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
 
@@ -162,6 +163,7 @@ Dialog {
         Label {
             Layout.fillWidth: true
             text: dbPath
+            textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
     }

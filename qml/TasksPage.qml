@@ -10,9 +10,9 @@ Page {
     required property StackView stackView
     property int selectedRow: -1
     property var expireAtLocal: null
-    property int focusTaskId: -1
+    property double focusTaskId: -1
     property string editMode: "create"
-    property int editingId: -1
+    property double editingId: -1
 
     function focusTaskById(id) {
         const row = taskModel.rowForId(id)
@@ -107,7 +107,20 @@ Page {
         page.stackView.replace(Qt.resolvedUrl("LoginPage.qml"), { "stackView": page.stackView })
     }
 
-    Component.onCompleted: taskService.loadPage(1)
+    // The search box shows the service's search text, also on a page made while it is set.
+    Component.onCompleted: {
+        searchName.text = taskService.filterName
+        taskService.loadPage(1)
+    }
+
+    Connections {
+        target: taskService
+
+        function onFilterNameChanged() {
+            if (searchName.text.trim() !== taskService.filterName)
+                searchName.text = taskService.filterName
+        }
+    }
 
     ColumnLayout {
         id: content
@@ -125,6 +138,7 @@ Page {
                 id: welcome
 
                 text: "Welcome, " + auth.userName
+                textFormat: Text.PlainText
                 color: "white"
                 font.pixelSize: 18
             }
@@ -148,6 +162,7 @@ Page {
 
                 objectName: "activeFilter"
                 model: ["All", "Done", "Pending"]
+                currentIndex: [-1, 1, 0].indexOf(taskService.filterActive)
                 onActivated: function(index) {
                     taskService.filterActive = [-1, 1, 0][index]
                 }
@@ -265,6 +280,7 @@ Page {
                     anchors.margins: 10
                     visible: cell.column !== 2
                     text: cell.display === undefined ? "" : String(cell.display)
+                    textFormat: Text.PlainText
                     color: "white"
                     verticalAlignment: Text.AlignVCenter
                     elide: Text.ElideRight

@@ -5,11 +5,12 @@ import QtQuick.Layouts
 Popup {
     id: toast
 
-    property int taskId: -1
+    // Task ids are numbers: exact up to 2^53, far beyond 32 bits.
+    property double taskId: -1
     property string message: ""
     property string subMessage: ""
 
-    signal activated(int taskId)
+    signal activated(double taskId)
 
     function showToast(taskId, msg, sub) {
         toast.taskId = taskId
@@ -39,6 +40,7 @@ Popup {
         Label {
             Layout.fillWidth: true
             text: toast.message
+            textFormat: Text.PlainText
             color: "white"
             font.pixelSize: 14
             wrapMode: Text.WordWrap
@@ -48,6 +50,7 @@ Popup {
             Layout.fillWidth: true
             visible: toast.subMessage !== ""
             text: toast.subMessage
+            textFormat: Text.PlainText
             color: "#cfcfcf"
             font.pixelSize: 12
             wrapMode: Text.WordWrap

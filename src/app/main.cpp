@@ -1,9 +1,6 @@
-#include "authservice.h"
+#include "appservices.h"
 #include "dbmanager.h"
-#include "notificationservice.h"
-#include "settingsservice.h"
-#include "taskservice.h"
-#include "tasktablemodel.h"
+#include "privatefiles.h"
 
 #include <QDebug>
 #include <QDir>
@@ -11,9 +8,9 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickStyle>
 #include <QQuickWindow>
+#include <QSettings>
 #include <QStandardPaths>
 
 // The one connection of the process lives as long as the process itself.
@@ -30,31 +27,24 @@ int main(int argc, char *argv[])
     const QString dbPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                            + QStringLiteral("/taskmanager.db");
     qDebug() << "DBPATH:" << dbPath;
-    QDir().mkpath(QFileInfo(dbPath).absolutePath());
+    PrivateFiles::makeDirectory(QFileInfo(dbPath).absolutePath());
 
     if (!dbManager.open(dbPath))
         qFatal("Cannot open SQLite database");
     dbManager.initTables();
 
-    TaskTableModel taskModel;
-    AuthService auth(&dbManager);
-    TaskService taskService(&dbManager, &auth, &taskModel);
+    // The preferences are private too: created owner-only before the first value is written.
+    const QString settingsPath =
+            QSettings(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml")).fileName();
+    QDir().mkpath(QFileInfo(settingsPath).absolutePath());
+    PrivateFiles::makeFile(settingsPath);
 
+    AppServices services(&dbManager, dbPath);
+    services.start();
+
+    // Made after the services and so destroyed before them: bindings never see a service gone.
     QQmlApplicationEngine engine;
-    QQmlContext *context = engine.rootContext();
-    context->setContextProperty(QStringLiteral("auth"), &auth);
-    context->setContextProperty(QStringLiteral("taskModel"), &taskModel);
-    context->setContextProperty(QStringLiteral("taskService"), &taskService);
-    context->setContextProperty(QStringLiteral("dbPath"), QVariant(dbPath));
-
-    SettingsService settings;
-    NotificationService notifier(&taskService, &settings);
-    context->setContextProperty(QStringLiteral("settings"), &settings);
-    context->setContextProperty(QStringLiteral("notifier"), &notifier);
-    notifier.start();
-    QObject::connect(&auth, &AuthService::loggedOut, &notifier,
-                     &NotificationService::clearNotified);
-
+    services.publish(&engine);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     engine.loadFromModule("TarvikQml", "Main");
 #else

@@ -1,5 +1,7 @@
 #include "dbmanager.h"
 
+#include "privatefiles.h"
+
 #include <QLoggingCategory>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -33,11 +35,10 @@ const auto kTasksTable = QStringLiteral("CREATE TABLE IF NOT EXISTS tasks (\n"
                                         ");");
 
 // Indexes for the task list, the search and the reminder query, created when missing. The list
-// reads newest first, and rows created in the same second by ascending id, the order a scan of
-// the table gives them; the filter columns ride along so that a filtered page reads the index
-// alone. A search counts its matches on the narrow name index, which is read in less than half
-// the time of the list index. The tables stay as they are: any version of the program reads and
-// writes the file as before.
+// reads newest first, and rows created in the same second newest first too (by id); the filter
+// columns ride along so that a filtered page reads the index alone. A search counts its matches on
+// the narrow name index, which is read in less than half the time of the list index. The tables
+// stay as they are: any version of the program reads and writes the file as before.
 struct Index
 {
     QString name;
@@ -46,13 +47,17 @@ struct Index
 const Index kListIndexes[] = {
     { QStringLiteral("idx_tasks_user_created"),
       QStringLiteral("CREATE INDEX idx_tasks_user_created "
-                     "ON tasks (user_id, create_at DESC, id, active, name)") },
+                     "ON tasks (user_id, create_at DESC, id DESC, active, name)") },
     { QStringLiteral("idx_tasks_user_due"),
       QStringLiteral(
               "CREATE INDEX idx_tasks_user_due ON tasks (user_id, active, expire_at_epoch)") },
     { QStringLiteral("idx_tasks_user_name"),
       QStringLiteral("CREATE INDEX idx_tasks_user_name ON tasks (user_id, active, name)") },
 };
+// The list index in the order of an earlier version (ties by ascending id) is replaced.
+const auto kEarlierCreationIndex = QStringLiteral(
+        "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'idx_tasks_user_created' "
+        "AND sql NOT LIKE '%id DESC%'");
 
 // The search index: every three-character piece of every task name, with the owner and the
 // Done flag beside it, so that a search for a term of three or more characters counts its
@@ -102,8 +107,14 @@ DbManager::DbManager(QObject *parent)
 // The connection is deliberately left open: it ends with the process.
 DbManager::~DbManager() = default;
 
+// The file, and the journal SQLite gives the file's permissions, are the owner's alone.
 bool DbManager::open(const QString &path)
 {
+    if (path != QLatin1String(":memory:") && !path.startsWith(QLatin1String("file:"))) {
+        PrivateFiles::makeFile(path);
+        for (const char *suffix : { "-journal", "-wal", "-shm" })
+            PrivateFiles::tighten(path + QLatin1String(suffix));
+    }
     m_connection = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     m_connection.setDatabaseName(path);
     return m_connection.open();
@@ -138,6 +149,10 @@ void DbManager::createIndexes(bool inSlices)
 bool DbManager::buildStep()
 {
     QSqlQuery query(m_connection);
+    if (query.exec(kEarlierCreationIndex) && query.next()) {
+        query.finish();
+        return query.exec(QStringLiteral("DROP INDEX idx_tasks_user_created"));
+    }
     for (const Index &index : kListIndexes) {
         if (!hasSchemaObject(query, index.name))
             return query.exec(index.sql);

@@ -6,7 +6,7 @@
 // One task as the table shows it; date-times are already in local time.
 struct TaskRow
 {
-    int id = 0;
+    qint64 id = 0;
     QString name;
     bool active = false; // the Done flag
     QDateTime expireAt;

@@ -82,7 +82,7 @@ void TaskTableModel::setRows(QList<TaskRow> rows)
     endResetModel();
 }
 
-int TaskTableModel::taskIdAt(int row) const
+qint64 TaskTableModel::taskIdAt(int row) const
 {
     return inRange(row) ? m_rows.at(row).id : -1;
 }
@@ -107,7 +107,7 @@ QDateTime TaskTableModel::createAt(int row) const
     return inRange(row) ? m_rows.at(row).createAt : QDateTime();
 }
 
-int TaskTableModel::rowForId(int id) const
+int TaskTableModel::rowForId(qint64 id) const
 {
     for (int row = 0; row < m_rows.size(); ++row) {
         if (m_rows.at(row).id == id)

@@ -21,12 +21,12 @@ public:
 
     void setRows(QList<TaskRow> rows);
 
-    Q_INVOKABLE int taskIdAt(int row) const;
+    Q_INVOKABLE qint64 taskIdAt(int row) const;
     Q_INVOKABLE QString nameAt(int row) const;
     Q_INVOKABLE bool activeAt(int row) const;
     Q_INVOKABLE QDateTime expireAt(int row) const;
     Q_INVOKABLE QDateTime createAt(int row) const;
-    Q_INVOKABLE int rowForId(int id) const;
+    Q_INVOKABLE int rowForId(qint64 id) const;
     Q_INVOKABLE int rowCountQml() const;
 
 private:

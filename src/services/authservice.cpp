@@ -34,7 +34,7 @@ bool AuthService::login(const QString &username, const QString &password)
     if (!query.value(QStringLiteral("active")).toBool())
         return false;
 
-    const int id = query.value(QStringLiteral("id")).toInt();
+    const qint64 id = query.value(QStringLiteral("id")).toLongLong();
     const QString name = query.value(QStringLiteral("name")).toString();
     const QByteArray storedHash = query.value(QStringLiteral("password_hash")).toByteArray();
     const QByteArray salt = query.value(QStringLiteral("salt")).toByteArray();

@@ -10,14 +10,14 @@ class AuthService : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool loggedIn READ isLoggedIn NOTIFY loggedInChanged)
-    Q_PROPERTY(int userId READ userId NOTIFY userIdChanged)
+    Q_PROPERTY(qint64 userId READ userId NOTIFY userIdChanged)
     Q_PROPERTY(QString userName READ userName NOTIFY userNameChanged)
 
 public:
     explicit AuthService(DbManager *db, QObject *parent = nullptr);
 
     bool isLoggedIn() const { return m_loggedIn; }
-    int userId() const { return m_userId; }
+    qint64 userId() const { return m_userId; }
     QString userName() const { return m_userName; }
 
 signals:
@@ -37,6 +37,6 @@ private:
 
     DbManager *m_db = nullptr;
     bool m_loggedIn = false;
-    int m_userId = -1;
+    qint64 m_userId = -1;
     QString m_userName;
 };

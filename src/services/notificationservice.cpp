@@ -1,6 +1,7 @@
 #include "notificationservice.h"
 
 #include "settingsservice.h"
+#include "storedtime.h"
 #include "taskservice.h"
 
 #include <QAudioDevice>
@@ -9,7 +10,9 @@
 #include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QUrl>
-#include <QVariantMap>
+
+#include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -46,6 +49,7 @@ void NotificationService::start()
 void NotificationService::clearNotified()
 {
     m_notified.clear();
+    m_checkFrom = -1;
     if (m_player)
         m_player->stop();
 }
@@ -61,24 +65,31 @@ void NotificationService::checkDueTasks()
     if (!m_tasks || !m_settings)
         return;
 
-    // Every task in the window, earliest first: the first one not yet announced with its
-    // current due time is announced, so that a task due at the same time as, or just after,
-    // an announced one is not held back. One announcement per check.
-    const QList<QVariantMap> due = m_tasks->dueTasks(m_settings->notifyMinutes());
-    for (const QVariantMap &task : due) {
-        const int taskId = task.value(QStringLiteral("id")).toInt();
-        const QString name = task.value(QStringLiteral("name")).toString();
-        const QString expireAtText = task.value(QStringLiteral("expire_at_text")).toString();
-
-        const auto announced = m_notified.constFind(taskId);
-        if (announced != m_notified.cend() && announced.value() == expireAtText)
-            continue;
-
-        playSound();
-        m_notified.insert(taskId, expireAtText);
-        emit taskDueSoon(taskId, name, expireAtText);
+    // Everything due since the previous check up to the end of the lead time, earliest first:
+    // the first task not yet announced with its current due time is announced, so that a task
+    // due at the same time as, or just after, an announced one is not held back, and a task
+    // that fell due between two checks is not skipped. One announcement per check; the walk
+    // stops at that task.
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 from = m_checkFrom >= 0 ? std::min(m_checkFrom, now) : now;
+    const qint64 until = StoredTime::saturatingAdd(now, qint64(m_settings->notifyMinutes()) * 60);
+    std::optional<DueTask> next;
+    m_tasks->visitDueTasks(from, until, [this, &next](const DueTask &task) {
+        const auto announced = m_notified.constFind(task.id);
+        if (announced != m_notified.cend() && announced.value() == task.expireAtText)
+            return true;
+        next = task;
+        return false;
+    });
+    // Tasks due before the one announced now were all announced; the rest wait for the next
+    // check, which starts at its due time.
+    m_checkFrom = next ? next->expireAtEpoch : now;
+    if (!next)
         return;
-    }
+
+    playSound();
+    m_notified.insert(next->id, next->expireAtText);
+    emit taskDueSoon(next->id, next->name, next->expireAtText);
 }
 
 void NotificationService::playSound()

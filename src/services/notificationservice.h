@@ -10,9 +10,10 @@ class QMediaPlayer;
 class SettingsService;
 class TaskService;
 
-// The reminder engine: once a minute it announces a pending task of the signed-in user that
-// falls due within the lead time and has not been announced for its due time yet, playing the
-// chosen sound.
+// The reminder engine: once a minute, and whenever the wiring asks (after sign-in, after a
+// task is saved), it announces a pending task of the signed-in user that falls due between the
+// previous check and the end of the lead time and has not been announced for its due time yet,
+// playing the chosen sound.
 class NotificationService : public QObject
 {
     Q_OBJECT
@@ -22,9 +23,11 @@ public:
                                  QObject *parent = nullptr);
 
     void start();
+    // One check: announces at most one task.
+    void checkDueTasks();
 
 signals:
-    void taskDueSoon(int taskId, const QString &name, const QString &expireAtText);
+    void taskDueSoon(qint64 taskId, const QString &name, const QString &expireAtText);
 
 public slots:
     void clearNotified();
@@ -33,10 +36,12 @@ public slots:
 private:
     friend class TestNotificationService;
 
-    void checkDueTasks();
     void playSound();
 
-    QHash<int, QString> m_notified;
+    QHash<qint64, QString> m_notified;
+    // Where the next check starts (epoch seconds): every task due earlier was looked at;
+    // -1 before the first check after start or sign-out.
+    qint64 m_checkFrom = -1;
     TaskService *m_tasks = nullptr;
     SettingsService *m_settings = nullptr;
     QTimer m_timer;

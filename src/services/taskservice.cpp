@@ -2,55 +2,37 @@
 
 #include "authservice.h"
 #include "dbmanager.h"
+#include "storedtime.h"
+#include "tasksql.h"
 #include "tasktablemodel.h"
 
-#include <QSqlDriver>
+#include <QLoggingCategory>
+#include <QSqlError>
 #include <QSqlQuery>
-#include <QTimeZone>
 #include <QVariant>
 
 #include <algorithm>
-#include <limits>
+
+Q_LOGGING_CATEGORY(lcTasks, "tarvik.tasks", QtCriticalMsg)
 
 namespace {
 
 const auto kPageSizeKey = QStringLiteral("taskPageSize");
 
-// Stored texts are UTC, whether or not they say so (CURRENT_TIMESTAMP carries no zone):
-// parse, re-label the wall-clock time as UTC, show it in local time.
-QDateTime readStoredDateTime(const QVariant &value)
+// SQLite's "busy" and "locked": another connection or process holds the file.
+bool lockedOut(const QSqlQuery &query)
 {
-    const QDateTime parsed = value.toDateTime();
-    if (!parsed.isValid())
-        return {};
-    return QDateTime(parsed.date(), parsed.time(), QTimeZone::utc()).toLocalTime();
+    const int code = query.lastError().nativeErrorCode().toInt() & 0xff;
+    return code == 5 || code == 6;
 }
 
-// The due time is written in UTC, so that its text and its epoch seconds name the same instant.
-QVariant dueTimeValue(const QDateTime &expireAt)
+bool validId(qint64 id)
 {
-    return expireAt.isValid() ? QVariant(expireAt.toUTC())
-                              : QVariant(QMetaType::fromType<QDateTime>());
+    return id >= 1 && id <= TaskService::kLargestId;
 }
 
-QVariant dueEpochValue(const QDateTime &expireAt)
-{
-    return expireAt.isValid() ? QVariant(expireAt.toSecsSinceEpoch())
-                              : QVariant(QMetaType::fromType<qint64>());
-}
-
-// Adds delta to base without leaving the 64-bit range.
-qint64 saturatingAdd(qint64 base, qint64 delta)
-{
-    if (delta > 0 && base > std::numeric_limits<qint64>::max() - delta)
-        return std::numeric_limits<qint64>::max();
-    if (delta < 0 && base < std::numeric_limits<qint64>::min() - delta)
-        return std::numeric_limits<qint64>::min();
-    return base + delta;
-}
-
-// The search index can answer a LIKE pattern when it holds a run of at least three characters
-// that are no wildcards; shorter terms would make it read every entry.
+// The trigram index answers a LIKE pattern holding a run of at least three characters that are
+// no wildcards; for shorter terms it would read every entry.
 bool hasTrigramRun(const QString &pattern)
 {
     int run = 0;
@@ -62,10 +44,9 @@ bool hasTrigramRun(const QString &pattern)
     return false;
 }
 
-QString likePattern(const QString &filterName)
-{
-    return QStringLiteral("%") + filterName + QStringLiteral("%");
-}
+// A term found in more tasks than this is counted by a scan of the account's names, which is
+// then quicker than looking each match up in the trigram index.
+constexpr int kTrigramCountLimit = 2000;
 
 } // namespace
 
@@ -84,36 +65,32 @@ bool TaskService::ready() const
     return m_db && m_db->database().isOpen() && m_auth && m_auth->isLoggedIn();
 }
 
-// A statement prepared on the current connection, prepared once and reused afterwards. One
-// that did not prepare is prepared afresh on the next call; meanwhile its exec fails.
 QSqlQuery &TaskService::statement(const QString &sql)
 {
-    const QSqlDatabase database = m_db->database();
-    if (database.driver() != m_statementsDriver) {
-        m_statements.clear();
-        m_statementsDriver = database.driver();
-    }
-    auto it = m_statements.find(sql);
-    if (it == m_statements.end())
-        it = m_statements.emplace(sql, PreparedStatement { QSqlQuery(database), false }).first;
-    if (!it->second.prepared)
-        it->second.prepared = it->second.query.prepare(sql);
-    return it->second.query;
+    return m_statements.statement(m_db->database(), sql);
+}
+
+void TaskService::bindFilters(QSqlQuery &query, qint64 userId)
+{
+    query.bindValue(QStringLiteral(":uid"), userId);
+    if (!m_filterName.isEmpty())
+        query.bindValue(QStringLiteral(":name"),
+                        QStringLiteral("%") + m_filterName + QStringLiteral("%"));
+    if (m_filterActive != -1)
+        query.bindValue(QStringLiteral(":active"), m_filterActive);
 }
 
 // The stamp in one statement; false when the database cannot tell, and nothing is reused.
-bool TaskService::currentStamp(DataStamp &stamp)
+bool TaskService::currentStamp(DataStamp &stamp, bool *busy)
 {
-    QSqlQuery &query =
-            statement(QStringLiteral("SELECT total_changes(), "
-                                     "(SELECT data_version FROM pragma_data_version), "
-                                     "(SELECT schema_version FROM pragma_schema_version)"));
+    QSqlQuery &query = statement(TaskSql::stamp());
     const bool found = query.exec() && query.next();
     if (found) {
         stamp.changes = query.value(0).toLongLong();
         stamp.dataVersion = query.value(1).toLongLong();
         stamp.schemaVersion = query.value(2).toLongLong();
     }
+    *busy = !found && lockedOut(query);
     query.finish();
     return found;
 }
@@ -149,231 +126,245 @@ void TaskService::setFilterActive(int value)
     loadPage(1);
 }
 
-// A term found in few tasks is counted on the trigram index, whose first matches say so; one
-// found in many is counted faster by a scan of the account's names.
-int TaskService::countFilteredTasks(int userId, bool viaTrigram, bool *ok)
+void TaskService::clearFilters()
 {
-    constexpr int kTrigramCountLimit = 2000;
-    for (const bool trigram : { true, false }) {
-        if (trigram && !viaTrigram)
-            continue;
-        QString sql = trigram ? QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM tasks_trigram "
-                                               "WHERE user_id = :uid")
-                              : QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid");
-        if (!m_filterName.isEmpty())
-            sql += QStringLiteral(" AND name LIKE :name");
-        if (m_filterActive != -1)
-            sql += QStringLiteral(" AND active = :active");
-        if (trigram)
-            sql += QStringLiteral(" LIMIT %1)").arg(kTrigramCountLimit);
+    if (!m_filterName.isEmpty()) {
+        m_filterName.clear();
+        emit filterNameChanged();
+    }
+    if (m_filterActive != -1) {
+        m_filterActive = -1;
+        emit filterActiveChanged();
+    }
+}
 
-        QSqlQuery &query = statement(sql);
-        query.bindValue(QStringLiteral(":uid"), userId);
-        if (!m_filterName.isEmpty())
-            query.bindValue(QStringLiteral(":name"), likePattern(m_filterName));
-        if (m_filterActive != -1)
-            query.bindValue(QStringLiteral(":active"), m_filterActive);
+// A term found in few tasks is counted on the trigram index, whose first matches tell; one
+// found in many is counted by a scan of the account's names.
+int TaskService::countFilteredTasks(qint64 userId, bool viaTrigram, bool *ok)
+{
+    if (viaTrigram) {
+        QSqlQuery &query =
+                statement(TaskSql::countByTrigram(m_filterActive != -1, kTrigramCountLimit));
+        bindFilters(query, userId);
         const bool found = query.exec() && query.next();
         const int count = found ? query.value(0).toInt() : 0;
         query.finish();
-        if (trigram && (!found || count >= kTrigramCountLimit))
-            continue;
-        if (ok)
-            *ok = found;
-        return count;
+        if (found && count < kTrigramCountLimit) {
+            *ok = true;
+            return count;
+        }
     }
-    return 0;
+    QSqlQuery &query =
+            statement(TaskSql::countMatching(!m_filterName.isEmpty(), m_filterActive != -1));
+    bindFilters(query, userId);
+    *ok = query.exec() && query.next();
+    const int count = *ok ? query.value(0).toInt() : 0;
+    query.finish();
+    return count;
 }
 
-// The search index is used only once it is full and while all three triggers are there, which
-// keep it in step with every writer; it is looked up again whenever the schema changes.
+// The trigram index is used once it is full and while all three triggers keep it in step with
+// every writer; this is looked up again whenever the schema changes.
 bool TaskService::trigramUsable(const DataStamp &stamp)
 {
-    if (stamp.schemaVersion == m_trigramSchema)
-        return m_trigram;
-    QSqlQuery &query = statement(QStringLiteral(
-            "SELECT (SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
-            "('tasks_trigram_insert', 'tasks_trigram_delete', 'tasks_trigram_update')) = 3 "
-            "AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE name = 'tasks_trigram_fill')"));
-    m_trigram = query.exec() && query.next() && query.value(0).toBool();
-    query.finish();
-    m_trigramSchema = stamp.schemaVersion;
+    if (stamp.schemaVersion != m_trigramSchema) {
+        QSqlQuery &query = statement(TaskSql::trigramReady());
+        m_trigram = query.exec() && query.next() && query.value(0).toBool();
+        query.finish();
+        m_trigramSchema = stamp.schemaVersion;
+    }
     return m_trigram;
 }
 
-// Reads the three counters into the cache; with a stamp, counters read under the same stamp
-// are taken as they are.
-bool TaskService::readCounters(int userId, const DataStamp *stamp)
+// Reads the three counters; with a stamp, counters read under the same stamp are taken as
+// they are.
+bool TaskService::readCounters(qint64 userId, const DataStamp *stamp, bool *busy)
 {
-    if (stamp && m_counters.valid && m_counters.userId == userId && m_counters.stamp == *stamp)
+    *busy = false;
+    if (const TaskCounts *kept = stamp ? m_counters.find(*stamp, userId) : nullptr) {
+        m_totalCount = kept->total;
+        m_activeCount = kept->active;
+        m_inactiveCount = kept->inactive;
         return true;
-    m_counters.valid = false;
-
-    QSqlQuery &counters = statement(QStringLiteral("\n"
-                                                   "    SELECT\n"
-                                                   "        COUNT(*) AS total,\n"
-                                                   "        SUM(active = 1) AS active,\n"
-                                                   "        SUM(active = 0) AS inactive\n"
-                                                   "    FROM tasks\n"
-                                                   "    WHERE user_id = :uid\n"));
-    counters.bindValue(QStringLiteral(":uid"), userId);
-    const bool found = counters.exec() && counters.next();
-    if (found) {
-        m_counters.total = counters.value(QStringLiteral("total")).toInt();
-        m_counters.active = counters.value(QStringLiteral("active")).toInt();
-        m_counters.inactive = counters.value(QStringLiteral("inactive")).toInt();
-        m_counters.userId = userId;
-        m_counters.valid = stamp != nullptr;
-        if (stamp)
-            m_counters.stamp = *stamp;
     }
-    counters.finish();
+    m_counters.clear();
+
+    QSqlQuery &query = statement(TaskSql::counters());
+    query.bindValue(QStringLiteral(":uid"), userId);
+    const bool found = query.exec() && query.next();
+    if (found) {
+        const TaskCounts counts { query.value(QStringLiteral("total")).toInt(),
+                                  query.value(QStringLiteral("active")).toInt(),
+                                  query.value(QStringLiteral("inactive")).toInt() };
+        m_totalCount = counts.total;
+        m_activeCount = counts.active;
+        m_inactiveCount = counts.inactive;
+        if (stamp)
+            m_counters.keep(*stamp, userId, counts);
+    }
+    *busy = !found && lockedOut(query);
+    query.finish();
     return found;
 }
 
-// The page's rows. With the matching count known, a page past the middle is read from the
-// other end of the list (the same rows, then put back in order), so that no page walks past
-// more than half of the list. Through the search index, the matching rows are looked up by
-// the index and sorted; otherwise the list is walked in its order.
-bool TaskService::queryRows(int userId, qint64 offset, qint64 matching, bool viaTrigram,
-                            QList<TaskRow> &rows)
+// Whether the page next to the one loaded last can be read from that page's edge rows: nothing
+// changed since, and no task lacks a creation time (those sort after every edge).
+bool TaskService::besideEdges(qint64 userId, int page, const DataStamp *stamp)
 {
+    if (!stamp || !m_edges.valid || !(m_edges.stamp == *stamp) || m_edges.userId != userId
+        || m_edges.filterName != m_filterName || m_edges.filterActive != m_filterActive
+        || m_edges.pageSize != m_pageSize || std::abs(page - m_edges.page) != 1
+        || m_edges.firstCreated.isNull() || m_edges.lastCreated.isNull())
+        return false;
+    QSqlQuery &query = statement(TaskSql::hasUndated());
+    query.bindValue(QStringLiteral(":uid"), userId);
+    const bool undated = !query.exec() || !query.next() || query.value(0).toBool();
+    query.finish();
+    return !undated;
+}
+
+// The page's rows, in the list's order, read the cheapest way that gives exactly them: next to
+// the page loaded last (a flip), from the nearer end of the list when the page lies past the
+// middle, or through the trigram index (matches looked up and sorted).
+bool TaskService::queryRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp,
+                            bool viaTrigram, QList<TaskRow> &rows)
+{
+    const bool byName = !m_filterName.isEmpty();
+    const bool byDone = m_filterActive != -1;
+    qint64 offset = qint64(page - 1) * m_pageSize;
     qint64 limit = m_pageSize;
     bool reversed = false;
-    if (matching >= 0 && offset > 0) {
-        const qint64 end = std::min(offset + m_pageSize, matching);
-        if (end > offset && matching - end < offset) {
-            reversed = true;
-            limit = end - offset;
-            offset = matching - end;
-        }
-    }
-
     QString sql;
-    if (viaTrigram) {
-        sql = QStringLiteral("SELECT tasks.id, tasks.name, tasks.active, tasks.expire_at, "
-                             "tasks.create_at FROM tasks_trigram CROSS JOIN tasks "
-                             "ON tasks.id = tasks_trigram.rowid "
-                             "WHERE tasks_trigram.name LIKE :name "
-                             "AND tasks_trigram.user_id = :uid "
-                             "AND tasks.user_id = :uid AND tasks.name LIKE :name");
-        if (m_filterActive != -1)
-            sql += QStringLiteral(" AND tasks.active = :active");
-        sql += reversed ? QStringLiteral(" ORDER BY tasks.create_at ASC, tasks.id DESC")
-                        : QStringLiteral(" ORDER BY tasks.create_at DESC, tasks.id ASC");
-        sql += QStringLiteral(" LIMIT :lim OFFSET :off");
+    const bool beside = !viaTrigram && besideEdges(userId, page, stamp);
+    if (beside) {
+        reversed = page < m_edges.page;
+        sql = TaskSql::pageRowsBeside(byName, byDone, !reversed);
     } else {
-        sql = QStringLiteral("\n"
-                             "    SELECT id, name, active, expire_at, create_at\n"
-                             "    FROM tasks\n"
-                             "    WHERE user_id = :uid\n"
-                             "    ");
-        if (!m_filterName.isEmpty())
-            sql += QStringLiteral(" AND name LIKE :name");
-        if (m_filterActive != -1)
-            sql += QStringLiteral(" AND active = :active");
-        // Rows created in the same second come by ascending id, the order of the list index.
-        sql += reversed ? QStringLiteral("\n"
-                                         "    ORDER BY create_at ASC, id DESC\n"
-                                         "    LIMIT :lim OFFSET :off\n"
-                                         "    ")
-                        : QStringLiteral("\n"
-                                         "    ORDER BY create_at DESC\n"
-                                         "    LIMIT :lim OFFSET :off\n"
-                                         "    ");
+        if (matching >= 0 && offset > 0) {
+            const qint64 end = std::min(offset + m_pageSize, matching);
+            if (end > offset && matching - end < offset) {
+                reversed = true;
+                limit = end - offset;
+                offset = matching - end;
+            }
+        }
+        sql = viaTrigram ? TaskSql::pageRowsByTrigram(byDone, reversed)
+              : reversed ? TaskSql::pageRowsFromEnd(byName, byDone)
+                         : TaskSql::pageRows(byName, byDone);
     }
 
-    QSqlQuery &rowsQuery = statement(sql);
-    rowsQuery.bindValue(QStringLiteral(":uid"), userId);
-    if (!m_filterName.isEmpty())
-        rowsQuery.bindValue(QStringLiteral(":name"), likePattern(m_filterName));
-    if (m_filterActive != -1)
-        rowsQuery.bindValue(QStringLiteral(":active"), m_filterActive);
-    rowsQuery.bindValue(QStringLiteral(":lim"), limit);
-    rowsQuery.bindValue(QStringLiteral(":off"), offset);
+    QSqlQuery &query = statement(sql);
+    bindFilters(query, userId);
+    query.bindValue(QStringLiteral(":lim"), limit);
+    if (beside) {
+        query.bindValue(QStringLiteral(":created"),
+                        reversed ? m_edges.firstCreated : m_edges.lastCreated);
+        query.bindValue(QStringLiteral(":id"), reversed ? m_edges.firstId : m_edges.lastId);
+    } else {
+        query.bindValue(QStringLiteral(":off"), offset);
+    }
 
     rows.clear();
-    const bool ok = rowsQuery.exec();
+    QList<QVariant> created;
+    const bool ok = query.exec();
     if (ok) {
-        while (rowsQuery.next()) {
+        while (query.next()) {
             TaskRow row;
-            row.id = rowsQuery.value(0).toInt();
-            row.name = rowsQuery.value(1).toString();
-            row.active = rowsQuery.value(2).toBool();
-            row.expireAt = readStoredDateTime(rowsQuery.value(3));
-            row.createAt = readStoredDateTime(rowsQuery.value(4));
+            row.id = query.value(0).toLongLong();
+            row.name = query.value(1).toString();
+            row.active = query.value(2).toBool();
+            row.expireAt = StoredTime::read(query.value(3));
+            created.append(query.value(4));
+            row.createAt = StoredTime::read(created.last());
             rows.append(std::move(row));
         }
     }
-    rowsQuery.finish();
-    if (reversed)
+    query.finish();
+    if (reversed) {
         std::reverse(rows.begin(), rows.end());
+        std::reverse(created.begin(), created.end());
+    }
+
+    m_edges.valid = ok && stamp && !rows.isEmpty();
+    if (m_edges.valid) {
+        m_edges =
+                PageEdges { true,          *stamp, userId,          m_filterName,    m_filterActive,
+                            m_pageSize,    page,   created.first(), rows.first().id, created.last(),
+                            rows.last().id };
+    }
     return ok;
+}
+
+// A page load is one read transaction: when another process holds the file locked, the load
+// waits once, then gives up and leaves the list, the counters and the page as they were.
+void TaskService::loadPage(int page)
+{
+    if (!ready())
+        return;
+    const qint64 userId = m_auth->userId();
+    QSqlDatabase database = m_db->database();
+    const bool inTransaction = database.transaction();
+
+    DataStamp stamp;
+    bool busy = false;
+    const bool stamped = currentStamp(stamp, &busy);
+    const bool countersRead = !busy && readCounters(userId, stamped ? &stamp : nullptr, &busy);
+    if (busy) {
+        qCWarning(lcTasks) << "the database is locked; the list was not reloaded";
+        if (inTransaction)
+            database.rollback();
+        return;
+    }
+    readPage(page, userId, stamped ? &stamp : nullptr, countersRead);
+    if (inTransaction && !database.commit())
+        database.rollback();
 }
 
 // Page flips and search keystrokes ask the same counting questions of unchanged data over and
 // over; the answers are kept with the stamp of the data they were read from and reused while
 // the stamp stays the same. The results are those of the full sequence: the matching count,
 // the counters, the page count and clamping, then the page's rows.
-void TaskService::loadPage(int page)
+void TaskService::readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead)
 {
-    if (!ready())
-        return;
-    const int userId = m_auth->userId();
-
-    DataStamp stamp;
-    const bool stamped = currentStamp(stamp);
-    const bool countersRead = readCounters(userId, stamped ? &stamp : nullptr);
-    const bool viaTrigram = !m_filterName.isEmpty() && stamped && trigramUsable(stamp)
+    const bool viaTrigram = !m_filterName.isEmpty() && stamp && trigramUsable(*stamp)
                             && hasTrigramRun(m_filterName);
 
     // Without a name filter the matching count is one of the counters.
     int matching = 0;
     bool matchingKnown = false;
     if (m_filterName.isEmpty() && countersRead) {
-        matching = m_filterActive == -1  ? m_counters.total
-                   : m_filterActive == 1 ? m_counters.active
-                                         : m_counters.inactive;
+        matching = m_filterActive == -1  ? m_totalCount
+                   : m_filterActive == 1 ? m_activeCount
+                                         : m_inactiveCount;
         matchingKnown = true;
-    } else if (stamped && m_matching.valid && m_matching.userId == userId
-               && m_matching.stamp == stamp && m_matching.filterName == m_filterName
-               && m_matching.filterActive == m_filterActive) {
-        matching = m_matching.total;
+    } else if (const TaskCounts *kept =
+                       stamp ? m_matching.find(*stamp, userId, m_filterName, m_filterActive)
+                             : nullptr) {
+        matching = kept->total;
         matchingKnown = true;
     }
 
     // Page 1 stays page 1 whatever the count, so its rows can come first; when they do not
     // fill the page they are all the matching rows, and the count needs no scan of its own.
-    // Through the search index the count is cheap, and it comes first.
+    // With the trigram index the count is cheap and comes first.
     QList<TaskRow> rows;
     bool rowsRead = false;
     if (!matchingKnown && page <= 1 && !viaTrigram) {
         rowsRead = true;
-        if (queryRows(userId, 0, -1, false, rows) && rows.size() < m_pageSize) {
+        if (queryRows(userId, 1, -1, stamp, false, rows) && rows.size() < m_pageSize) {
             matching = int(rows.size());
             matchingKnown = true;
         }
     }
-    if (!matchingKnown) {
-        bool counted = false;
-        matching = countFilteredTasks(userId, viaTrigram, &counted);
-        matchingKnown = counted;
-    }
-    m_matching.valid = stamped && matchingKnown;
-    if (m_matching.valid) {
-        m_matching.stamp = stamp;
-        m_matching.userId = userId;
-        m_matching.filterName = m_filterName;
-        m_matching.filterActive = m_filterActive;
-        m_matching.total = matching;
-    }
+    if (!matchingKnown)
+        matching = countFilteredTasks(userId, viaTrigram, &matchingKnown);
+    if (stamp && matchingKnown)
+        m_matching.keep(*stamp, userId, TaskCounts { matching }, m_filterName, m_filterActive);
+    else
+        m_matching.clear();
 
-    if (countersRead) {
-        m_totalCount = m_counters.total;
-        m_activeCount = m_counters.active;
-        m_inactiveCount = m_counters.inactive;
+    if (countersRead)
         emit countsChanged();
-    }
 
     m_totalPages = int(std::max<qint64>(1, (qint64(matching) + m_pageSize - 1) / m_pageSize));
     emit totalPagesChanged();
@@ -385,115 +376,110 @@ void TaskService::loadPage(int page)
     }
 
     if (!rowsRead) {
-        const qint64 offset = qint64(m_currentPage - 1) * m_pageSize;
-        // The index's matches are looked up one by one and sorted; walking the list in its
-        // order reads about (rows to skip and show) x (all tasks / matches) entries instead.
-        // A lookup costs about as much as reading eight entries.
+        // The trigram index's matches are looked up one by one and sorted; walking the list
+        // in its order reads about (rows skipped and shown) x (all tasks / matches) entries
+        // instead, and a lookup costs about as much as reading eight entries.
         bool sortMatches = false;
         if (viaTrigram && matchingKnown) {
+            const qint64 offset = qint64(m_currentPage - 1) * m_pageSize;
             const qint64 nearer = std::min(offset, std::max<qint64>(0, matching - offset));
             const double walked = double(nearer + m_pageSize) * double(m_totalCount)
                                   / double(std::max(matching, 1));
             sortMatches = 8.0 * double(matching) < walked;
         }
-        queryRows(userId, offset, matchingKnown ? matching : -1, sortMatches, rows);
+        queryRows(userId, m_currentPage, matchingKnown ? matching : -1, stamp, sortMatches, rows);
     }
     if (m_model)
         m_model->setRows(std::move(rows));
 }
 
-// Whether a task with this name and Done flag is among the matching rows of the filters,
-// by SQLite's own LIKE.
+// Whether a task with this name and Done flag is among the matching rows, by SQLite's LIKE.
 bool TaskService::matchesFilters(const QString &name, int active)
 {
     if (m_filterActive != -1 && active != m_filterActive)
         return false;
     if (m_filterName.isEmpty())
         return true;
-    QSqlQuery &query = statement(QStringLiteral("SELECT :value LIKE :name"));
+    QSqlQuery &query = statement(TaskSql::likeMatch());
     query.bindValue(QStringLiteral(":value"), name);
-    query.bindValue(QStringLiteral(":name"), likePattern(m_filterName));
+    query.bindValue(QStringLiteral(":name"),
+                    QStringLiteral("%") + m_filterName + QStringLiteral("%"));
     const bool matches = query.exec() && query.next() && query.value(0).toBool();
     query.finish();
     return matches;
 }
 
-TaskService::RowState TaskService::rowState(qint64 id)
+TaskService::TaskState TaskService::taskState(qint64 id)
 {
-    RowState state;
-    QSqlQuery &query = statement(
-            QStringLiteral("SELECT active, name FROM tasks WHERE id = :id AND user_id = :uid"));
+    TaskState task;
+    QSqlQuery &query = statement(TaskSql::taskState());
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     QVariant name;
     if (query.exec() && query.next()) {
-        state.exists = true;
-        const QVariant active = query.value(0);
-        if (!active.isNull()
-            && (active.toString() == QLatin1String("0") || active.toString() == QLatin1String("1")))
-            state.active = active.toInt();
+        task.exists = true;
+        const QString active = query.value(0).toString();
+        if (!query.value(0).isNull()
+            && (active == QLatin1String("0") || active == QLatin1String("1")))
+            task.active = active.toInt();
         name = query.value(1);
     }
     query.finish();
     // A NULL name matches no LIKE pattern.
-    if (state.exists)
-        state.matches = (m_filterName.isEmpty() || !name.isNull())
-                        && matchesFilters(name.toString(), state.active);
-    return state;
+    task.matches = task.exists && (m_filterName.isEmpty() || !name.isNull())
+                   && matchesFilters(name.toString(), task.active);
+    return task;
 }
 
-void TaskService::addChange(CountChange &change, const RowState &row, int sign) const
+void TaskService::addChange(CountChange &change, const TaskState &task, int sign) const
 {
-    if (!row.exists)
+    if (!task.exists)
         return;
-    change.total += sign;
-    if (row.active == 1)
-        change.active += sign;
-    else if (row.active == 0)
-        change.inactive += sign;
-    if (row.matches)
+    change.counters.total += sign;
+    if (task.active == 1)
+        change.counters.active += sign;
+    else if (task.active == 0)
+        change.counters.inactive += sign;
+    if (task.matches)
         change.matching += sign;
 }
 
-// A command succeeds when its statement executes; the current page is then reloaded. Counts
-// read just before the command, with nobody else writing in between, are adjusted by what it
-// did instead of being read again.
-bool TaskService::runCommand(QSqlQuery &query, const CountChange *change)
+// A command succeeds when its statement executes (and, for one aimed at a task, changes that
+// row); the current page is reloaded after every executed statement, so that the list shows
+// what is really there. Counts read just before the command, with nobody else writing in
+// between, take what the command did instead of being read again.
+bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change)
 {
+    const qint64 userId = m_auth->userId();
     DataStamp before;
-    const int userId = m_auth->userId();
-    const bool adjust = change && currentStamp(before) && m_counters.valid
-                        && m_counters.userId == userId && m_counters.stamp == before;
-    const bool adjustMatching = adjust && change->matchingKnown && m_matching.valid
-                                && m_matching.userId == userId && m_matching.stamp == before
-                                && m_matching.filterName == m_filterName
-                                && m_matching.filterActive == m_filterActive;
+    bool busy = false;
+    const bool stamped = currentStamp(before, &busy);
 
     const bool ok = query.exec();
     const int affected = ok ? query.numRowsAffected() : 0;
+    const bool changed = affected > 0;
+    if (!ok)
+        qCWarning(lcTasks) << "task command failed:" << query.lastError().text();
     query.finish();
     if (!ok)
         return false;
 
     DataStamp after;
-    if (adjust && currentStamp(after) && after.dataVersion == before.dataVersion
+    if (stamped && currentStamp(after, &busy) && after.dataVersion == before.dataVersion
         && after.schemaVersion == before.schemaVersion) {
-        CountChange applied = *change;
-        if (change->perDoneRowRemoved) {
-            applied.total = -affected;
-            applied.active = -affected;
-        }
-        m_counters.total += applied.total;
-        m_counters.active += applied.active;
-        m_counters.inactive += applied.inactive;
-        m_counters.stamp = after;
-        if (adjustMatching) {
-            m_matching.total += applied.matching;
-            m_matching.stamp = after;
+        TaskCounts counters = change.counters;
+        if (change.perDoneRowRemoved)
+            counters = TaskCounts { -affected, -affected, 0 };
+        m_counters.adjust(before, after, counters, userId);
+        if (change.matchingKnown) {
+            m_matching.adjust(before, after, TaskCounts { change.matching }, userId, m_filterName,
+                              m_filterActive);
+        } else {
+            m_matching.clear();
         }
     }
     loadPage(m_currentPage);
-    return true;
+    return mustChangeRow ? changed : ok;
 }
 
 bool TaskService::createTask(const QString &name, const QDateTime &expireAt, bool active)
@@ -505,62 +491,55 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
         return false;
 
     CountChange change;
-    addChange(change, RowState { true, int(active), matchesFilters(trimmed, int(active)) }, +1);
-
-    QSqlQuery &query = statement(QStringLiteral(
-            "\n"
-            "        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)\n"
-            "        VALUES (:uid, :name, :active, :expire, :expire_at_epoch)\n"
-            "    "));
+    addChange(change, TaskState { true, int(active), matchesFilters(trimmed, int(active)) }, +1);
+    QSqlQuery &query = statement(TaskSql::insert());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":name"), trimmed);
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
-    query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
-    query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
-    return runCommand(query, &change);
+    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(expireAt));
+    query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(expireAt));
+    const bool saved = runCommand(query, false, change);
+    if (saved)
+        emit dueTimesChanged();
+    return saved;
 }
 
-bool TaskService::updateTask(int id, const QString &name, bool active, const QDateTime &expireAt)
+bool TaskService::updateTask(qint64 id, const QString &name, bool active, const QDateTime &expireAt)
 {
-    if (!ready() || id < 1)
+    if (!ready() || !validId(id))
         return false;
 
     const QString trimmed = name.trimmed();
-    const RowState old = rowState(id);
+    const TaskState old = taskState(id);
     CountChange change;
     addChange(change, old, -1);
     if (old.exists)
-        addChange(change, RowState { true, int(active), matchesFilters(trimmed, int(active)) }, +1);
-
-    QSqlQuery &query = statement(
-            QStringLiteral("\n"
-                           "        UPDATE tasks\n"
-                           "        SET name = :name, active = :active, expire_at = :expire, "
-                           "expire_at_epoch = :expire_at_epoch        \n"
-                           "        WHERE id = :id AND user_id = :uid\n"
-                           "    "));
+        addChange(change, TaskState { true, int(active), matchesFilters(trimmed, int(active)) },
+                  +1);
+    QSqlQuery &query = statement(TaskSql::update());
     query.bindValue(QStringLiteral(":name"), trimmed);
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
-    query.bindValue(QStringLiteral(":expire"), dueTimeValue(expireAt));
+    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(expireAt));
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    query.bindValue(QStringLiteral(":expire_at_epoch"), dueEpochValue(expireAt));
-    return runCommand(query, &change);
+    query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(expireAt));
+    const bool saved = runCommand(query, true, change);
+    if (saved)
+        emit dueTimesChanged();
+    return saved;
 }
 
-bool TaskService::deleteTask(int id)
+bool TaskService::deleteTask(qint64 id)
 {
-    if (!ready() || id < 1)
+    if (!ready() || !validId(id))
         return false;
 
     CountChange change;
-    addChange(change, rowState(id), -1);
-
-    QSqlQuery &query =
-            statement(QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid"));
+    addChange(change, taskState(id), -1);
+    QSqlQuery &query = statement(TaskSql::remove());
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query, &change);
+    return runCommand(query, true, change);
 }
 
 bool TaskService::deleteAllInactive()
@@ -568,80 +547,64 @@ bool TaskService::deleteAllInactive()
     if (!ready())
         return false;
 
-    // Every Done task goes: the matching count stays only when it counts pending tasks alone,
-    // or when it is one of the counters anyway.
+    // Every Done task goes: a matching count of pending tasks alone stays as it is.
     CountChange change;
     change.perDoneRowRemoved = true;
     change.matchingKnown = m_filterActive == 0;
-
-    QSqlQuery &query = statement(QStringLiteral("\n"
-                                                "        DELETE FROM tasks\n"
-                                                "        WHERE user_id = :uid AND active = 1\n"
-                                                "    "));
+    QSqlQuery &query = statement(TaskSql::removeDone());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query, &change);
+    return runCommand(query, false, change);
 }
 
 QVariantMap TaskService::nextDueTask(int withinMinutes)
 {
-    const QList<QVariantMap> due = queryDue(withinMinutes, true);
-    return due.isEmpty() ? QVariantMap() : due.first();
-}
-
-QList<QVariantMap> TaskService::dueTasks(int withinMinutes)
-{
-    return queryDue(withinMinutes, false);
-}
-
-QList<QVariantMap> TaskService::queryDue(int withinMinutes, bool firstOnly)
-{
-    QList<QVariantMap> result;
     if (!ready())
-        return result;
-
+        return {};
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    const qint64 limit = saturatingAdd(now, qint64(withinMinutes) * 60);
-
-    // The reminder check asks for every task in the window; ties in due time go by id so that
-    // consecutive checks walk them in a stable order.
-    const QString sql =
-            firstOnly ? QStringLiteral("\n"
-                                       "        SELECT id, name, expire_at_epoch\n"
-                                       "        FROM tasks\n"
-                                       "        WHERE user_id = :uid\n"
-                                       "          AND active = 0\n"
-                                       "          AND expire_at_epoch IS NOT NULL\n"
-                                       "          AND expire_at_epoch BETWEEN :now AND :lim\n"
-                                       "        ORDER BY expire_at_epoch ASC\n"
-                                       "        LIMIT 1\n"
-                                       "    ")
-                      : QStringLiteral("SELECT id, name, expire_at_epoch\n"
-                                       "FROM tasks\n"
-                                       "WHERE user_id = :uid\n"
-                                       "  AND active = 0\n"
-                                       "  AND expire_at_epoch IS NOT NULL\n"
-                                       "  AND expire_at_epoch BETWEEN :now AND :lim\n"
-                                       "ORDER BY expire_at_epoch ASC, id ASC");
-
-    QSqlQuery &query = statement(sql);
+    QSqlQuery &query = statement(TaskSql::firstDue());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":now"), now);
-    query.bindValue(QStringLiteral(":lim"), limit);
-    if (!query.exec())
-        return result;
-
-    while (query.next()) {
+    query.bindValue(QStringLiteral(":lim"),
+                    StoredTime::saturatingAdd(now, qint64(withinMinutes) * 60));
+    QVariantMap next;
+    if (query.exec() && query.next()) {
         const qint64 epoch = query.value(2).toLongLong();
-        QVariantMap task;
-        task.insert(QStringLiteral("id"), query.value(0).toInt());
-        task.insert(QStringLiteral("name"), query.value(1).toString());
-        task.insert(QStringLiteral("expire_at_text"),
-                    QDateTime::fromSecsSinceEpoch(epoch, QTimeZone::utc())
-                            .toLocalTime()
-                            .toString(QStringLiteral("yyyy-MM-dd HH:mm")));
-        task.insert(QStringLiteral("expire_at_epoch"), epoch);
-        result.append(task);
+        next = DueTask { query.value(0).toLongLong(), query.value(1).toString(),
+                         StoredTime::reminderText(epoch), epoch }
+                       .toMap();
     }
     query.finish();
-    return result;
+    return next;
+}
+
+void TaskService::visitDueTasks(qint64 fromEpoch, qint64 untilEpoch,
+                                const std::function<bool(const DueTask &)> &visit)
+{
+    if (!ready() || fromEpoch > untilEpoch)
+        return;
+    QSqlQuery &query = statement(TaskSql::dueBetween());
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    query.bindValue(QStringLiteral(":now"), fromEpoch);
+    query.bindValue(QStringLiteral(":lim"), untilEpoch);
+    if (query.exec()) {
+        while (query.next()) {
+            const qint64 epoch = query.value(2).toLongLong();
+            if (!visit(DueTask { query.value(0).toLongLong(), query.value(1).toString(),
+                                 StoredTime::reminderText(epoch), epoch }))
+                break;
+        }
+    }
+    query.finish();
+}
+
+QList<DueTask> TaskService::dueTasks(int withinMinutes)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QList<DueTask> due;
+    visitDueTasks(now, StoredTime::saturatingAdd(now, qint64(withinMinutes) * 60),
+                  [&due](const DueTask &task) {
+                      due.append(task);
+                      return true;
+                  });
+    return due;
 }

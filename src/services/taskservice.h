@@ -1,18 +1,22 @@
 #pragma once
 
+#include "duetask.h"
+#include "statementcache.h"
+#include "taskcountcache.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSettings>
-#include <QSqlQuery>
 #include <QString>
+#include <QVariant>
 #include <QVariantMap>
 
-#include <unordered_map>
+#include <functional>
 
 class AuthService;
 class DbManager;
-class QSqlDriver;
+class QSqlQuery;
 class TaskTableModel;
 struct TaskRow;
 
@@ -31,6 +35,9 @@ class TaskService : public QObject
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
 
 public:
+    // Ids above this are refused: QML holds ids as numbers, exact only up to here.
+    static constexpr qint64 kLargestId = (qint64(1) << 53) - 1;
+
     explicit TaskService(DbManager *db, AuthService *auth, TaskTableModel *model,
                          QObject *parent = nullptr);
 
@@ -46,10 +53,15 @@ public:
     void setPageSize(int size);
     void setFilterName(const QString &text);
     void setFilterActive(int value);
+    // Both filters back to their initial values, without loading a page.
+    void clearFilters();
 
-    // Every pending task of the signed-in user due within the next withinMinutes minutes,
-    // earliest first (ties by id), each with the same keys as nextDueTask.
-    QList<QVariantMap> dueTasks(int withinMinutes);
+    // Walks the pending tasks of the signed-in user due from fromEpoch to untilEpoch (seconds,
+    // both included), earliest first (ties by id), until visit returns false.
+    void visitDueTasks(qint64 fromEpoch, qint64 untilEpoch,
+                       const std::function<bool(const DueTask &)> &visit);
+    // Every such task due within the next withinMinutes minutes.
+    QList<DueTask> dueTasks(int withinMinutes);
 
 signals:
     void pageSizeChanged();
@@ -58,82 +70,67 @@ signals:
     void filterNameChanged();
     void filterActiveChanged();
     void countsChanged();
+    // A task was created or edited: its due time may be new.
+    void dueTimesChanged();
 
 public:
     Q_INVOKABLE void loadPage(int page);
     Q_INVOKABLE bool createTask(const QString &name, const QDateTime &expireAt, bool active = true);
-    Q_INVOKABLE bool updateTask(int id, const QString &name, bool active,
+    Q_INVOKABLE bool updateTask(qint64 id, const QString &name, bool active,
                                 const QDateTime &expireAt);
-    Q_INVOKABLE bool deleteTask(int id);
+    Q_INVOKABLE bool deleteTask(qint64 id);
     Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes);
     Q_INVOKABLE bool deleteAllInactive();
 
 private:
-    // Identifies what the database holds: it changes with every row written through this
-    // connection, every commit of another connection or process, and every schema change.
-    struct DataStamp
-    {
-        qint64 changes = -1;
-        qint64 dataVersion = -1;
-        qint64 schemaVersion = -1;
-        bool operator==(const DataStamp &other) const
-        {
-            return changes == other.changes && dataVersion == other.dataVersion
-                   && schemaVersion == other.schemaVersion;
-        }
-    };
-    // Counts read earlier, reusable while the stamp and the question stay the same.
-    struct CachedCount
-    {
-        bool valid = false;
-        DataStamp stamp;
-        int userId = -1;
-        QString filterName;
-        int filterActive = -1;
-        int total = 0;
-        int active = 0;
-        int inactive = 0;
-    };
-
-    struct PreparedStatement
-    {
-        QSqlQuery query;
-        bool prepared = false;
-    };
-
-    // What a command of this program does to the counts, known before it runs; applied to
-    // counts read under the stamp just before the command, so that they need no recount.
+    // What a command does to the counts, known before it runs.
     struct CountChange
     {
-        int total = 0;
-        int active = 0;
-        int inactive = 0;
+        TaskCounts counters;
         int matching = 0;
         bool matchingKnown = true;
         // Each row the command affects is a Done task removed (delete-all-Done).
         bool perDoneRowRemoved = false;
     };
-    // A task row as the filters see it, read before a command changes it.
-    struct RowState
+    // A task as the filters see it; active is 1 or 0, or -1 for any other stored value.
+    struct TaskState
     {
         bool exists = false;
-        int active = -1; // 1 Done, 0 pending, -1 any other stored value (counted by neither)
+        int active = -1;
         bool matches = false;
+    };
+    // The first and last rows of the page loaded last, from which the page before or after
+    // it is read while nothing has changed.
+    struct PageEdges
+    {
+        bool valid = false;
+        DataStamp stamp;
+        qint64 userId = -1;
+        QString filterName;
+        int filterActive = -1;
+        int pageSize = 0;
+        int page = 0;
+        QVariant firstCreated;
+        qint64 firstId = 0;
+        QVariant lastCreated;
+        qint64 lastId = 0;
     };
 
     bool ready() const;
-    bool runCommand(QSqlQuery &query, const CountChange *change = nullptr);
-    int countFilteredTasks(int userId, bool viaTrigram, bool *ok = nullptr);
-    bool readCounters(int userId, const DataStamp *stamp);
-    bool queryRows(int userId, qint64 offset, qint64 matching, bool viaTrigram,
-                   QList<TaskRow> &rows);
-    bool currentStamp(DataStamp &stamp);
+    bool runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change);
+    QSqlQuery &statement(const QString &sql);
+    void bindFilters(QSqlQuery &query, qint64 userId);
+    bool currentStamp(DataStamp &stamp, bool *busy);
+    bool readCounters(qint64 userId, const DataStamp *stamp, bool *busy);
+    int countFilteredTasks(qint64 userId, bool viaTrigram, bool *ok);
+    bool queryRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp,
+                   bool viaTrigram, QList<TaskRow> &rows);
+    bool besideEdges(qint64 userId, int page, const DataStamp *stamp);
+    void readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead);
     bool trigramUsable(const DataStamp &stamp);
     bool matchesFilters(const QString &name, int active);
-    RowState rowState(qint64 id);
-    void addChange(CountChange &change, const RowState &row, int sign) const;
-    QSqlQuery &statement(const QString &sql);
-    QList<QVariantMap> queryDue(int withinMinutes, bool firstOnly);
+    TaskState taskState(qint64 id);
+    void addChange(CountChange &change, const TaskState &task, int sign) const;
 
     QString m_filterName;
     int m_filterActive = -1;
@@ -148,12 +145,11 @@ private:
     int m_inactiveCount = 0;
     QSettings m_settings;
 
-    // Prepared statements, kept for reuse on the connection they were prepared on.
-    std::unordered_map<QString, PreparedStatement> m_statements;
-    const QSqlDriver *m_statementsDriver = nullptr;
-    CachedCount m_counters;
-    CachedCount m_matching;
-    // Whether the search index is there and kept in step, for the schema version it was read at.
+    StatementCache m_statements;
+    TaskCountCache m_counters;
+    TaskCountCache m_matching;
+    PageEdges m_edges;
+    // Whether the trigram index can be used, for the schema version it was looked up at.
     qint64 m_trigramSchema = -1;
     bool m_trigram = false;
 };

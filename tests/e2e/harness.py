@@ -108,14 +108,28 @@ class App:
         return self.proc.wait(timeout)
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.log.close()
+        """Ends the program as a person does, by closing its window, so that it shuts down in full
+        (and a sanitizer build checks for leaks); a nonzero exit then fails the test. Without a
+        window, or when closing does not end it, SIGTERM ends it."""
+        try:
+            if self.proc.poll() is None and self.window and self.xserver:
+                self.close_window()
+                try:
+                    code = self.proc.wait(30)
+                except subprocess.TimeoutExpired:
+                    code = None
+                if code not in (None, 0):
+                    raise AssertionError("closing the window ended the program with %d:\n%s"
+                                         % (code, self.output()))
+            if self.proc.poll() is None:
+                self.proc.send_signal(signal.SIGTERM)
+                try:
+                    self.proc.wait(10)
+                except subprocess.TimeoutExpired:
+                    self.proc.kill()
+                    self.proc.wait()
+        finally:
+            self.log.close()
 
     # -- X helpers -----------------------------------------------------------
     def xdotool(self, *args, check=True):

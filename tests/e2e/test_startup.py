@@ -1,12 +1,15 @@
-"""Start-up of the built program: the database location, the schema and the fatal path."""
+"""Start-up of the built program: the database location, the schema, private files, a clean
+exit and the fatal path."""
 import os
 import signal
+import stat
 import time
 
-from harness import AppTestCase, wait_until
+from harness import wait_until
+import taskscreen as ts
 
 
-class StartupTest(AppTestCase):
+class StartupTest(ts.TasksTestCase):
     def test_fresh_home_creates_database_and_shows_window(self):
         app = self.start_app(platform="offscreen")
         wait_until(lambda: "DBPATH:" in app.output(), timeout=20, message="no DBPATH line")
@@ -30,12 +33,36 @@ class StartupTest(AppTestCase):
         time.sleep(1)
         self.assertEqual(self.home.sqlite3_cli("SELECT name FROM tasks"), ["survivor"])
 
+    def test_private_files_under_umask_022(self):
+        # Nobody but the user reads the accounts, the tasks or the preferences, whatever the
+        # umask; files an earlier version left readable are tightened at the next start.
+        previous = os.umask(0o022)
+        self.addCleanup(os.umask, previous)
+        data_dir = os.path.dirname(self.home.db_path)
+        paths = (data_dir, self.home.db_path, self.home.settings_path)
+
+        def modes():
+            return [stat.S_IMODE(os.stat(p).st_mode) if os.path.exists(p) else None
+                    for p in paths]
+
+        for label in ("new files", "files of an earlier version"):
+            with self.subTest(label):
+                app = self.start_app(platform="offscreen")
+                private = [0o700, 0o600, 0o600]
+                wait_until(lambda: modes() == private, timeout=20,
+                           message="not private: %s" % [oct(m or 0) for m in modes()])
+                app.close()
+                self.assertEqual(modes(), private)
+                for path, mode in zip(paths, (0o755, 0o644, 0o644)):
+                    os.chmod(path, mode)
+
     def test_closing_the_window_ends_the_program_cleanly(self):
-        # The last window closing ends the event loop; teardown then runs in reverse order,
-        # the database connection going last, at process exit.
-        app = self.start_window()
+        # The last window closing ends the event loop; the page goes before the services it
+        # binds to, the database connection last, at process exit.
+        app = self.start()
         app.close_window()
         self.assertEqual(app.wait_exit(30), 0, app.output())
+        self.assertNotIn("TypeError", app.output())
         self.assertEqual(self.home.sqlite3_cli("PRAGMA integrity_check"), ["ok"])
 
     def test_unusable_location_is_fatal(self):

@@ -1,12 +1,7 @@
-#include "authservice.h"
+#include "appservices.h"
 #include "dbmanager.h"
-#include "notificationservice.h"
-#include "settingsservice.h"
-#include "taskservice.h"
-#include "tasktablemodel.h"
 
 #include <QDir>
-#include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
 #include <QTemporaryDir>
@@ -40,22 +35,11 @@ public slots:
             m_db.initSchema();
         }
 
-        QQmlContext *context = engine->rootContext();
-        context->setContextProperty(QStringLiteral("auth"), &m_auth);
-        context->setContextProperty(QStringLiteral("taskModel"), &m_taskModel);
-        context->setContextProperty(QStringLiteral("taskService"), &m_taskService);
-        context->setContextProperty(QStringLiteral("dbPath"), QVariant(m_dbPath));
-
         // Made once the application exists: the reminder service creates its media player.
         // Its timer is not started; tests drive it through its signal and slots.
-        if (!m_notifier) {
-            m_settings = std::make_unique<SettingsService>();
-            m_notifier = std::make_unique<NotificationService>(&m_taskService, m_settings.get());
-            QObject::connect(&m_auth, &AuthService::loggedOut, m_notifier.get(),
-                             &NotificationService::clearNotified);
-        }
-        context->setContextProperty(QStringLiteral("settings"), m_settings.get());
-        context->setContextProperty(QStringLiteral("notifier"), m_notifier.get());
+        if (!m_services)
+            m_services = std::make_unique<AppServices>(&m_db, m_dbPath);
+        m_services->publish(engine);
     }
 
 private:
@@ -75,11 +59,7 @@ private:
     const bool m_isolated = isolate(m_home);
     QString m_dbPath;
     DbManager m_db;
-    TaskTableModel m_taskModel;
-    AuthService m_auth { &m_db };
-    TaskService m_taskService { &m_db, &m_auth, &m_taskModel };
-    std::unique_ptr<SettingsService> m_settings;
-    std::unique_ptr<NotificationService> m_notifier;
+    std::unique_ptr<AppServices> m_services;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tarvik, Setup)

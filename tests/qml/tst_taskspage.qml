@@ -217,6 +217,22 @@ TestCase {
         compare(taskService.filterActive, -1)
     }
 
+    // A page shows the filters the service applies; sign-out returns both to their start.
+    function test_filtersFollowTheServiceAndTheAccount() {
+        addTasks(2)
+        taskService.filterName = "task 1"
+        taskService.filterActive = 0
+        let page = createPage()
+        compare(testCase.child(page, "searchName").text, "task 1")
+        compare(testCase.child(page, "activeFilter").currentText, "Pending")
+        auth.logout()
+        signIn()
+        page = createPage()
+        compare(testCase.child(page, "searchName").text, "")
+        compare(testCase.child(page, "activeFilter").currentText, "All")
+        compare(taskModel.rowCountQml(), 2)
+    }
+
     function test_submit_data() {
         return [
             { tag: "saved", name: "Pay rent", due: true, signedIn: true, open: false, error: "" },

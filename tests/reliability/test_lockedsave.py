@@ -23,7 +23,8 @@ class Locker:
         self.db_path = db_path
         self.proc = subprocess.Popen(["sqlite3", db_path], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.proc.stdin.write("BEGIN EXCLUSIVE;\nSELECT count(*) FROM tasks;\n")
+        # The busy timeout lets it wait for a probe below (or the program) reading just then.
+        self.proc.stdin.write(".timeout 5000\nBEGIN EXCLUSIVE;\nSELECT count(*) FROM tasks;\n")
         self.proc.stdin.flush()
         wait_until(self.held, timeout=10, message="the sqlite3 tool did not take the lock")
 

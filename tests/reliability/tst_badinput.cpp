@@ -68,10 +68,13 @@ private:
     }
     // Calls a service as the window does, with arguments the QML engine converts.
     QVariant callFromQml(const QString &expression, const QVariantMap &arguments);
-    int onlyTaskId() const { return scalar(QStringLiteral("SELECT MAX(id) FROM tasks")).toInt(); }
+    qint64 onlyTaskId() const
+    {
+        return scalar(QStringLiteral("SELECT MAX(id) FROM tasks")).toLongLong();
+    }
 
     std::unique_ptr<QTemporaryDir> m_config;
-    std::unique_ptr<TaskServices> m_app;
+    std::unique_ptr<ProgramServices> m_app;
     std::unique_ptr<QQmlEngine> m_engine;
 };
 
@@ -80,13 +83,12 @@ void TestBadInput::init()
     m_config = testEnvironment.newSettingsDirectory(QStringLiteral("config"));
     QVERIFY(m_config->isValid());
 
-    m_app = std::make_unique<TaskServices>(testEnvironment.newDatabasePath());
+    m_app = std::make_unique<ProgramServices>(testEnvironment.newDatabasePath());
     QVERIFY(m_app->opened);
     QVERIFY(signUp(m_app->auth, QStringLiteral("ann"), QStringLiteral("Ann")) > 0);
 
     m_engine = std::make_unique<QQmlEngine>();
-    m_engine->rootContext()->setContextProperty(QStringLiteral("auth"), &m_app->auth);
-    m_engine->rootContext()->setContextProperty(QStringLiteral("taskService"), &m_app->tasks);
+    m_app->services.publish(m_engine.get());
 }
 
 void TestBadInput::cleanup()
@@ -149,7 +151,7 @@ void TestBadInput::taskNames()
     QVERIFY(callFromQml(QStringLiteral("taskService.createTask(name, due, false)"),
                         { { "name", typed }, { "due", due.toString(Qt::ISODateWithMs) } })
                     .toBool());
-    const int id = onlyTaskId();
+    const qint64 id = onlyTaskId();
     QVERIFY(id > 0);
     QCOMPARE(m_app->model.rowCount(), 1);
     QCOMPARE(m_app->model.nameAt(0).size(), stored.size());
@@ -216,7 +218,7 @@ void TestBadInput::dueTimesFromTheWindow()
     QVERIFY(callFromQml(QStringLiteral("taskService.createTask('due', due, false)"),
                         { { "due", sent } })
                     .toBool());
-    const int id = onlyTaskId();
+    const qint64 id = onlyTaskId();
     const auto check = [&] {
         const QVariant storedText =
                 scalar(QStringLiteral("SELECT expire_at FROM tasks WHERE id = ?"), id);
@@ -406,8 +408,8 @@ void TestBadInput::leadTimes()
     QCOMPARE(next.isEmpty(), offered.isEmpty());
     // The reminder check asks for the whole window, earliest first.
     QStringList inWindow;
-    for (const QVariantMap &task : m_app->tasks.dueTasks(settings.notifyMinutes()))
-        inWindow.append(task.value(QStringLiteral("name")).toString());
+    for (const DueTask &task : m_app->tasks.dueTasks(settings.notifyMinutes()))
+        inWindow.append(task.name);
     QCOMPARE(inWindow.value(0), offered);
     QCOMPARE(inWindow.size(), minutes == INT_MAX ? 2 : int(!offered.isEmpty()));
 
@@ -479,5 +481,5 @@ void TestBadInput::settingsStoreHoldingNonNumbers()
     QCOMPARE(in.readAll(), fileText);
 }
 
-QTEST_GUILESS_MAIN(TestBadInput)
+QTEST_MAIN(TestBadInput)
 #include "tst_badinput.moc"

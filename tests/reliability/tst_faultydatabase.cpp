@@ -54,6 +54,7 @@ private slots:
     void readOnly_data();
     void readOnly();
     void foreignTasksTable();
+    void lockedByAnotherProcess();
 
 private:
     QString m_dir;
@@ -241,6 +242,34 @@ void TestFaultyDatabase::foreignTasksTable()
     QVERIFY(query.next());
     QCOMPARE(query.value(1).toString(), QStringLiteral("theirs"));
     QVERIFY(!query.next());
+}
+
+// While another process holds the file locked, a page load waits once and then leaves the list,
+// its counters and its page as they were; afterwards it loads as usual.
+void TestFaultyDatabase::lockedByAnotherProcess()
+{
+    const QString path = m_dir + QStringLiteral("/taskmanager.db");
+    TaskServices program(path);
+    QVERIFY(signUp(program.auth, kUser) > 0);
+    QVERIFY(program.tasks.createTask(QStringLiteral("listed"), QDateTime()));
+    QSignalSpy counts(&program.tasks, &TaskService::countsChanged);
+    QSignalSpy pages(&program.tasks, &TaskService::totalPagesChanged);
+    QSignalSpy resets(&program.model, &QAbstractItemModel::modelReset);
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                       QStringLiteral("other process"));
+        other.setDatabaseName(path);
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        program.tasks.loadPage(1);
+        QCOMPARE(counts.count() + pages.count() + resets.count(), 0);
+        QCOMPARE(program.model.rowCount(), 1);
+        other.rollback();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other process"));
+    program.tasks.loadPage(1);
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(program.model.nameAt(0), QStringLiteral("listed"));
 }
 
 QTEST_GUILESS_MAIN(TestFaultyDatabase)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "appservices.h"
 #include "authservice.h"
 #include "dbmanager.h"
 #include "taskservice.h"
@@ -18,8 +19,8 @@ inline const QString kTestPassword = QStringLiteral("password");
 
 // Registers the account unless it exists (the full name defaults to the username in capitals)
 // and signs in to it; the user id, or -1.
-inline int signUp(AuthService &auth, const QString &user, const QString &fullName = QString(),
-                  const QString &password = kTestPassword)
+inline qint64 signUp(AuthService &auth, const QString &user, const QString &fullName = QString(),
+                     const QString &password = kTestPassword)
 {
     auth.registerUser(user, password, fullName.isEmpty() ? user.toUpper() : fullName);
     return auth.login(user, password) ? auth.userId() : -1;
@@ -38,11 +39,10 @@ inline QVariant scalar(const QSqlDatabase &db, const QString &sql,
     return query.value(0);
 }
 
-// The services of one run of the program on the database file at path, wired as the program
-// wires them. Opening is checked through opened; the schema is made either way.
-struct TaskServices
+// The database file at path. Opening is checked through opened; the schema is made either way.
+struct TestDatabase
 {
-    explicit TaskServices(const QString &path)
+    explicit TestDatabase(const QString &path)
     {
         opened = db.open(path);
         db.initSchema();
@@ -56,7 +56,7 @@ struct TaskServices
 
     // Inserts count tasks named "<prefix> 1" ... directly; every task is created one second
     // after the one inserted before it, so the list order is fixed.
-    bool insertTasks(int userId, int count, int active = 0,
+    bool insertTasks(qint64 userId, int count, int active = 0,
                      const QString &prefix = QStringLiteral("task"))
     {
         QSqlQuery insert(db.database());
@@ -75,11 +75,33 @@ struct TaskServices
     }
 
     DbManager db;
+    bool opened = false;
+    int inserted = 0;
+};
+
+// The task services alone on a database file, without reminders.
+struct TaskServices : TestDatabase
+{
+    using TestDatabase::TestDatabase;
+
     TaskTableModel model;
     AuthService auth { &db };
     TaskService tasks { &db, &auth, &model };
-    bool opened = false;
-    int inserted = 0;
+};
+
+// Every service of one run of the program, wired as the program wires them.
+struct ProgramServices : TestDatabase
+{
+    explicit ProgramServices(const QString &path)
+        : TestDatabase(path)
+        , services(&db, path)
+    {
+    }
+
+    AppServices services;
+    TaskTableModel &model = services.taskModel();
+    AuthService &auth = services.auth();
+    TaskService &tasks = services.tasks();
 };
 
 // Records the names of the watched signals in the order they arrive.

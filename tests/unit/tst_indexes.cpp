@@ -93,7 +93,8 @@ Snapshot plainPage(const QSqlDatabase &db, int userId, const QString &filterName
     QSqlQuery rows(db);
     rows.prepare(QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
                                 "WHERE user_id = :uid")
-                 + filters + QStringLiteral(" ORDER BY create_at DESC LIMIT :lim OFFSET :off"));
+                 + filters
+                 + QStringLiteral(" ORDER BY create_at DESC, id DESC LIMIT :lim OFFSET :off"));
     bindFilters(rows);
     rows.bindValue(QStringLiteral(":lim"), pageSize);
     rows.bindValue(QStringLiteral(":off"), (s.currentPage - 1) * pageSize);
@@ -117,11 +118,11 @@ Snapshot shownPage(const TaskService &service, const TaskTableModel &model)
     return s;
 }
 
-QStringList dueNames(const QList<QVariantMap> &due)
+QStringList dueNames(const QList<DueTask> &due)
 {
     QStringList names;
-    for (const QVariantMap &task : due)
-        names << task.value(QStringLiteral("id")).toString();
+    for (const DueTask &task : due)
+        names << QString::number(task.id);
     return names;
 }
 
@@ -246,7 +247,7 @@ void TestIndexes::schemaGainsIndexesOnly()
         return text;
     };
     QVERIFY(plan("SELECT id, name, active, expire_at, create_at FROM tasks WHERE user_id = 1 "
-                 "AND name LIKE '%x%' ORDER BY create_at DESC LIMIT 5 OFFSET 0")
+                 "AND name LIKE '%x%' ORDER BY create_at DESC, id DESC LIMIT 5 OFFSET 0")
                     .contains(QLatin1String("idx_tasks_user_created")));
     QVERIFY(plan("SELECT id FROM tasks WHERE user_id = 1 AND active = 0 AND expire_at_epoch IS "
                  "NOT NULL AND expire_at_epoch BETWEEN 1 AND 2 ORDER BY expire_at_epoch")
@@ -520,8 +521,9 @@ void TestIndexes::randomWritesShowPlainResults()
                                 tasks.totalPages() / 2,
                                 tasks.totalPages() - 1,
                                 tasks.currentPage() + 1,
+                                tasks.currentPage() - 1,
                                 tasks.totalPages() + 3 }
-                           .at(random.bounded(7));
+                           .at(random.bounded(8));
             if (random.bounded(3) == 0)
                 tasks.setPageSize(random.bounded(1, 12));
             tasks.loadPage(page);

@@ -203,6 +203,8 @@ private slots:
     void notAnnounced_data();
     void notAnnounced();
     void leadTimeReadAtEachCheck();
+    void dueSincePreviousCheckAnnounced();
+    void wiredChecksAndReset();
     void signOutForgetsAndStopsSound();
     void emptySoundPathStillAnnounces();
     void unplayableSoundStillAnnounces_data();
@@ -303,7 +305,7 @@ void TestNotificationService::playerAndTimerAsBuilt()
     QCOMPARE(meta->propertyCount(), meta->propertyOffset());
     QCOMPARE(meta->methodCount() - meta->methodOffset(), 3);
     const QMetaMethod signal = meta->method(meta->methodOffset());
-    QCOMPARE(signal.methodSignature(), QByteArray("taskDueSoon(int,QString,QString)"));
+    QCOMPARE(signal.methodSignature(), QByteArray("taskDueSoon(qlonglong,QString,QString)"));
     QCOMPARE(signal.parameterNames(), (QList<QByteArray> { "taskId", "name", "expireAtText" }));
     QCOMPARE(meta->method(meta->methodOffset() + 1).methodSignature(),
              QByteArray("clearNotified()"));
@@ -477,6 +479,33 @@ void TestNotificationService::leadTimeReadAtEachCheck()
     m_settings->setNotifyMinutes(20);
     check();
     QCOMPARE(spy.count(), 1);
+}
+
+// A late tick (a busy machine, a suspend) still announces what fell due since the check before.
+void TestNotificationService::dueSincePreviousCheckAnnounced()
+{
+    check();
+    m_notifier->m_checkFrom -= 90;
+    const int id = addTask(QStringLiteral("slipped between checks"), inSeconds(-40));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+    check();
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.first().first().toLongLong(), id);
+}
+
+// As the program wires it: a check at sign-in and at every save, a clean record at sign-out.
+void TestNotificationService::wiredChecksAndReset()
+{
+    m_notifier.reset();
+    m_app.reset();
+    ProgramServices program(m_dir->filePath(QStringLiteral("wired.db")));
+    QSignalSpy spy(&program.services.notifier(), &NotificationService::taskDueSoon);
+    QVERIFY(signUp(program.auth, QStringLiteral("ann")) > 0);
+    QVERIFY(program.tasks.createTask(QStringLiteral("soon"), inSeconds(40), false));
+    QCOMPARE(spy.count(), 1);
+    program.auth.logout();
+    QVERIFY(program.auth.login(QStringLiteral("ann"), kTestPassword));
+    QCOMPARE(spy.count(), 2);
 }
 
 void TestNotificationService::signOutForgetsAndStopsSound()

@@ -48,6 +48,8 @@ private slots:
     void updateAndDelete();
     void otherAccountsTasksUntouched();
     void idsBelowOneRefused();
+    void largeIds_data();
+    void largeIds();
     void deleteAllInactiveAcrossPagesAndFilters();
     void nextDueWindow_data();
     void nextDueWindow();
@@ -192,6 +194,12 @@ void TestTaskService::rowsNewestFirstAndPaged()
     m_app->tasks.loadPage(3);
     QCOMPARE(m_app->model.rowCount(), 2);
     QCOMPARE(m_app->model.nameAt(1), QStringLiteral("task 1"));
+
+    // Rows created in the same second: the newest first all the same.
+    QVERIFY(m_app->query().exec("UPDATE tasks SET create_at = '2026-01-01 00:00:00'"));
+    m_app->tasks.loadPage(1);
+    QCOMPARE(m_app->model.nameAt(0), QStringLiteral("task 12"));
+    QCOMPARE(m_app->model.nameAt(4), QStringLiteral("task 8"));
 }
 
 void TestTaskService::deletingLastRowOfLastPageClamps()
@@ -446,9 +454,10 @@ void TestTaskService::updateAndDelete()
     QVERIFY(m_app->tasks.deleteTask(id));
     QCOMPARE(m_app->model.rowCount(), 0);
     QCOMPARE(m_app->tasks.totalCount(), 0);
-    // Deleting what is gone still succeeds and reloads.
-    QVERIFY(m_app->tasks.deleteTask(id));
-    QCOMPARE(resets.count(), 4);
+    // Editing or deleting what is gone fails, and the list is reloaded to show what is there.
+    QVERIFY(!m_app->tasks.updateTask(id, QStringLiteral("back"), true, due));
+    QVERIFY(!m_app->tasks.deleteTask(id));
+    QCOMPARE(resets.count(), 5);
 }
 
 void TestTaskService::otherAccountsTasksUntouched()
@@ -460,8 +469,8 @@ void TestTaskService::otherAccountsTasksUntouched()
     QVERIFY(m_app->auth.login(QStringLiteral("ann"), kTestPassword));
     QCOMPARE(m_app->auth.userId(), annId);
 
-    QVERIFY(m_app->tasks.updateTask(bobTask, QStringLiteral("hijacked"), false, QDateTime()));
-    QVERIFY(m_app->tasks.deleteTask(bobTask));
+    QVERIFY(!m_app->tasks.updateTask(bobTask, QStringLiteral("hijacked"), false, QDateTime()));
+    QVERIFY(!m_app->tasks.deleteTask(bobTask));
     QVERIFY(m_app->tasks.deleteAllInactive());
     auto q = m_app->query();
     QVERIFY(q.exec("SELECT name, active FROM tasks"));
@@ -480,6 +489,44 @@ void TestTaskService::idsBelowOneRefused()
         QVERIFY(!m_app->tasks.deleteTask(id));
     }
     QCOMPARE(resets.count(), 0);
+}
+
+void TestTaskService::largeIds_data()
+{
+    QTest::addColumn<qint64>("id");
+    QTest::addColumn<bool>("usable");
+
+    QTest::newRow("2^31 + 1") << (qint64(1) << 31) + 1 << true;
+    QTest::newRow("2^32 + 1") << (qint64(1) << 32) + 1 << true;
+    QTest::newRow("2^53, past exact numbers in QML") << (qint64(1) << 53) << false;
+}
+
+// Bob's account and his task carry the id; Ann's account and task have id 1, which a 32-bit
+// id would hit.
+void TestTaskService::largeIds()
+{
+    QFETCH(qint64, id);
+    QFETCH(bool, usable);
+
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("ann's"), QDateTime(), false));
+    QVERIFY(m_app->auth.registerUser(QStringLiteral("bob"), kTestPassword, QStringLiteral("B")));
+    QVERIFY(m_app->query().exec(
+            QStringLiteral("UPDATE users SET id = %1 WHERE username = 'bob'").arg(id)));
+    QVERIFY(m_app->query().exec(
+            QStringLiteral("INSERT INTO tasks (id, user_id, name) VALUES (%1, %1, 'b')").arg(id)));
+    QVERIFY(m_app->auth.login(QStringLiteral("bob"), kTestPassword));
+    QCOMPARE(m_app->auth.userId(), id);
+
+    m_app->tasks.loadPage(1);
+    QCOMPARE(m_app->model.rowCount(), 1);
+    QCOMPARE(m_app->model.data(m_app->model.index(0, 0)).toLongLong(), id);
+    QCOMPARE(m_app->model.rowForId(id), 0);
+    QCOMPARE(m_app->tasks.updateTask(m_app->model.taskIdAt(0), "edited", true, QDateTime()),
+             usable);
+    QCOMPARE(m_app->tasks.deleteTask(id), usable);
+    QCOMPARE(scalar("SELECT COUNT(*) FROM tasks WHERE id > 1"), usable ? 0 : 1);
+    QCOMPARE(m_app->scalar("SELECT name || active FROM tasks WHERE id = 1").toString(),
+             QStringLiteral("ann's0"));
 }
 
 void TestTaskService::deleteAllInactiveAcrossPagesAndFilters()
@@ -569,12 +616,12 @@ void TestTaskService::dueTasksListsEveryTaskInOrder()
     QVERIFY(m_app->tasks.createTask(QStringLiteral("done"), now.addSecs(60), true));
     QVERIFY(m_app->tasks.createTask(QStringLiteral("outside"), now.addSecs(3600), false));
 
-    const QList<QVariantMap> due = m_app->tasks.dueTasks(10);
+    const QList<DueTask> due = m_app->tasks.dueTasks(10);
     QStringList names;
-    for (const QVariantMap &task : due)
-        names << task.value("name").toString();
+    for (const DueTask &task : due)
+        names << task.name;
     QCOMPARE(names, (QStringList { "a1", "a2", "b" }));
-    QCOMPARE(due.first().keys(), m_app->tasks.nextDueTask(10).keys());
+    QCOMPARE(due.first().toMap().keys(), m_app->tasks.nextDueTask(10).keys());
     QVERIFY(m_app->tasks.dueTasks(-1).isEmpty());
 }
 

@@ -1,0 +1,45 @@
+#include "appservices.h"
+
+#include <QQmlContext>
+#include <QQmlEngine>
+
+AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
+    : QObject(parent)
+    , m_dbPath(dbPath)
+    , m_auth(db)
+    , m_tasks(db, &m_auth, &m_taskModel)
+    , m_notifier(&m_tasks, &m_settings)
+{
+    connectServices();
+}
+
+void AppServices::connectServices()
+{
+    // Whatever was announced and whatever the list was narrowed to belongs to the account that
+    // signs out.
+    connect(&m_auth, &AuthService::loggedOut, &m_notifier, &NotificationService::clearNotified);
+    connect(&m_auth, &AuthService::loggedOut, &m_tasks, &TaskService::clearFilters);
+    // A reminder due soon is announced at sign-in, and as soon as a task due soon is saved.
+    connect(&m_auth, &AuthService::loggedInChanged, &m_notifier, [this] {
+        if (m_auth.isLoggedIn())
+            m_notifier.checkDueTasks();
+    });
+    connect(&m_tasks, &TaskService::dueTimesChanged, &m_notifier,
+            &NotificationService::checkDueTasks);
+}
+
+void AppServices::publish(QQmlEngine *engine)
+{
+    QQmlContext *context = engine->rootContext();
+    context->setContextProperty(QStringLiteral("auth"), &m_auth);
+    context->setContextProperty(QStringLiteral("taskModel"), &m_taskModel);
+    context->setContextProperty(QStringLiteral("taskService"), &m_tasks);
+    context->setContextProperty(QStringLiteral("dbPath"), QVariant(m_dbPath));
+    context->setContextProperty(QStringLiteral("settings"), &m_settings);
+    context->setContextProperty(QStringLiteral("notifier"), &m_notifier);
+}
+
+void AppServices::start()
+{
+    m_notifier.start();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "authservice.h"
+#include "notificationservice.h"
+#include "settingsservice.h"
+#include "taskservice.h"
+#include "tasktablemodel.h"
+
+#include <QObject>
+#include <QString>
+
+class DbManager;
+class QQmlEngine;
+
+// The program's services on one open database, connected to each other as the program needs
+// them, and published to QML under the names the documents use. The program and every test of
+// the services as a whole build them here, so that a connection cannot be missing in one place
+// only. A QML engine they are published to must be destroyed before them.
+class AppServices : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
+
+    // Sets the context properties auth, taskModel, taskService, dbPath, settings and notifier.
+    void publish(QQmlEngine *engine);
+    // Starts the reminder timer.
+    void start();
+
+    TaskTableModel &taskModel() { return m_taskModel; }
+    AuthService &auth() { return m_auth; }
+    TaskService &tasks() { return m_tasks; }
+    SettingsService &settings() { return m_settings; }
+    NotificationService &notifier() { return m_notifier; }
+
+private:
+    void connectServices();
+
+    QString m_dbPath;
+    TaskTableModel m_taskModel;
+    AuthService m_auth;
+    TaskService m_tasks;
+    SettingsService m_settings;
+    NotificationService m_notifier;
+};

@@ -1,0 +1,48 @@
+#include "storedtime.h"
+
+#include <QTimeZone>
+
+#include <limits>
+
+namespace StoredTime {
+
+// Stored texts are UTC, whether or not they say so (CURRENT_TIMESTAMP carries no zone):
+// parse, re-label the wall-clock time as UTC, show it in local time.
+QDateTime read(const QVariant &value)
+{
+    const QDateTime parsed = value.toDateTime();
+    if (!parsed.isValid())
+        return {};
+    return QDateTime(parsed.date(), parsed.time(), QTimeZone::utc()).toLocalTime();
+}
+
+// The due time is written in UTC, so that its text and its epoch seconds name the same instant.
+QVariant dueText(const QDateTime &expireAt)
+{
+    return expireAt.isValid() ? QVariant(expireAt.toUTC())
+                              : QVariant(QMetaType::fromType<QDateTime>());
+}
+
+QVariant dueEpoch(const QDateTime &expireAt)
+{
+    return expireAt.isValid() ? QVariant(expireAt.toSecsSinceEpoch())
+                              : QVariant(QMetaType::fromType<qint64>());
+}
+
+QString reminderText(qint64 epoch)
+{
+    return QDateTime::fromSecsSinceEpoch(epoch, QTimeZone::utc())
+            .toLocalTime()
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+qint64 saturatingAdd(qint64 base, qint64 delta)
+{
+    if (delta > 0 && base > std::numeric_limits<qint64>::max() - delta)
+        return std::numeric_limits<qint64>::max();
+    if (delta < 0 && base < std::numeric_limits<qint64>::min() - delta)
+        return std::numeric_limits<qint64>::min();
+    return base + delta;
+}
+
+} // namespace StoredTime

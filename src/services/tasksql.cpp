@@ -1,0 +1,179 @@
+#include "tasksql.h"
+
+namespace TaskSql {
+
+namespace {
+
+QString filters(bool byName, bool byDone)
+{
+    QString sql;
+    if (byName)
+        sql += QStringLiteral(" AND name LIKE :name");
+    if (byDone)
+        sql += QStringLiteral(" AND active = :active");
+    return sql;
+}
+
+} // namespace
+
+QString stamp()
+{
+    return QStringLiteral("SELECT total_changes(), "
+                          "(SELECT data_version FROM pragma_data_version), "
+                          "(SELECT schema_version FROM pragma_schema_version)");
+}
+
+QString counters()
+{
+    return QStringLiteral("\n"
+                          "    SELECT\n"
+                          "        COUNT(*) AS total,\n"
+                          "        SUM(active = 1) AS active,\n"
+                          "        SUM(active = 0) AS inactive\n"
+                          "    FROM tasks\n"
+                          "    WHERE user_id = :uid\n");
+}
+
+QString countMatching(bool byName, bool byDone)
+{
+    return QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid")
+           + filters(byName, byDone);
+}
+
+// Newest first; rows created in the same second newest first too, by id.
+QString pageRows(bool byName, bool byDone)
+{
+    return QStringLiteral("\n"
+                          "    SELECT id, name, active, expire_at, create_at\n"
+                          "    FROM tasks\n"
+                          "    WHERE user_id = :uid\n"
+                          "    ")
+           + filters(byName, byDone)
+           + QStringLiteral("\n"
+                            "    ORDER BY create_at DESC, id DESC\n"
+                            "    LIMIT :lim OFFSET :off\n"
+                            "    ");
+}
+
+QString pageRowsFromEnd(bool byName, bool byDone)
+{
+    return QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
+                          "WHERE user_id = :uid")
+           + filters(byName, byDone)
+           + QStringLiteral(" ORDER BY create_at ASC, id ASC LIMIT :lim OFFSET :off");
+}
+
+QString pageRowsBeside(bool byName, bool byDone, bool older)
+{
+    return QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
+                          "WHERE user_id = :uid")
+           + filters(byName, byDone)
+           + (older ? QStringLiteral(" AND (create_at, id) < (:created, :id) "
+                                     "ORDER BY create_at DESC, id DESC LIMIT :lim")
+                    : QStringLiteral(" AND (create_at, id) > (:created, :id) "
+                                     "ORDER BY create_at ASC, id ASC LIMIT :lim"));
+}
+
+QString hasUndated()
+{
+    return QStringLiteral(
+            "SELECT EXISTS (SELECT 1 FROM tasks WHERE user_id = :uid AND create_at IS NULL)");
+}
+
+QString trigramReady()
+{
+    return QStringLiteral(
+            "SELECT (SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+            "('tasks_trigram_insert', 'tasks_trigram_delete', 'tasks_trigram_update')) = 3 "
+            "AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE name = 'tasks_trigram_fill')");
+}
+
+QString countByTrigram(bool byDone, int limit)
+{
+    return QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM tasks_trigram "
+                          "WHERE user_id = :uid AND name LIKE :name")
+           + filters(false, byDone) + QStringLiteral(" LIMIT %1)").arg(limit);
+}
+
+QString pageRowsByTrigram(bool byDone, bool fromEnd)
+{
+    return QStringLiteral("SELECT tasks.id, tasks.name, tasks.active, tasks.expire_at, "
+                          "tasks.create_at FROM tasks_trigram CROSS JOIN tasks "
+                          "ON tasks.id = tasks_trigram.rowid "
+                          "WHERE tasks_trigram.name LIKE :name AND tasks_trigram.user_id = :uid "
+                          "AND tasks.user_id = :uid AND tasks.name LIKE :name")
+           + (byDone ? QStringLiteral(" AND tasks.active = :active") : QString())
+           + (fromEnd ? QStringLiteral(" ORDER BY tasks.create_at ASC, tasks.id ASC")
+                      : QStringLiteral(" ORDER BY tasks.create_at DESC, tasks.id DESC"))
+           + QStringLiteral(" LIMIT :lim OFFSET :off");
+}
+
+QString taskState()
+{
+    return QStringLiteral("SELECT active, name FROM tasks WHERE id = :id AND user_id = :uid");
+}
+
+QString likeMatch()
+{
+    return QStringLiteral("SELECT :value LIKE :name");
+}
+
+QString insert()
+{
+    return QStringLiteral(
+            "\n"
+            "        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)\n"
+            "        VALUES (:uid, :name, :active, :expire, :expire_at_epoch)\n"
+            "    ");
+}
+
+QString update()
+{
+    return QStringLiteral("\n"
+                          "        UPDATE tasks\n"
+                          "        SET name = :name, active = :active, expire_at = :expire, "
+                          "expire_at_epoch = :expire_at_epoch        \n"
+                          "        WHERE id = :id AND user_id = :uid\n"
+                          "    ");
+}
+
+QString remove()
+{
+    return QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid");
+}
+
+QString removeDone()
+{
+    return QStringLiteral("\n"
+                          "        DELETE FROM tasks\n"
+                          "        WHERE user_id = :uid AND active = 1\n"
+                          "    ");
+}
+
+QString firstDue()
+{
+    return QStringLiteral("\n"
+                          "        SELECT id, name, expire_at_epoch\n"
+                          "        FROM tasks\n"
+                          "        WHERE user_id = :uid\n"
+                          "          AND active = 0\n"
+                          "          AND expire_at_epoch IS NOT NULL\n"
+                          "          AND expire_at_epoch BETWEEN :now AND :lim\n"
+                          "        ORDER BY expire_at_epoch ASC\n"
+                          "        LIMIT 1\n"
+                          "    ");
+}
+
+// Ties in due time go by id, so that consecutive checks walk them in a stable order.
+QString dueBetween()
+{
+    return QStringLiteral("SELECT id, name, expire_at_epoch\n"
+                          "FROM tasks\n"
+                          "WHERE user_id = :uid\n"
+                          "  AND active = 0\n"
+                          "  AND expire_at_epoch IS NOT NULL\n"
+                          "  AND expire_at_epoch BETWEEN :now AND :lim\n"
+                          "ORDER BY expire_at_epoch ASC, id ASC");
+}
+
+} // namespace TaskSql
