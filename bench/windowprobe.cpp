@@ -249,6 +249,12 @@ private:
                        evaluate(QStringLiteral(
                                "taskService.loadPage(Math.floor(taskService.totalPages / 2))"));
                    }));
+            // Flipping on from the middle, as a person gets there.
+            focusTable();
+            for (int i = 0; i < 2; ++i)
+                sample("middle-flip", toFrame([&] { key(Qt::Key_Right); }));
+            for (int i = 0; i < 2; ++i)
+                sample("middle-flip", toFrame([&] { key(Qt::Key_Left); }));
             sample("home", toFrame([&] { key(Qt::Key_Home); }));
             sample("floor-home",
                    timeStatement(rowsSql.arg(QStringLiteral("DESC")), { userId, pageSize }));
