@@ -160,8 +160,12 @@ int main(int argc, char *argv[])
           "prev-near-end",
           QStringLiteral("repaint + rows from the nearer end"),
           { "repaint", "floor-end" } },
-        { QStringLiteral("middle page (loadPage)"),
+        { QStringLiteral("middle page jumped to (loadPage; no control does this)"),
           "middle",
+          QStringLiteral("repaint + rows from the nearer end"),
+          { "repaint", "floor-end" } },
+        { QStringLiteral("Next / Prev in the middle (Right, Left)"),
+          "middle-flip",
           QStringLiteral("repaint + rows from the nearer end"),
           { "repaint", "floor-end" } },
         { QStringLiteral("first page (Home)"),
@@ -281,7 +285,7 @@ int main(int argc, char *argv[])
     };
     worstOf({ "create", "edit", "delete" }, "floor-command", big);
     verdict(QStringLiteral("create-edit-delete") + at, worst, worstFloor, kFrameMs);
-    worstOf({ "flip", "end", "prev-near-end", "middle", "home" }, "floor-end", big);
+    worstOf({ "flip", "end", "prev-near-end", "middle-flip", "home" }, "floor-end", big);
     verdict(QStringLiteral("any-page") + at, worst, worstFloor, kFrameMs);
     if (results.contains(100000) && largest != 100000) {
         worstOf({ "key-1", "key-2", "key-3+" }, "key", results[100000]);
