@@ -64,9 +64,9 @@ const auto kEarlierCreationIndex = QStringLiteral(
 // matches without a pass over the account's tasks. The triggers keep it in step with every
 // write to the tasks table, by this program or any other; each search still applies LIKE to
 // the names, so the index only narrows down which rows are looked at.
-const auto kTrigramTable = QStringLiteral(
-        "CREATE VIRTUAL TABLE tasks_trigram USING fts5("
-        "name, user_id UNINDEXED, active UNINDEXED, tokenize = 'trigram', detail = 'none')");
+const auto kTrigramTable = QStringLiteral("CREATE VIRTUAL TABLE tasks_trigram USING fts5("
+                                          "name, user_id UNINDEXED, active UNINDEXED, tokenize = "
+                                          "'trigram', detail = 'none', columnsize = 0)");
 // While this table exists, the index is being filled: it holds the last task id filled in.
 const auto kTrigramFillTable =
         QStringLiteral("CREATE TABLE tasks_trigram_fill (last_id INTEGER NOT NULL)");
