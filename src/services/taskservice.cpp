@@ -416,7 +416,9 @@ TaskService::TaskState TaskService::taskState(qint64 id)
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     QVariant name;
-    if (query.exec() && query.next()) {
+    const bool ran = query.exec();
+    task.busy = !ran && lockedOut(query);
+    if (ran && query.next()) {
         task.exists = true;
         const QString active = query.value(0).toString();
         if (!query.value(0).isNull()
@@ -454,6 +456,12 @@ bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountCh
     DataStamp before;
     bool busy = false;
     const bool stamped = currentStamp(before, &busy);
+    // A file another process holds locked refuses the command as it refused the read: the
+    // command is not tried, so that it does not wait a second time.
+    if (busy) {
+        qCWarning(lcTasks) << "the database is locked; the task command was not run";
+        return false;
+    }
 
     const bool ok = query.exec();
     const int affected = ok ? query.numRowsAffected() : 0;
@@ -511,6 +519,8 @@ bool TaskService::updateTask(qint64 id, const QString &name, bool active, const 
 
     const QString trimmed = name.trimmed();
     const TaskState old = taskState(id);
+    if (old.busy)
+        return false;
     CountChange change;
     addChange(change, old, -1);
     if (old.exists)
@@ -534,8 +544,11 @@ bool TaskService::deleteTask(qint64 id)
     if (!ready() || !validId(id))
         return false;
 
+    const TaskState task = taskState(id);
+    if (task.busy)
+        return false;
     CountChange change;
-    addChange(change, taskState(id), -1);
+    addChange(change, task, -1);
     QSqlQuery &query = statement(TaskSql::remove());
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());

@@ -98,6 +98,8 @@ private:
         bool exists = false;
         int active = -1;
         bool matches = false;
+        // Another process holds the file locked: the command would fail the same way.
+        bool busy = false;
     };
     // The first and last rows of the page loaded last, from which the page before or after
     // it is read while nothing has changed.
