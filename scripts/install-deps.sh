@@ -29,7 +29,7 @@ test_packages=(
     qml6-module-qttest
     xvfb xauth xdotool x11-apps x11-utils
     imagemagick tesseract-ocr
-    sqlite3
+    sqlite3 tzdata
     pulseaudio pulseaudio-utils
     desktop-file-utils appstream lintian
 )
