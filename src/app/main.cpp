@@ -32,6 +32,7 @@ int main(int argc, char *argv[])
     if (!dbManager.open(dbPath))
         qFatal("Cannot open SQLite database");
     dbManager.initTables();
+    const bool indexed = dbManager.createIndexesIfQuick();
 
     // The preferences are private too: created owner-only before the first value is written.
     const QString settingsPath =
@@ -52,14 +53,15 @@ int main(int argc, char *argv[])
 #endif
     if (engine.rootObjects().isEmpty())
         return -1;
-    // The indexes come once the window has shown its first frame: on a large file written
-    // without them they take seconds to build, which must not leave the window blank.
-    if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst())) {
+    // On a large file written without them the indexes take seconds to build, which must not
+    // leave the window blank: they come once the window has shown its first frame.
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
+    if (!indexed && window) {
         QObject::connect(
                 window, &QQuickWindow::frameSwapped, &dbManager,
                 [] { dbManager.createIndexes(true); },
                 Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
-    } else {
+    } else if (!indexed) {
         dbManager.createIndexes();
     }
     return app.exec();

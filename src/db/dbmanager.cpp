@@ -88,6 +88,24 @@ const auto kTrigramTriggers = {
                    "VALUES (new.id, new.name, new.user_id, new.active); END"),
 };
 
+// A step of the index build is a savepoint: a transaction of its own, or part of the one
+// createIndexes opened.
+bool beginStep(QSqlQuery &query)
+{
+    return query.exec(QStringLiteral("SAVEPOINT index_step"));
+}
+
+// Ends the step, keeping its changes when ok; false when they are not kept.
+bool endStep(QSqlQuery &query, bool ok)
+{
+    query.finish();
+    if (ok && query.exec(QStringLiteral("RELEASE index_step")))
+        return true;
+    query.exec(QStringLiteral("ROLLBACK TO index_step"));
+    query.exec(QStringLiteral("RELEASE index_step"));
+    return false;
+}
+
 bool hasSchemaObject(QSqlQuery &query, const QString &name)
 {
     query.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = ?"));
@@ -137,10 +155,28 @@ void DbManager::initTables()
 void DbManager::createIndexes(bool inSlices)
 {
     if (!inSlices) {
+        // All in one transaction: one commit, and readers meet one short lock.
+        QSqlQuery query(m_connection);
+        const bool inTransaction = query.exec(QStringLiteral("BEGIN"));
         while (buildStep()) { }
+        if (inTransaction && !query.exec(QStringLiteral("COMMIT")))
+            query.exec(QStringLiteral("ROLLBACK"));
     } else if (buildStep()) {
         QTimer::singleShot(0, this, [this] { createIndexes(true); });
     }
+}
+
+bool DbManager::createIndexesIfQuick()
+{
+    constexpr int kQuickRows = 2000;
+    QSqlQuery query(m_connection);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM tasks LIMIT ?)"));
+    query.addBindValue(kQuickRows);
+    const bool quick = query.exec() && query.next() && query.value(0).toInt() < kQuickRows;
+    query.finish();
+    if (quick)
+        createIndexes();
+    return quick;
 }
 
 // Makes the next missing piece: one list index, the empty search index with its triggers, or
@@ -161,7 +197,7 @@ bool DbManager::buildStep()
     // The search index and its triggers come first, empty, so that every write from then on
     // reaches it; the rows already there are filled in afterwards.
     if (!hasSchemaObject(query, QStringLiteral("tasks_trigram_update"))) {
-        if (!m_connection.transaction())
+        if (!beginStep(query))
             return false;
         bool ok = true;
         if (!hasSchemaObject(query, QStringLiteral("tasks_trigram"))) {
@@ -170,10 +206,9 @@ bool DbManager::buildStep()
         }
         for (const QString &trigger : kTrigramTriggers)
             ok = ok && query.exec(trigger);
-        query.finish();
-        if (!ok || !m_connection.commit()) {
-            qCWarning(lcDatabase) << "cannot make the search index:" << query.lastError().text();
-            m_connection.rollback();
+        const QString error = query.lastError().text();
+        if (!endStep(query, ok)) {
+            qCWarning(lcDatabase) << "cannot make the search index:" << error;
             return false;
         }
         return true;
@@ -186,8 +221,7 @@ bool DbManager::buildStep()
 bool DbManager::fillTrigramSlice()
 {
     QSqlQuery query(m_connection);
-    if (!hasSchemaObject(query, QStringLiteral("tasks_trigram_fill"))
-        || !m_connection.transaction())
+    if (!hasSchemaObject(query, QStringLiteral("tasks_trigram_fill")) || !beginStep(query))
         return false;
     bool ok = query.exec(QStringLiteral("SELECT last_id FROM tasks_trigram_fill")) && query.next();
     const qint64 from = ok ? query.value(0).toLongLong() : 0;
@@ -211,9 +245,9 @@ bool DbManager::fillTrigramSlice()
         more = ok;
     }
     query.finish();
-    if (!ok || !m_connection.commit()) {
-        qCWarning(lcDatabase) << "cannot fill the search index:" << query.lastError().text();
-        m_connection.rollback();
+    const QString error = query.lastError().text();
+    if (!endStep(query, ok)) {
+        qCWarning(lcDatabase) << "cannot fill the search index:" << error;
         return false;
     }
     return more;

@@ -21,6 +21,9 @@ public:
     // without them this takes seconds, once. inSlices makes them from the event loop, one
     // index or one slice of rows at a time, instead of before returning.
     void createIndexes(bool inSlices = false);
+    // Makes the missing indexes at once when that is quick (a file of few tasks); false when
+    // they are left for createIndexes(true).
+    bool createIndexesIfQuick();
     QSqlDatabase database() const;
 
 private:
