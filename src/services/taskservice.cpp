@@ -44,9 +44,12 @@ bool hasTrigramRun(const QString &pattern)
     return false;
 }
 
-// A term found in more tasks than this is counted by a scan of the account's names, which is
-// then quicker than looking each match up in the trigram index.
-constexpr int kTrigramCountLimit = 2000;
+// Counting a match through the trigram index costs about as much as scanning sixteen of the
+// account's names: a term found in more tasks than that share is counted by the scan.
+int trigramCountLimit(int accountTasks)
+{
+    return std::max(2000, accountTasks / 16);
+}
 
 } // namespace
 
@@ -143,13 +146,14 @@ void TaskService::clearFilters()
 int TaskService::countFilteredTasks(qint64 userId, bool viaTrigram, bool *ok)
 {
     if (viaTrigram) {
-        QSqlQuery &query =
-                statement(TaskSql::countByTrigram(m_filterActive != -1, kTrigramCountLimit));
+        const int limit = trigramCountLimit(m_totalCount);
+        QSqlQuery &query = statement(TaskSql::countByTrigram(m_filterActive != -1));
         bindFilters(query, userId);
+        query.bindValue(QStringLiteral(":cap"), limit);
         const bool found = query.exec() && query.next();
         const int count = found ? query.value(0).toInt() : 0;
         query.finish();
-        if (found && count < kTrigramCountLimit) {
+        if (found && count < limit) {
             *ok = true;
             return count;
         }

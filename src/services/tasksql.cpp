@@ -88,11 +88,11 @@ QString trigramReady()
             "AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE name = 'tasks_trigram_fill')");
 }
 
-QString countByTrigram(bool byDone, int limit)
+QString countByTrigram(bool byDone)
 {
     return QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM tasks_trigram "
                           "WHERE user_id = :uid AND name LIKE :name")
-           + filters(false, byDone) + QStringLiteral(" LIMIT %1)").arg(limit);
+           + filters(false, byDone) + QStringLiteral(" LIMIT :cap)");
 }
 
 QString pageRowsByTrigram(bool byDone, bool fromEnd)

@@ -20,8 +20,8 @@ QString pageRowsBeside(bool byName, bool byDone, bool older);
 QString hasUndated();
 // 1 when the trigram index is full and its three triggers are there.
 QString trigramReady();
-// The matching tasks by the trigram index, counting at most limit.
-QString countByTrigram(bool byDone, int limit);
+// The matching tasks by the trigram index, counting at most :cap.
+QString countByTrigram(bool byDone);
 // The matching rows, looked up by the trigram index and sorted as the list is.
 QString pageRowsByTrigram(bool byDone, bool fromEnd);
 // The Done flag and name of the task :id of :uid.
