@@ -12,6 +12,11 @@ Dialog {
     title: "Settings"
     standardButtons: Dialog.Ok | Dialog.Cancel
 
+    onAboutToShow: {
+        taskTransfer.clearResult()
+        desktop.refreshTray()
+    }
+
     ColumnLayout {
         width: 360
         spacing: 10
@@ -21,35 +26,84 @@ Dialog {
             font.pointSize: 14
         }
 
+        // The reminder settings on the left, running in the background beside them.
         RowLayout {
-            SpinBox {
-                id: minutesBox
+            spacing: 24
 
-                from: 1
-                to: 1440
-                stepSize: 1
-                editable: true
-                value: settings.notifyMinutes
+            ColumnLayout {
+                Layout.alignment: Qt.AlignTop
+                spacing: 10
 
-                onValueModified: settings.notifyMinutes = minutesBox.value
+                RowLayout {
+                    SpinBox {
+                        id: minutesBox
+
+                        from: 1
+                        to: 1440
+                        stepSize: 1
+                        editable: true
+                        value: settings.notifyMinutes
+
+                        onValueModified: settings.notifyMinutes = minutesBox.value
+                    }
+
+                    Label {
+                        text: "Minutes before task expiration"
+                    }
+                }
+
+                Button {
+                    text: "Choose sound (WAV/MP3)"
+
+                    onClicked: soundFileDialog.open()
+                }
+
+                Label {
+                    Layout.fillWidth: true
+                    text: settings.soundFile
+                    textFormat: Text.PlainText
+                    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                }
             }
 
-            Label {
-                text: "Minutes before task expiration"
+            ColumnLayout {
+                Layout.alignment: Qt.AlignTop
+                spacing: 4
+
+                CheckBox {
+                    id: backgroundBox
+
+                    Layout.fillWidth: true
+                    text: "Keep running in the background when the window is closed"
+                    enabled: desktop.trayAvailable
+                    checked: desktop.keepRunningInBackground
+
+                    onToggled: desktop.keepRunningInBackground = backgroundBox.checked
+                }
+
+                Label {
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 32
+                    visible: !desktop.trayAvailable
+                    text: "The desktop offers no tray to keep the program in."
+                    color: "#cfcfcf"
+                    wrapMode: Text.WordWrap
+                }
+
+                CheckBox {
+                    id: loginBox
+
+                    Layout.fillWidth: true
+                    text: "Start at login"
+                    checked: desktop.startAtLogin
+
+                    // Stays unticked when the entry could not be written.
+                    onToggled: {
+                        desktop.startAtLogin = loginBox.checked
+                        loginBox.checked = desktop.startAtLogin
+                    }
+                }
             }
-        }
-
-        Button {
-            text: "Choose sound (WAV/MP3)"
-
-            onClicked: soundFileDialog.open()
-        }
-
-        Label {
-            Layout.fillWidth: true
-            text: settings.soundFile
-            textFormat: Text.PlainText
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
 
         Label {
@@ -152,12 +206,21 @@ Dialog {
             }
         }
 
-        Label {
+        RowLayout {
             Layout.fillWidth: true
             Layout.topMargin: 16
-            text: "Database path:"
-            font.pointSize: 12
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            spacing: 10
+
+            Label {
+                text: "Database path:"
+                font.pointSize: 12
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            }
+
+            TaskTransferRow {
+                Layout.fillWidth: true
+                transfer: taskTransfer
+            }
         }
 
         Label {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "authservice.h"
+#include "desktopintegration.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
+#include "tasktransfer.h"
 
 #include <QObject>
 #include <QString>
@@ -23,7 +25,8 @@ class AppServices : public QObject
 public:
     explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
 
-    // Sets the context properties auth, taskModel, taskService, dbPath, settings and notifier.
+    // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier,
+    // taskTransfer and desktop.
     void publish(QQmlEngine *engine);
     // Starts the reminder timer.
     void start();
@@ -33,6 +36,8 @@ public:
     TaskService &tasks() { return m_tasks; }
     SettingsService &settings() { return m_settings; }
     NotificationService &notifier() { return m_notifier; }
+    TaskTransfer &transfer() { return m_transfer; }
+    DesktopIntegration &desktop() { return m_desktop; }
 
 private:
     void connectServices();
@@ -43,4 +48,6 @@ private:
     TaskService m_tasks;
     SettingsService m_settings;
     NotificationService m_notifier;
+    TaskTransfer m_transfer;
+    DesktopIntegration m_desktop;
 };
