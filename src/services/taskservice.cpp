@@ -31,10 +31,16 @@ bool validId(qint64 id)
     return id >= 1 && id <= TaskService::kLargestId;
 }
 
+// A term made of this many characters or more is scanned for: the index would turn it into as
+// many trigram look-ups, whose buffers grow with each one (a pasted megabyte took minutes).
+constexpr qsizetype kLongestIndexedTerm = 256;
+
 // The trigram index answers a LIKE pattern holding a run of at least three characters that are
 // no wildcards; for shorter terms it would read every entry.
 bool hasTrigramRun(const QString &pattern)
 {
+    if (pattern.size() >= kLongestIndexedTerm)
+        return false;
     int run = 0;
     for (const uint c : pattern.toUcs4()) {
         run = (c == '%' || c == '_') ? 0 : run + 1;
