@@ -1,0 +1,215 @@
+"""Finds, reads and presses the program's controls through its accessibility tree (AT-SPI), as
+a screen reader does, and records what the program announces.
+
+pyatspi belongs to Debian's own interpreter and binds a process to one accessibility bus for its
+whole life, so each test talks to a reader process of its own: this file, run by /usr/bin/python3
+on the test's session bus, answers one JSON request per line on its standard input.
+"""
+import json
+import os
+import subprocess
+import sys
+import time
+
+SYSTEM_PYTHON = "/usr/bin/python3"
+# Events a screen reader speaks without the user moving there: something that appears, a name
+# that changes, the focus that moves, and (Qt 6.8 and later) an explicit announcement.
+EVENTS = ("object:state-changed:showing", "object:state-changed:focused",
+          "object:state-changed:selected", "object:property-change:accessible-name",
+          "object:announcement")
+
+
+class ScreenReader:
+    """The accessibility bus of a private session bus, and a reader process attached to it.
+
+    `env` is the environment the program runs with; `app_env()` adds what makes Qt publish its
+    tree there. The session bus starts at-spi-bus-launcher on the first request for the
+    accessibility bus's address and ends it when it ends itself."""
+
+    def __init__(self, env):
+        self.env = dict(env)
+        deadline = time.time() + 15
+        while time.time() < deadline:
+            found = subprocess.run(["dbus-send", "--session", "--print-reply",
+                                    "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                                   env=self.env, capture_output=True, text=True, timeout=10)
+            if found.returncode == 0:
+                break
+            time.sleep(0.1)
+        else:
+            raise AssertionError("the accessibility bus did not start")
+        self.proc = subprocess.Popen([SYSTEM_PYTHON, os.path.abspath(__file__)], env=self.env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    @staticmethod
+    def app_env():
+        return {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1"}
+
+    def _ask(self, request, **arguments):
+        self.proc.stdin.write(json.dumps(dict(arguments, request=request)) + "\n")
+        self.proc.stdin.flush()
+        answer = json.loads(self.proc.stdout.readline())
+        if "error" in answer:
+            raise AssertionError(answer["error"])
+        return answer["result"]
+
+    # Every object is a dict: id, role, name, description, states, text (for text interfaces),
+    # rect (x, y, width, height on the screen).
+    def find(self, role, name=None, within=None, showing=True):
+        """The first object in tree order with this role (and name, when given), or None."""
+        return self._ask("find", role=role, name=name, within=within, showing=showing)
+
+    def find_all(self, role, name=None, within=None, showing=True):
+        return self._ask("find_all", role=role, name=name, within=within, showing=showing)
+
+    def wait(self, role, name=None, within=None, timeout=10):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            found = self.find(role, name, within)
+            if found:
+                return found
+            time.sleep(0.2)
+        raise AssertionError("no showing %s named %r in:\n%s" % (role, name, self.dump()))
+
+    def press(self, obj):
+        """Performs the object's default action (Press for a button), as a screen reader does."""
+        return self._ask("action", id=obj["id"])
+
+    def focused(self):
+        """The object holding the keyboard focus, or None."""
+        return self._ask("focused")
+
+    def rows(self, table):
+        """The texts of the showing cells of a table, row by row as they are laid out."""
+        return self._ask("rows", id=table["id"])
+
+    def events(self):
+        """Events recorded since the last call, oldest first: type, role, name, detail1."""
+        return self._ask("events")
+
+    def dump(self):
+        """The showing tree as indented "role: name" lines, for failure messages."""
+        return self._ask("dump")
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.wait(10)
+        self.proc.stdout.close()
+
+
+# -- the reader process -------------------------------------------------------------------------
+def _serve():
+    import pyatspi
+    from gi.repository import GLib
+
+    objects = []
+    recorded = []
+
+    def describe(acc):
+        objects.append(acc)
+        states = acc.getState()
+        info = {"id": len(objects) - 1, "role": acc.getRoleName(), "name": acc.name or "",
+                "description": acc.description or "",
+                "states": sorted(pyatspi.stateToString(s) for s in states.getStates())}
+        try:
+            text = acc.queryText()
+            info["text"] = text.getText(0, text.characterCount)
+        except NotImplementedError:
+            pass
+        try:
+            box = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            info["rect"] = [box.x, box.y, box.width, box.height]
+        except NotImplementedError:
+            info["rect"] = [0, 0, 0, 0]
+        return info
+
+    def showing(acc):
+        return acc.getState().contains(pyatspi.STATE_SHOWING)
+
+    def walk(root, only_showing):
+        """Every descendant in tree order, not entering objects that are not showing."""
+        stack = [root] if root is not None else list(reversed(list(pyatspi.Registry.getDesktop(0))))
+        while stack:
+            acc = stack.pop()
+            if acc is None:
+                continue
+            if only_showing and acc.getRoleName() != "application" and not showing(acc):
+                continue
+            yield acc
+            stack.extend(reversed([c for c in acc if c is not None]))
+
+    def matches(acc, role, name):
+        return acc.getRoleName() == role and (name is None or acc.name == name)
+
+    def root_of(request):
+        within = request.get("within")
+        return objects[within] if within is not None else None
+
+    def handle(request):
+        kind = request["request"]
+        if kind in ("find", "find_all"):
+            found = [describe(a) for a in walk(root_of(request), request["showing"])
+                     if matches(a, request["role"], request["name"])]
+            return found if kind == "find_all" else (found[0] if found else None)
+        if kind == "action":
+            action = objects[request["id"]].queryAction()
+            return action.doAction(0) if action.nActions > 0 else False
+        if kind == "focused":
+            for acc in walk(None, True):
+                if acc.getState().contains(pyatspi.STATE_FOCUSED):
+                    return describe(acc)
+            return None
+        if kind == "rows":
+            cells = [describe(a) for a in walk(objects[request["id"]], True)
+                     if a.getRoleName() == "table cell"]
+            rows = {}
+            for cell in cells:
+                rows.setdefault(cell["rect"][1], []).append(cell)
+            return [[c["name"] for c in sorted(row, key=lambda c: c["rect"][0])]
+                    for _, row in sorted(rows.items())]
+        if kind == "events":
+            taken = list(recorded)
+            recorded.clear()
+            return taken
+        if kind == "dump":
+            lines = []
+            for acc in walk(None, True):
+                depth, parent = 0, acc.parent
+                while parent is not None and depth < 40:
+                    depth, parent = depth + 1, parent.parent
+                lines.append("  " * depth + "%s: %s" % (acc.getRoleName(), acc.name))
+            return "\n".join(lines)
+        raise ValueError("unknown request " + kind)
+
+    def on_event(event):
+        try:
+            recorded.append({"type": event.type, "role": event.source.getRoleName(),
+                             "name": event.source.name or "", "detail1": event.detail1})
+        except Exception:  # the source may be gone by now
+            pass
+
+    for event_type in EVENTS:
+        pyatspi.Registry.registerEventListener(on_event, event_type)
+
+    loop = GLib.MainLoop()
+
+    def on_input(channel, condition):
+        line = sys.stdin.readline()
+        if not line:
+            loop.quit()
+            return False
+        try:
+            answer = {"result": handle(json.loads(line))}
+        except Exception as e:  # reported to the test, which fails with it
+            answer = {"error": "%s: %s" % (type(e).__name__, e)}
+        sys.stdout.write(json.dumps(answer) + "\n")
+        sys.stdout.flush()
+        return True
+
+    GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.PRIORITY_DEFAULT,
+                      GLib.IO_IN | GLib.IO_HUP, on_input)
+    loop.run()
+
+
+if __name__ == "__main__":
+    _serve()
