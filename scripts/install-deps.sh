@@ -27,6 +27,7 @@ package_packages=(
 
 test_packages=(
     qml6-module-qttest
+    at-spi2-core python3-pyatspi dbus
     xvfb xauth xdotool x11-apps x11-utils
     imagemagick tesseract-ocr
     sqlite3
