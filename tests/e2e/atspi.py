@@ -155,10 +155,9 @@ def _serve():
             action = objects[request["id"]].queryAction()
             return action.doAction(0) if action.nActions > 0 else False
         if kind == "focused":
-            for acc in walk(None, True):
-                if acc.getState().contains(pyatspi.STATE_FOCUSED):
-                    return describe(acc)
-            return None
+            # Qt marks the window's root pane focused too: the deepest focused object wins.
+            focused = [a for a in walk(None, True) if a.getState().contains(pyatspi.STATE_FOCUSED)]
+            return describe(focused[-1]) if focused else None
         if kind == "rows":
             cells = [describe(a) for a in walk(objects[request["id"]], True)
                      if a.getRoleName() == "table cell"]

@@ -68,7 +68,8 @@ def register(app, full_name, username, password):
 
 def sign_in(app, username, password, after_registration=False):
     if after_registration:
-        app.key("Tab")  # focus is still on "Create account"; Tab wraps to the user name
+        # Focus is still on "Create account": Tab passes the project link and wraps to the user name.
+        app.key("Tab", "Tab")
     app.type(username)
     app.key("Tab")
     app.type(password)
