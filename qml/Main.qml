@@ -7,11 +7,21 @@ ApplicationWindow {
 
     width: 1300
     height: 700
+    minimumWidth: Theme.minimumWindowWidth
+    minimumHeight: Theme.minimumWindowHeight
     visible: true
     title: "Task Manager"
 
     Universal.theme: Universal.Dark
     Universal.accent: Universal.Violet
+
+    // Never larger than the screen's free area, never smaller than every page needs.
+    Component.onCompleted: {
+        if (Screen.desktopAvailableWidth > 0)
+            window.width = Math.min(window.width, Screen.desktopAvailableWidth)
+        if (Screen.desktopAvailableHeight > 0)
+            window.height = Math.min(window.height, Screen.desktopAvailableHeight)
+    }
 
     // The stack creates the first page itself, so it also destroys it when it is replaced.
     StackView {
@@ -30,14 +40,19 @@ ApplicationWindow {
         parent: Overlay.overlay
         z: 9999
 
+        // A tasks page already showing selects the task and keeps whatever is being typed.
         onActivated: function(taskId) {
             window.showNormal()
             window.raise()
             window.requestActivate()
-            stack.replace(Qt.resolvedUrl("TasksPage.qml"), {
-                              "stackView": stack,
-                              "focusTaskId": taskId
-                          })
+            const current = stack.currentItem
+            if (current && current.objectName === "tasksPage")
+                current.showTask(taskId)
+            else
+                stack.replace(Qt.resolvedUrl("TasksPage.qml"), {
+                                  "stackView": stack,
+                                  "focusTaskId": taskId
+                              })
         }
     }
 

@@ -11,6 +11,11 @@ ColumnLayout { // qmllint disable alias
     property alias locale: grid.locale
     property var selectedTime: Date.now()
     property date selectedDate: new Date(picker.selectedTime)
+    // The selected day by its calendar fields: days are told apart by these, never by an
+    // instant, because some days have no midnight (summer time starting at 00:00).
+    property int selectedYear: -1
+    property int selectedMonth: -1
+    property int selectedDay: -1
 
     signal dateSelected(date d)
 
@@ -18,14 +23,39 @@ ColumnLayout { // qmllint disable alias
         return d instanceof Date ? new Date(d.getTime()) : new Date(d)
     }
 
-    // The selection is the local midnight of the chosen day, so comparisons ignore the time.
+    // The instant the clock shows as this local time; a time the clock skips, when summer
+    // time starts, becomes the first minute after the gap.
+    function momentOf(year, month, day, hours, minutes) {
+        const wanted = Date.UTC(year, month, day, hours, minutes)
+        const wallClock = t => t - new Date(t).getTimezoneOffset() * 60000
+        const guess = new Date(year, month, day, hours, minutes).getTime()
+        if (wallClock(guess) === wanted)
+            return new Date(guess)
+        let t = guess - 3 * 3600000
+        while (wallClock(t) < wanted)
+            t += 60000
+        return new Date(t)
+    }
+
+    function isSelected(year, month, day) {
+        return day === picker.selectedDay && month === picker.selectedMonth
+                && year === picker.selectedYear
+    }
+
+    // Selects the day of d as the local calendar shows it.
     function selectDate(d) {
         const js = picker._toJsDate(d)
-        js.setHours(0, 0, 0, 0)
-        picker.selectedTime = js.getTime()
+        picker.selectDay(js.getFullYear(), js.getMonth(), js.getDate())
+    }
+
+    function selectDay(year, month, day) {
+        picker.selectedYear = year
+        picker.selectedMonth = month
+        picker.selectedDay = day
+        picker.selectedTime = picker.momentOf(year, month, day, 0, 0).getTime()
         picker.selectedDate = new Date(picker.selectedTime)
-        picker.month = js.getMonth()
-        picker.year = js.getFullYear()
+        picker.month = month
+        picker.year = year
         picker.dateSelected(picker.selectedDate)
     }
 
@@ -47,10 +77,14 @@ ColumnLayout { // qmllint disable alias
         }
     }
 
+    // Calendar arithmetic on the day's fields, free of any time zone: a UTC day is 24 hours.
     function shiftDay(delta) {
-        const d = new Date(picker.selectedDate.getTime())
-        d.setDate(d.getDate() + delta)
-        picker.selectDate(d)
+        const from = picker.selectedYear >= 0
+                ? Date.UTC(picker.selectedYear, picker.selectedMonth, picker.selectedDay)
+                : Date.UTC(picker.selectedDate.getFullYear(), picker.selectedDate.getMonth(),
+                           picker.selectedDate.getDate())
+        const d = new Date(from + delta * 86400000)
+        picker.selectDay(d.getUTCFullYear(), d.getUTCMonth(), d.getUTCDate())
     }
 
     focus: true
@@ -91,7 +125,7 @@ ColumnLayout { // qmllint disable alias
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             text: Qt.formatDateTime(new Date(picker.year, picker.month, 1), "MMMM yyyy")
-            color: "white"
+            color: Theme.text
             font.pixelSize: 14
         }
 
@@ -123,10 +157,10 @@ ColumnLayout { // qmllint disable alias
 
         Layout.fillWidth: true
 
-        // The grid's own date of a cell is the start of that day in UTC with this Qt, so the
-        // cell builds its local midnight from its year, month and day instead.
-        // (The cells reach the picker by its id; this qmllint does not see ids across the
-        // delegate's component boundary, hence the markers.)
+        // A cell is its year, month and day; the grid's own date of a cell is the start of that
+        // day in UTC with this Qt. (The grid sets properties on the delegate's context, which
+        // a bound component refuses; this qmllint does not see ids across the boundary, hence
+        // the markers.)
         delegate: Item {
             id: cell
 
@@ -134,8 +168,7 @@ ColumnLayout { // qmllint disable alias
             required property int month
             required property int day
 
-            readonly property double time: new Date(cell.year, cell.month, cell.day).getTime()
-            readonly property bool selected: cell.time === picker.selectedTime // qmllint disable unqualified
+            readonly property bool selected: picker.isSelected(cell.year, cell.month, cell.day) // qmllint disable unqualified
 
             implicitWidth: 40
             implicitHeight: 34
@@ -143,19 +176,19 @@ ColumnLayout { // qmllint disable alias
             Rectangle {
                 anchors.fill: parent
                 radius: 6
-                color: cell.selected ? "#2a6df4" : "transparent"
+                color: cell.selected ? Theme.selectedDay : "transparent"
                 opacity: cell.selected ? 0.35 : 1.0
             }
 
             Label {
                 anchors.centerIn: parent
                 text: cell.day
-                color: "white"
+                color: Theme.text
                 opacity: cell.month === picker.month ? 1.0 : 0.35 // qmllint disable unqualified
             }
 
             TapHandler {
-                onTapped: picker.selectDate(new Date(cell.year, cell.month, cell.day)) // qmllint disable unqualified
+                onTapped: picker.selectDay(cell.year, cell.month, cell.day) // qmllint disable unqualified
             }
         }
     }

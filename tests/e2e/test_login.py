@@ -15,10 +15,10 @@ ERROR_LABEL = (470, 375, 360, 30)  # between the password field and the buttons
 LOGIN_HEADING = (470, 255, 120, 30)
 GREETING = (5, 10, 300, 40)  # "Welcome, ..." at the left end of the tasks page's toolbar
 SETTINGS_BUTTON = (1174, 26)  # at the right end of the tasks page's toolbar
-# In the settings dialog, centred on the tasks page.
-LEAD_TIME_UP = (292, 187)
-CANCEL_BUTTON = (866, 579)
-DIALOG_TITLE = (215, 97, 90, 25)
+# In the settings dialog, centred across the tasks page and raised clear of a reminder's corner.
+LEAD_TIME_UP = (292, 127)
+CANCEL_BUTTON = (866, 519)
+DIALOG_TITLE = (215, 37, 90, 25)
 
 
 def colours(app, x, y, width, height):

@@ -1,6 +1,6 @@
 """The reminder: a pending task due in five minutes raises the toast at the check that runs at
-sign-in, and "Show" opens the tasks page on that task. A name that looks like markup is shown as
-typed and fetches nothing."""
+sign-in, and "Show" selects that task on the tasks page, keeping the task dialog that was being
+filled in. A name that looks like markup is shown as typed and fetches nothing."""
 import datetime
 import socket
 import time
@@ -66,12 +66,20 @@ class ReminderTest(ts.TasksTestCase):
         self.assertIn("Expire at: " + due.strftime("%Y-%m-%d %H:%M"), text)
         app.screenshot("toast")
 
-        # "Show" puts a new tasks page in place, which selects the task 200 ms later.
+        # A new task half typed when "Show" is pressed: the page selects the task and the
+        # dialog keeps what was typed.
+        app.key("ctrl+n")
+        app.type("Call the bank")
         app.click_text("Show", *TOAST_AREA)
         wait_until(lambda: app.pixel(*TOAST_INSIDE) != TOAST, message="the toast stayed open")
-        ts.wait_for(lambda: ts.selected_rows(app, 3), lambda got: got == [2],
+        app.key("ctrl+g")
+        time.sleep(0.5)
+        app.key("Return")  # OK in the popup
+        app.key("Return")  # Save
+        wait_until(lambda: len(self.tasks()) == 4, message="the typed task was not saved")
+        self.assertEqual(self.tasks()[-1].split("|")[0], "Call the bank")
+        ts.wait_for(lambda: ts.selected_rows(app, 4), lambda got: got == [2],
                     "selected rows after Show", timeout=5)
-        self.assertEqual(len(self.tasks()), 3)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtTest
 import TarvikQml
+import "items.js" as Items
 
 TestCase {
     id: testCase
@@ -35,7 +36,7 @@ TestCase {
     }
 
     function openPicker(page, moment) {
-        page.expireAtLocal = moment
+        testCase.child(page, "taskDialog").expireAtLocal = moment
         const picker = testCase.child(page, "expirePicker")
         picker.open()
         tryCompare(picker, "opened", true)
@@ -68,8 +69,8 @@ TestCase {
             { tag: "down on the last row stays", start: 6, key: Qt.Key_Down, row: 6 },
             { tag: "up on the first row stays", start: 0, key: Qt.Key_Up, row: 0 },
             { tag: "down in the middle", start: 3, key: Qt.Key_Down, row: 4 },
-            { tag: "down beyond a shorter page picks the last row", start: 10, key: Qt.Key_Down, row: 6 },
-            { tag: "up beyond a shorter page picks the last row", start: 10, key: Qt.Key_Up, row: 6 }
+            { tag: "down with no task selected picks the first row", start: 10, key: Qt.Key_Down, row: 0 },
+            { tag: "up with no task selected picks the last row", start: 10, key: Qt.Key_Up, row: 6 }
         ]
     }
 
@@ -77,9 +78,10 @@ TestCase {
         addTasks(7)
         const page = createPage()
         compare(taskModel.rowCountQml(), 7)
-        page.selectedRow = data.start
+        page.selectTask(taskModel.taskIdAt(data.start))
         keyClick(data.key)
         compare(page.selectedRow, data.row)
+        compare(page.selectedTaskId, taskModel.taskIdAt(data.row))
     }
 
     function test_moveSelectionWithoutRows() {
@@ -89,20 +91,113 @@ TestCase {
         compare(page.selectedRow, -1)
     }
 
-    // Delete on a row past the end of the loaded page sends nothing and only clears the selection.
+    // Delete without a selected task sends nothing; with one it deletes that task.
     function test_deleteBeyondLoadedRows() {
         addTasks(3)
         const page = createPage()
-        page.selectedRow = 5
+        page.selectTask(taskModel.taskIdAt(5))
         keyClick(Qt.Key_Delete)
         compare(page.selectedRow, -1)
         compare(taskService.totalCount, 3)
-        page.selectedRow = 1
+        page.selectTask(taskModel.taskIdAt(1))
         const id = taskModel.taskIdAt(1)
         keyClick(Qt.Key_Delete)
         compare(page.selectedRow, -1)
         compare(taskService.totalCount, 2)
         compare(taskModel.rowForId(id), -1)
+    }
+
+    // The selection is a task: it follows the task across reloads and goes when the task
+    // leaves the loaded page; Edit and Delete act only on a selected task.
+    function test_selectionFollowsTheTask_data() {
+        return [
+            { tag: "a new task", change: () => addTasks(1), kept: true },
+            { tag: "a search that keeps it", kept: true,
+              change: id => taskService.filterName = taskModel.nameAt(taskModel.rowForId(id)) },
+            { tag: "a search that hides it", change: () => taskService.filterName = "none", kept: false },
+            { tag: "the next page", change: () => taskService.loadPage(2), kept: false },
+            { tag: "the task deleted elsewhere", change: id => taskService.deleteTask(id), kept: false }
+        ]
+    }
+
+    function test_selectionFollowsTheTask(data) {
+        taskService.pageSize = 10
+        addTasks(15)
+        const page = createPage()
+        const table = testCase.child(page, "table")
+        verify(waitForItemPolished(table))
+        const id = taskModel.taskIdAt(3)
+        mouseClick(table, 100, 3 * 37 + 18)
+        compare(page.selectedTaskId, id)
+
+        data.change(id)
+
+        compare(page.selectedTaskId, data.kept ? id : -1)
+        compare(page.selectedRow, taskModel.rowForId(page.selectedTaskId))
+        compare(testCase.child(page, "editButton").enabled, data.kept)
+        compare(testCase.child(page, "deleteButton").enabled, data.kept)
+        keyClick(Qt.Key_E, Qt.ControlModifier)
+        compare(testCase.child(page, "taskDialog").visible, data.kept)
+    }
+
+    // Another page opens at its first row, not at the previous page's scroll position.
+    function test_pageChangeShowsFirstRow() {
+        taskService.pageSize = 50
+        addTasks(60)
+        const page = createPage()
+        const table = testCase.child(page, "table")
+        verify(waitForItemPolished(table))
+        table.contentY = 20 * 37
+        keyClick(Qt.Key_Right)
+        compare(taskService.currentPage, 2)
+        compare(table.contentY, table.originY)
+    }
+
+    // Return on the focused Close button closes without saving; the next opening starts clean.
+    function test_dialogReturnAndError() {
+        const page = createPage()
+        keyClick(Qt.Key_N, Qt.ControlModifier)
+        const dialog = testCase.child(page, "taskDialog")
+        tryCompare(dialog, "opened", true)
+        testCase.child(dialog.contentItem, "nameField").text = "Pay rent"
+        keyClick(Qt.Key_Return)
+        compare(testCase.child(dialog.contentItem, "dlgErr").text, "all fields are required")
+        dialog.expireAtLocal = new Date(2030, 0, 15, 9, 5)
+        testCase.child(dialog.contentItem, "closeButton").forceActiveFocus()
+        keyClick(Qt.Key_Return)
+        tryCompare(dialog, "visible", false)
+        compare(taskService.totalCount, 0)
+        keyClick(Qt.Key_N, Qt.ControlModifier)
+        tryCompare(dialog, "opened", true)
+        compare(testCase.child(dialog.contentItem, "dlgErr").text, "")
+    }
+
+    // After OK was clicked, the arrow keys move the day again at the next opening.
+    function test_arrowKeysAfterMouseOk() {
+        const page = createPage()
+        const picker = openPicker(page, new Date(2030, 0, 15, 9, 5))
+        mouseClick(Items.findItem(picker.contentItem, item => item.text === "OK"))
+        tryCompare(picker, "visible", false)
+        picker.open()
+        tryCompare(picker, "opened", true)
+        keyClick(Qt.Key_Right)
+        keyClick(Qt.Key_Return)
+        tryCompare(picker, "visible", false)
+        compare(testCase.child(page, "taskDialog").expireAtLocal.getDate(), 16)
+    }
+
+    // A name cut off in its cell is shown whole, as typed, while the pointer rests on it.
+    function test_longNameTooltip() {
+        const name = "Call <b>the</b> bank" + " and ask about the standing orders".repeat(6)
+        verify(taskService.createTask(name, new Date(2030, 0, 15).toISOString(), false))
+        const page = createPage()
+        const table = testCase.child(page, "table")
+        verify(waitForItemPolished(table))
+        mouseMove(table, 300, 18)
+        const tip = testCase.child(page, "fullText")
+        tryCompare(tip, "opened", true)
+        compare(tip.contentItem.text, name)
+        compare(tip.contentItem.textFormat, Text.PlainText)
     }
 
     function test_timeShortcuts_data() {
@@ -126,7 +221,7 @@ TestCase {
         compare(testCase.child(picker.contentItem, "mm").value, data.m)
         keyClick(Qt.Key_Return)
         tryCompare(picker, "visible", false)
-        compare(page.expireAtLocal.getTime(), new Date(2030, 0, 15, data.h, data.m).getTime())
+        compare(testCase.child(page, "taskDialog").expireAtLocal.getTime(), new Date(2030, 0, 15, data.h, data.m).getTime())
     }
 
     // A time typed into a spin box counts when Return comes before the box lost the focus.
@@ -141,7 +236,7 @@ TestCase {
         compare(hh.value, 9)
         keyClick(Qt.Key_Return)
         tryCompare(picker, "visible", false)
-        compare(page.expireAtLocal.getTime(), new Date(2030, 0, 15, 14, 5).getTime())
+        compare(testCase.child(page, "taskDialog").expireAtLocal.getTime(), new Date(2030, 0, 15, 14, 5).getTime())
     }
 
     // A new day keeps the chosen time; every moment the popup hands back has zero seconds.
@@ -154,8 +249,8 @@ TestCase {
         compare(testCase.child(picker.contentItem, "hh").value, 9)
         compare(testCase.child(picker.contentItem, "mm").value, 5)
         datePicker.selectDate(new Date(2030, 0, 20))
-        page.okCalendar()
-        compare(page.expireAtLocal.getTime(), new Date(2030, 0, 20, 9, 5, 0, 0).getTime())
+        picker.take()
+        compare(testCase.child(page, "taskDialog").expireAtLocal.getTime(), new Date(2030, 0, 20, 9, 5, 0, 0).getTime())
     }
 
     function test_pageSizeBox_data() {
@@ -253,7 +348,7 @@ TestCase {
         const nameField = testCase.child(dialog.contentItem, "nameField")
         verify(nameField.activeFocus)
         nameField.text = data.name
-        page.expireAtLocal = data.due ? new Date(2030, 0, 15, 9, 5) : null
+        dialog.expireAtLocal = data.due ? new Date(2030, 0, 15, 9, 5) : null
         if (!data.signedIn)
             auth.logout()
         keyClick(Qt.Key_Return)
@@ -275,7 +370,7 @@ TestCase {
     function test_refusedSaveKeepsWhatWasTyped() {
         addTasks(1)
         const page = createPage()
-        page.selectedRow = 0
+        page.selectTask(taskModel.taskIdAt(0))
         keyClick(Qt.Key_E, Qt.ControlModifier)
         const dialog = testCase.child(page, "taskDialog")
         tryCompare(dialog, "opened", true)
@@ -322,6 +417,7 @@ TestCase {
     when: windowShown
     width: 1300
     height: 700
+    visible: true
 
     StackView {
         id: stack

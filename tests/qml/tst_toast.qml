@@ -26,6 +26,12 @@ TestCase {
     }
 
     Component {
+        id: pageComponent
+
+        TasksPage {}
+    }
+
+    Component {
         id: spyComponent
 
         SignalSpy {
@@ -69,6 +75,25 @@ TestCase {
 
     function stackOf(window) {
         return Items.findItem(window.contentItem, item => item.depth !== undefined)
+    }
+
+    function signedInWindow() {
+        verify(auth.login("reminded", "reminded-password"))
+        const window = createTemporaryObject(mainComponent, testCase)
+        const stack = stackOf(window)
+        stack.replace(pageComponent, { "stackView": stack }, StackView.Immediate)
+        return window
+    }
+
+    function inside(item, window) {
+        const at = item.mapToItem(window.contentItem, 0, 0)
+        return at.x >= 0 && at.y >= 0 && at.x + item.width <= window.width
+                && at.y + item.height <= window.height
+    }
+
+    function overlaps(a, b) {
+        const p = a.mapToItem(null, 0, 0), q = b.mapToItem(null, 0, 0)
+        return p.x < q.x + b.width && q.x < p.x + a.width && p.y < q.y + b.height && q.y < p.y + a.height
     }
 
     function test_textsAndPlacement() {
@@ -179,5 +204,73 @@ TestCase {
         notifier.taskDueSoon(13, "Another account's task", "2030-03-02 08:00")
         tryCompare(toast, "opened", true)
         compare(toast.taskId, 13)
+    }
+
+    // "Show" on a tasks page that is already showing keeps the page and its open dialog.
+    function test_showOnTheTasksPage_data() {
+        return [
+            { tag: "task on the loaded page", search: "", pageOfTask: 1 },
+            { tag: "task on a later page, filtered out", search: "no such task", pageOfTask: 3 }
+        ]
+    }
+
+    function test_showOnTheTasksPage(data) {
+        const window = signedInWindow()
+        taskService.pageSize = 10
+        for (let i = 0; i < 25; ++i)
+            verify(taskService.createTask("task " + i, new Date(2030, 0, 15).toISOString(), false))
+        taskService.loadPage(data.pageOfTask)
+        const id = taskModel.taskIdAt(2)
+        const page = stackOf(window).currentItem
+        findChild(page, "searchName").text = data.search
+        taskService.loadPage(1)
+        findChild(page, "newButton").clicked()
+        const dialog = findChild(page, "taskDialog")
+        tryCompare(dialog, "opened", true)
+        findChild(dialog.contentItem, "nameField").insert(0, "pa")
+        notifier.taskDueSoon(id, "task", "2030-01-15 00:00")
+        const toast = toastOf(window)
+        tryCompare(toast, "opened", true)
+
+        mouseClick(button(toast, "Show"))
+
+        tryCompare(toast, "visible", false)
+        compare(stackOf(window).currentItem, page)
+        verify(dialog.opened)
+        compare(findChild(dialog.contentItem, "nameField").text, "pa")
+        compare(page.selectedTaskId, id)
+        compare(taskModel.taskIdAt(page.selectedRow), id)
+        compare(taskService.currentPage, data.pageOfTask)
+        compare(findChild(page, "searchName").text, "")
+        taskService.pageSize = 25
+    }
+
+    // At the smallest window size every control can be reached and no dialog lies under a
+    // reminder.
+    function test_everythingFitsAtTheMinimumSize() {
+        const window = signedInWindow()
+        window.width = Theme.minimumWindowWidth
+        window.height = Theme.minimumWindowHeight
+        const page = stackOf(window).currentItem
+        tryCompare(page, "width", window.width)
+        for (const name of ["searchName", "activeFilter", "clearButton", "newButton", "editButton",
+                            "deleteButton", "deleteDoneButton", "settingsButton", "logoutButton",
+                            "prevButton", "nextButton", "pageSizeBox"])
+            verify(inside(findChild(page, name), window), name)
+        notifier.taskDueSoon(12, "Water the plants every second morning", "2030-03-01 18:00")
+        const toast = toastOf(window)
+        tryCompare(toast, "opened", true)
+        for (const name of ["settingsDialog", "taskDialog", "confirmDeleteInactive"]) {
+            const dialog = findChild(page, name)
+            dialog.open()
+            tryCompare(dialog, "opened", true)
+            verify(inside(dialog.contentItem.parent, window), name)
+            verify(!overlaps(dialog.contentItem.parent, toast.contentItem.parent), name)
+            dialog.close()
+        }
+        const picker = findChild(page, "expirePicker")
+        picker.open()
+        tryCompare(picker, "opened", true)
+        verify(inside(picker.contentItem.parent, window))
     }
 }

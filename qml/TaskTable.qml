@@ -1,0 +1,121 @@
+pragma ComponentBehavior: Bound
+
+import QtQuick
+import QtQuick.Controls
+
+// The rows of the loaded page, with the selected row highlighted; a tap reports the row.
+TableView {
+    id: table
+
+    required property int selectedRow
+    property bool tapEnabled: true
+
+    signal rowTapped(int row)
+
+    // Scrolls just far enough to show the row.
+    function scrollToRow(row) {
+        if (row >= 0 && row < table.rows)
+            table.positionViewAtRow(row, TableView.Visible)
+    }
+
+    function showFirstRow() {
+        table.contentY = table.originY - table.topMargin
+    }
+
+    objectName: "table"
+    clip: true
+    model: taskModel
+    columnSpacing: 1
+    rowSpacing: 1
+    columnWidthProvider: function(column) {
+        switch (column) {
+        case 0:
+            return 70
+        case 1:
+            return Math.max(200, table.width - 610)
+        case 2:
+            return 90
+        default:
+            return 220
+        }
+    }
+    rowHeightProvider: function(row) {
+        return 36
+    }
+    onWidthChanged: table.forceLayout()
+
+    ScrollBar.vertical: ScrollBar {}
+    ScrollBar.horizontal: ScrollBar {}
+
+    delegate: Rectangle {
+        id: cell
+
+        required property int row
+        required property int column
+        required property var display
+
+        color: cell.row === table.selectedRow ? Theme.selectedRow
+                                              : (cell.row % 2 === 0 ? Theme.evenRow : Theme.oddRow)
+        border.color: Theme.cellBorder
+
+        Text {
+            id: cellText
+
+            anchors.fill: parent
+            anchors.margins: 10
+            visible: cell.column !== 2
+            text: cell.display === undefined ? "" : String(cell.display)
+            textFormat: Text.PlainText
+            color: Theme.text
+            verticalAlignment: Text.AlignVCenter
+            elide: Text.ElideRight
+        }
+
+        Rectangle {
+            anchors.centerIn: parent
+            width: 16
+            height: 16
+            radius: 8
+            visible: cell.column === 2
+            color: cell.display === true ? Theme.doneMark : cell.color
+            border.width: 1
+            border.color: Theme.markBorder
+        }
+
+        // A text cut off at the right is shown whole while the pointer rests on it.
+        HoverHandler {
+            onHoveredChanged: {
+                if (hovered && cellText.visible && cellText.truncated)
+                    fullText.showFor(cell, cellText.text)
+                else if (fullText.parent === cell)
+                    fullText.close()
+            }
+        }
+
+        TapHandler {
+            enabled: table.tapEnabled
+            onTapped: table.rowTapped(cell.row)
+        }
+    }
+
+    ToolTip {
+        id: fullText
+
+        function showFor(item, text) {
+            fullText.parent = item
+            fullText.text = text
+            fullText.open()
+        }
+
+        objectName: "fullText"
+        width: Math.min(fullText.implicitWidth, table.width)
+        delay: 500
+
+        contentItem: Text {
+            text: fullText.text
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            color: Theme.text
+        }
+    }
+}

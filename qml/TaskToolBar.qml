@@ -1,0 +1,134 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// The row above the table: the greeting, the search and Done filter, and the page's commands.
+RowLayout {
+    id: toolbar
+
+    required property bool hasSelection
+
+    signal newRequested
+    signal editRequested
+    signal deleteRequested
+    signal deleteDoneRequested
+    signal settingsRequested
+    signal logoutRequested
+
+    function focusSearch() {
+        searchName.forceActiveFocus()
+        searchName.selectAll()
+    }
+
+    function clearFilters() {
+        searchName.text = ""
+        activeFilter.currentIndex = 0
+        taskService.filterName = ""
+        taskService.filterActive = -1
+    }
+
+    // The search box shows the service's search text, also on a page made while it is set.
+    Component.onCompleted: searchName.text = taskService.filterName
+
+    Connections {
+        target: taskService
+
+        function onFilterNameChanged() {
+            if (searchName.text.trim() !== taskService.filterName)
+                searchName.text = taskService.filterName
+        }
+    }
+
+    // A long name gives way before any control does.
+    Label {
+        id: welcome
+
+        Layout.fillWidth: true
+        Layout.maximumWidth: welcome.implicitWidth
+        Layout.minimumWidth: Math.min(welcome.implicitWidth, 120)
+        text: "Welcome, " + auth.userName
+        textFormat: Text.PlainText
+        elide: Text.ElideRight
+        color: Theme.text
+        font.pixelSize: 18
+    }
+
+    Item {
+        Layout.fillWidth: true
+    }
+
+    TextField {
+        id: searchName
+
+        objectName: "searchName"
+        Layout.fillWidth: true
+        Layout.preferredWidth: 260
+        Layout.maximumWidth: 260
+        Layout.minimumWidth: 200
+        placeholderText: "Search by name..."
+        onTextChanged: taskService.filterName = searchName.text
+    }
+
+    ComboBox {
+        id: activeFilter
+
+        objectName: "activeFilter"
+        model: ["All", "Done", "Pending"]
+        currentIndex: [-1, 1, 0].indexOf(taskService.filterActive)
+        onActivated: function(index) {
+            taskService.filterActive = [-1, 1, 0][index]
+        }
+    }
+
+    Button {
+        objectName: "clearButton"
+        text: "Clear"
+        onClicked: toolbar.clearFilters()
+    }
+
+    Label {
+        text: "   "
+    }
+
+    Button {
+        objectName: "newButton"
+        text: "New"
+        onClicked: toolbar.newRequested()
+    }
+
+    Button {
+        objectName: "editButton"
+        text: "Edit"
+        enabled: toolbar.hasSelection
+        onClicked: toolbar.editRequested()
+    }
+
+    Button {
+        objectName: "deleteButton"
+        text: "Delete"
+        enabled: toolbar.hasSelection
+        onClicked: toolbar.deleteRequested()
+    }
+
+    Button {
+        objectName: "deleteDoneButton"
+        text: "Delete Done"
+        onClicked: toolbar.deleteDoneRequested()
+    }
+
+    Label {
+        text: "   "
+    }
+
+    Button {
+        objectName: "settingsButton"
+        text: "Settings"
+        onClicked: toolbar.settingsRequested()
+    }
+
+    Button {
+        objectName: "logoutButton"
+        text: "Logout"
+        onClicked: toolbar.logoutRequested()
+    }
+}
