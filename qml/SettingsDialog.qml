@@ -10,7 +10,28 @@ Dialog {
     anchors.centerIn: parent
     modal: true
     title: "Settings"
-    standardButtons: Dialog.Ok | Dialog.Cancel
+
+    // Declared rather than standard buttons: with a screen reader attached, Qt 6.4 crashes at
+    // exit while it deletes a dialog's standard buttons.
+    footer: DialogButtonBox {
+        Button {
+            id: okButton
+
+            text: "OK"
+
+            DialogButtonBox.buttonRole: Dialog.AcceptRole
+            Accessible.onPressAction: okButton.clicked()
+        }
+
+        Button {
+            id: cancelButton
+
+            text: "Cancel"
+
+            DialogButtonBox.buttonRole: Dialog.RejectRole
+            Accessible.onPressAction: cancelButton.clicked()
+        }
+    }
 
     ColumnLayout {
         width: 360
