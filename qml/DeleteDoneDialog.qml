@@ -15,22 +15,16 @@ Dialog {
     // Declared rather than standard buttons: with a screen reader attached, Qt 6.4 crashes at
     // exit while it deletes a dialog's standard buttons.
     footer: DialogButtonBox {
-        Button {
-            id: yesButton
-
+        ActionButton {
             text: "Yes"
 
             DialogButtonBox.buttonRole: Dialog.YesRole
-            Accessible.onPressAction: yesButton.clicked()
         }
 
-        Button {
-            id: noButton
-
+        ActionButton {
             text: "No"
 
             DialogButtonBox.buttonRole: Dialog.NoRole
-            Accessible.onPressAction: noButton.clicked()
         }
     }
 

@@ -67,21 +67,15 @@ Page {
             Layout.fillWidth: true
             spacing: 10
 
-            Button {
-                id: signInButton
-
+            ActionButton {
                 text: "Sign in"
 
-                Accessible.onPressAction: signInButton.clicked()
                 onClicked: loginPage.doLogin()
             }
 
-            Button {
-                id: createAccountButton
-
+            ActionButton {
                 text: "Create account"
 
-                Accessible.onPressAction: createAccountButton.clicked()
                 onClicked: loginPage.stackView.push(Qt.resolvedUrl("RegisterPage.qml"), {
                                                         "stackView": loginPage.stackView
                                                     })

@@ -100,12 +100,9 @@ Page {
         RowLayout {
             Layout.fillWidth: true
 
-            Button {
-                id: backButton
-
+            ActionButton {
                 text: "Back"
 
-                Accessible.onPressAction: backButton.clicked()
                 onClicked: registerPage.stackView.pop()
             }
 
@@ -113,12 +110,9 @@ Page {
                 Layout.fillWidth: true
             }
 
-            Button {
-                id: registerButton
-
+            ActionButton {
                 text: "Register"
 
-                Accessible.onPressAction: registerButton.clicked()
                 onClicked: registerPage.register()
             }
         }

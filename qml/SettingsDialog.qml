@@ -14,22 +14,16 @@ Dialog {
     // Declared rather than standard buttons: with a screen reader attached, Qt 6.4 crashes at
     // exit while it deletes a dialog's standard buttons.
     footer: DialogButtonBox {
-        Button {
-            id: okButton
-
+        ActionButton {
             text: "OK"
 
             DialogButtonBox.buttonRole: Dialog.AcceptRole
-            Accessible.onPressAction: okButton.clicked()
         }
 
-        Button {
-            id: cancelButton
-
+        ActionButton {
             text: "Cancel"
 
             DialogButtonBox.buttonRole: Dialog.RejectRole
-            Accessible.onPressAction: cancelButton.clicked()
         }
     }
 
@@ -60,7 +54,7 @@ Dialog {
             }
         }
 
-        Button {
+        ActionButton {
             text: "Choose sound (WAV/MP3)"
 
             onClicked: soundFileDialog.open()
@@ -170,6 +164,16 @@ Dialog {
 
             Label {
                 text: "ctrl+right/left: change calendar minute"
+            }
+        }
+
+        RowLayout {
+            Label {
+                text: "ctrl+shift+s: show reminder"
+            }
+
+            Label {
+                text: "ctrl+shift+d: dismiss reminder"
             }
         }
 

@@ -8,7 +8,7 @@ RowLayout {
 
     spacing: 10
 
-    Button {
+    ActionButton {
         objectName: "prevButton"
         text: "Prev"
         enabled: taskService.currentPage > 1
@@ -21,7 +21,7 @@ RowLayout {
         color: Theme.text
     }
 
-    Button {
+    ActionButton {
         objectName: "nextButton"
         text: "Next"
         enabled: taskService.currentPage < taskService.totalPages
@@ -63,6 +63,12 @@ RowLayout {
         currentIndex: {
             const index = pageSizeBox.model.indexOf(taskService.pageSize)
             return index >= 0 ? index : 1
+        }
+
+        Accessible.name: "Tasks per page"
+        // Up and Down change the focused combo box, ahead of the page's shortcuts.
+        Keys.onShortcutOverride: function(event) {
+            event.accepted = event.key === Qt.Key_Up || event.key === Qt.Key_Down
         }
         onActivated: function(index) {
             taskService.pageSize = pageSizeBox.model[index]

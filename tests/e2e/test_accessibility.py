@@ -50,7 +50,7 @@ class AccessibilityTest(ts.TasksTestCase):
             self.home.sqlite3_cli(
                 "INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch, create_at)"
                 f" VALUES ({uid}, 'Renew insurance', 0, '{at:%Y-%m-%dT%H:%M:%S.000Z}', {due},"
-                " '2030-01-01 10:00:00')")
+                " '2020-01-01 10:00:00')")
 
         self.app = app = self.start_window()
         reader = self.reader
@@ -79,12 +79,32 @@ class AccessibilityTest(ts.TasksTestCase):
         reader.press(reader.find("push button", "Sign in"))
         reader.wait("page tab", "Tasks")
 
-        # The reminder raised at sign-in is announced with its task.
-        toast = self.announced("notification", "Task expiring soon: Renew insurance")
-        self.assertIn("Renew insurance", toast)
+        # The reminder raised at sign-in is announced; the keyboard starts in the table.
+        self.announced("notification", "Task expiring soon: Renew insurance")
+        self.assertEqual(reader.focused()["name"], "Tasks")
 
-        self.fail("to be continued")
+        # A task made with the keyboard reads back from the table's cells as the database has it.
+        ts.fill_task_dialog(app, "Write report", days=1, hour=9, minute=30)
+        app.key("Return")
+        table = reader.find("table", "Tasks")
+        rows = wait_until(lambda: [r for r in reader.rows(table) if "Write report" in r],
+                          message="the new task is not among the cells")
+        task_id, epoch = self.home.sqlite3_cli(
+            "SELECT id || '|' || expire_at_epoch FROM tasks WHERE name = 'Write report'")[0].split("|")
+        due = datetime.datetime.fromtimestamp(int(epoch), ZoneInfo(ts.ZONE))
+        self.assertEqual(rows[0][:3], [task_id, "Write report", "Pending"])
+        self.assertIn(due.strftime("%d %B 09:30"), rows[0][3])
 
+        # Down selects the newest task and the focus follows it, onto its name.
+        app.key("Down")
+        focused = wait_until(lambda: reader.focused(), message="nothing has the focus")
+        self.assertEqual((focused["role"], focused["name"]), ("table cell", "Write report"))
+        self.assertIn("selected", focused["states"])
+
+        # The reminder's Dismiss has a key of its own.
+        app.key("ctrl+shift+d")
+        wait_until(lambda: reader.find("notification") is None, message="the toast stayed")
+        self.assertEqual(len(self.tasks()), 2)
 
 if __name__ == "__main__":
     unittest.main()
