@@ -27,6 +27,8 @@ Dialog {
         }
     }
 
+    onAboutToShow: taskTransfer.clearResult()
+
     ColumnLayout {
         width: 360
         spacing: 10
@@ -165,9 +167,7 @@ Dialog {
             Label {
                 text: "ctrl+right/left: change calendar minute"
             }
-        }
 
-        RowLayout {
             Label {
                 text: "ctrl+shift+s: show reminder"
             }
@@ -177,12 +177,21 @@ Dialog {
             }
         }
 
-        Label {
+        RowLayout {
             Layout.fillWidth: true
             Layout.topMargin: 16
-            text: "Database path:"
-            font.pointSize: 12
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            spacing: 10
+
+            Label {
+                text: "Database path:"
+                font.pointSize: 12
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            }
+
+            TaskTransferRow {
+                Layout.fillWidth: true
+                transfer: taskTransfer
+            }
         }
 
         Label {

@@ -17,7 +17,7 @@ run_packages=(
     qml6-module-qtquick-templates qml6-module-qtquick-dialogs qml6-module-qtquick-window
     qml6-module-qtqml-workerscript qml6-module-qtqml-models qml6-module-qt-labs-folderlistmodel
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-    libssl-dev
+    libssl-dev libical-dev
     python3
 )
 
@@ -27,6 +27,7 @@ package_packages=(
 
 test_packages=(
     qml6-module-qttest
+    python3-icalendar
     at-spi2-core python3-pyatspi dbus
     xvfb xauth xdotool x11-apps x11-utils
     imagemagick tesseract-ocr

@@ -9,6 +9,7 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     , m_auth(db)
     , m_tasks(db, &m_auth, &m_taskModel)
     , m_notifier(&m_tasks, &m_settings)
+    , m_transfer(db, &m_auth, &m_tasks)
 {
     connectServices();
 }
@@ -26,6 +27,8 @@ void AppServices::connectServices()
     });
     connect(&m_tasks, &TaskService::dueTimesChanged, &m_notifier,
             &NotificationService::checkDueTasks);
+    connect(&m_transfer, &TaskTransfer::tasksImported, &m_notifier,
+            &NotificationService::checkDueTasks);
 }
 
 void AppServices::publish(QQmlEngine *engine)
@@ -37,6 +40,7 @@ void AppServices::publish(QQmlEngine *engine)
     context->setContextProperty(QStringLiteral("dbPath"), QVariant(m_dbPath));
     context->setContextProperty(QStringLiteral("settings"), &m_settings);
     context->setContextProperty(QStringLiteral("notifier"), &m_notifier);
+    context->setContextProperty(QStringLiteral("taskTransfer"), &m_transfer);
 }
 
 void AppServices::start()

@@ -5,6 +5,7 @@
 #include "settingsservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
+#include "tasktransfer.h"
 
 #include <QObject>
 #include <QString>
@@ -23,7 +24,8 @@ class AppServices : public QObject
 public:
     explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
 
-    // Sets the context properties auth, taskModel, taskService, dbPath, settings and notifier.
+    // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier and
+    // taskTransfer.
     void publish(QQmlEngine *engine);
     // Starts the reminder timer.
     void start();
@@ -33,6 +35,7 @@ public:
     TaskService &tasks() { return m_tasks; }
     SettingsService &settings() { return m_settings; }
     NotificationService &notifier() { return m_notifier; }
+    TaskTransfer &transfer() { return m_transfer; }
 
 private:
     void connectServices();
@@ -43,4 +46,5 @@ private:
     TaskService m_tasks;
     SettingsService m_settings;
     NotificationService m_notifier;
+    TaskTransfer m_transfer;
 };

@@ -153,4 +153,38 @@ TestCase {
 
         compare(settings.soundFile, "/home/someone/sounds/bell.wav")
     }
+
+    function transferDialog(dialog, title) {
+        const row = Items.findItem(dialog.contentItem, item => item.transfer !== undefined)
+        verify(row, "no export and import row")
+        for (let i = 0; i < row.data.length; ++i) {
+            if (row.data[i].title === title)
+                return row.data[i]
+        }
+        fail("no file dialog " + title)
+    }
+
+    // The task goes out to a file, is deleted, and comes back into the list from the file.
+    function test_exportThenImportBringsTasksBack() {
+        auth.registerUser("transfer", "password", "Transfer")
+        verify(auth.login("transfer", "password"))
+        verify(taskService.createTask("Water plants", new Date(Date.UTC(2026, 2, 10, 9, 0)), true))
+        const dialog = openDialog()
+        const file = "file://" + dbPath.replace(/[^\/]*$/, "transfer.ics")
+
+        const exporter = transferDialog(dialog, "Export tasks")
+        exporter.selectedFile = file
+        exporter.accepted()
+        verify(Items.findItem(dialog.contentItem, item => String(item.text).startsWith("Exported 1 tasks")))
+        verify(taskService.deleteAllInactive())
+        compare(taskService.totalCount, 0)
+
+        const importer = transferDialog(dialog, "Import tasks")
+        importer.selectedFile = file
+        importer.accepted()
+        verify(labelShowing(dialog, "Imported 1 tasks, updated 0, skipped 0"))
+        compare(taskService.totalCount, 1)
+        compare(taskModel.rowCount(), 1)
+        auth.logout()
+    }
 }

@@ -493,7 +493,8 @@ void TestNotificationService::dueSincePreviousCheckAnnounced()
     QCOMPARE(spy.first().first().toLongLong(), id);
 }
 
-// As the program wires it: a check at sign-in and at every save, a clean record at sign-out.
+// As the program wires it: a check at sign-in, at every save and import, a clean record at
+// sign-out.
 void TestNotificationService::wiredChecksAndReset()
 {
     m_notifier.reset();
@@ -506,6 +507,12 @@ void TestNotificationService::wiredChecksAndReset()
     program.auth.logout();
     QVERIFY(program.auth.login(QStringLiteral("ann"), kTestPassword));
     QCOMPARE(spy.count(), 2);
+    const QByteArray due = inSeconds(50).toUTC().toString("yyyyMMdd'T'HHmmss'Z'").toLatin1();
+    QVERIFY(program.services.transfer()
+                    .importCalendar("BEGIN:VCALENDAR\r\nBEGIN:VTODO\r\nSUMMARY:imported\r\nDUE:"
+                                    + due + "\r\nEND:VTODO\r\nEND:VCALENDAR\r\n")
+                    .ok);
+    QCOMPARE(spy.count(), 3);
 }
 
 void TestNotificationService::signOutForgetsAndStopsSound()

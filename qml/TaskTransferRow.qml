@@ -1,0 +1,67 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
+
+// Export and import of the signed-in account's tasks, after the line that tells what the last
+// one did.
+RowLayout {
+    id: transferRow
+
+    required property var transfer
+
+    // The chosen export file; the CSV filter adds ".csv" to a name without a suffix.
+    function exportTarget() {
+        const url = String(exportDialog.selectedFile)
+        const hasSuffix = /\.[^\/.]+$/.test(url)
+        return hasSuffix || exportDialog.selectedNameFilter.index !== 1 ? url : url + ".csv"
+    }
+
+    spacing: 10
+
+    Label {
+        Layout.fillWidth: true
+        text: transferRow.transfer.resultText
+        textFormat: Text.PlainText
+        horizontalAlignment: Text.AlignRight
+        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        maximumLineCount: 2
+        elide: Text.ElideRight
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+    }
+
+    Button {
+        text: "Export tasks..."
+        Accessible.name: text
+
+        onClicked: exportDialog.open()
+    }
+
+    Button {
+        text: "Import tasks..."
+        Accessible.name: text
+
+        onClicked: importDialog.open()
+    }
+
+    FileDialog {
+        id: exportDialog
+
+        title: "Export tasks"
+        fileMode: FileDialog.SaveFile
+        nameFilters: ["iCalendar (*.ics)", "CSV (*.csv)"]
+
+        onAccepted: transferRow.transfer.exportTasks(transferRow.exportTarget())
+    }
+
+    FileDialog {
+        id: importDialog
+
+        title: "Import tasks"
+        fileMode: FileDialog.OpenFile
+        nameFilters: ["iCalendar (*.ics)"]
+
+        onAccepted: transferRow.transfer.importTasks(importDialog.selectedFile)
+    }
+}

@@ -1,0 +1,42 @@
+#include "csvwriter.h"
+
+namespace {
+
+// A cell as a spreadsheet reads it: text that would start a formula is prefixed with an
+// apostrophe, and a cell holding a separator, a quote or a line break is quoted.
+QByteArray cell(const QString &text)
+{
+    QString value = text;
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!value.isEmpty() && formulaStarts.contains(value.front()))
+        value.prepend(u'\'');
+    QByteArray bytes = value.toUtf8();
+    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n')
+        || bytes.contains('\r')) {
+        bytes.replace("\"", "\"\"");
+        bytes = '"' + bytes + '"';
+    }
+    return bytes;
+}
+
+// ISO 8601 in local time with its offset from UTC; empty for no time.
+QString isoText(const QDateTime &dateTime)
+{
+    if (!dateTime.isValid())
+        return {};
+    const QDateTime local = dateTime.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+} // namespace
+
+QByteArray CsvWriter::write(const QList<IcalTask> &tasks)
+{
+    QByteArray text = QByteArrayLiteral("name,status,due,created\r\n");
+    for (const IcalTask &task : tasks) {
+        text += cell(task.name) + ',';
+        text += cell(task.done ? QStringLiteral("Done") : QStringLiteral("Pending")) + ',';
+        text += cell(isoText(task.due)) + ',' + cell(isoText(task.created)) + "\r\n";
+    }
+    return text;
+}

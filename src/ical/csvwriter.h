@@ -1,0 +1,13 @@
+#pragma once
+
+#include "icaltask.h"
+
+#include <QByteArray>
+#include <QList>
+
+// Writes tasks as CSV (RFC 4180, UTF-8) that a spreadsheet opens without running any cell.
+class CsvWriter
+{
+public:
+    static QByteArray write(const QList<IcalTask> &tasks);
+};

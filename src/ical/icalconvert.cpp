@@ -1,0 +1,113 @@
+#include "icalconvert.h"
+
+#include <QTimeZone>
+
+#include <cstring>
+
+namespace {
+
+constexpr qsizetype kMaxLineOctets = 75;
+
+// Hands libical the text line by line as fgets would; libical's own string reader scans the
+// rest of the text again for every chunk, which makes a long line quadratic.
+struct TextSource
+{
+    const char *position;
+    const char *end;
+};
+
+char *nextChunk(char *out, size_t size, void *data)
+{
+    auto *source = static_cast<TextSource *>(data);
+    if (source->position >= source->end || size < 2)
+        return nullptr;
+    const size_t available = size_t(source->end - source->position);
+    const size_t most = std::min(size - 1, available);
+    const auto *newline = static_cast<const char *>(std::memchr(source->position, '\n', most));
+    const size_t taken = newline ? size_t(newline - source->position) + 1 : most;
+    std::memcpy(out, source->position, taken);
+    out[taken] = '\0';
+    source->position += taken;
+    return out;
+}
+
+bool isContinuationByte(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+} // namespace
+
+IcalComponentPtr parseIcal(const QByteArray &text)
+{
+    icalerror_set_errors_are_fatal(0); // a bad file is reported, never an abort
+    TextSource source { text.constData(), text.constData() + text.size() };
+    icalparser *parser = icalparser_new();
+    icalparser_set_gen_data(parser, &source);
+    IcalComponentPtr component(icalparser_parse(parser, nextChunk));
+    icalparser_free(parser);
+    return component;
+}
+
+QByteArray icalText(icalcomponent *component)
+{
+    const IcalStringPtr text(icalcomponent_as_ical_string_r(component));
+    if (!text)
+        return {};
+    QByteArray unfolded(text.get());
+    unfolded.replace("\r\n ", "");
+    unfolded.replace("\r\n\t", "");
+    return unfolded;
+}
+
+QDateTime icalFieldsToDateTime(const icaltimetype &time, bool utc)
+{
+    const QDate date(time.year, time.month, time.day);
+    const QTime clock(time.hour, time.minute, time.second);
+    if (!date.isValid() || !clock.isValid())
+        return {};
+    return utc ? QDateTime(date, clock, QTimeZone::utc()) : QDateTime(date, clock);
+}
+
+icalproperty *icalUtcProperty(icalproperty_kind kind, const QDateTime &dateTime)
+{
+    const QByteArray text =
+            dateTime.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    icalproperty *property = icalproperty_new(kind);
+    icalproperty_set_value(property,
+                           icalvalue_new_from_string(ICAL_DATETIME_VALUE, text.constData()));
+    return property;
+}
+
+QByteArray foldIcalLines(const QByteArray &text)
+{
+    QByteArray folded;
+    folded.reserve(text.size() + text.size() / 32);
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        qsizetype lineEnd = end;
+        if (lineEnd > start && text.at(lineEnd - 1) == '\r')
+            --lineEnd;
+        // The first line holds 75 octets, each continuation a space and 74 more.
+        qsizetype position = start;
+        qsizetype room = kMaxLineOctets;
+        while (lineEnd - position > room) {
+            qsizetype cut = position + room;
+            while (cut > position && isContinuationByte(text.at(cut)))
+                --cut;
+            if (cut == position) // not UTF-8: cut where the octets run out
+                cut = position + room;
+            folded.append(text.constData() + position, cut - position);
+            folded.append("\r\n ");
+            position = cut;
+            room = kMaxLineOctets - 1;
+        }
+        folded.append(text.constData() + position, lineEnd - position);
+        folded.append("\r\n");
+        start = end + 1;
+    }
+    return folded;
+}

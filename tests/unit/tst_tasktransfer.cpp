@@ -1,0 +1,352 @@
+#include "fixture.h"
+#include "tasktransfer.h"
+#include "testenv.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlError>
+#include <QTest>
+#include <QTimeZone>
+
+#include <memory>
+
+namespace {
+
+QByteArray calendar(const QByteArray &components)
+{
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//Test//EN\r\n" + components
+           + "END:VCALENDAR\r\n";
+}
+
+QByteArray todo(const QByteArray &properties)
+{
+    return "BEGIN:VTODO\r\n" + properties + "END:VTODO\r\n";
+}
+
+QDateTime utc(int year, int month, int day, int hour, int minute)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute), QTimeZone::utc());
+}
+
+QDateTime local(int year, int month, int day, int hour, int minute)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute));
+}
+
+// The 1-based number of the line of text that starts with prefix.
+int lineOf(const QByteArray &text, const QByteArray &prefix)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).startsWith(prefix))
+            return int(i + 1);
+    }
+    return -1;
+}
+
+const QByteArray kEuropeZone = "BEGIN:VTIMEZONE\r\nTZID:W. Europe Standard Time\r\n"
+                               "BEGIN:STANDARD\r\nDTSTART:16010101T030000\r\nTZOFFSETFROM:+0200\r\n"
+                               "TZOFFSETTO:+0100\r\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\r\n"
+                               "END:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:16010101T020000\r\n"
+                               "TZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\n"
+                               "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\r\nEND:DAYLIGHT\r\n"
+                               "END:VTIMEZONE\r\n";
+
+} // namespace
+
+class TestTaskTransfer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void roundTripIntoAnotherAccount();
+    void exportReadByAnotherReader();
+    void importsWhatOtherProgramsWrite_data();
+    void importsWhatOtherProgramsWrite();
+    void badInput_data();
+    void badInput();
+    void reimportUpdatesAndKeepsUnknownProperties();
+
+private:
+    void addSampleTasks();
+    // name, Done flag, due epoch and creation text of the account's tasks, oldest first.
+    QStringList rows(qint64 userId);
+
+    std::unique_ptr<TaskServices> m_app;
+    std::unique_ptr<TaskTransfer> m_transfer;
+    qint64 m_userId = -1;
+};
+
+void TestTaskTransfer::init()
+{
+    m_app = std::make_unique<TaskServices>(testEnvironment.newDatabasePath());
+    QVERIFY(m_app->opened);
+    m_transfer = std::make_unique<TaskTransfer>(&m_app->db, &m_app->auth, &m_app->tasks);
+    m_userId = signUp(m_app->auth, QStringLiteral("ann"));
+    QVERIFY(m_userId > 0);
+}
+
+void TestTaskTransfer::cleanup()
+{
+    m_transfer.reset();
+    m_app.reset();
+    releaseDefaultConnection();
+}
+
+void TestTaskTransfer::addSampleTasks()
+{
+    const QString longName = QStringLiteral("Überweisung für die Ärztin € ").repeated(6);
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("Pay rent, gas; water \\ bills"),
+                                    utc(2026, 3, 10, 9, 0), false));
+    QVERIFY(m_app->tasks.createTask(longName.trimmed(), QDateTime(), true));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("=SUM(A1:A2)"), utc(1965, 5, 1, 12, 0), false));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("Far ahead"), utc(9999, 12, 31, 23, 0), true));
+}
+
+QStringList TestTaskTransfer::rows(qint64 userId)
+{
+    QSqlQuery query = m_app->query();
+    query.prepare(QStringLiteral("SELECT name, active, expire_at_epoch, create_at FROM tasks "
+                                 "WHERE user_id = ? ORDER BY id"));
+    query.addBindValue(userId);
+    QStringList result;
+    if (!query.exec())
+        return { query.lastError().text() };
+    while (query.next()) {
+        result << QStringLiteral("%1|%2|%3|%4")
+                          .arg(query.value(0).toString(), query.value(1).toString(),
+                               query.value(2).toString(), query.value(3).toString());
+    }
+    return result;
+}
+
+void TestTaskTransfer::roundTripIntoAnotherAccount()
+{
+    addSampleTasks();
+    const QByteArray ics = m_transfer->exportCalendar();
+    for (const QByteArray &line : ics.split('\n')) {
+        QVERIFY2(line.size() <= 76 && (line.isEmpty() || line.endsWith('\r')), line);
+        QVERIFY2(QUtf8StringView(line).isValidUtf8(), line);
+    }
+
+    const qint64 bob = signUp(m_app->auth, QStringLiteral("bob"));
+    const TaskTransfer::ImportCounts counts = m_transfer->importCalendar(ics);
+    QVERIFY2(counts.ok, qPrintable(m_transfer->resultText()));
+    QCOMPARE(counts.imported, 4);
+    QCOMPARE(rows(bob), rows(m_userId));
+    QCOMPARE(m_app->tasks.totalCount(), 4);
+
+    const QList<QByteArray> csv = m_transfer->exportCsv().split('\n');
+    QCOMPARE(csv.first(), "name,status,due,created\r");
+    QVERIFY(csv.at(1).startsWith(
+            "\"Pay rent, gas; water \\ bills\",Pending,2026-03-10T14:30:00+05:30,20"));
+    QVERIFY(csv.at(1).endsWith("+05:30\r"));
+    QVERIFY(csv.at(3).startsWith("'=SUM(A1:A2),Pending,1965-05-01T17:30:00+05:30,"));
+}
+
+void TestTaskTransfer::exportReadByAnotherReader()
+{
+    addSampleTasks();
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("tasks.ics")));
+    QVERIFY(m_transfer->exportTasks(QUrl::fromLocalFile(file.fileName())));
+    QVERIFY(m_transfer->resultText().startsWith(QStringLiteral("Exported 4 tasks")));
+
+    QProcess python;
+    python.start(
+            QStringLiteral("/usr/bin/python3"),
+            { QStringLiteral("-c"),
+              QStringLiteral("import sys, icalendar\n"
+                             "cal = icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read())\n"
+                             "for t in cal.walk('VTODO'):\n"
+                             "    due = t.get('DUE')\n"
+                             "    print(t['SUMMARY'], t['STATUS'], due.dt.isoformat() if due "
+                             "else '-', bool(t.get('UID')), bool(t.get('CREATED')), sep='|')\n"),
+              file.fileName() });
+    QVERIFY(python.waitForFinished(30000));
+    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+    const QStringList lines = QString::fromUtf8(python.readAllStandardOutput()).split(u'\n');
+    QVERIFY(lines.contains(QStringLiteral(
+            "Pay rent, gas; water \\ bills|NEEDS-ACTION|2026-03-10T09:00:00+00:00|True|True")));
+    QVERIFY(lines.contains(
+            QStringLiteral("%1|COMPLETED|-|True|True")
+                    .arg(QStringLiteral("Überweisung für die Ärztin € ").repeated(6).trimmed())));
+    QVERIFY(lines.contains(
+            QStringLiteral("=SUM(A1:A2)|NEEDS-ACTION|1965-05-01T12:00:00+00:00|True|True")));
+    QVERIFY(lines.contains(
+            QStringLiteral("Far ahead|COMPLETED|9999-12-31T23:00:00+00:00|True|True")));
+}
+
+void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QDateTime>("due");
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<QString>("note");
+
+    QTest::newRow("TZID with its VTIMEZONE")
+            << calendar(kEuropeZone
+                        + todo("UID:1\r\nSUMMARY:Summer\r\n"
+                               "DUE;TZID=W. Europe Standard Time:20260710T090000\r\n"))
+            << "Summer" << utc(2026, 7, 10, 7, 0) << false << "";
+    QTest::newRow("known Olson name alone")
+            << calendar(todo("UID:2\r\nSUMMARY:Call NY\r\n"
+                             "DUE;TZID=America/New_York:20260115T090000\r\n"))
+            << "Call NY" << utc(2026, 1, 15, 14, 0) << false << "";
+    QTest::newRow("unknown TZID read as local time")
+            << calendar(todo("UID:3\r\nSUMMARY:Mars\r\nDUE;TZID=Mars/Olympus:20260115T090000\r\n"))
+            << "Mars" << local(2026, 1, 15, 9, 0) << false << "unknown time zone";
+    QTest::newRow("floating time")
+            << calendar(todo("UID:4\r\nSUMMARY:Float\r\nDUE:20260115T090000\r\n")) << "Float"
+            << local(2026, 1, 15, 9, 0) << false << "";
+    QTest::newRow("date alone") << calendar(
+            todo("UID:5\r\nSUMMARY:All day\r\nDUE;VALUE=DATE:20260115\r\n"))
+                                << "All day" << local(2026, 1, 15, 23, 59) << false << "23:59";
+    QTest::newRow("COMPLETED property without STATUS")
+            << calendar(todo("UID:6\r\nSUMMARY:Old\r\nCOMPLETED:20260101T100000Z\r\n")) << "Old"
+            << QDateTime() << true << "";
+    QTest::newRow("STATUS COMPLETED")
+            << calendar(todo("UID:7\r\nSUMMARY:Done\r\nSTATUS:COMPLETED\r\n")) << "Done"
+            << QDateTime() << true << "";
+    QTest::newRow("folded inside a character, LF line ends")
+            << calendar(todo("UID:8\r\nSUMMARY:Gr\xC3\r\n \xBC\xC3\x9F"
+                             "e an J\xC3\xBCrgen und \xE6\x9D\xB1\xE4\xBA\xAC\r\n"))
+                       .replace("\r\n", "\n")
+            << QStringLiteral("Grüße an Jürgen und 東京") << QDateTime() << false << "";
+    QTest::newRow("escaped text") << calendar(
+            todo("UID:9\r\nSUMMARY:Call Bob\\, Alice\\; and \\\\srv\\nnow\r\n"))
+                                  << "Call Bob, Alice; and \\srv now" << QDateTime() << false << "";
+}
+
+void TestTaskTransfer::importsWhatOtherProgramsWrite()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, name);
+    QFETCH(QDateTime, due);
+    QFETCH(bool, done);
+    QFETCH(QString, note);
+
+    QVERIFY2(m_transfer->importCalendar(file).ok, qPrintable(m_transfer->resultText()));
+    QVERIFY(m_transfer->resultText().contains(note));
+    const QString epoch = due.isValid() ? QString::number(due.toSecsSinceEpoch()) : QString();
+    QCOMPARE(rows(m_userId).size(), 1);
+    QCOMPARE(rows(m_userId).first().section(u'|', 0, 2),
+             QStringLiteral("%1|%2|%3").arg(name).arg(done ? 1 : 0).arg(epoch));
+}
+
+void TestTaskTransfer::badInput_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("tasks");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray good = todo("UID:g\r\nSUMMARY:Good\r\n");
+    QByteArray garbage(4096, '\0');
+    QRandomGenerator random(7);
+    random.fillRange(reinterpret_cast<quint32 *>(garbage.data()), garbage.size() / 4);
+    QByteArray many;
+    for (int i = 0; i < 100000; ++i)
+        many += todo("UID:" + QByteArray::number(i) + "\r\nSUMMARY:Task " + QByteArray::number(i)
+                     + "\r\nDUE:20270101T100000Z\r\n");
+    const QByteArray badSecond = calendar(
+            good + todo("UID:b\r\nSUMMARY:Bad\r\nDUE:" + QByteArray(1 << 20, '9') + "\r\n"));
+
+    QTest::newRow("not iCalendar")
+            << QByteArray("Hello, world\r\n") << 1 << "line 1: not an iCalendar file";
+    QTest::newRow("empty file") << QByteArray() << 1 << "line 1:";
+    QTest::newRow("binary garbage") << garbage << 1 << "line 1:";
+    QTest::newRow("truncated") << calendar(good).left(60) << 1 << "cut short";
+    QTest::newRow("bad value in the second task")
+            << badSecond << 1 << QStringLiteral("line %1:").arg(lineOf(badSecond, "DUE:"));
+    QTest::newRow("END does not match") << calendar("BEGIN:VTODO\r\nSUMMARY:x\r\nEND:VEVENT\r\n")
+                                        << 1 << "line 6: END:VTODO expected";
+    const QByteArray longLine = calendar(good + todo(QByteArray(1 << 20, 'x') + "\r\n"));
+    QTest::newRow("a megabyte of one line without a colon")
+            << longLine << 1 << QStringLiteral("line %1:").arg(lineOf(longLine, "xxx"));
+    QTest::newRow("a megabyte of one name")
+            << calendar(todo("SUMMARY:" + QByteArray(1 << 20, 'x') + "\r\n")) << 2
+            << "1 names shortened";
+    QTest::newRow("100,000 tasks")
+            << calendar(many) << 100001 << "Imported 100000 tasks, updated 0, skipped 0";
+    QTest::newRow("NUL in a name")
+            << calendar(todo(QByteArray("SUMMARY:a\0b\r\n", 13))) << 1 << "line 5: contains a NUL";
+    QTest::newRow("control characters in a name")
+            << calendar(todo("SUMMARY:Pay\x01 the\x1b bill\x7f\r\n")) << 2 << "Imported 1 tasks";
+    QTest::newRow("due in year 9999")
+            << calendar(todo("SUMMARY:Late\r\nDUE:99991231T235959Z\r\n")) << 2 << "Imported 1";
+    QTest::newRow("due before 1970")
+            << calendar(todo("SUMMARY:Early\r\nDUE:19650101T000000Z\r\n")) << 2 << "Imported 1";
+    QTest::newRow("only an event") << calendar("BEGIN:VEVENT\r\nSUMMARY:e\r\nEND:VEVENT\r\n") << 1
+                                   << "Imported 0 tasks, updated 0, skipped 1";
+    QByteArray minutely = kEuropeZone;
+    minutely.replace("FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", "FREQ=MINUTELY");
+    QTest::newRow("a time zone that changes every minute") << calendar(
+            minutely + todo("SUMMARY:x\r\nDUE;TZID=W. Europe Standard Time:20260101T100000\r\n"))
+                                                           << 1 << "line 4: a time zone with rules";
+    QTest::newRow("nested too deeply")
+            << calendar(QByteArray("BEGIN:X-A\r\n").repeated(20)) << 1 << "nested too deeply";
+}
+
+void TestTaskTransfer::badInput()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, tasks);
+    QFETCH(QString, message);
+
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("Kept"), QDateTime(), false));
+    const bool ok = m_transfer->importCalendar(file).ok;
+    QVERIFY2(m_transfer->resultText().contains(message), qPrintable(m_transfer->resultText()));
+    QVERIFY(m_transfer->resultText().size() < 300);
+    QCOMPARE(ok, tasks > 1 || message.startsWith(QStringLiteral("Imported")));
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM tasks")).toInt(), tasks);
+    QCOMPARE(m_app->tasks.totalCount(), tasks);
+    const QString names = rows(m_userId).join(u'\n');
+    QVERIFY(!names.contains(QChar(u'\x01')) && !names.contains(QChar(u'\x7f')));
+}
+
+void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
+{
+    const QByteArray first =
+            calendar(kEuropeZone
+                     + todo("UID:a\r\nSUMMARY:Water plants\r\nRRULE:FREQ=WEEKLY\r\n"
+                            "X-CUSTOM-FIELD:keep me\r\nDTSTART;TZID=W. Europe Standard "
+                            "Time:20260101T080000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\n"
+                            "TRIGGER:-PT15M\r\nDESCRIPTION:Soon\r\nEND:VALARM\r\n")
+                     + todo("UID:b\r\nSUMMARY:Feed cat\r\n"));
+    QCOMPARE(m_transfer->importCalendar(first).imported, 2);
+    QByteArray second = first;
+    second.replace("SUMMARY:Water plants\r\n", "SUMMARY:Water all plants\r\nSTATUS:COMPLETED\r\n");
+    const TaskTransfer::ImportCounts counts = m_transfer->importCalendar(second);
+    QCOMPARE(counts.imported, 0);
+    QCOMPARE(counts.updated, 2);
+    QCOMPARE(rows(m_userId).first().section(u'|', 0, 1), QStringLiteral("Water all plants|1"));
+
+    // A task made here gets a UID at its first export, so its export comes back as an update.
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("New here"), QDateTime(), false));
+    const QByteArray exported = m_transfer->exportCalendar();
+    for (const char *kept : { "X-CUSTOM-FIELD:keep me", "RRULE:FREQ=WEEKLY", "BEGIN:VALARM",
+                              "TZID:W. Europe Standard Time", "UID:a" })
+        QVERIFY2(exported.contains(kept), kept);
+    QCOMPARE(exported.count("BEGIN:VTIMEZONE"), 1);
+    QCOMPARE(m_transfer->importCalendar(exported).updated, 3);
+    QCOMPARE(rows(m_userId).size(), 3);
+
+    // A deleted task comes back as a new one.
+    QSqlQuery remove = m_app->query();
+    QVERIFY(remove.exec(QStringLiteral("SELECT id FROM tasks WHERE name = 'Feed cat'"))
+            && remove.next());
+    QVERIFY(m_app->tasks.deleteTask(remove.value(0).toLongLong()));
+    remove.finish();
+    const TaskTransfer::ImportCounts again = m_transfer->importCalendar(exported);
+    QCOMPARE(again.imported, 1);
+    QCOMPARE(again.updated, 2);
+    QCOMPARE(rows(m_userId).size(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestTaskTransfer)
+
+#include "tst_tasktransfer.moc"
