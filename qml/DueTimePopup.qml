@@ -46,6 +46,8 @@ Popup {
     modal: true
     focus: true
 
+    Accessible.name: "Due time"
+
     background: Rectangle {
         color: Theme.popupFill
         radius: 12
@@ -89,11 +91,15 @@ Popup {
                 from: 0
                 to: 23
                 editable: true
+
+                Accessible.name: "Hour"
             }
 
             Label {
                 text: ":"
                 color: Theme.text
+
+                Accessible.ignored: true
             }
 
             SpinBox {
@@ -103,20 +109,22 @@ Popup {
                 from: 0
                 to: 59
                 editable: true
+
+                Accessible.name: "Minute"
             }
 
             Item {
                 Layout.fillWidth: true
             }
 
-            Button {
+            ActionButton {
                 id: cancelButton
 
                 text: "Cancel"
                 onClicked: expirePicker.close()
             }
 
-            Button {
+            ActionButton {
                 text: "OK"
                 onClicked: expirePicker.take()
             }
