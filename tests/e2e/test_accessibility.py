@@ -101,6 +101,14 @@ class AccessibilityTest(ts.TasksTestCase):
         self.assertEqual((focused["role"], focused["name"]), ("table cell", "Write report"))
         self.assertIn("selected", focused["states"])
 
+        # Down on the focused filter box changes the filter, not the selection: no task is Done.
+        app.key("ctrl+f", "Tab")
+        self.assertEqual(reader.focused()["name"], "Show tasks")
+        app.key("Down")
+        wait_until(lambda: reader.rows(table) == [], message="the Done filter did not apply")
+        app.key("Up")
+        wait_until(lambda: len(reader.rows(table)) == 2, message="the filter did not go back")
+
         # The reminder's Dismiss has a key of its own.
         app.key("ctrl+shift+d")
         wait_until(lambda: reader.find("notification") is None, message="the toast stayed")
