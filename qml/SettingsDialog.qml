@@ -169,11 +169,7 @@ Dialog {
             }
 
             Label {
-                text: "ctrl+shift+s: show reminder"
-            }
-
-            Label {
-                text: "ctrl+shift+d: dismiss reminder"
+                text: "ctrl+shift+s/d: show/dismiss reminder"
             }
         }
 

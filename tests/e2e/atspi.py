@@ -87,6 +87,10 @@ class ScreenReader:
         """Events recorded since the last call, oldest first: type, role, name, detail1."""
         return self._ask("events")
 
+    def showing(self):
+        """Every showing object that has a name or a text, in tree order."""
+        return self._ask("showing")
+
     def dump(self):
         """The showing tree as indented "role: name" lines, for failure messages."""
         return self._ask("dump")
@@ -166,6 +170,9 @@ def _serve():
                 rows.setdefault(cell["rect"][1], []).append(cell)
             return [[c["name"] for c in sorted(row, key=lambda c: c["rect"][0])]
                     for _, row in sorted(rows.items())]
+        if kind == "showing":
+            found = (describe(a) for a in walk(None, True) if a.getRoleName() != "application")
+            return [o for o in found if o["name"] or o.get("text")]
         if kind == "events":
             taken = list(recorded)
             recorded.clear()

@@ -6,33 +6,18 @@ import time
 import unittest
 from zoneinfo import ZoneInfo
 
-from atspi import ScreenReader
-from harness import AppTestCase, wait_until
+from harness import wait_until
 import taskscreen as ts
 
 
 class AccessibilityTest(ts.TasksTestCase):
-    def start_window(self):
-        import subprocess  # TEMP until the private session bus lands
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        addr = bus.stdout.readline().strip()
-        self.addCleanup(bus.stdout.close)
-        self.addCleanup(bus.wait)
-        self.addCleanup(bus.terminate)
-        self.reader = ScreenReader(self.home.env(DBUS_SESSION_BUS_ADDRESS=addr))
-        self.addCleanup(self.reader.close)
-        return AppTestCase.start_window(self, ts.WIDTH, ts.HEIGHT,
-                                        extra_env=dict(TZ=ts.ZONE, DBUS_SESSION_BUS_ADDRESS=addr,
-                                                       **ScreenReader.app_env()))
-
     def announced(self, role, text):
         """Waits until an object of this role holding text has appeared (a screen reader speaks
         it then) and returns its name."""
         seen = []
 
         def appeared():
-            seen.extend(e for e in self.reader.events()
+            seen.extend(e for e in self.app.reader.events()
                         if e["type"] == "object:state-changed:showing" and e["detail1"] == 1)
             return next((e["name"] for e in seen if e["role"] == role and text in e["name"]),
                         None)
@@ -53,7 +38,7 @@ class AccessibilityTest(ts.TasksTestCase):
                 " '2020-01-01 10:00:00')")
 
         self.app = app = self.start_window()
-        reader = self.reader
+        reader = app.reader
         reader.wait("page tab", "Login")
         ts.register(app, "Ada Lovelace", "ada", "correct horse")
         self.assertEqual(self.home.sqlite3_cli("SELECT username FROM users"), ["ada"])
