@@ -46,8 +46,6 @@ Popup {
     modal: true
     focus: true
 
-    Accessible.name: "Due time"
-
     background: Rectangle {
         color: Theme.popupFill
         radius: 12
@@ -63,9 +61,13 @@ Popup {
     // The arrow keys move the day at every opening, whatever had the focus when it closed.
     onOpened: datePicker.forceActiveFocus()
 
+    // A popup takes no accessible name in this Qt, so its content carries it.
     ColumnLayout {
         anchors.fill: parent
         spacing: 10
+
+        Accessible.role: Accessible.Grouping
+        Accessible.name: "Due time"
 
         MyDatePicker {
             id: datePicker

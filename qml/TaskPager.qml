@@ -55,7 +55,7 @@ RowLayout {
     }
 
     // Shows 25 for a page size that is not one of the entries; the service keeps it.
-    ComboBox {
+    ChoiceBox {
         id: pageSizeBox
 
         objectName: "pageSizeBox"
@@ -66,10 +66,6 @@ RowLayout {
         }
 
         Accessible.name: "Tasks per page"
-        // Up and Down change the focused combo box, ahead of the page's shortcuts.
-        Keys.onShortcutOverride: function(event) {
-            event.accepted = event.key === Qt.Key_Up || event.key === Qt.Key_Down
-        }
         onActivated: function(index) {
             taskService.pageSize = pageSizeBox.model[index]
             taskService.loadPage(1)

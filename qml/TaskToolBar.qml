@@ -71,7 +71,7 @@ RowLayout {
         onTextChanged: taskService.filterName = searchName.text
     }
 
-    ComboBox {
+    ChoiceBox {
         id: activeFilter
 
         objectName: "activeFilter"
@@ -79,10 +79,6 @@ RowLayout {
         currentIndex: [-1, 1, 0].indexOf(taskService.filterActive)
 
         Accessible.name: "Show tasks"
-        // Up and Down change the focused combo box, ahead of the page's shortcuts.
-        Keys.onShortcutOverride: function(event) {
-            event.accepted = event.key === Qt.Key_Up || event.key === Qt.Key_Down
-        }
         onActivated: function(index) {
             taskService.filterActive = [-1, 1, 0][index]
         }
