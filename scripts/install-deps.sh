@@ -30,7 +30,7 @@ test_packages=(
     python3-icalendar
     at-spi2-core python3-pyatspi dbus
     xvfb xauth xdotool x11-apps x11-utils
-    imagemagick tesseract-ocr
+    imagemagick
     sqlite3 tzdata
     pulseaudio pulseaudio-utils
     desktop-file-utils appstream lintian
