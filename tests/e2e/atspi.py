@@ -55,17 +55,15 @@ class ScreenReader:
 
     # Every object is a dict: id, role, name, description, states, text (for text interfaces),
     # rect (x, y, width, height on the screen).
-    def find(self, role, name=None, within=None, showing=True):
-        """The first object in tree order with this role (and name, when given), or None."""
-        return self._ask("find", role=role, name=name, within=within, showing=showing)
+    def find(self, role, name=None):
+        """The first showing object in tree order with this role (and name, when given), or
+        None."""
+        return self._ask("find", role=role, name=name)
 
-    def find_all(self, role, name=None, within=None, showing=True):
-        return self._ask("find_all", role=role, name=name, within=within, showing=showing)
-
-    def wait(self, role, name=None, within=None, timeout=10):
+    def wait(self, role, name=None, timeout=10):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            found = self.find(role, name, within)
+            found = self.find(role, name)
             if found:
                 return found
             time.sleep(0.2)
@@ -133,40 +131,35 @@ def _serve():
     def showing(acc):
         return acc.getState().contains(pyatspi.STATE_SHOWING)
 
-    def walk(root, only_showing):
-        """Every descendant in tree order, not entering objects that are not showing."""
+    def walk(root):
+        """Every showing object below root (the desktop when None) in tree order."""
         stack = [root] if root is not None else list(reversed(list(pyatspi.Registry.getDesktop(0))))
         while stack:
             acc = stack.pop()
             if acc is None:
                 continue
-            if only_showing and acc.getRoleName() != "application" and not showing(acc):
+            if acc.getRoleName() != "application" and not showing(acc):
                 continue
             yield acc
             stack.extend(reversed([c for c in acc if c is not None]))
 
-    def matches(acc, role, name):
-        return acc.getRoleName() == role and (name is None or acc.name == name)
-
-    def root_of(request):
-        within = request.get("within")
-        return objects[within] if within is not None else None
-
     def handle(request):
         kind = request["request"]
-        if kind in ("find", "find_all"):
-            found = [describe(a) for a in walk(root_of(request), request["showing"])
-                     if matches(a, request["role"], request["name"])]
-            return found if kind == "find_all" else (found[0] if found else None)
+        if kind == "find":
+            role, name = request["role"], request["name"]
+            for acc in walk(None):
+                if acc.getRoleName() == role and name in (None, acc.name):
+                    return describe(acc)
+            return None
         if kind == "action":
             action = objects[request["id"]].queryAction()
             return action.doAction(0) if action.nActions > 0 else False
         if kind == "focused":
             # Qt marks the window's root pane focused too: the deepest focused object wins.
-            focused = [a for a in walk(None, True) if a.getState().contains(pyatspi.STATE_FOCUSED)]
+            focused = [a for a in walk(None) if a.getState().contains(pyatspi.STATE_FOCUSED)]
             return describe(focused[-1]) if focused else None
         if kind == "rows":
-            cells = [describe(a) for a in walk(objects[request["id"]], True)
+            cells = [describe(a) for a in walk(objects[request["id"]])
                      if a.getRoleName() == "table cell"]
             rows = {}
             for cell in cells:
@@ -175,7 +168,7 @@ def _serve():
                     for _, row in sorted(rows.items())]
         if kind == "showing":
             try:
-                found = [describe(a) for a in walk(None, True) if a.getRoleName() != "application"]
+                found = [describe(a) for a in walk(None) if a.getRoleName() != "application"]
             except GLib.Error:
                 return []
             return [o for o in found if o["name"] or o.get("text")]
@@ -185,7 +178,7 @@ def _serve():
             return taken
         if kind == "dump":
             lines = []
-            for acc in walk(None, True):
+            for acc in walk(None):
                 depth, parent = 0, acc.parent
                 while parent is not None and depth < 40:
                     depth, parent = depth + 1, parent.parent

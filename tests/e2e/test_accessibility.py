@@ -39,18 +39,13 @@ class AccessibilityTest(ts.TasksTestCase):
 
         self.app = app = self.start_window()
         reader = app.reader
-        reader.wait("page tab", "Login")
         ts.register(app, "Ada Lovelace", "ada", "correct horse")
-        self.assertEqual(self.home.sqlite3_cli("SELECT username FROM users"), ["ada"])
         seed()
 
         # Back on the sign-in page: a wrong password is announced, the fields keep their text.
         reader.wait("page tab", "Login")
-        user = reader.find("text", "Username")
-        password = reader.find("password text")
-        self.assertEqual(password["description"], "Password")
         app.key("Tab", "Tab")  # from "Create account", past the link, to the user name
-        self.assertEqual(reader.focused()["name"], user["name"])
+        self.assertEqual(reader.focused()["name"], "Username")
         app.type("ada")
         app.key("Tab")
         app.type("wrong horse")
@@ -98,6 +93,7 @@ class AccessibilityTest(ts.TasksTestCase):
         app.key("ctrl+shift+d")
         wait_until(lambda: reader.find("notification") is None, message="the toast stayed")
         self.assertEqual(len(self.tasks()), 2)
+
 
 if __name__ == "__main__":
     unittest.main()
