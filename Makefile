@@ -6,7 +6,9 @@ ASAN_BUILD_DIR ?= build-asan
 BENCH_DIR ?= build-bench
 PREFIX ?= /usr/local
 
-.PHONY: deps test-deps package-deps build run test test-asan bench install package clean
+DEBIAN13_ROOT ?= $(BUILD_DIR)/debian13-root
+
+.PHONY: deps test-deps package-deps build run test test-asan test-debian13 bench install package clean
 
 deps:
 	bash scripts/install-deps.sh run
@@ -29,6 +31,10 @@ test: test-deps build
 # The C++ tests and the reliability suite, built with AddressSanitizer and UBSan.
 test-asan: test-deps
 	bash scripts/test-asan.sh $(ASAN_BUILD_DIR)
+
+# The same build and tests on Debian 13 (Qt 6.8), in a chroot made once with debootstrap.
+test-debian13:
+	bash scripts/test-debian13.sh $(DEBIAN13_ROOT)
 
 # A Release build of its own, then every benchmark (see bench/README.md).
 bench: test-deps

@@ -15,6 +15,22 @@ ApplicationWindow {
     Universal.theme: Universal.Dark
     Universal.accent: Universal.Violet
 
+    // "Show" on the toast or on a desktop notification: a tasks page already showing selects the
+    // task and keeps whatever is being typed.
+    function openTask(taskId) {
+        window.showNormal()
+        window.raise()
+        window.requestActivate()
+        const current = stack.currentItem
+        if (current && current.objectName === "tasksPage")
+            current.showTask(taskId)
+        else
+            stack.replace(Qt.resolvedUrl("TasksPage.qml"), {
+                              "stackView": stack,
+                              "focusTaskId": taskId
+                          })
+    }
+
     // Never larger than the screen's free area, never smaller than every page needs.
     Component.onCompleted: {
         if (Screen.desktopAvailableWidth > 0)
@@ -40,20 +56,10 @@ ApplicationWindow {
         parent: Overlay.overlay
         z: 9999
 
-        // A tasks page already showing selects the task and keeps whatever is being typed.
         onActivated: function(taskId) {
-            window.showNormal()
-            window.raise()
-            window.requestActivate()
-            const current = stack.currentItem
-            if (current && current.objectName === "tasksPage")
-                current.showTask(taskId)
-            else
-                stack.replace(Qt.resolvedUrl("TasksPage.qml"), {
-                                  "stackView": stack,
-                                  "focusTaskId": taskId
-                              })
+            window.openTask(taskId)
         }
+        onClosed: desktop.closeNotifications()
     }
 
     Connections {
@@ -61,6 +67,21 @@ ApplicationWindow {
 
         function onTaskDueSoon(taskId, name, expireAtText) {
             toast.showToast(taskId, "Task expiring soon: " + name, "Expire at: " + expireAtText)
+        }
+    }
+
+    // "Show" on a desktop notification does what the toast's "Show" does.
+    Connections {
+        target: desktop
+
+        function onMissedTasksFound(taskId, message, detail) {
+            toast.showToast(taskId, message, detail)
+        }
+
+        function onShowTaskRequested(taskId) {
+            notifier.stopSound()
+            toast.close()
+            window.openTask(taskId)
         }
     }
 

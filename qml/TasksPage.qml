@@ -183,8 +183,10 @@ Page {
         id: settingsDialog
 
         objectName: "settingsDialog"
-        // Centred, unless a reminder at the bottom edge would cover its buttons.
+        // Centred, unless a reminder at the bottom edge would cover its buttons; a dialog
+        // higher than the space above a reminder scrolls.
         anchors.centerIn: undefined
+        height: Math.min(settingsDialog.implicitHeight, page.height - Theme.toastStrip)
         x: (page.width - settingsDialog.width) / 2
         y: Math.max(0, Math.min((page.height - settingsDialog.height) / 2,
                                 page.height - settingsDialog.height - Theme.toastStrip))

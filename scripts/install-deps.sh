@@ -17,7 +17,7 @@ run_packages=(
     qml6-module-qtquick-templates qml6-module-qtquick-dialogs qml6-module-qtquick-window
     qml6-module-qtqml-workerscript qml6-module-qtqml-models qml6-module-qt-labs-folderlistmodel
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-    libssl-dev libical-dev
+    libssl-dev libical-dev qtkeychain-qt6-dev
     python3
 )
 
@@ -28,12 +28,14 @@ package_packages=(
 test_packages=(
     qml6-module-qttest
     python3-icalendar
-    at-spi2-core python3-pyatspi dbus
+    at-spi2-core python3-pyatspi
     xvfb xauth xdotool x11-apps x11-utils
     imagemagick
     sqlite3 tzdata
     pulseaudio pulseaudio-utils
     desktop-file-utils appstream lintian
+    radicale apache2-utils python3-caldav openssl
+    dbus python3-dbusmock
 )
 
 purpose=${1:-run}

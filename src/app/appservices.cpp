@@ -9,7 +9,9 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     , m_auth(db)
     , m_tasks(db, &m_auth, &m_taskModel)
     , m_notifier(&m_tasks, &m_settings)
+    , m_sync(db, &m_auth)
     , m_transfer(db, &m_auth, &m_tasks)
+    , m_desktop(&m_tasks, &m_auth, &m_notifier)
 {
     connectServices();
 }
@@ -27,6 +29,10 @@ void AppServices::connectServices()
     });
     connect(&m_tasks, &TaskService::dueTimesChanged, &m_notifier,
             &NotificationService::checkDueTasks);
+    // Tasks the sync brought from the server are listed, and announced when due soon.
+    connect(&m_sync, &SyncService::tasksChanged, &m_tasks,
+            [this] { m_tasks.loadPage(m_tasks.currentPage()); });
+    connect(&m_sync, &SyncService::tasksChanged, &m_notifier, &NotificationService::checkDueTasks);
     connect(&m_transfer, &TaskTransfer::tasksImported, &m_notifier,
             &NotificationService::checkDueTasks);
 }
@@ -40,7 +46,9 @@ void AppServices::publish(QQmlEngine *engine)
     context->setContextProperty(QStringLiteral("dbPath"), QVariant(m_dbPath));
     context->setContextProperty(QStringLiteral("settings"), &m_settings);
     context->setContextProperty(QStringLiteral("notifier"), &m_notifier);
+    context->setContextProperty(QStringLiteral("syncService"), &m_sync);
     context->setContextProperty(QStringLiteral("taskTransfer"), &m_transfer);
+    context->setContextProperty(QStringLiteral("desktop"), &m_desktop);
 }
 
 void AppServices::start()

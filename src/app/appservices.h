@@ -1,8 +1,10 @@
 #pragma once
 
 #include "authservice.h"
+#include "desktopintegration.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
+#include "syncservice.h"
 #include "taskservice.h"
 #include "tasktablemodel.h"
 #include "tasktransfer.h"
@@ -24,8 +26,8 @@ class AppServices : public QObject
 public:
     explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
 
-    // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier and
-    // taskTransfer.
+    // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier,
+    // syncService, taskTransfer and desktop.
     void publish(QQmlEngine *engine);
     // Starts the reminder timer.
     void start();
@@ -35,7 +37,9 @@ public:
     TaskService &tasks() { return m_tasks; }
     SettingsService &settings() { return m_settings; }
     NotificationService &notifier() { return m_notifier; }
+    SyncService &sync() { return m_sync; }
     TaskTransfer &transfer() { return m_transfer; }
+    DesktopIntegration &desktop() { return m_desktop; }
 
 private:
     void connectServices();
@@ -46,5 +50,7 @@ private:
     TaskService m_tasks;
     SettingsService m_settings;
     NotificationService m_notifier;
+    SyncService m_sync;
     TaskTransfer m_transfer;
+    DesktopIntegration m_desktop;
 };

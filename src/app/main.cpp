@@ -1,23 +1,26 @@
 #include "appservices.h"
 #include "dbmanager.h"
 #include "privatefiles.h"
+#include "singleinstance.h"
 
+#include <QApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QWindow>
 
 // The one connection of the process lives as long as the process itself.
 static DbManager dbManager;
 
 int main(int argc, char *argv[])
 {
-    QGuiApplication app(argc, argv);
+    // A QApplication rather than a QGuiApplication: the tray icon is a Qt Widgets class.
+    QApplication app(argc, argv);
     // Docks and task bars match the window to the installed desktop entry by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TARVIK_APP_ID));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/" TARVIK_APP_ID ".png")));
@@ -25,6 +28,12 @@ int main(int argc, char *argv[])
 
     const QString dbPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                            + QStringLiteral("/taskmanager.db");
+
+    // A second start shows the running program's window instead of opening the database twice.
+    SingleInstance instance(dbPath);
+    if (!instance.claim())
+        return instance.notifyRunning() ? 0 : 1;
+
     qDebug() << "DBPATH:" << dbPath;
     PrivateFiles::makeDirectory(QFileInfo(dbPath).absolutePath());
 
@@ -40,6 +49,8 @@ int main(int argc, char *argv[])
 
     AppServices services(&dbManager, dbPath);
     services.start();
+    QObject::connect(&instance, &SingleInstance::showRequested, &services.desktop(),
+                     &DesktopIntegration::showWindow);
 
     // Made after the services and so destroyed before them: bindings never see a service gone.
     QQmlApplicationEngine engine;
@@ -51,5 +62,8 @@ int main(int argc, char *argv[])
 #endif
     if (engine.rootObjects().isEmpty())
         return -1;
+    services.desktop().setWindow(qobject_cast<QWindow *>(engine.rootObjects().constFirst()));
+    if (app.arguments().contains(QStringLiteral("--background")))
+        services.desktop().startInBackground();
     return app.exec();
 }

@@ -77,11 +77,28 @@ public:
     Q_INVOKABLE bool createTask(const QString &name, const QDateTime &expireAt, bool active = true);
     Q_INVOKABLE bool updateTask(qint64 id, const QString &name, bool active,
                                 const QDateTime &expireAt);
+    // The window's calls: the due time as ISO 8601 text, read here so that text that is no
+    // date-time saves the task without one (newer Qt versions refuse to pass such text to a
+    // QDateTime parameter).
+    Q_INVOKABLE bool createTask(const QString &name, const QString &expireAt, bool active = true)
+    {
+        return createTask(name, dueTimeFromText(expireAt), active);
+    }
+    Q_INVOKABLE bool updateTask(qint64 id, const QString &name, bool active,
+                                const QString &expireAt)
+    {
+        return updateTask(id, name, active, dueTimeFromText(expireAt));
+    }
     Q_INVOKABLE bool deleteTask(qint64 id);
     Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes);
     Q_INVOKABLE bool deleteAllInactive();
 
 private:
+    static QDateTime dueTimeFromText(const QString &text)
+    {
+        return QDateTime::fromString(text, Qt::ISODateWithMs);
+    }
+
     bool ready() const;
     bool runCommand(QSqlQuery &query, bool mustChangeRow);
     QSqlQuery &statement(const QString &sql);

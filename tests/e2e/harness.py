@@ -4,6 +4,7 @@ A program with a window publishes its accessibility tree, which the tests read i
 The program under test is named by TARVIK_APP; screenshots go to $TARVIK_BUILD_DIR/screenshots.
 """
 import ctypes
+import json
 import os
 import shutil
 import signal
@@ -18,6 +19,8 @@ from atspi import ScreenReader
 APP = os.environ.get("TARVIK_APP", os.path.join(os.path.dirname(__file__), "../../build/appTarvikQml"))
 BUILD_DIR = os.environ.get("TARVIK_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../build"))
 SCREENSHOTS = os.path.join(BUILD_DIR, "screenshots")
+# Debian's python3-dbusmock and python3-dbus belong to the system's interpreter.
+SYSTEM_PYTHON = "/usr/bin/python3"
 # Roles whose name belongs to what they hold rather than to a place on the screen.
 CONTAINERS = {"frame", "layered pane", "page tab", "dialog", "table", "filler", "panel",
               "scroll pane", "notification"}
@@ -33,6 +36,7 @@ class Home:
         self.runtime = os.path.join(self.root, "runtime")
         for d in (self.data, self.config, self.runtime):
             os.makedirs(d, mode=0o700)
+        self.bus_address = None
 
     @property
     def db_path(self):
@@ -47,6 +51,8 @@ class Home:
         env.update(HOME=self.root, XDG_DATA_HOME=self.data, XDG_CONFIG_HOME=self.config,
                    XDG_RUNTIME_DIR=self.runtime, QT_QUICK_BACKEND="software",
                    QT_LOGGING_RULES="qt.qpa.*=false")
+        if self.bus_address:
+            env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
         env.update(extra)
         return env
 
@@ -56,13 +62,70 @@ class Home:
             return conn.execute(sql, params).fetchall()
 
     def sqlite3_cli(self, sql):
-        """Runs sql through the sqlite3 command-line tool and returns its output lines."""
-        out = subprocess.run(["sqlite3", self.db_path, sql], check=True, capture_output=True,
-                             text=True, timeout=30).stdout
+        """Runs sql through the sqlite3 command-line tool and returns its output lines.
+
+        Like query, it waits up to five seconds for a lock the program holds (while it creates
+        the schema, for one) instead of failing at once."""
+        out = subprocess.run(["sqlite3", "-cmd", ".timeout 5000", self.db_path, sql], check=True,
+                             capture_output=True, text=True, timeout=30).stdout
         return out.splitlines()
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+class SessionBus:
+    """A private D-Bus session bus, so that no test reaches (or autostarts) another bus."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.address = self.proc.stdout.readline().strip()
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+        self.proc.stdout.close()
+
+
+class DBusMock:
+    """A python3-dbusmock service on the home's bus, which records every call made to it."""
+
+    def __init__(self, home, name, path, *arguments):
+        self.env = home.env()
+        self.prelude = ("import dbus, json, sys\n"
+                        f"mock = dbus.Interface(dbus.SessionBus().get_object({name!r}, {path!r}),"
+                        " 'org.freedesktop.DBus.Mock')\n")
+        self.proc = subprocess.Popen([SYSTEM_PYTHON, "-m", "dbusmock", *arguments], env=self.env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(lambda: self.run("print(json.dumps(True))", check=False), timeout=15,
+                   message=f"the mock of {name} did not start")
+
+    def run(self, code, check=True):
+        """Runs code with `mock` bound to the mock's control interface; returns what it prints."""
+        done = subprocess.run([SYSTEM_PYTHON, "-c", self.prelude + code], env=self.env,
+                              capture_output=True, text=True, timeout=30)
+        if done.returncode != 0:
+            if check:
+                raise AssertionError(done.stderr)
+            return None
+        return json.loads(done.stdout) if done.stdout else None
+
+    def calls(self, method):
+        """The arguments of every call of method, oldest first."""
+        return [args for _, name, args in self.run("print(json.dumps(mock.GetCalls()))")
+                if name == method]
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+def notification_mock(home, capabilities="body body-markup actions"):
+    """The notification daemon template: Notify answers with increasing ids from 1."""
+    return DBusMock(home, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                    "--template", "notification_daemon", "-p",
+                    json.dumps({"capabilities": capabilities}))
 
 
 class XServer:
@@ -80,6 +143,13 @@ class XServer:
         if not number:
             raise RuntimeError("Xvfb did not start")
         self.display = f":{number}"
+        # Under load the first client can still be turned away: wait until one is accepted.
+        deadline = time.monotonic() + 15
+        while subprocess.run(["xdpyinfo", "-display", self.display], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL).returncode != 0:
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"Xvfb on {self.display} accepts no client")
+            time.sleep(0.1)
 
     def close(self):
         self.proc.terminate()
@@ -102,11 +172,9 @@ class App:
         env["QT_QPA_PLATFORM"] = platform
         if xserver:
             env["DISPLAY"] = xserver.display
-            if not getattr(home, "bus_address", None):
-                self.bus = subprocess.Popen(
-                    ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-                env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.stdout.readline().strip()
+            if not home.bus_address:
+                self.bus = SessionBus()
+                env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.address
             self.reader = ScreenReader(env)
             env.update(ScreenReader.app_env())
         self.log_path = os.path.join(home.root, "app.log")
@@ -149,9 +217,7 @@ class App:
             if self.reader:
                 self.reader.close()
             if self.bus:
-                self.bus.terminate()
-                self.bus.wait(10)
-                self.bus.stdout.close()
+                self.bus.close()
 
     # -- X helpers -----------------------------------------------------------
     def xdotool(self, *args, check=True):
@@ -311,6 +377,9 @@ class AppTestCase(unittest.TestCase):
     def setUp(self):
         self.home = Home()
         self.addCleanup(self.home.close)
+        bus = SessionBus()
+        self.addCleanup(bus.close)
+        self.home.bus_address = bus.address
 
     def start_app(self, xserver=None, platform="xcb", extra_env=None, program=APP):
         app = App(self.home, xserver, platform, extra_env, program)

@@ -15,10 +15,10 @@ ERROR_LABEL = (470, 375, 360, 30)  # between the password field and the buttons
 LOGIN_HEADING = (470, 255, 120, 30)
 GREETING = (5, 10, 300, 40)  # "Welcome, ..." at the left end of the tasks page's toolbar
 SETTINGS_BUTTON = (1174, 26)  # at the right end of the tasks page's toolbar
-# In the settings dialog, centred across the tasks page and raised clear of a reminder's corner.
-LEAD_TIME_UP = (292, 127)
+# In the settings dialog: at the top, as high as the space above a reminder (its sections scroll).
+LEAD_TIME_UP = (292, 107)
 CANCEL_BUTTON = (866, 519)
-DIALOG_TITLE = (215, 37, 90, 25)
+DIALOG_TITLE = (218, 412, 250, 25)  # the heading "Sync with a CalDAV server"
 
 
 def colours(app, x, y, width, height):

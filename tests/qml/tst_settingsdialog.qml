@@ -187,4 +187,12 @@ TestCase {
         compare(taskModel.rowCount(), 1)
         auth.logout()
     }
+
+    // Off screen there is no tray to keep the program in: that box is off and says why.
+    function test_backgroundBoxWithoutTray() {
+        const dialog = openDialog()
+        const keep = Items.findItem(dialog.contentItem, item => item.checkState !== undefined && item.text.startsWith("Keep running"))
+        verify(!keep.enabled)
+        verify(Items.findItem(dialog.contentItem, item => item.visible && item.text !== undefined && item.text.includes("no tray")))
+    }
 }

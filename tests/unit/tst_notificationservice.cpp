@@ -5,8 +5,10 @@
 
 #include <QAudioOutput>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QMediaPlayer>
 #include <QProcess>
 #include <QSettings>
@@ -64,6 +66,16 @@ bool writeTone(const QString &path, int seconds, int rate = 8000)
     QFile file(path);
     return file.open(QIODevice::WriteOnly)
            && file.write(header + data) == header.size() + data.size();
+}
+
+// Whether this Qt has the media backend plugin of that name (QT_MEDIA_BACKEND picks it): asked
+// for one it lacks, Qt falls back to its default backend, which other rows already cover.
+bool hasMediaBackend(const QString &name)
+{
+    const QDir plugins(QLibraryInfo::path(QLibraryInfo::PluginsPath)
+                       + QStringLiteral("/multimedia"));
+    return !plugins.entryList({ QStringLiteral("*%1mediaplugin*").arg(name) }, QDir::Files)
+                    .isEmpty();
 }
 
 // Largest absolute sample in little-endian 16-bit PCM.
@@ -527,7 +539,8 @@ void TestNotificationService::signOutForgetsAndStopsSound()
     QCOMPARE(spy.count(), 1);
     if (m_pulseRunning) {
         QCOMPARE(player()->source(), QUrl::fromLocalFile(sound));
-        QCOMPARE(player()->playbackState(), QMediaPlayer::PlayingState);
+        // Some backends load the file first and report playing a little later.
+        QTRY_COMPARE(player()->playbackState(), QMediaPlayer::PlayingState);
     }
 
     m_app->auth.logout();
@@ -676,6 +689,8 @@ void TestNotificationService::soundNeverCrashesOrBlocks()
 
     if (withOutput && !m_pulseRunning)
         QSKIP(qPrintable(QStringLiteral("PulseAudio could not start: ") + m_pulse.error()));
+    if (!backend.isEmpty() && !hasMediaBackend(backend))
+        QSKIP(qPrintable(QStringLiteral("this Qt has no %1 media backend").arg(backend)));
 
     const QString sound = m_dir->filePath(QStringLiteral("sound.wav"));
     if (kind == "wav") {

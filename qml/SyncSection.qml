@@ -1,0 +1,163 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// The signed-in account's sync with a CalDAV server: the address and sign-in, the task list to
+// sync with, "Sync now" and the status line.
+ColumnLayout {
+    id: syncSection
+
+    required property var sync
+    required property bool signedIn
+
+    function testConnection() {
+        syncSection.sync.testConnection(serverField.text, userField.text, passwordField.text,
+                                        insecureBox.checked)
+    }
+
+    function syncNow() {
+        if (syncSection.sync.needsPassword && passwordField.text.length > 0)
+            syncSection.sync.providePassword(passwordField.text)
+        else
+            syncSection.sync.syncNow()
+    }
+
+    spacing: 6
+    enabled: syncSection.signedIn
+
+    Label {
+        Layout.topMargin: 16
+        text: "Sync with a CalDAV server"
+        font.pointSize: 14
+    }
+
+    TextField {
+        id: serverField
+
+        Layout.fillWidth: true
+        placeholderText: "Server address"
+        text: syncSection.sync.serverUrl
+        inputMethodHints: Qt.ImhUrlCharactersOnly
+        Accessible.name: "Server address"
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+
+        TextField {
+            id: userField
+
+            Layout.fillWidth: true
+            placeholderText: "User name"
+            text: syncSection.sync.userName
+            Accessible.name: "User name"
+        }
+
+        TextField {
+            id: passwordField
+
+            Layout.fillWidth: true
+            placeholderText: "Password"
+            echoMode: TextInput.Password
+            Accessible.name: "Password"
+
+            onAccepted: syncSection.syncNow()
+        }
+    }
+
+    CheckBox {
+        id: insecureBox
+
+        visible: syncSection.sync.needsInsecureConsent || insecureBox.checked
+        text: "Send the password over plain HTTP to this server"
+        Accessible.name: insecureBox.text
+    }
+
+    RowLayout {
+        Button {
+            text: "Test connection"
+            enabled: !syncSection.sync.busy && serverField.text.length > 0
+                     && userField.text.length > 0
+            Accessible.name: "Test connection"
+
+            onClicked: syncSection.testConnection()
+        }
+
+        Button {
+            text: "Sync now"
+            enabled: syncSection.sync.configured && !syncSection.sync.busy
+            Accessible.name: "Sync now"
+
+            onClicked: syncSection.syncNow()
+        }
+
+        BusyIndicator {
+            Layout.preferredHeight: 28
+            Layout.preferredWidth: 28
+            running: syncSection.sync.busy
+            visible: syncSection.sync.busy
+        }
+    }
+
+    Label {
+        Layout.fillWidth: true
+        text: syncSection.sync.status
+        textFormat: Text.PlainText
+        wrapMode: Text.Wrap
+        Accessible.role: Accessible.StaticText
+        Accessible.name: syncSection.sync.status
+        Accessible.description: "Sync status"
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        visible: listBox.count > 0
+
+        ComboBox {
+            id: listBox
+
+            Layout.fillWidth: true
+            model: syncSection.sync.taskLists
+            textRole: "name"
+            valueRole: "url"
+            Accessible.name: "Task list"
+        }
+
+        Button {
+            text: "Sync with this list"
+            enabled: !syncSection.sync.busy
+            Accessible.name: "Sync with this list"
+
+            onClicked: syncSection.sync.useTaskList(listBox.currentValue)
+        }
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        visible: syncSection.sync.status.startsWith("Connected")
+
+        TextField {
+            id: newListField
+
+            Layout.fillWidth: true
+            placeholderText: "New task list"
+            Accessible.name: "New task list"
+        }
+
+        Button {
+            text: "Create"
+            enabled: !syncSection.sync.busy
+            Accessible.name: "Create task list"
+
+            onClicked: syncSection.sync.createTaskList(newListField.text)
+        }
+    }
+
+    Button {
+        visible: syncSection.sync.configured
+        text: "Stop syncing"
+        Accessible.name: "Stop syncing"
+
+        onClicked: syncSection.sync.stopSyncing()
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QtGlobal>
+
+class TaskService;
+
+// Pending tasks that fell due while nobody watched: the program was closed, or the account was
+// signed out. Each account's last reminder check is kept in the settings store; what fell due
+// between that moment and now was missed.
+class MissedTasks
+{
+public:
+    struct Summary
+    {
+        int count = 0;
+        qint64 earliestId = -1;
+        QString earliestName;
+        QString earliestExpireAtText;
+    };
+
+    explicit MissedTasks(TaskService *tasks);
+
+    // What fell due for the signed-in account since its last check and up to now; then now
+    // becomes its last check. An account checked for the first time has missed nothing.
+    Summary collect(qint64 userId);
+    // The account is being watched up to this moment.
+    void markChecked(qint64 userId);
+
+private:
+    QString key(qint64 userId) const;
+
+    TaskService *m_tasks = nullptr;
+    QSettings m_settings;
+};

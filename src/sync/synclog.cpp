@@ -1,0 +1,3 @@
+#include "synclog.h"
+
+Q_LOGGING_CATEGORY(lcSync, "tarvik.sync", QtCriticalMsg)

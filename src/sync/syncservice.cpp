@@ -1,0 +1,390 @@
+#include "syncservice.h"
+#include "authservice.h"
+#include "caldavdiscovery.h"
+#include "dbmanager.h"
+#include "passwordstore.h"
+#include "syncengine.h"
+
+#include <QDateTime>
+#include <QSqlDriver>
+
+namespace {
+
+constexpr int kAfterChangeMs = 5000;
+constexpr int kPeriodicMs = 5 * 60 * 1000;
+
+QString errorText(SyncError error, int httpStatus)
+{
+    switch (error) {
+    case SyncError::None:
+        return {};
+    case SyncError::WrongPassword:
+        return QStringLiteral("Wrong user name or password");
+    case SyncError::Unreachable:
+        return QStringLiteral("Server unreachable");
+    case SyncError::CertificateRefused:
+        return QStringLiteral("Certificate refused");
+    case SyncError::InsecureRefused:
+        return QStringLiteral("Plain HTTP to another machine: confirm to send the password "
+                              "unencrypted");
+    case SyncError::TooManyRedirects:
+        return QStringLiteral("The server redirects in a loop");
+    case SyncError::NoTaskList:
+        return QStringLiteral("No task list found on this server");
+    case SyncError::ServerError:
+        break;
+    }
+    return httpStatus > 0
+                   ? QStringLiteral("The server answered with an error (HTTP %1)").arg(httpStatus)
+                   : QStringLiteral("The server's answer could not be read");
+}
+
+QString agoText(qint64 seconds)
+{
+    const qint64 minutes = seconds / 60;
+    if (minutes < 1)
+        return QStringLiteral("Synced just now");
+    if (minutes < 60)
+        return minutes == 1 ? QStringLiteral("Synced 1 minute ago")
+                            : QStringLiteral("Synced %1 minutes ago").arg(minutes);
+    const qint64 hours = minutes / 60;
+    if (hours < 24)
+        return hours == 1 ? QStringLiteral("Synced 1 hour ago")
+                          : QStringLiteral("Synced %1 hours ago").arg(hours);
+    const qint64 days = hours / 24;
+    return days == 1 ? QStringLiteral("Synced 1 day ago")
+                     : QStringLiteral("Synced %1 days ago").arg(days);
+}
+
+QUrl serverAddress(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    return QUrl::fromUserInput(trimmed.contains(QLatin1String("://"))
+                                       ? trimmed
+                                       : QStringLiteral("https://") + trimmed);
+}
+
+} // namespace
+
+SyncService::SyncService(DbManager *db, AuthService *auth, QObject *parent)
+    : QObject(parent)
+    , m_db(db)
+    , m_auth(auth)
+    , m_store(db->database())
+    , m_engine(new SyncEngine(db->database(), &m_network, this))
+    , m_discovery(new CalDavDiscovery(&m_network, this))
+    , m_passwords(new PasswordStore(this))
+{
+    m_afterChange.setSingleShot(true);
+    m_afterChange.setInterval(kAfterChangeMs);
+    m_periodic.setInterval(kPeriodicMs);
+    m_statusClock.setInterval(30000);
+    m_flush.setSingleShot(true);
+    m_flush.setInterval(0);
+    connect(&m_afterChange, &QTimer::timeout, this, &SyncService::syncNow);
+    connect(&m_periodic, &QTimer::timeout, this, &SyncService::syncNow);
+    connect(&m_statusClock, &QTimer::timeout, this, &SyncService::updateStatus);
+    connect(&m_flush, &QTimer::timeout, this, &SyncService::flushLocalChanges);
+    connect(m_engine, &SyncEngine::finished, this, &SyncService::onFinished);
+    connect(m_engine, &SyncEngine::tasksChanged, this, &SyncService::tasksChanged);
+    connect(m_discovery, &CalDavDiscovery::finished, this, &SyncService::onDiscovered);
+    connect(m_discovery, &CalDavDiscovery::collectionCreated, this,
+            [this](SyncError error, int httpStatus, const QString &url) {
+                setError(error, httpStatus);
+                // The lists are read again, the new one offered first.
+                m_createdUrl = url;
+                if (error == SyncError::None)
+                    m_discovery->start(QUrl(m_candidate.serverUrl), m_candidate.userName,
+                                       m_candidatePassword, m_candidate.insecureAllowed);
+                else
+                    setBusy(false);
+            });
+    connect(m_passwords, &PasswordStore::passwordRead, this, &SyncService::onPasswordRead);
+    connect(m_auth, &AuthService::loggedInChanged, this, &SyncService::onSignInChanged);
+}
+
+// Every write to the tasks table through this connection, whoever makes it, is a change to send.
+// SQLite reports them after the statement, so the sync's own writes come back too: the engine
+// names those. Only an account that syncs listens, so that nobody else pays for the reports.
+void SyncService::watchTaskWrites()
+{
+    QSqlDriver *driver = m_db->database().driver();
+    if (!driver)
+        return;
+    const QString table = QStringLiteral("tasks");
+    const bool watching = driver->subscribedToNotifications().contains(table);
+    const bool wanted = configured() && m_auth->isLoggedIn();
+    if (wanted && !watching && driver->subscribeToNotification(table)) {
+        connect(driver, &QSqlDriver::notification, this,
+                [this](const QString &name, QSqlDriver::NotificationSource, const QVariant &rowId) {
+                    if (name == QLatin1String("tasks"))
+                        onTaskWritten(rowId.toLongLong());
+                });
+    } else if (!wanted && watching) {
+        driver->unsubscribeFromNotification(table);
+        disconnect(driver, &QSqlDriver::notification, this, nullptr);
+    }
+}
+
+SyncService::~SyncService()
+{
+    m_engine->abort();
+}
+
+void SyncService::setIntervals(int afterChangeMs, int periodicMs)
+{
+    m_afterChange.setInterval(afterChangeMs);
+    m_periodic.setInterval(periodicMs);
+}
+
+QString SyncService::passwordKey() const
+{
+    return m_account.userName + QLatin1Char('@') + m_account.serverUrl;
+}
+
+void SyncService::onSignInChanged()
+{
+    m_engine->abort();
+    m_afterChange.stop();
+    m_periodic.stop();
+    m_statusClock.stop();
+    m_account = SyncAccount();
+    m_taskLists.clear();
+    m_notes.clear();
+    m_error = SyncError::None;
+    setBusy(false);
+    setNeedsPassword(false);
+    if (m_auth->isLoggedIn() && m_store.loadAccount(m_auth->userId(), m_account) && configured()) {
+        m_periodic.start();
+        m_statusClock.start();
+        syncNow();
+    }
+    watchTaskWrites();
+    emit accountChanged();
+    emit taskListsChanged();
+    updateStatus();
+}
+
+void SyncService::syncNow()
+{
+    if (!configured() || !m_auth->isLoggedIn())
+        return;
+    if (m_engine->isRunning()) {
+        m_again = true;
+        return;
+    }
+    const auto known = m_knownPasswords.constFind(passwordKey());
+    if (known == m_knownPasswords.constEnd()) {
+        if (!m_needsPassword && !m_busy) {
+            setBusy(true);
+            m_passwords->read(passwordKey());
+        }
+        return;
+    }
+    m_afterChange.stop();
+    m_store.loadAccount(m_account.userId, m_account);
+    setBusy(true);
+    m_engine->start(m_account, *known);
+}
+
+void SyncService::onPasswordRead(const QString &key, const QString &password, bool found)
+{
+    if (key != passwordKey())
+        return;
+    setBusy(false);
+    if (found) {
+        m_knownPasswords.insert(key, password);
+        syncNow();
+    } else {
+        setNeedsPassword(true);
+    }
+}
+
+void SyncService::providePassword(const QString &password)
+{
+    if (!configured() || password.isEmpty())
+        return;
+    m_knownPasswords.insert(passwordKey(), password);
+    m_passwords->write(passwordKey(), password);
+    setNeedsPassword(false);
+    syncNow();
+}
+
+void SyncService::onFinished(SyncError error, int httpStatus, const QStringList &notes)
+{
+    setBusy(false);
+    m_notes = notes;
+    m_store.loadAccount(m_account.userId, m_account);
+    if (error == SyncError::WrongPassword) {
+        m_knownPasswords.remove(passwordKey());
+        setNeedsPassword(true);
+    }
+    setError(error, httpStatus);
+    if (m_again || !m_changedTasks.isEmpty()) {
+        m_again = false;
+        if (error == SyncError::None)
+            m_afterChange.start();
+    }
+}
+
+void SyncService::onTaskWritten(qint64 taskId)
+{
+    if (!configured() || m_engine->takeOwnWrite(taskId))
+        return;
+    m_changedTasks.insert(taskId);
+    m_flush.start();
+}
+
+void SyncService::flushLocalChanges()
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (const qint64 taskId : std::as_const(m_changedTasks))
+        m_store.noteLocalChange(taskId, now);
+    m_changedTasks.clear();
+    // Coalesced: a burst of changes is sent once, a few seconds after the first of them.
+    if (!m_afterChange.isActive())
+        m_afterChange.start();
+}
+
+void SyncService::testConnection(const QString &server, const QString &user,
+                                 const QString &password, bool allowInsecure)
+{
+    m_candidate = SyncAccount();
+    m_candidate.userId = m_auth->userId();
+    m_candidate.serverUrl = serverAddress(server).toString();
+    m_candidate.userName = user.trimmed();
+    m_candidate.insecureAllowed = allowInsecure;
+    m_candidatePassword = password;
+    m_taskLists.clear();
+    emit taskListsChanged();
+    setBusy(true);
+    m_discovery->start(QUrl(m_candidate.serverUrl), m_candidate.userName, password, allowInsecure);
+}
+
+void SyncService::onDiscovered(SyncError error, int httpStatus,
+                               const QList<CalDavCollection> &lists)
+{
+    setBusy(false);
+    m_taskLists.clear();
+    for (const CalDavCollection &list : lists) {
+        const QVariantMap entry { { QStringLiteral("url"), list.url },
+                                  { QStringLiteral("name"),
+                                    list.name.isEmpty() ? list.url : list.name } };
+        if (list.url == m_createdUrl)
+            m_taskLists.prepend(entry);
+        else
+            m_taskLists.append(entry);
+    }
+    m_createdUrl.clear();
+    emit taskListsChanged();
+    setError(error, httpStatus);
+    if (error == SyncError::None)
+        m_status = lists.isEmpty() ? QStringLiteral("Connected; create a task list to sync with")
+                                   : QStringLiteral("Connected; choose the task list to sync with");
+    emit statusChanged();
+}
+
+void SyncService::createTaskList(const QString &name)
+{
+    setBusy(true);
+    m_discovery->createCollection(name.trimmed().isEmpty() ? QStringLiteral("Tasks")
+                                                           : name.trimmed());
+}
+
+bool SyncService::useTaskList(const QString &url)
+{
+    if (!m_auth->isLoggedIn() || m_candidate.serverUrl.isEmpty() || url.isEmpty())
+        return false;
+    SyncAccount account = m_candidate;
+    account.userId = m_auth->userId();
+    account.collectionUrl = url;
+    // The file gains the sync's tables when an account first syncs, not before.
+    if (!m_store.createTables())
+        return false;
+    SyncAccount previous;
+    const bool hadAccount = m_store.loadAccount(account.userId, previous);
+    if (hadAccount && previous.collectionUrl == url && previous.serverUrl == account.serverUrl) {
+        account.syncToken = previous.syncToken;
+        account.lastSyncEpoch = previous.lastSyncEpoch;
+    } else if (!m_store.forgetItems(account.userId)) {
+        return false;
+    }
+    if (!m_store.saveAccount(account))
+        return false;
+    m_account = account;
+    m_knownPasswords.insert(passwordKey(), m_candidatePassword);
+    m_passwords->write(passwordKey(), m_candidatePassword);
+    setNeedsPassword(false);
+    watchTaskWrites();
+    emit accountChanged();
+    m_periodic.start();
+    m_statusClock.start();
+    syncNow();
+    return true;
+}
+
+void SyncService::stopSyncing()
+{
+    if (!configured())
+        return;
+    m_engine->abort();
+    m_passwords->remove(passwordKey());
+    m_knownPasswords.remove(passwordKey());
+    m_store.forgetItems(m_account.userId);
+    m_store.removeAccount(m_account.userId);
+    m_account = SyncAccount();
+    m_periodic.stop();
+    m_afterChange.stop();
+    setBusy(false);
+    setNeedsPassword(false);
+    m_error = SyncError::None;
+    watchTaskWrites();
+    emit accountChanged();
+    updateStatus();
+}
+
+void SyncService::setBusy(bool busy)
+{
+    if (m_busy == busy)
+        return;
+    m_busy = busy;
+    emit busyChanged();
+}
+
+void SyncService::setNeedsPassword(bool needed)
+{
+    if (m_needsPassword == needed)
+        return;
+    m_needsPassword = needed;
+    emit needsPasswordChanged();
+    updateStatus();
+}
+
+void SyncService::setError(SyncError error, int httpStatus)
+{
+    m_error = error;
+    m_httpStatus = httpStatus;
+    updateStatus();
+}
+
+void SyncService::updateStatus()
+{
+    QString status;
+    if (m_error != SyncError::None)
+        status = errorText(m_error, m_httpStatus);
+    else if (m_needsPassword)
+        status = QStringLiteral("Enter the password to sync");
+    else if (!configured())
+        status = QString();
+    else if (m_account.lastSyncEpoch <= 0)
+        status = QStringLiteral("Not synced yet");
+    else
+        status = agoText(QDateTime::currentSecsSinceEpoch() - m_account.lastSyncEpoch);
+    if (m_error == SyncError::None && !m_notes.isEmpty())
+        status += QStringLiteral("; edited on both sides, kept as separate tasks: ")
+                  + m_notes.join(QStringLiteral(", "));
+    if (status == m_status)
+        return;
+    m_status = status;
+    emit statusChanged();
+}

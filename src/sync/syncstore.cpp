@@ -1,0 +1,320 @@
+#include "syncstore.h"
+#include "icaltaskstore.h"
+#include "storedtime.h"
+#include "synclog.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+const auto kAccountsTable = QStringLiteral(R"(
+    CREATE TABLE IF NOT EXISTS sync_accounts (
+        user_id INTEGER PRIMARY KEY,
+        server_url TEXT NOT NULL,
+        username TEXT NOT NULL,
+        collection_url TEXT,
+        sync_token TEXT,
+        insecure_allowed INTEGER NOT NULL DEFAULT 0,
+        last_sync_epoch INTEGER,
+        FOREIGN KEY (user_id) REFERENCES users(id)
+    ))");
+
+const auto kItemsTable = QStringLiteral(R"(
+    CREATE TABLE IF NOT EXISTS sync_items (
+        task_id INTEGER PRIMARY KEY,
+        user_id INTEGER NOT NULL,
+        uid TEXT NOT NULL,
+        href TEXT NOT NULL,
+        etag TEXT,
+        ical TEXT,
+        synced INTEGER NOT NULL DEFAULT 0,
+        synced_name TEXT,
+        synced_done INTEGER,
+        synced_due INTEGER,
+        changed_at INTEGER,
+        UNIQUE (user_id, uid)
+    ))");
+
+QVariant epochOrNull(const QDateTime &time)
+{
+    return time.isValid() ? QVariant(time.toSecsSinceEpoch())
+                          : QVariant(QMetaType(QMetaType::LongLong));
+}
+
+QDateTime timeFromEpoch(const QVariant &value)
+{
+    return value.isNull() ? QDateTime()
+                          : QDateTime::fromSecsSinceEpoch(value.toLongLong(), Qt::UTC);
+}
+
+bool run(QSqlQuery &query)
+{
+    if (query.exec())
+        return true;
+    qCWarning(lcSync) << "statement failed:" << query.lastError().text();
+    return false;
+}
+
+} // namespace
+
+SyncStore::SyncStore(const QSqlDatabase &db)
+    : m_db(db)
+{
+}
+
+bool SyncStore::createTables()
+{
+    QSqlQuery query(m_db);
+    // The UIDs of tasks are shared with import and export, in their table.
+    return query.exec(kAccountsTable) && query.exec(kItemsTable) && IcalTaskStore(m_db).prepare();
+}
+
+bool SyncStore::loadAccount(qint64 userId, SyncAccount &account)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral(R"(
+        SELECT server_url, username, collection_url, sync_token, insecure_allowed,
+               last_sync_epoch
+        FROM sync_accounts WHERE user_id = :uid)"));
+    query.bindValue(QStringLiteral(":uid"), userId);
+    if (!run(query) || !query.next())
+        return false;
+    account.userId = userId;
+    account.serverUrl = query.value(0).toString();
+    account.userName = query.value(1).toString();
+    account.collectionUrl = query.value(2).toString();
+    account.syncToken = query.value(3).toString();
+    account.insecureAllowed = query.value(4).toBool();
+    account.lastSyncEpoch = query.value(5).toLongLong();
+    return true;
+}
+
+bool SyncStore::saveAccount(const SyncAccount &account)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral(R"(
+        INSERT OR REPLACE INTO sync_accounts
+            (user_id, server_url, username, collection_url, sync_token, insecure_allowed,
+             last_sync_epoch)
+        VALUES (:uid, :server, :user, :collection, :token, :insecure, :last))"));
+    query.bindValue(QStringLiteral(":uid"), account.userId);
+    query.bindValue(QStringLiteral(":server"), account.serverUrl);
+    query.bindValue(QStringLiteral(":user"), account.userName);
+    query.bindValue(QStringLiteral(":collection"), account.collectionUrl);
+    query.bindValue(QStringLiteral(":token"), account.syncToken);
+    query.bindValue(QStringLiteral(":insecure"), account.insecureAllowed ? 1 : 0);
+    query.bindValue(QStringLiteral(":last"), account.lastSyncEpoch);
+    return run(query);
+}
+
+bool SyncStore::saveToken(qint64 userId, const QString &token, qint64 lastSyncEpoch)
+{
+    QSqlQuery query(m_db);
+    query.prepare(
+            QStringLiteral("UPDATE sync_accounts SET sync_token = :token, last_sync_epoch = :last "
+                           "WHERE user_id = :uid"));
+    query.bindValue(QStringLiteral(":token"), token);
+    query.bindValue(QStringLiteral(":last"), lastSyncEpoch);
+    query.bindValue(QStringLiteral(":uid"), userId);
+    return run(query);
+}
+
+bool SyncStore::removeAccount(qint64 userId)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("DELETE FROM sync_accounts WHERE user_id = :uid"));
+    query.bindValue(QStringLiteral(":uid"), userId);
+    return run(query);
+}
+
+bool SyncStore::forgetItems(qint64 userId)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("DELETE FROM sync_items WHERE user_id = :uid"));
+    query.bindValue(QStringLiteral(":uid"), userId);
+    return run(query);
+}
+
+QList<SyncItem> SyncStore::loadItems(qint64 userId)
+{
+    QList<SyncItem> items;
+    QSqlQuery query(m_db);
+    // Every task of the account with its row, then the rows whose task is gone.
+    query.prepare(QStringLiteral(R"(
+        SELECT t.id, 1, t.name, t.active, t.expire_at_epoch, i.task_id IS NOT NULL,
+               COALESCE(i.uid, u.uid), i.href, i.etag, COALESCE(i.ical, u.calendar), i.synced,
+               i.synced_name, i.synced_done, i.synced_due, i.changed_at, t.create_at
+        FROM tasks t
+            LEFT JOIN sync_items i ON i.task_id = t.id
+            LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id
+        WHERE t.user_id = :uid
+        UNION ALL
+        SELECT i.task_id, 0, NULL, NULL, NULL, 1, i.uid, i.href, i.etag, i.ical, i.synced,
+               i.synced_name, i.synced_done, i.synced_due, i.changed_at, NULL
+        FROM sync_items i
+        WHERE i.user_id = :uid2 AND NOT EXISTS (SELECT 1 FROM tasks t WHERE t.id = i.task_id))"));
+    query.bindValue(QStringLiteral(":uid"), userId);
+    query.bindValue(QStringLiteral(":uid2"), userId);
+    if (!run(query))
+        return items;
+    while (query.next()) {
+        SyncItem item;
+        item.taskId = query.value(0).toLongLong();
+        item.hasTask = query.value(1).toBool();
+        item.local.name = query.value(2).toString();
+        item.local.done = query.value(3).toInt() != 0;
+        item.local.due = timeFromEpoch(query.value(4));
+        item.tracked = query.value(5).toBool();
+        item.uid = query.value(6).toString();
+        item.href = query.value(7).toString();
+        item.etag = query.value(8).toString().toUtf8();
+        item.ical = query.value(9).toString();
+        item.synced = query.value(10).toBool();
+        item.acknowledged.name = query.value(11).toString();
+        item.acknowledged.done = query.value(12).toInt() != 0;
+        item.acknowledged.due = timeFromEpoch(query.value(13));
+        item.changedAt = query.value(14).toLongLong();
+        item.created = QDateTime::fromString(query.value(15).toString(),
+                                             QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        item.created.setTimeSpec(Qt::UTC);
+        items.append(item);
+    }
+    return items;
+}
+
+bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral(R"(
+        INSERT OR REPLACE INTO sync_items
+            (task_id, user_id, uid, href, etag, ical, synced, synced_name, synced_done,
+             synced_due, changed_at)
+        VALUES (:task, :uid, :icaluid, :href, :etag, :ical, :synced, :name, :done, :due,
+                :changed))"));
+    query.bindValue(QStringLiteral(":task"), item.taskId);
+    query.bindValue(QStringLiteral(":uid"), userId);
+    query.bindValue(QStringLiteral(":icaluid"), item.uid);
+    query.bindValue(QStringLiteral(":href"), item.href);
+    query.bindValue(QStringLiteral(":etag"), QString::fromUtf8(item.etag));
+    query.bindValue(QStringLiteral(":ical"), item.ical);
+    query.bindValue(QStringLiteral(":synced"), item.synced ? 1 : 0);
+    query.bindValue(QStringLiteral(":name"), item.acknowledged.name);
+    query.bindValue(QStringLiteral(":done"), item.acknowledged.done ? 1 : 0);
+    query.bindValue(QStringLiteral(":due"), epochOrNull(item.acknowledged.due));
+    query.bindValue(QStringLiteral(":changed"), item.changedAt);
+    if (!run(query))
+        return false;
+    if (!item.hasTask)
+        return true;
+    // An export or import of the task after this names it by the same UID and keeps the
+    // server's text.
+    QSqlQuery uid(m_db);
+    uid.prepare(QStringLiteral(R"(
+        INSERT OR REPLACE INTO task_uids (task_id, user_id, uid, calendar)
+        VALUES (:task, :uid, :icaluid, :calendar))"));
+    uid.bindValue(QStringLiteral(":task"), item.taskId);
+    uid.bindValue(QStringLiteral(":uid"), userId);
+    uid.bindValue(QStringLiteral(":icaluid"), item.uid);
+    uid.bindValue(QStringLiteral(":calendar"), item.ical.isEmpty()
+                                                       ? QVariant(QMetaType::fromType<QString>())
+                                                       : QVariant(item.ical));
+    return run(uid);
+}
+
+bool SyncStore::removeItem(qint64 taskId)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("DELETE FROM sync_items WHERE task_id = :task"));
+    query.bindValue(QStringLiteral(":task"), taskId);
+    return run(query);
+}
+
+bool SyncStore::noteLocalChange(qint64 taskId, qint64 epoch)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("UPDATE sync_items SET changed_at = :at WHERE task_id = :task"));
+    query.bindValue(QStringLiteral(":at"), epoch);
+    query.bindValue(QStringLiteral(":task"), taskId);
+    return run(query);
+}
+
+// The task columns are written in the encodings the task list reads (StoredTime); the creation
+// time as SQLite's UTC timestamp text.
+qint64 SyncStore::insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral(R"(
+        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch, create_at)
+        VALUES (:uid, :name, :active, :expire, :epoch,
+                COALESCE(:created, CURRENT_TIMESTAMP)))"));
+    query.bindValue(QStringLiteral(":uid"), userId);
+    query.bindValue(QStringLiteral(":name"), fields.name.trimmed());
+    query.bindValue(QStringLiteral(":active"), fields.done ? 1 : 0);
+    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(fields.due));
+    query.bindValue(QStringLiteral(":epoch"), StoredTime::dueEpoch(fields.due));
+    query.bindValue(QStringLiteral(":created"),
+                    created.isValid() ? QVariant(
+                            created.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                      : QVariant(QMetaType(QMetaType::QString)));
+    if (!run(query))
+        return -1;
+    const qint64 id = query.lastInsertId().toLongLong();
+    ++m_written[id];
+    return id;
+}
+
+bool SyncStore::updateTask(qint64 taskId, const TaskFields &fields)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral(R"(
+        UPDATE tasks SET name = :name, active = :active, expire_at = :expire,
+                         expire_at_epoch = :epoch
+        WHERE id = :id)"));
+    query.bindValue(QStringLiteral(":name"), fields.name.trimmed());
+    query.bindValue(QStringLiteral(":active"), fields.done ? 1 : 0);
+    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(fields.due));
+    query.bindValue(QStringLiteral(":epoch"), StoredTime::dueEpoch(fields.due));
+    query.bindValue(QStringLiteral(":id"), taskId);
+    if (!run(query))
+        return false;
+    ++m_written[taskId];
+    return true;
+}
+
+bool SyncStore::deleteTask(qint64 taskId)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("DELETE FROM tasks WHERE id = :id"));
+    query.bindValue(QStringLiteral(":id"), taskId);
+    if (!run(query))
+        return false;
+    ++m_written[taskId];
+    return true;
+}
+
+bool SyncStore::takeWritten(qint64 taskId)
+{
+    const auto found = m_written.find(taskId);
+    if (found == m_written.end())
+        return false;
+    if (--*found == 0)
+        m_written.erase(found);
+    return true;
+}
+
+bool SyncStore::transaction()
+{
+    return m_db.transaction();
+}
+
+bool SyncStore::commit()
+{
+    return m_db.commit();
+}
+
+void SyncStore::rollback()
+{
+    m_db.rollback();
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "vtodotext.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+// The sync settings of one account; the password is never among them.
+struct SyncAccount
+{
+    qint64 userId = -1;
+    QString serverUrl;
+    QString userName;
+    QString collectionUrl;
+    QString syncToken;
+    bool insecureAllowed = false;
+    qint64 lastSyncEpoch = 0;
+};
+
+// A task and what the server last acknowledged of it. A row without a task is a task deleted
+// here whose deletion the server has not acknowledged yet; a task without a row has never been
+// sent. The pending changes are exactly the differences between the two, so that nothing is
+// lost however the program ends.
+struct SyncItem
+{
+    qint64 taskId = -1;
+    bool hasTask = false; // the task still exists here
+    bool tracked = false; // a sync_items row exists
+    TaskFields local;
+    QDateTime created; // the task's creation time, UTC
+    QString uid;
+    QString href;
+    QByteArray etag; // empty while a create is unacknowledged
+    QString ical; // the resource's text as the server last gave or took it
+    bool synced = false; // the server acknowledged `acknowledged`
+    TaskFields acknowledged;
+    qint64 changedAt = 0; // when the task was last changed here, 0 when unknown
+};
+
+// The tables of the CalDAV sync, beside the tables of tasks and accounts, and the task writes
+// that changes from the server cause.
+class SyncStore
+{
+public:
+    explicit SyncStore(const QSqlDatabase &db);
+
+    bool createTables();
+
+    bool loadAccount(qint64 userId, SyncAccount &account);
+    bool saveAccount(const SyncAccount &account);
+    bool saveToken(qint64 userId, const QString &token, qint64 lastSyncEpoch);
+    bool removeAccount(qint64 userId);
+    bool forgetItems(qint64 userId);
+
+    QList<SyncItem> loadItems(qint64 userId);
+    bool saveItem(qint64 userId, const SyncItem &item);
+    bool removeItem(qint64 taskId);
+    bool noteLocalChange(qint64 taskId, qint64 epoch);
+
+    qint64 insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created);
+    bool updateTask(qint64 taskId, const TaskFields &fields);
+    bool deleteTask(qint64 taskId);
+    // True once for every write of a task through this store: SQLite reports writes later,
+    // and these are not changes made by the person.
+    bool takeWritten(qint64 taskId);
+
+    bool transaction();
+    bool commit();
+    void rollback();
+
+private:
+    QSqlDatabase m_db;
+    QHash<qint64, int> m_written;
+};

@@ -1,0 +1,135 @@
+"""Reminders outside the window: desktop notifications through a mock notification server,
+tasks missed while the program was closed, and one running program per data directory."""
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+from harness import DBusMock, notification_mock, wait_until
+import taskscreen as ts
+from test_reminder import TOAST, TOAST_INSIDE, iso
+
+
+class DesktopTest(ts.TasksTestCase):
+    def seed_missed(self):
+        """Before the program starts: the first account was last checked an hour ago."""
+        now = int(time.time())
+        self.last_check = now - 3600
+        os.makedirs(os.path.dirname(self.home.settings_path))
+        with open(self.home.settings_path, "w") as f:
+            f.write(f"[lastReminderCheck]\n1={self.last_check}\n")
+
+        def seed():
+            rows = [("Pay <rent> & fees", 0, now - 1800), ("Call Bob", 0, now - 600),
+                    ("Before the last check", 0, now - 7200), ("Done meanwhile", 1, now - 900)]
+            self.home.sqlite3_cli(
+                "INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch) VALUES "
+                + ",".join(f"(1, '{name}', {done}, '{iso(at)}', {at})" for name, done, at in rows))
+        return seed
+
+    def focus_elsewhere(self, app):
+        """Another program's window takes the focus: the program's window is no longer active."""
+        other = subprocess.Popen(["xclock"], env=dict(os.environ, DISPLAY=app.xserver.display))
+        self.addCleanup(other.wait)
+        self.addCleanup(other.kill)
+        found = wait_until(lambda: app.xdotool("search", "--onlyvisible", "--class", "xclock",
+                                                check=False), message="no other window")
+        app.xdotool("windowfocus", "--sync", found.split()[0])
+
+    def window_shown(self, app):
+        return app.xdotool("search", "--onlyvisible", "--name", "^Task Manager$", check=False)
+
+    def in_front(self, app):
+        """The window is stacked above the other program's (xwininfo lists top to bottom)."""
+        tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
+                              env=dict(os.environ, DISPLAY=app.xserver.display)).stdout
+        return tree.index('"Task Manager"') < tree.index('"xclock"')
+
+    @ts.shoot_on_failure
+    def test_missed_and_due_tasks_reach_the_desktop(self):
+        mock = notification_mock(self.home)
+        self.addCleanup(mock.close)
+        app = self.start(before_sign_in=self.seed_missed())
+
+        missed = wait_until(lambda: mock.calls("Notify"), message="no missed-task notification")
+        self.assertEqual([m[1:4:2] for m in missed], [[0, "2 tasks expired while you were away"]])
+        self.assertTrue(missed[0][4].startswith("Earliest: Pay &lt;rent&gt; &amp; fees, expired"))
+        with open(self.home.settings_path) as f:
+            self.assertNotIn(f"1={self.last_check}\n", f.read())
+
+        # Out of sight, a task coming due reaches the desktop at the next one-minute check.
+        self.focus_elsewhere(app)
+        due = int(time.time()) + 180
+        self.home.sqlite3_cli("INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)"
+                              f" VALUES (1, 'Renew insurance', 0, '{iso(due)}', {due})")
+        calls = wait_until(lambda: (lambda c: c if len(c) == 2 else None)(mock.calls("Notify")),
+                           timeout=75, interval=1, message="no reminder notification")
+        self.assertEqual(calls[1][1:4:2], [0, "Task expiring soon: Renew insurance"])
+        reminder_id = 2  # the mock numbers notifications from 1
+
+        mock.run("mock.EmitSignal('org.freedesktop.Notifications', 'ActionInvoked', 'us',"
+                 f" [dbus.UInt32({reminder_id}), 'show'])")
+        wait_until(lambda: self.in_front(app), message="the window did not come to the front")
+        wait_until(lambda: app.pixel(*TOAST_INSIDE) != TOAST, message="the toast stayed open")
+        ts.wait_for(lambda: ts.selected_rows(app, 5), lambda got: got == [0],
+                    "selected rows after Show", timeout=5)
+        closed = wait_until(lambda: mock.calls("CloseNotification"), message="nothing closed")
+        self.assertIn([reminder_id], closed)
+
+    def check_toast_alone(self):
+        app = self.start(before_sign_in=self.seed_missed())
+        wait_until(lambda: app.pixel(*TOAST_INSIDE) == TOAST, message="no toast")
+        self.assertIn("2 tasks expired", app.read_text(ts.WIDTH - 400, ts.HEIGHT - 250, 400, 250))
+        app.close_window()
+        self.assertEqual(app.wait_exit(30), 0, app.output())
+
+    @ts.shoot_on_failure
+    def test_without_notification_server_the_toast_still_shows(self):
+        self.check_toast_alone()
+
+    @ts.shoot_on_failure
+    def test_a_server_that_never_answers_holds_nothing_up(self):
+        mock = notification_mock(self.home)
+        self.addCleanup(mock.close)
+        mock.run("mock.AddMethod('org.freedesktop.Notifications', 'Notify', 'susssasa{sv}i', 'u',"
+                 " 'time.sleep(120)')")
+        self.check_toast_alone()
+
+    def test_closed_window_stays_in_the_tray(self):
+        name = "org.kde.StatusNotifierWatcher"
+        tray = DBusMock(self.home, name, "/StatusNotifierWatcher", name, "/StatusNotifierWatcher",
+                        name)
+        self.addCleanup(tray.close)
+        tray.run(f"mock.AddProperty({name!r}, 'IsStatusNotifierHostRegistered', True)\n"
+                 f"mock.AddProperty({name!r}, 'ProtocolVersion', 0)\n"
+                 f"mock.AddMethod({name!r}, 'RegisterStatusNotifierItem', 's', '', '')")
+        os.makedirs(os.path.dirname(self.home.settings_path))
+        with open(self.home.settings_path, "w") as f:
+            f.write("[General]\nkeepRunningInBackground=true\n")
+        app = self.start_window()
+        wait_until(lambda: tray.calls("RegisterStatusNotifierItem"), message="no tray icon")
+        app.close_window()
+        wait_until(lambda: not self.window_shown(app), message="the window stayed open")
+        self.assertEqual(self.start_app(app.xserver).wait_exit(30), 0)
+        wait_until(lambda: self.window_shown(app), message="the window did not come back")
+        app.window = None  # closing it would only hide it again: the clean-up ends it by signal
+
+    def test_second_start_shows_the_running_window(self):
+        first = self.start_window()
+        self.focus_elsewhere(first)
+        second = self.start_app(first.xserver)
+        self.assertEqual(second.wait_exit(30), 0, second.output())
+        wait_until(lambda: self.in_front(first), message="the first window stayed behind")
+        windows = first.xdotool("search", "--name", "^Task Manager$").split()
+        self.assertEqual(len(windows), 1)
+
+        # A program that was killed leaves its lock and socket behind: the next start takes over.
+        first.proc.send_signal(signal.SIGKILL)
+        first.wait_exit()
+        third = self.start_app(first.xserver)
+        third.wait_window()
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,475 @@
+#include "caldavdiscovery.h"
+#include "fixture.h"
+#include "radicaleserver.h"
+#include "syncengine.h"
+#include "syncservice.h"
+#include "testenv.h"
+
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTest>
+#include <QUuid>
+
+namespace {
+
+// One installation of the program: its own database file and sync state for account 1.
+class Profile
+{
+public:
+    Profile(const QString &templatePath, const QString &collection, QNetworkAccessManager *network)
+        : m_name(QUuid::createUuid().toString(QUuid::WithoutBraces))
+    {
+        const QString path = testEnvironment.newDatabasePath();
+        QFile::copy(templatePath, path);
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        m_db.setDatabaseName(path);
+        m_db.open();
+        engine = std::make_unique<SyncEngine>(m_db, network);
+        engine->store().createTables();
+        account.userId = 1;
+        account.serverUrl = collection;
+        account.userName = RadicaleServer::kUser;
+        account.collectionUrl = collection;
+        engine->store().saveAccount(account);
+    }
+
+    SyncError sync(const QString &password = RadicaleServer::kPassword)
+    {
+        engine->store().loadAccount(1, account);
+        QSignalSpy finished(engine.get(), &SyncEngine::finished);
+        engine->start(account, password);
+        if (!finished.wait(30000))
+            return SyncError::ServerError;
+        notes = finished.first().at(2).toStringList();
+        return finished.first().first().value<SyncError>();
+    }
+
+    qint64 add(const QString &name, bool done = false)
+    {
+        return engine->store().insertTask(1, { name, done, QDateTime() }, QDateTime());
+    }
+    void edit(const QString &name, const TaskFields &fields)
+    {
+        const qint64 id = scalar(m_db, QStringLiteral("SELECT id FROM tasks WHERE name = ?"), name)
+                                  .toLongLong();
+        engine->store().updateTask(id, fields);
+        engine->store().noteLocalChange(id, QDateTime::currentSecsSinceEpoch());
+    }
+    void remove(const QString &name)
+    {
+        QSqlQuery(m_db).exec(QStringLiteral("DELETE FROM tasks WHERE name = '%1'").arg(name));
+    }
+    QVariant value(const QString &sql) const { return scalar(m_db, sql); }
+    bool exec(const QString &sql) { return QSqlQuery(m_db).exec(sql); }
+
+    // The tasks as "name" or "name (done)", sorted.
+    QStringList tasks() const
+    {
+        QStringList list;
+        QSqlQuery query(QStringLiteral("SELECT name, active FROM tasks WHERE user_id = 1"), m_db);
+        while (query.next())
+            list << query.value(0).toString()
+                            + (query.value(1).toBool() ? QStringLiteral(" (done)") : QString());
+        list.sort();
+        return list;
+    }
+
+    SyncAccount account;
+    std::unique_ptr<SyncEngine> engine;
+    QStringList notes;
+
+private:
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
+} // namespace
+
+class TestCalDavSync : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void discovery_data();
+    void discovery();
+    void twoProfilesPropagate_data();
+    void twoProfilesPropagate();
+    void independentClient();
+    void conflictKeepsBothVersions();
+    void serverDownThenBack();
+    void invalidSyncToken();
+    void serviceSendsLocalChanges();
+
+private:
+    QString newCollection();
+    QString caldavScript(const QString &collection, const QString &mode, const QString &ical = {});
+
+    RadicaleServer m_server;
+    QTemporaryDir m_tlsDir;
+    QProcess m_tlsServer; // HTTPS with a certificate nobody trusts
+    QUrl m_tlsUrl;
+    QProcess m_proxy; // forwards to the server but refuses sync-collection
+    QUrl m_proxyUrl;
+    QNetworkAccessManager m_network;
+    QString m_template;
+};
+
+void TestCalDavSync::initTestCase()
+{
+    qRegisterMetaType<SyncError>();
+    // No secret service: the password is kept for the run only, and no keyring is touched.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=/nonexistent"));
+    QVERIFY(m_server.start());
+    const QDir tls(m_tlsDir.path());
+    QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
+                               { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                                 "-subj", "/CN=127.0.0.1", "-keyout", tls.filePath("key.pem"),
+                                 "-out", tls.filePath("cert.pem") }),
+             0);
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    m_tlsUrl = QUrl(QStringLiteral("https://127.0.0.1:%1/").arg(probe.serverPort()));
+    probe.close();
+    m_tlsServer.start(QStringLiteral("/usr/bin/python3"),
+                      { "-c",
+                        "import http.server, ssl, sys\n"
+                        "server = http.server.HTTPServer(('127.0.0.1', int(sys.argv[1])), "
+                        "http.server.BaseHTTPRequestHandler)\n"
+                        "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+                        "context.load_cert_chain(sys.argv[2], sys.argv[3])\n"
+                        "server.socket = context.wrap_socket(server.socket, server_side=True)\n"
+                        "server.serve_forever()\n",
+                        QString::number(m_tlsUrl.port()), tls.filePath("cert.pem"),
+                        tls.filePath("key.pem") });
+    const QString proxy = QStringLiteral(R"(
+import http.server, sys, urllib.error, urllib.request
+class Proxy(http.server.BaseHTTPRequestHandler):
+    def forward(self):
+        body = self.rfile.read(int(self.headers.get('Content-Length', 0)))
+        if self.command == 'REPORT' and b'sync-collection' in body:
+            self.send_response(501)
+            self.send_header('Content-Length', '0')
+            self.end_headers()
+            return
+        headers = {k: v for k, v in self.headers.items() if k.lower() != 'host'}
+        request = urllib.request.Request(sys.argv[2] + self.path, data=body or None,
+                                         method=self.command, headers=headers)
+        try:
+            answer = urllib.request.urlopen(request)
+        except urllib.error.HTTPError as error:
+            answer = error
+        data = answer.read()
+        self.send_response(answer.status)
+        for k, v in answer.headers.items():
+            if k.lower() not in ('transfer-encoding', 'connection', 'content-length'):
+                self.send_header(k, v)
+        self.send_header('Content-Length', str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+    do_GET = do_PUT = do_DELETE = do_PROPFIND = do_REPORT = forward
+http.server.ThreadingHTTPServer(('127.0.0.1', int(sys.argv[1])), Proxy).serve_forever()
+)");
+    probe.listen(QHostAddress::LocalHost);
+    m_proxyUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort()));
+    probe.close();
+    m_proxy.start(QStringLiteral("/usr/bin/python3"),
+                  { "-c", proxy, QString::number(m_proxyUrl.port()),
+                    m_server.url(QString()).toString() });
+    for (const QUrl &url : { m_tlsUrl, m_proxyUrl }) {
+        QTRY_VERIFY([&url] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, url.port());
+            return socket.waitForConnected(100);
+        }());
+    }
+    m_template = testEnvironment.newDatabasePath();
+    TaskServices services(m_template);
+    QVERIFY(services.opened);
+    QCOMPARE(signUp(services.auth, QStringLiteral("sam")), 1);
+}
+
+QString TestCalDavSync::newCollection()
+{
+    CalDavDiscovery discovery(&m_network);
+    QSignalSpy found(&discovery, &CalDavDiscovery::finished);
+    QSignalSpy created(&discovery, &CalDavDiscovery::collectionCreated);
+    discovery.start(m_server.url(), RadicaleServer::kUser, RadicaleServer::kPassword, false);
+    if (!found.wait(10000))
+        return {};
+    discovery.createCollection(QStringLiteral("Tasks"));
+    if (!created.wait(10000))
+        return {};
+    return created.first().at(2).toString();
+}
+
+QString TestCalDavSync::caldavScript(const QString &collection, const QString &mode,
+                                     const QString &ical)
+{
+    const QString script = QStringLiteral(R"(
+import sys, caldav
+url, user, password, collection, mode, ical = sys.argv[1:7]
+calendar = caldav.DAVClient(url=url, username=user, password=password).calendar(url=collection)
+if mode == 'add':
+    calendar.save_todo(ical)
+else:
+    for todo in calendar.todos(include_completed=True):
+        print(todo.data)
+)");
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 { QStringLiteral("-c"), script, m_server.url().toString(), RadicaleServer::kUser,
+                   RadicaleServer::kPassword, collection, mode, ical });
+    python.waitForFinished(30000);
+    return QString::fromUtf8(python.readAllStandardOutput() + python.readAllStandardError());
+}
+
+void TestCalDavSync::cleanupTestCase()
+{
+    for (QProcess *process : { &m_tlsServer, &m_proxy }) {
+        process->kill();
+        process->waitForFinished();
+    }
+}
+
+void TestCalDavSync::discovery_data()
+{
+    QTest::addColumn<QUrl>("server");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<SyncError>("error");
+
+    QTest::newRow("right password")
+            << m_server.url() << RadicaleServer::kPassword << SyncError::None;
+    QTest::newRow("PROPFIND redirected") << m_server.url(QStringLiteral("/.well-known/caldav"))
+                                         << RadicaleServer::kPassword << SyncError::None;
+    QTest::newRow("wrong password") << m_server.url() << "guess" << SyncError::WrongPassword;
+    QTest::newRow("plain HTTP to another machine refused")
+            << QUrl(QStringLiteral("http://192.0.2.1/")) << RadicaleServer::kPassword
+            << SyncError::InsecureRefused;
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost);
+    const QUrl nobody(QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort()));
+    closed.close();
+    QTest::newRow("certificate refused")
+            << m_tlsUrl << RadicaleServer::kPassword << SyncError::CertificateRefused;
+    QTest::newRow("nothing listening")
+            << nobody << RadicaleServer::kPassword << SyncError::Unreachable;
+}
+
+void TestCalDavSync::discovery()
+{
+    QFETCH(QUrl, server);
+    QFETCH(QString, password);
+    QFETCH(SyncError, error);
+
+    const QString collection = error == SyncError::None ? newCollection() : QString();
+    CalDavDiscovery discovery(&m_network);
+    QSignalSpy found(&discovery, &CalDavDiscovery::finished);
+    discovery.start(server, RadicaleServer::kUser, password, false);
+    QVERIFY(found.wait(10000));
+    QCOMPARE(found.first().first().value<SyncError>(), error);
+    const auto lists = found.first().at(2).value<QList<CalDavCollection>>();
+    if (error == SyncError::None) {
+        QVERIFY(!collection.isEmpty());
+        QVERIFY(std::any_of(lists.cbegin(), lists.cend(), [&](const CalDavCollection &list) {
+            return list.url == collection && list.name == QLatin1String("Tasks");
+        }));
+    }
+}
+
+void TestCalDavSync::twoProfilesPropagate_data()
+{
+    QTest::addColumn<bool>("withoutSyncCollection");
+    QTest::newRow("both with sync tokens") << false;
+    QTest::newRow("one through a server without sync-collection") << true;
+}
+
+void TestCalDavSync::twoProfilesPropagate()
+{
+    QFETCH(bool, withoutSyncCollection);
+    const QString collection = newCollection();
+    QUrl laptopUrl(collection);
+    if (withoutSyncCollection)
+        laptopUrl.setPort(m_proxyUrl.port());
+    Profile laptop(m_template, laptopUrl.toString(), &m_network);
+    Profile desktop(m_template, collection, &m_network);
+
+    laptop.add(QStringLiteral("Pay rent"));
+    laptop.add(QStringLiteral("Call mum"));
+    laptop.add(QStringLiteral("Water plants"));
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(desktop.sync(), SyncError::None);
+    QCOMPARE(desktop.tasks(), laptop.tasks());
+
+    desktop.edit(QStringLiteral("Pay rent"), { QStringLiteral("Pay rent (March)"), true, {} });
+    desktop.remove(QStringLiteral("Call mum"));
+    desktop.add(QStringLiteral("Buy bread"));
+    QCOMPARE(desktop.sync(), SyncError::None);
+    laptop.edit(QStringLiteral("Water plants"),
+                { QStringLiteral("Water plants"), false,
+                  QDateTime(QDate(2027, 1, 2), QTime(9, 30), Qt::UTC) });
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(desktop.sync(), SyncError::None);
+
+    const QStringList expected { QStringLiteral("Buy bread"),
+                                 QStringLiteral("Pay rent (March) (done)"),
+                                 QStringLiteral("Water plants") };
+    QCOMPARE(laptop.tasks(), expected);
+    QCOMPARE(desktop.tasks(), expected);
+    QCOMPARE(desktop.value(QStringLiteral(
+                                   "SELECT expire_at_epoch FROM tasks WHERE name = 'Water plants'"))
+                     .toLongLong(),
+             QDateTime(QDate(2027, 1, 2), QTime(9, 30), Qt::UTC).toSecsSinceEpoch());
+}
+
+void TestCalDavSync::independentClient()
+{
+    const QString collection = newCollection();
+    Profile laptop(m_template, collection, &m_network);
+    const QString theirs = QStringLiteral(
+            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//EN\r\nBEGIN:VTODO\r\n"
+            "UID:their-task@example.org\r\nDTSTAMP:20260101T100000Z\r\n"
+            "SUMMARY:Renew passport\r\nDESCRIPTION:Bring two photos\\, the old one\r\n"
+            "CATEGORIES:papers,errands\r\nRRULE:FREQ=YEARLY\r\nX-OTHER-PRIORITY:high\r\n"
+            "DUE;TZID=Europe/Berlin:20270301T090000\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    QCOMPARE(caldavScript(collection, QStringLiteral("add"), theirs), QString());
+    // A task imported before keeps its UID on the server.
+    const qint64 imported = laptop.add(QStringLiteral("Book flights"));
+    QVERIFY(laptop.exec(QStringLiteral("INSERT INTO task_uids (task_id, user_id, uid) VALUES "
+                                       "(%1, 1, 'imported@example.org')")
+                                .arg(imported)));
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(laptop.value(QStringLiteral("SELECT uid FROM task_uids JOIN tasks ON id = task_id "
+                                         "WHERE name = 'Renew passport'"))
+                     .toString(),
+             QStringLiteral("their-task@example.org"));
+    QCOMPARE(laptop.tasks(), QStringList({ "Book flights", "Renew passport" }));
+    QCOMPARE(
+            laptop.value(QStringLiteral(
+                                 "SELECT expire_at_epoch FROM tasks WHERE name = 'Renew passport'"))
+                    .toLongLong(),
+            QDateTime(QDate(2027, 3, 1), QTime(8, 0), Qt::UTC).toSecsSinceEpoch());
+
+    laptop.edit(QStringLiteral("Renew passport"),
+                { QStringLiteral("Renew passport now"), true,
+                  QDateTime(QDate(2027, 3, 1), QTime(8, 0), Qt::UTC) });
+    QCOMPARE(laptop.sync(), SyncError::None);
+    const QString seen = caldavScript(collection, QStringLiteral("list"));
+    QVERIFY2(seen.contains(QLatin1String("SUMMARY:Book flights")), qPrintable(seen));
+    QVERIFY2(seen.contains(QLatin1String("UID:imported@example.org")), qPrintable(seen));
+    for (const char *kept :
+         { "SUMMARY:Renew passport now", "STATUS:COMPLETED",
+           "DESCRIPTION:Bring two photos\\, the old one", "CATEGORIES:papers,errands",
+           "RRULE:FREQ=YEARLY", "X-OTHER-PRIORITY:high", "DUE;TZID=Europe/Berlin:20270301T090000" })
+        QVERIFY2(seen.contains(QLatin1String(kept)), kept);
+}
+
+void TestCalDavSync::conflictKeepsBothVersions()
+{
+    const QString collection = newCollection();
+    Profile laptop(m_template, collection, &m_network);
+    Profile desktop(m_template, collection, &m_network);
+    laptop.add(QStringLiteral("Plan trip"));
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(desktop.sync(), SyncError::None);
+
+    laptop.edit(QStringLiteral("Plan trip"), { QStringLiteral("Plan trip to Rome"), false, {} });
+    QTest::qWait(1100); // LAST-MODIFIED has whole seconds
+    desktop.edit(QStringLiteral("Plan trip"), { QStringLiteral("Plan trip to Oslo"), true, {} });
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(desktop.sync(), SyncError::None);
+    QCOMPARE(laptop.sync(), SyncError::None);
+
+    // The later edit wins in place; the earlier one is kept as a task of its own.
+    const QStringList expected { QStringLiteral("Plan trip to Oslo (done)"),
+                                 QStringLiteral("Plan trip to Rome") };
+    QCOMPARE(desktop.tasks(), expected);
+    QCOMPARE(laptop.tasks(), expected);
+    QCOMPARE(desktop.notes, QStringList { QStringLiteral("Plan trip to Rome") });
+}
+
+void TestCalDavSync::serverDownThenBack()
+{
+    const QString collection = newCollection();
+    Profile laptop(m_template, collection, &m_network);
+    Profile desktop(m_template, collection, &m_network);
+    laptop.add(QStringLiteral("Keep"));
+    laptop.add(QStringLiteral("Drop"));
+    QCOMPARE(laptop.sync(), SyncError::None);
+
+    m_server.stop();
+    laptop.add(QStringLiteral("Written offline"));
+    laptop.edit(QStringLiteral("Keep"), { QStringLiteral("Keep safe"), false, {} });
+    laptop.remove(QStringLiteral("Drop"));
+    QCOMPARE(laptop.sync(), SyncError::Unreachable);
+    QVERIFY(m_server.start());
+
+    // A create the server stored but whose answer was lost, as after a crash.
+    QCOMPARE(laptop.sync(), SyncError::None);
+    laptop.add(QStringLiteral("Sent twice"));
+    QCOMPARE(laptop.sync(), SyncError::None);
+    laptop.exec(QStringLiteral("UPDATE sync_items SET etag = '', synced = 0"));
+    QCOMPARE(laptop.sync(), SyncError::None);
+
+    QCOMPARE(desktop.sync(), SyncError::None);
+    const QStringList expected { QStringLiteral("Keep safe"), QStringLiteral("Sent twice"),
+                                 QStringLiteral("Written offline") };
+    QCOMPARE(laptop.tasks(), expected);
+    QCOMPARE(desktop.tasks(), expected);
+    QCOMPARE(caldavScript(collection, QStringLiteral("list")).count(QLatin1String("BEGIN:VTODO")),
+             3);
+}
+
+void TestCalDavSync::invalidSyncToken()
+{
+    const QString collection = newCollection();
+    Profile laptop(m_template, collection, &m_network);
+    Profile desktop(m_template, collection, &m_network);
+    desktop.add(QStringLiteral("Seen after a reset"));
+    QCOMPARE(desktop.sync(), SyncError::None);
+    laptop.exec(QStringLiteral("UPDATE sync_accounts SET sync_token = "
+                               "'http://radicale.org/ns/sync/not-a-token'"));
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(laptop.tasks(), desktop.tasks());
+    QVERIFY(laptop.value(QStringLiteral("SELECT sync_token FROM sync_accounts")).toString()
+            != QLatin1String("http://radicale.org/ns/sync/not-a-token"));
+}
+
+void TestCalDavSync::serviceSendsLocalChanges()
+{
+    const QString collection = newCollection();
+    Profile desktop(m_template, collection, &m_network);
+    desktop.add(QStringLiteral("From the desktop"));
+    QCOMPARE(desktop.sync(), SyncError::None);
+
+    ProgramServices laptop(testEnvironment.newDatabasePath());
+    QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
+    SyncService &sync = laptop.services.sync();
+    sync.setIntervals(200, 60000);
+    sync.testConnection(m_server.url().toString(), RadicaleServer::kUser, RadicaleServer::kPassword,
+                        false);
+    QTRY_VERIFY_WITH_TIMEOUT(!sync.taskLists().isEmpty(), 10000);
+    QVERIFY(sync.useTaskList(collection));
+    QTRY_COMPARE_WITH_TIMEOUT(sync.status(), QStringLiteral("Synced just now"), 10000);
+    QCOMPARE(laptop.model.rowCount(), 1);
+
+    // Changes made through the task list go out a moment later, without "Sync now".
+    QVERIFY(laptop.tasks.createTask(QStringLiteral("From the laptop"), QDateTime(), false));
+    QTRY_VERIFY_WITH_TIMEOUT(caldavScript(collection, QStringLiteral("list"))
+                                     .contains(QLatin1String("SUMMARY:From the laptop")),
+                             10000);
+    QVERIFY(desktop.sync() == SyncError::None);
+    QCOMPARE(desktop.tasks(), QStringList({ "From the desktop", "From the laptop" }));
+
+    // Signing in again syncs at once; without a secret service the password of this run is used.
+    laptop.auth.logout();
+    desktop.add(QStringLiteral("While signed out"));
+    QCOMPARE(desktop.sync(), SyncError::None);
+    QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(laptop.model.rowCount(), 3, 10000);
+}
+
+QTEST_GUILESS_MAIN(TestCalDavSync)
+#include "tst_caldavsync.moc"
