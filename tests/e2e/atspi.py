@@ -106,9 +106,6 @@ def _serve():
 
     objects = []
     recorded = []
-    # A program busy for a moment (waiting for a locked database, say) answers nothing; a
-    # reading then fails soon and the test reads again, as it would a screen not yet redrawn.
-    pyatspi.setTimeout(1000, 15000)
 
     def describe(acc):
         objects.append(acc)
@@ -195,6 +192,10 @@ def _serve():
 
     for event_type in EVENTS:
         pyatspi.Registry.registerEventListener(on_event, event_type)
+    # Registered (which may take a while on a busy machine), a program busy for a moment
+    # (waiting for a locked database, say) answers nothing; a reading then fails soon and the
+    # test reads again, as it would a screen not yet redrawn.
+    pyatspi.setTimeout(3000, 15000)
 
     loop = GLib.MainLoop()
 
