@@ -70,7 +70,8 @@ class AccessibilityTest(ts.TasksTestCase):
         rows = wait_until(lambda: [r for r in reader.rows(table) if "Write report" in r],
                           message="the new task is not among the cells")
         task_id, epoch = self.home.sqlite3_cli(
-            "SELECT id || '|' || expire_at_epoch FROM tasks WHERE name = 'Write report'")[0].split("|")
+            "SELECT id || '|' || expire_at_epoch FROM tasks WHERE name = 'Write report'"
+        )[0].split("|")
         due = datetime.datetime.fromtimestamp(int(epoch), ZoneInfo(ts.ZONE))
         self.assertEqual(rows[0][:3], [task_id, "Write report", "Pending"])
         self.assertIn(due.strftime("%d %B 09:30"), rows[0][3])
