@@ -185,6 +185,11 @@ int main(int argc, char *argv[])
                appPhases.toFrame, QStringLiteral("the same, bare"), barePhases.toFrame,
                QStringLiteral("report"), 1);
     out << "\n";
+    // The media player stays created at start (a missing plugin shows then, not at the first
+    // reminder); the verdict is on the ratio to the bare window.
+    out << "GOAL start-up to the first frame: " << fixed(app1.median(), 1) << " ms ("
+        << fixed(app1.median() / bare.median(), 2) << " x floor) "
+        << (app1.median() <= 1.3 * bare.median() ? "met" : "missed") << "\n\n";
 
     out << "### Resident memory after signing in on the login page, " << memoryRuns
         << " runs each (the account shown against the account without tasks, same file)\n\n";

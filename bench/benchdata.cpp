@@ -17,13 +17,14 @@
 
 #include <array>
 #include <numeric>
+#include <vector>
 
 namespace BenchData {
 
 namespace {
 
 // Bump when the generated data changes, so that an old cache file is not reused.
-constexpr int kDataVersion = 1;
+constexpr int kDataVersion = 2;
 
 const char *const kVerbs[] = { "Call", "Email", "Review",   "Prepare", "Buy",    "Fix",     "Plan",
                                "Book", "Pay",   "Send",     "Update",  "Clean",  "Check",   "Write",
@@ -95,7 +96,10 @@ QStringList tableStatements()
     return statements;
 }
 
-bool generate(const QString &path, int tasksPerAccount)
+// counts holds the tasks of accounts 1 to kAccounts; empty means tasksPerAccount for each,
+// the accounts taking turns in a random order. Otherwise the rows of all accounts come in one
+// random order.
+bool generate(const QString &path, int tasksPerAccount, const QList<int> &counts = {})
 {
     const QStringList tables = tableStatements();
     if (tables.size() != 2)
@@ -133,30 +137,41 @@ bool generate(const QString &path, int tasksPerAccount)
             const qint64 now = QDateTime::currentSecsSinceEpoch();
             const qint64 total = qint64(tasksPerAccount) * kAccounts;
             const qint64 createStart = now - 365 * 86400;
-            const double createStep = 365.0 * 86400.0 / double(total);
             std::array<int, kAccounts> turn;
             std::iota(turn.begin(), turn.end(), 1);
 
             QSqlQuery tasks(db);
             tasks.prepare(QStringLiteral("INSERT INTO tasks (user_id, name, active, expire_at, "
                                          "expire_at_epoch, create_at) VALUES (?, ?, ?, ?, ?, ?)"));
-            qint64 index = 0;
-            for (int round = 0; ok && round < tasksPerAccount; ++round) {
-                std::shuffle(turn.begin(), turn.end(), random);
-                for (int userId : turn) {
-                    const qint64 due = now - 182 * 86400 + random.bounded(365 * 86400);
-                    const QDateTime dueTime = QDateTime::fromSecsSinceEpoch(due, QTimeZone::utc());
-                    const QDateTime created = QDateTime::fromSecsSinceEpoch(
-                            createStart + qint64(double(index) * createStep), QTimeZone::utc());
-                    tasks.addBindValue(userId);
-                    tasks.addBindValue(taskName(random));
-                    tasks.addBindValue(random.bounded(3) == 0 ? 1 : 0);
-                    tasks.addBindValue(dueTime.toString(Qt::ISODateWithMs));
-                    tasks.addBindValue(due);
-                    tasks.addBindValue(created.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-                    ok = ok && tasks.exec();
-                    ++index;
+            std::vector<int> owners;
+            if (counts.isEmpty()) {
+                owners.reserve(size_t(total));
+                for (int round = 0; round < tasksPerAccount; ++round) {
+                    std::shuffle(turn.begin(), turn.end(), random);
+                    owners.insert(owners.end(), turn.begin(), turn.end());
                 }
+            } else {
+                for (int number = 1; number <= counts.size(); ++number)
+                    owners.insert(owners.end(), size_t(counts.at(number - 1)), number);
+                std::shuffle(owners.begin(), owners.end(), random);
+            }
+            const double step = 365.0 * 86400.0 / double(owners.size());
+            qint64 index = 0;
+            for (int userId : owners) {
+                if (!ok)
+                    break;
+                const qint64 due = now - 182 * 86400 + random.bounded(365 * 86400);
+                const QDateTime dueTime = QDateTime::fromSecsSinceEpoch(due, QTimeZone::utc());
+                const QDateTime created = QDateTime::fromSecsSinceEpoch(
+                        createStart + qint64(double(index) * step), QTimeZone::utc());
+                tasks.addBindValue(userId);
+                tasks.addBindValue(taskName(random));
+                tasks.addBindValue(random.bounded(3) == 0 ? 1 : 0);
+                tasks.addBindValue(dueTime.toString(Qt::ISODateWithMs));
+                tasks.addBindValue(due);
+                tasks.addBindValue(created.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+                ok = ok && tasks.exec();
+                ++index;
             }
             ok = ok && db.commit();
         }
@@ -195,6 +210,25 @@ QString cachedDatabase(const QString &cacheDir, int tasksPerAccount)
     const QString partial = path + QStringLiteral(".partial");
     QFile::remove(partial);
     if (!generate(partial, tasksPerAccount) || !QFile::rename(partial, path)) {
+        QFile::remove(partial);
+        return {};
+    }
+    return path;
+}
+
+QString cachedSoloDatabase(const QString &cacheDir, int measuredTasks)
+{
+    QDir().mkpath(cacheDir);
+    const QString path = QDir(cacheDir).filePath(
+            QStringLiteral("tasks-v%1-solo-%2.db").arg(kDataVersion).arg(measuredTasks));
+    if (QFile::exists(path))
+        return path;
+    QList<int> counts;
+    for (int number = 1; number <= kAccounts; ++number)
+        counts << (account(number) == measuredAccount() ? measuredTasks : measuredTasks / 90);
+    const QString partial = path + QStringLiteral(".partial");
+    QFile::remove(partial);
+    if (!generate(partial, 0, counts) || !QFile::rename(partial, path)) {
         QFile::remove(partial);
         return {};
     }

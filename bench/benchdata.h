@@ -26,6 +26,10 @@ inline QString measuredAccount()
 // once into cacheDir and reused afterwards; an empty string when generation fails.
 QString cachedDatabase(const QString &cacheDir, int tasksPerAccount);
 
+// The same for a file where the measured account alone holds measuredTasks tasks and the other
+// accounts hold a ninetieth of that each, all in one random order over the year.
+QString cachedSoloDatabase(const QString &cacheDir, int measuredTasks);
+
 // Copies the cached database to target, replacing what is there.
 bool copyDatabase(const QString &source, const QString &target);
 

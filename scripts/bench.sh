@@ -2,11 +2,12 @@
 # Runs the benchmarks of a Release build and prints their tables (Markdown) on standard output.
 # Usage: scripts/bench.sh [build-dir]
 # BENCH_RUNS (default 15) sets the runs per figure, BENCH_SIZES (default 1000,10000,100000) the
-# tasks per account; the generated databases are kept in <build-dir>/bench/bench-data.
+# tasks per account, BENCH_WINDOW_SIZES (default 100000,1000000) the tasks of the one account
+# on the task page; the generated databases are kept in <build-dir>/bench/bench-data.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=${1:-build-bench}
-for bench in bench_passwordhash bench_tasks bench_startup; do
+for bench in bench_passwordhash bench_tasks bench_startup bench_window; do
     "$build_dir/bench/$bench"
 done

@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QWindow>
@@ -39,7 +40,8 @@ int main(int argc, char *argv[])
 
     if (!dbManager.open(dbPath))
         qFatal("Cannot open SQLite database");
-    dbManager.initSchema();
+    dbManager.initTables();
+    const bool indexed = dbManager.createIndexesIfQuick();
 
     // The preferences are private too: created owner-only before the first value is written.
     const QString settingsPath =
@@ -62,8 +64,21 @@ int main(int argc, char *argv[])
 #endif
     if (engine.rootObjects().isEmpty())
         return -1;
+    const bool background = app.arguments().contains(QStringLiteral("--background"));
+    // On a large file written without them the indexes take seconds to build, which must not
+    // leave the window blank: they come once the window has shown its first frame, or from
+    // the event loop at once when the program starts without showing it.
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
+    if (!indexed && window && !background) {
+        QObject::connect(
+                window, &QQuickWindow::frameSwapped, &dbManager,
+                [] { dbManager.createIndexes(true); },
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    } else if (!indexed) {
+        dbManager.createIndexes(true);
+    }
     services.desktop().setWindow(qobject_cast<QWindow *>(engine.rootObjects().constFirst()));
-    if (app.arguments().contains(QStringLiteral("--background")))
+    if (background)
         services.desktop().startInBackground();
     return app.exec();
 }

@@ -13,9 +13,22 @@ public:
     ~DbManager() override;
 
     bool open(const QString &path);
+    // The tables, then the indexes (initTables and createIndexes).
     void initSchema();
+    // The tables alone, made when missing; quick whatever the file holds.
+    void initTables();
+    // The list, search and reminder indexes, made when missing; on a large file written
+    // without them this takes seconds, once. inSlices makes them from the event loop, one
+    // index or one slice of rows at a time, instead of before returning.
+    void createIndexes(bool inSlices = false);
+    // Makes the missing indexes at once when that is quick (a file of few tasks); false when
+    // they are left for createIndexes(true).
+    bool createIndexesIfQuick();
     QSqlDatabase database() const;
 
 private:
+    bool buildStep();
+    bool fillTrigramSlice();
+
     QSqlDatabase m_connection;
 };

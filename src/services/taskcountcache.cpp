@@ -18,3 +18,17 @@ void TaskCountCache::keep(const DataStamp &stamp, qint64 userId, const TaskCount
     m_filterActive = filterActive;
     m_counts = counts;
 }
+
+void TaskCountCache::adjust(const DataStamp &before, const DataStamp &after,
+                            const TaskCounts &delta, qint64 userId, const QString &filterName,
+                            int filterActive)
+{
+    if (!find(before, userId, filterName, filterActive)) {
+        clear();
+        return;
+    }
+    m_stamp = after;
+    m_counts.total += delta.total;
+    m_counts.active += delta.active;
+    m_counts.inactive += delta.inactive;
+}

@@ -35,6 +35,10 @@ public:
     void keep(const DataStamp &stamp, qint64 userId, const TaskCounts &counts,
               const QString &filterName = {}, int filterActive = -1);
     void clear() { m_valid = false; }
+    // Counts kept for this question under before take delta and stand for after: a write of
+    // this program whose effect is known needs no recount. Other counts are dropped.
+    void adjust(const DataStamp &before, const DataStamp &after, const TaskCounts &delta,
+                qint64 userId, const QString &filterName = {}, int filterActive = -1);
 
 private:
     bool m_valid = false;

@@ -31,6 +31,26 @@ bool validId(qint64 id)
     return id >= 1 && id <= TaskService::kLargestId;
 }
 
+// The trigram index answers a LIKE pattern holding a run of at least three characters that are
+// no wildcards; for shorter terms it would read every entry.
+bool hasTrigramRun(const QString &pattern)
+{
+    int run = 0;
+    for (const uint c : pattern.toUcs4()) {
+        run = (c == '%' || c == '_') ? 0 : run + 1;
+        if (run >= 3)
+            return true;
+    }
+    return false;
+}
+
+// Counting a match through the trigram index costs about as much as scanning sixteen of the
+// account's names: a term found in more tasks than that share is counted by the scan.
+int trigramCountLimit(int accountTasks)
+{
+    return std::max(2000, accountTasks / 16);
+}
+
 } // namespace
 
 TaskService::TaskService(DbManager *db, AuthService *auth, TaskTableModel *model, QObject *parent)
@@ -121,8 +141,23 @@ void TaskService::clearFilters()
     }
 }
 
-int TaskService::countFilteredTasks(qint64 userId, bool *ok)
+// A term found in few tasks is counted on the trigram index, whose first matches tell; one
+// found in many is counted by a scan of the account's names.
+int TaskService::countFilteredTasks(qint64 userId, bool viaTrigram, bool *ok)
 {
+    if (viaTrigram) {
+        const int limit = trigramCountLimit(m_totalCount);
+        QSqlQuery &query = statement(TaskSql::countByTrigram(m_filterActive != -1));
+        bindFilters(query, userId);
+        query.bindValue(QStringLiteral(":cap"), limit);
+        const bool found = query.exec() && query.next();
+        const int count = found ? query.value(0).toInt() : 0;
+        query.finish();
+        if (found && count < limit) {
+            *ok = true;
+            return count;
+        }
+    }
     QSqlQuery &query =
             statement(TaskSql::countMatching(!m_filterName.isEmpty(), m_filterActive != -1));
     bindFilters(query, userId);
@@ -130,6 +165,19 @@ int TaskService::countFilteredTasks(qint64 userId, bool *ok)
     const int count = *ok ? query.value(0).toInt() : 0;
     query.finish();
     return count;
+}
+
+// The trigram index is used once it is full and while all three triggers keep it in step with
+// every writer; this is looked up again whenever the schema changes.
+bool TaskService::trigramUsable(const DataStamp &stamp)
+{
+    if (stamp.schemaVersion != m_trigramSchema) {
+        QSqlQuery &query = statement(TaskSql::trigramReady());
+        m_trigram = query.exec() && query.next() && query.value(0).toBool();
+        query.finish();
+        m_trigramSchema = stamp.schemaVersion;
+    }
+    return m_trigram;
 }
 
 // Reads the three counters; with a stamp, counters read under the same stamp are taken as
@@ -163,14 +211,65 @@ bool TaskService::readCounters(qint64 userId, const DataStamp *stamp, bool *busy
     return found;
 }
 
-bool TaskService::queryRows(qint64 userId, qint64 offset, QList<TaskRow> &rows)
+// Whether the page next to the one loaded last can be read from that page's edge rows: nothing
+// changed since, and no task lacks a creation time (those sort after every edge).
+bool TaskService::besideEdges(qint64 userId, int page, const DataStamp *stamp)
 {
-    QSqlQuery &query = statement(TaskSql::pageRows(!m_filterName.isEmpty(), m_filterActive != -1));
+    if (!stamp || !m_edges.valid || !(m_edges.stamp == *stamp) || m_edges.userId != userId
+        || m_edges.filterName != m_filterName || m_edges.filterActive != m_filterActive
+        || m_edges.pageSize != m_pageSize || std::abs(page - m_edges.page) != 1
+        || m_edges.firstCreated.isNull() || m_edges.lastCreated.isNull())
+        return false;
+    QSqlQuery &query = statement(TaskSql::hasUndated());
+    query.bindValue(QStringLiteral(":uid"), userId);
+    const bool undated = !query.exec() || !query.next() || query.value(0).toBool();
+    query.finish();
+    return !undated;
+}
+
+// The page's rows, in the list's order, read the cheapest way that gives exactly them: next to
+// the page loaded last (a flip), from the nearer end of the list when the page lies past the
+// middle, or through the trigram index (matches looked up and sorted).
+bool TaskService::queryRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp,
+                            bool viaTrigram, QList<TaskRow> &rows)
+{
+    const bool byName = !m_filterName.isEmpty();
+    const bool byDone = m_filterActive != -1;
+    qint64 offset = qint64(page - 1) * m_pageSize;
+    qint64 limit = m_pageSize;
+    bool reversed = false;
+    QString sql;
+    const bool beside = !viaTrigram && besideEdges(userId, page, stamp);
+    if (beside) {
+        reversed = page < m_edges.page;
+        sql = TaskSql::pageRowsBeside(byName, byDone, !reversed);
+    } else {
+        if (matching >= 0 && offset > 0) {
+            const qint64 end = std::min(offset + m_pageSize, matching);
+            if (end > offset && matching - end < offset) {
+                reversed = true;
+                limit = end - offset;
+                offset = matching - end;
+            }
+        }
+        sql = viaTrigram ? TaskSql::pageRowsByTrigram(byDone, reversed)
+              : reversed ? TaskSql::pageRowsFromEnd(byName, byDone)
+                         : TaskSql::pageRows(byName, byDone);
+    }
+
+    QSqlQuery &query = statement(sql);
     bindFilters(query, userId);
-    query.bindValue(QStringLiteral(":lim"), m_pageSize);
-    query.bindValue(QStringLiteral(":off"), offset);
+    query.bindValue(QStringLiteral(":lim"), limit);
+    if (beside) {
+        query.bindValue(QStringLiteral(":created"),
+                        reversed ? m_edges.firstCreated : m_edges.lastCreated);
+        query.bindValue(QStringLiteral(":id"), reversed ? m_edges.firstId : m_edges.lastId);
+    } else {
+        query.bindValue(QStringLiteral(":off"), offset);
+    }
 
     rows.clear();
+    QList<QVariant> created;
     const bool ok = query.exec();
     if (ok) {
         while (query.next()) {
@@ -179,11 +278,24 @@ bool TaskService::queryRows(qint64 userId, qint64 offset, QList<TaskRow> &rows)
             row.name = query.value(1).toString();
             row.active = query.value(2).toBool();
             row.expireAt = StoredTime::read(query.value(3));
-            row.createAt = StoredTime::read(query.value(4));
+            created.append(query.value(4));
+            row.createAt = StoredTime::read(created.last());
             rows.append(std::move(row));
         }
     }
     query.finish();
+    if (reversed) {
+        std::reverse(rows.begin(), rows.end());
+        std::reverse(created.begin(), created.end());
+    }
+
+    m_edges.valid = ok && stamp && !rows.isEmpty();
+    if (m_edges.valid) {
+        m_edges =
+                PageEdges { true,          *stamp, userId,          m_filterName,    m_filterActive,
+                            m_pageSize,    page,   created.first(), rows.first().id, created.last(),
+                            rows.last().id };
+    }
     return ok;
 }
 
@@ -218,6 +330,9 @@ void TaskService::loadPage(int page)
 // the counters, the page count and clamping, then the page's rows.
 void TaskService::readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead)
 {
+    const bool viaTrigram = !m_filterName.isEmpty() && stamp && trigramUsable(*stamp)
+                            && hasTrigramRun(m_filterName);
+
     // Without a name filter the matching count is one of the counters.
     int matching = 0;
     bool matchingKnown = false;
@@ -235,17 +350,18 @@ void TaskService::readPage(int page, qint64 userId, const DataStamp *stamp, bool
 
     // Page 1 stays page 1 whatever the count, so its rows can come first; when they do not
     // fill the page they are all the matching rows, and the count needs no scan of its own.
+    // With the trigram index the count is cheap and comes first.
     QList<TaskRow> rows;
     bool rowsRead = false;
-    if (!matchingKnown && page <= 1) {
+    if (!matchingKnown && page <= 1 && !viaTrigram) {
         rowsRead = true;
-        if (queryRows(userId, 0, rows) && rows.size() < m_pageSize) {
+        if (queryRows(userId, 1, -1, stamp, false, rows) && rows.size() < m_pageSize) {
             matching = int(rows.size());
             matchingKnown = true;
         }
     }
     if (!matchingKnown)
-        matching = countFilteredTasks(userId, &matchingKnown);
+        matching = countFilteredTasks(userId, viaTrigram, &matchingKnown);
     if (stamp && matchingKnown)
         m_matching.keep(*stamp, userId, TaskCounts { matching }, m_filterName, m_filterActive);
     else
@@ -263,24 +379,118 @@ void TaskService::readPage(int page, qint64 userId, const DataStamp *stamp, bool
         emit currentPageChanged();
     }
 
-    if (!rowsRead)
-        queryRows(userId, qint64(m_currentPage - 1) * m_pageSize, rows);
+    if (!rowsRead) {
+        // The trigram index's matches are looked up one by one and sorted; walking the list
+        // in its order reads about (rows skipped and shown) x (all tasks / matches) entries
+        // instead, and a lookup costs about as much as reading eight entries.
+        bool sortMatches = false;
+        if (viaTrigram && matchingKnown) {
+            const qint64 offset = qint64(m_currentPage - 1) * m_pageSize;
+            const qint64 nearer = std::min(offset, std::max<qint64>(0, matching - offset));
+            const double walked = double(nearer + m_pageSize) * double(m_totalCount)
+                                  / double(std::max(matching, 1));
+            sortMatches = 8.0 * double(matching) < walked;
+        }
+        queryRows(userId, m_currentPage, matchingKnown ? matching : -1, stamp, sortMatches, rows);
+    }
     if (m_model)
         m_model->setRows(std::move(rows));
 }
 
+// Whether a task with this name and Done flag is among the matching rows, by SQLite's LIKE.
+bool TaskService::matchesFilters(const QString &name, int active)
+{
+    if (m_filterActive != -1 && active != m_filterActive)
+        return false;
+    if (m_filterName.isEmpty())
+        return true;
+    QSqlQuery &query = statement(TaskSql::likeMatch());
+    query.bindValue(QStringLiteral(":value"), name);
+    query.bindValue(QStringLiteral(":name"),
+                    QStringLiteral("%") + m_filterName + QStringLiteral("%"));
+    const bool matches = query.exec() && query.next() && query.value(0).toBool();
+    query.finish();
+    return matches;
+}
+
+TaskService::TaskState TaskService::taskState(qint64 id)
+{
+    TaskState task;
+    QSqlQuery &query = statement(TaskSql::taskState());
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    QVariant name;
+    const bool ran = query.exec();
+    task.busy = !ran && lockedOut(query);
+    if (ran && query.next()) {
+        task.exists = true;
+        const QString active = query.value(0).toString();
+        if (!query.value(0).isNull()
+            && (active == QLatin1String("0") || active == QLatin1String("1")))
+            task.active = active.toInt();
+        name = query.value(1);
+    }
+    query.finish();
+    // A NULL name matches no LIKE pattern.
+    task.matches = task.exists && (m_filterName.isEmpty() || !name.isNull())
+                   && matchesFilters(name.toString(), task.active);
+    return task;
+}
+
+void TaskService::addChange(CountChange &change, const TaskState &task, int sign) const
+{
+    if (!task.exists)
+        return;
+    change.counters.total += sign;
+    if (task.active == 1)
+        change.counters.active += sign;
+    else if (task.active == 0)
+        change.counters.inactive += sign;
+    if (task.matches)
+        change.matching += sign;
+}
+
 // A command succeeds when its statement executes (and, for one aimed at a task, changes that
 // row); the current page is reloaded after every executed statement, so that the list shows
-// what is really there.
-bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow)
+// what is really there. Counts read just before the command, with nobody else writing in
+// between, take what the command did instead of being read again.
+bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change)
 {
+    const qint64 userId = m_auth->userId();
+    DataStamp before;
+    bool busy = false;
+    const bool stamped = currentStamp(before, &busy);
+    // A file another process holds locked refuses the command as it refused the read: the
+    // command is not tried, so that it does not wait a second time.
+    if (busy) {
+        qCWarning(lcTasks) << "the database is locked; the task command was not run";
+        return false;
+    }
+
     const bool ok = query.exec();
-    const bool changed = ok && query.numRowsAffected() > 0;
+    const int affected = ok ? query.numRowsAffected() : 0;
+    const bool changed = affected > 0;
     if (!ok)
         qCWarning(lcTasks) << "task command failed:" << query.lastError().text();
     query.finish();
-    if (ok)
-        loadPage(m_currentPage);
+    if (!ok)
+        return false;
+
+    DataStamp after;
+    if (stamped && currentStamp(after, &busy) && after.dataVersion == before.dataVersion
+        && after.schemaVersion == before.schemaVersion) {
+        TaskCounts counters = change.counters;
+        if (change.perDoneRowRemoved)
+            counters = TaskCounts { -affected, -affected, 0 };
+        m_counters.adjust(before, after, counters, userId);
+        if (change.matchingKnown) {
+            m_matching.adjust(before, after, TaskCounts { change.matching }, userId, m_filterName,
+                              m_filterActive);
+        } else {
+            m_matching.clear();
+        }
+    }
+    loadPage(m_currentPage);
     return mustChangeRow ? changed : ok;
 }
 
@@ -292,13 +502,15 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
     if (trimmed.isEmpty())
         return false;
 
+    CountChange change;
+    addChange(change, TaskState { true, int(active), matchesFilters(trimmed, int(active)) }, +1);
     QSqlQuery &query = statement(TaskSql::insert());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":name"), trimmed);
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
     query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(expireAt));
     query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(expireAt));
-    const bool saved = runCommand(query, false);
+    const bool saved = runCommand(query, false, change);
     if (saved)
         emit dueTimesChanged();
     return saved;
@@ -309,14 +521,23 @@ bool TaskService::updateTask(qint64 id, const QString &name, bool active, const 
     if (!ready() || !validId(id))
         return false;
 
+    const QString trimmed = name.trimmed();
+    const TaskState old = taskState(id);
+    if (old.busy)
+        return false;
+    CountChange change;
+    addChange(change, old, -1);
+    if (old.exists)
+        addChange(change, TaskState { true, int(active), matchesFilters(trimmed, int(active)) },
+                  +1);
     QSqlQuery &query = statement(TaskSql::update());
-    query.bindValue(QStringLiteral(":name"), name.trimmed());
+    query.bindValue(QStringLiteral(":name"), trimmed);
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
     query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(expireAt));
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(expireAt));
-    const bool saved = runCommand(query, true);
+    const bool saved = runCommand(query, true, change);
     if (saved)
         emit dueTimesChanged();
     return saved;
@@ -327,10 +548,15 @@ bool TaskService::deleteTask(qint64 id)
     if (!ready() || !validId(id))
         return false;
 
+    const TaskState task = taskState(id);
+    if (task.busy)
+        return false;
+    CountChange change;
+    addChange(change, task, -1);
     QSqlQuery &query = statement(TaskSql::remove());
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query, true);
+    return runCommand(query, true, change);
 }
 
 bool TaskService::deleteAllInactive()
@@ -338,9 +564,13 @@ bool TaskService::deleteAllInactive()
     if (!ready())
         return false;
 
+    // Every Done task goes: a matching count of pending tasks alone stays as it is.
+    CountChange change;
+    change.perDoneRowRemoved = true;
+    change.matchingKnown = m_filterActive == 0;
     QSqlQuery &query = statement(TaskSql::removeDone());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query, false);
+    return runCommand(query, false, change);
 }
 
 QVariantMap TaskService::nextDueTask(int withinMinutes)

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QSettings>
 #include <QString>
+#include <QVariant>
 #include <QVariantMap>
 
 #include <functional>
@@ -98,16 +99,56 @@ private:
     {
         return QDateTime::fromString(text, Qt::ISODateWithMs);
     }
+    // What a command does to the counts, known before it runs.
+    struct CountChange
+    {
+        TaskCounts counters;
+        int matching = 0;
+        bool matchingKnown = true;
+        // Each row the command affects is a Done task removed (delete-all-Done).
+        bool perDoneRowRemoved = false;
+    };
+    // A task as the filters see it; active is 1 or 0, or -1 for any other stored value.
+    struct TaskState
+    {
+        bool exists = false;
+        int active = -1;
+        bool matches = false;
+        // Another process holds the file locked: the command would fail the same way.
+        bool busy = false;
+    };
+    // The first and last rows of the page loaded last, from which the page before or after
+    // it is read while nothing has changed.
+    struct PageEdges
+    {
+        bool valid = false;
+        DataStamp stamp;
+        qint64 userId = -1;
+        QString filterName;
+        int filterActive = -1;
+        int pageSize = 0;
+        int page = 0;
+        QVariant firstCreated;
+        qint64 firstId = 0;
+        QVariant lastCreated;
+        qint64 lastId = 0;
+    };
 
     bool ready() const;
-    bool runCommand(QSqlQuery &query, bool mustChangeRow);
+    bool runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change);
     QSqlQuery &statement(const QString &sql);
     void bindFilters(QSqlQuery &query, qint64 userId);
     bool currentStamp(DataStamp &stamp, bool *busy);
     bool readCounters(qint64 userId, const DataStamp *stamp, bool *busy);
-    int countFilteredTasks(qint64 userId, bool *ok);
-    bool queryRows(qint64 userId, qint64 offset, QList<TaskRow> &rows);
+    int countFilteredTasks(qint64 userId, bool viaTrigram, bool *ok);
+    bool queryRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp,
+                   bool viaTrigram, QList<TaskRow> &rows);
+    bool besideEdges(qint64 userId, int page, const DataStamp *stamp);
     void readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead);
+    bool trigramUsable(const DataStamp &stamp);
+    bool matchesFilters(const QString &name, int active);
+    TaskState taskState(qint64 id);
+    void addChange(CountChange &change, const TaskState &task, int sign) const;
 
     QString m_filterName;
     int m_filterActive = -1;
@@ -125,4 +166,8 @@ private:
     StatementCache m_statements;
     TaskCountCache m_counters;
     TaskCountCache m_matching;
+    PageEdges m_edges;
+    // Whether the trigram index can be used, for the schema version it was looked up at.
+    qint64 m_trigramSchema = -1;
+    bool m_trigram = false;
 };

@@ -55,6 +55,69 @@ QString pageRows(bool byName, bool byDone)
                             "    ");
 }
 
+QString pageRowsFromEnd(bool byName, bool byDone)
+{
+    return QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
+                          "WHERE user_id = :uid")
+           + filters(byName, byDone)
+           + QStringLiteral(" ORDER BY create_at ASC, id ASC LIMIT :lim OFFSET :off");
+}
+
+QString pageRowsBeside(bool byName, bool byDone, bool older)
+{
+    return QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
+                          "WHERE user_id = :uid")
+           + filters(byName, byDone)
+           + (older ? QStringLiteral(" AND (create_at, id) < (:created, :id) "
+                                     "ORDER BY create_at DESC, id DESC LIMIT :lim")
+                    : QStringLiteral(" AND (create_at, id) > (:created, :id) "
+                                     "ORDER BY create_at ASC, id ASC LIMIT :lim"));
+}
+
+QString hasUndated()
+{
+    return QStringLiteral(
+            "SELECT EXISTS (SELECT 1 FROM tasks WHERE user_id = :uid AND create_at IS NULL)");
+}
+
+QString trigramReady()
+{
+    return QStringLiteral(
+            "SELECT (SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+            "('tasks_trigram_insert', 'tasks_trigram_delete', 'tasks_trigram_update')) = 3 "
+            "AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE name = 'tasks_trigram_fill')");
+}
+
+QString countByTrigram(bool byDone)
+{
+    return QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM tasks_trigram "
+                          "WHERE user_id = :uid AND name LIKE :name")
+           + filters(false, byDone) + QStringLiteral(" LIMIT :cap)");
+}
+
+QString pageRowsByTrigram(bool byDone, bool fromEnd)
+{
+    return QStringLiteral("SELECT tasks.id, tasks.name, tasks.active, tasks.expire_at, "
+                          "tasks.create_at FROM tasks_trigram CROSS JOIN tasks "
+                          "ON tasks.id = tasks_trigram.rowid "
+                          "WHERE tasks_trigram.name LIKE :name AND tasks_trigram.user_id = :uid "
+                          "AND tasks.user_id = :uid AND tasks.name LIKE :name")
+           + (byDone ? QStringLiteral(" AND tasks.active = :active") : QString())
+           + (fromEnd ? QStringLiteral(" ORDER BY tasks.create_at ASC, tasks.id ASC")
+                      : QStringLiteral(" ORDER BY tasks.create_at DESC, tasks.id DESC"))
+           + QStringLiteral(" LIMIT :lim OFFSET :off");
+}
+
+QString taskState()
+{
+    return QStringLiteral("SELECT active, name FROM tasks WHERE id = :id AND user_id = :uid");
+}
+
+QString likeMatch()
+{
+    return QStringLiteral("SELECT :value LIKE :name");
+}
+
 QString insert()
 {
     return QStringLiteral(

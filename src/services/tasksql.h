@@ -11,6 +11,23 @@ QString stamp();
 QString counters();
 QString countMatching(bool byName, bool byDone);
 QString pageRows(bool byName, bool byDone);
+// The same rows read from the other end of the list (oldest first).
+QString pageRowsFromEnd(bool byName, bool byDone);
+// The page of rows next to the task (:created, :id): older ones newest first, or newer ones
+// oldest first.
+QString pageRowsBeside(bool byName, bool byDone, bool older);
+// 1 when the account has tasks without a creation time (they come last in the list).
+QString hasUndated();
+// 1 when the trigram index is full and its three triggers are there.
+QString trigramReady();
+// The matching tasks by the trigram index, counting at most :cap.
+QString countByTrigram(bool byDone);
+// The matching rows, looked up by the trigram index and sorted as the list is.
+QString pageRowsByTrigram(bool byDone, bool fromEnd);
+// The Done flag and name of the task :id of :uid.
+QString taskState();
+// Whether :value matches the pattern :name by LIKE.
+QString likeMatch();
 QString insert();
 QString update();
 QString remove();

@@ -6,6 +6,7 @@ The program under test is named by TARVIK_APP; screenshots go to $TARVIK_BUILD_D
 import ctypes
 import json
 import os
+import random
 import shutil
 import signal
 import sqlite3
@@ -129,27 +130,29 @@ def notification_mock(home, capabilities="body body-markup actions"):
 
 
 class XServer:
-    """An Xvfb server on a free display number."""
+    """An Xvfb server on a display number of its own."""
 
     def __init__(self, width=1600, height=1000):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        with os.fdopen(read_fd) as f:
-            number = f.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        self.display = f":{number}"
-        # Under load the first client can still be turned away: wait until one is accepted.
-        deadline = time.monotonic() + 15
-        while subprocess.run(["xdpyinfo", "-display", self.display], stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL).returncode != 0:
-            if time.monotonic() > deadline:
-                raise RuntimeError(f"Xvfb on {self.display} accepts no client")
-            time.sleep(0.1)
+        # Servers of tests running side by side end and start all the time; a server that takes
+        # a number another one is just giving up can lose its socket to the other's clean-up, so
+        # each server gets a random number from a wide range instead of the lowest free one.
+        for _ in range(20):
+            number = random.randrange(200, 30000)
+            if os.path.exists(f"/tmp/.X{number}-lock"):
+                continue
+            read_fd, write_fd = os.pipe()
+            self.proc = subprocess.Popen(
+                ["Xvfb", f":{number}", "-displayfd", str(write_fd), "-screen", "0",
+                 f"{width}x{height}x24", "-nolisten", "tcp"], pass_fds=(write_fd,),
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write_fd)
+            with os.fdopen(read_fd) as f:
+                ready = f.readline().strip()
+            if ready:
+                self.display = f":{ready}"
+                return
+            self.proc.wait()
+        raise RuntimeError("Xvfb did not start")
 
     def close(self):
         self.proc.terminate()

@@ -6,6 +6,8 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimeZone>
@@ -142,6 +144,9 @@ private slots:
     void sameReminderAnswers();
     void countsFollowWrites_data();
     void countsFollowWrites();
+    void randomWritesShowPlainResults_data();
+    void randomWritesShowPlainResults();
+    void searchIndexFilledInSlices();
 
 private:
     bool openService(const QString &path);
@@ -187,8 +192,13 @@ void TestIndexes::initTestCase()
             insert.addBindValue((i * 37 % 157) / 4);
             QVERIFY(insert.exec());
         }
-        QVERIFY(insert.exec(QStringLiteral("DROP INDEX idx_tasks_user_created")));
-        QVERIFY(insert.exec(QStringLiteral("DROP INDEX idx_tasks_user_due")));
+        // As an earlier version left the file: tables only.
+        for (const char *sql :
+             { "DROP INDEX idx_tasks_user_created", "DROP INDEX idx_tasks_user_due",
+               "DROP INDEX idx_tasks_user_name", "DROP TABLE tasks_trigram",
+               "DROP TRIGGER tasks_trigram_insert", "DROP TRIGGER tasks_trigram_update",
+               "DROP TRIGGER tasks_trigram_delete" })
+            QVERIFY(insert.exec(QLatin1String(sql)));
     }
     releaseDefaultConnection();
 }
@@ -224,7 +234,8 @@ void TestIndexes::schemaGainsIndexesOnly()
     QStringList indexes;
     while (query.next())
         indexes << query.value(0).toString() + QLatin1Char(':') + query.value(1).toString();
-    QCOMPARE(indexes, (QStringList { "idx_tasks_user_created:tasks", "idx_tasks_user_due:tasks" }));
+    QCOMPARE(indexes, (QStringList { "idx_tasks_user_created:tasks", "idx_tasks_user_due:tasks",
+                                     "idx_tasks_user_name:tasks" }));
 
     // The list and the reminder query read through them.
     auto plan = [&](const QString &sql) {
@@ -242,12 +253,18 @@ void TestIndexes::schemaGainsIndexesOnly()
                  "NOT NULL AND expire_at_epoch BETWEEN 1 AND 2 ORDER BY expire_at_epoch")
                     .contains(QLatin1String("idx_tasks_user_due")));
 
+    // The search index holds every task, with its triggers.
+    QCOMPARE(m_app->scalar("SELECT COUNT(*) FROM tasks_trigram").toInt(), 157);
+    QCOMPARE(m_app->scalar("SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger'").toInt(), 3);
+
     // Opening again changes nothing, and rows written by another program keep the indexes
     // in step.
+    const QVariant objects = m_app->scalar("SELECT COUNT(*) FROM sqlite_master");
     m_app->db.initSchema();
-    QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")));
-    QVERIFY(query.next());
-    QCOMPARE(query.value(0).toInt(), 6); // two tables, sqlite_sequence, autoindex, two indexes
+    QCOMPARE(m_app->scalar("SELECT COUNT(*) FROM sqlite_master"), objects);
+    QCOMPARE(m_app->scalar("SELECT COUNT(*) FROM tasks_trigram").toInt(), 157);
+    QVERIFY(query.exec(QStringLiteral("INSERT INTO tasks_trigram (tasks_trigram) "
+                                      "VALUES ('integrity-check')")));
     QVERIFY(query.exec(QStringLiteral("PRAGMA integrity_check")));
     QVERIFY(query.next());
     QCOMPARE(query.value(0).toString(), QStringLiteral("ok"));
@@ -303,6 +320,13 @@ void TestIndexes::samePages_data()
     QTest::newRow("matches exactly one page") << "exact" << -1 << 38 << 1;
     QTest::newRow("matches one more than a page") << "exact" << -1 << 37 << 1;
     QTest::newRow("matches, second page") << "exact" << -1 << 37 << 2;
+    QTest::newRow("all, past the middle, same-second rows") << "" << -1 << 3 << 30;
+    QTest::newRow("pending only, the page before the last") << "" << 0 << 4 << 20;
+    QTest::newRow("search by the trigram index, past the middle") << "exact" << -1 << 5 << 6;
+    QTest::newRow("search by the trigram index, wildcard inside") << "ilk%ha" << -1 << 25 << 1;
+    QTest::newRow("search by the trigram index, non-ASCII case") << "ÄRGER" << -1 << 4 << 2;
+    QTest::newRow("search by the trigram index, Done, last page") << "exact" << 1 << 2 << 99;
+    QTest::newRow("search, runs of two between wildcards") << "uy_mi" << -1 << 3 << 2;
 }
 
 // The service on the indexed file, brought to the page by typing and flipping, shows what the
@@ -348,6 +372,7 @@ void TestIndexes::sameReminderAnswers()
     // The plain file stays without indexes.
     QVERIFY(query.exec(QStringLiteral("DROP INDEX idx_tasks_user_created")));
     QVERIFY(query.exec(QStringLiteral("DROP INDEX idx_tasks_user_due")));
+    QVERIFY(query.exec(QStringLiteral("DROP INDEX idx_tasks_user_name")));
     const QVariantMap plainNext = m_app->tasks.nextDueTask(10);
     const QStringList plainDue = dueNames(m_app->tasks.dueTasks(10));
     cleanup();
@@ -428,6 +453,160 @@ void TestIndexes::countsFollowWrites()
     reader.setDatabaseName(m_indexedPath);
     QVERIFY(reader.open());
     QCOMPARE(shownPage(m_app->tasks, m_app->model), plainPage(reader, 1, filterName, -1, 10, 2));
+}
+
+void TestIndexes::randomWritesShowPlainResults_data()
+{
+    QTest::addColumn<quint32>("seed");
+    for (quint32 seed = 1; seed <= 4; ++seed)
+        QTest::addRow("seed %u", seed) << seed;
+}
+
+// The program's own commands, another connection's writes, searches, filters and page jumps in
+// a random order: after each step the list shows what the plain statements give.
+void TestIndexes::randomWritesShowPlainResults()
+{
+    QFETCH(quint32, seed);
+    QRandomGenerator random(seed);
+    QVERIFY(openService(m_indexedPath));
+    QSqlDatabase other =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
+    other.setDatabaseName(m_indexedPath);
+    QVERIFY(other.open());
+    QSqlQuery write(other);
+
+    const QStringList names { "Buy milk", "buy MILK", "Ärger", "ärger",     "100% done", "a_b",
+                              "axb",      "exact",    "",      "Milkshake", "Übersicht", "x" };
+    const QStringList terms { "",  "milk", "MILK", "ärger", "ÄRG", "exact", "x",     "%",
+                              "_", "a_b",  "100%", "ilk%h", "zzz", "k",     "xact%", "übers" };
+    auto pick = [&](const QStringList &list) { return list.at(random.bounded(int(list.size()))); };
+    TaskService &tasks = m_app->tasks;
+    tasks.loadPage(1);
+    for (int step = 0; step < 150; ++step) {
+        int page = tasks.currentPage();
+        const QString name = pick(names);
+        const int id = random.bounded(1, 200);
+        switch (random.bounded(9)) {
+        case 0:
+            tasks.createTask(name, QDateTime::currentDateTime(), random.bounded(2));
+            break;
+        case 1:
+            tasks.updateTask(id, name, random.bounded(2), QDateTime());
+            break;
+        case 2:
+            tasks.deleteTask(id);
+            break;
+        case 3:
+            if (random.bounded(4) == 0)
+                tasks.deleteAllInactive();
+            break;
+        case 4: {
+            const QString term = pick(terms);
+            if (term != tasks.filterName())
+                page = 1;
+            tasks.setFilterName(term);
+            break;
+        }
+        case 5: {
+            const int filter = random.bounded(3) - 1;
+            if (filter != tasks.filterActive())
+                page = 1;
+            tasks.setFilterActive(filter);
+            break;
+        }
+        case 6:
+            page = QList<int> { 0,
+                                1,
+                                tasks.totalPages(),
+                                tasks.totalPages() / 2,
+                                tasks.totalPages() - 1,
+                                tasks.currentPage() + 1,
+                                tasks.currentPage() - 1,
+                                tasks.totalPages() + 3 }
+                           .at(random.bounded(8));
+            if (random.bounded(3) == 0)
+                tasks.setPageSize(random.bounded(1, 12));
+            tasks.loadPage(page);
+            break;
+        default: {
+            // Another writer: rows of both accounts, created in the same seconds as others or
+            // without a creation time, with Done flags the program never writes.
+            const QVariant active =
+                    QList<QVariant> { 0, 1, 1, 0, 2, QVariant() }.at(random.bounded(6));
+            write.prepare(QList<QString> {
+                    "INSERT INTO tasks (user_id, name, active, create_at) VALUES (?, ?, ?, "
+                    "datetime('2026-03-01 08:00:00', ? || ' seconds'))",
+                    "UPDATE tasks SET name = ?, active = ? WHERE id = ?",
+                    "DELETE FROM tasks WHERE id = ?" }
+                                  .at(random.bounded(3)));
+            const QList<QVariant> values { random.bounded(1, 3), name, active,
+                                           random.bounded(8) == 0 ? QVariant()
+                                                                  : QVariant(random.bounded(40)) };
+            if (write.lastQuery().startsWith(QLatin1String("INSERT"))) {
+                for (const QVariant &value : values)
+                    write.addBindValue(value);
+            } else if (write.lastQuery().startsWith(QLatin1String("UPDATE"))) {
+                write.addBindValue(name);
+                write.addBindValue(active);
+                write.addBindValue(id);
+            } else {
+                write.addBindValue(id);
+            }
+            QVERIFY2(write.exec(), qPrintable(write.lastError().text()));
+            tasks.loadPage(page);
+            break;
+        }
+        }
+        QCOMPARE(shownPage(tasks, m_app->model),
+                 plainPage(other, 1, tasks.filterName(), tasks.filterActive(), tasks.pageSize(),
+                           page));
+    }
+}
+
+// The search index of a file written without it is filled a slice at a time from the event
+// loop while others write; once full, searches through it show what the plain statements give.
+void TestIndexes::searchIndexFilledInSlices()
+{
+    {
+        DbManager db;
+        QVERIFY(db.open(m_plainPath));
+        db.initTables();
+        QSqlQuery insert(db.database());
+        QVERIFY(insert.exec(QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500) "
+                "INSERT INTO tasks (user_id, name, active, create_at) SELECT 1, 'milk run ' || i, "
+                "i % 2, datetime('2026-01-01', i || ' minutes') FROM n")));
+        db.createIndexes(true);
+        const QString filling = QStringLiteral(
+                "SELECT COUNT(*) FROM sqlite_master WHERE name = 'tasks_trigram_fill'");
+        // One index or slice per turn of the event loop: the writes below come while the rows
+        // are being filled in.
+        for (int turn = 0; turn < 10 && scalar(db.database(), filling).toInt() == 0; ++turn)
+            QCoreApplication::processEvents();
+        QCOMPARE(scalar(db.database(), filling).toInt(), 1);
+
+        QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
+        other.setDatabaseName(m_plainPath);
+        QVERIFY(other.open());
+        QSqlQuery write(other);
+        QVERIFY(write.exec(QStringLiteral("UPDATE tasks SET name = 'zebra one' WHERE id = 2000")));
+        QVERIFY(write.exec(QStringLiteral("UPDATE tasks SET name = 'milk' WHERE id = 3")));
+        QVERIFY(write.exec(QStringLiteral("DELETE FROM tasks WHERE id IN (1500, 4)")));
+        QVERIFY(write.exec(
+                QStringLiteral("INSERT INTO tasks (user_id, name) VALUES (1, 'zebra')")));
+        QTRY_COMPARE(scalar(db.database(), filling).toInt(), 0);
+    }
+    releaseDefaultConnection();
+
+    QVERIFY(openService(m_plainPath));
+    m_app->tasks.setPageSize(25);
+    const QSqlDatabase other = QSqlDatabase::database(QStringLiteral("plain"));
+    for (const QString term : { "zebra", "milk", "run 15", "ilk run 4" }) {
+        m_app->tasks.setFilterName(term);
+        m_app->tasks.loadPage(2);
+        QCOMPARE(shownPage(m_app->tasks, m_app->model), plainPage(other, 1, term, -1, 25, 2));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestIndexes)
