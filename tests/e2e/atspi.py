@@ -28,6 +28,14 @@ class ScreenReader:
 
     def __init__(self, env):
         self.env = dict(env)
+        # The launcher keeps its socket in XDG_RUNTIME_DIR, named after DISPLAY: it must have the
+        # test's own, not those of the bus's starter, which tests running side by side share.
+        subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                        "/org/freedesktop/DBus",
+                        "org.freedesktop.DBus.UpdateActivationEnvironment",
+                        "dict:string:string:DISPLAY,%s,XDG_RUNTIME_DIR,%s"
+                        % (self.env["DISPLAY"], self.env["XDG_RUNTIME_DIR"])],
+                       env=self.env, check=True, capture_output=True, timeout=10)
         deadline = time.time() + 15
         while time.time() < deadline:
             found = subprocess.run(["dbus-send", "--session", "--print-reply",
