@@ -9,9 +9,24 @@ Dialog {
     anchors.centerIn: parent
     modal: true
     title: "Confirm deletion"
-    standardButtons: Dialog.Yes | Dialog.No
 
     onAccepted: taskService.deleteAllInactive()
+
+    // Declared rather than standard buttons: with a screen reader attached, Qt 6.4 crashes at
+    // exit while it deletes a dialog's standard buttons.
+    footer: DialogButtonBox {
+        ActionButton {
+            text: "Yes"
+
+            DialogButtonBox.buttonRole: Dialog.YesRole
+        }
+
+        ActionButton {
+            text: "No"
+
+            DialogButtonBox.buttonRole: Dialog.NoRole
+        }
+    }
 
     Label {
         text: "Delete ALL tasks Done?\nThis action cannot be undone."

@@ -61,9 +61,13 @@ Popup {
     // The arrow keys move the day at every opening, whatever had the focus when it closed.
     onOpened: datePicker.forceActiveFocus()
 
+    // A popup takes no accessible name in this Qt, so its content carries it.
     ColumnLayout {
         anchors.fill: parent
         spacing: 10
+
+        Accessible.role: Accessible.Grouping
+        Accessible.name: "Due time"
 
         MyDatePicker {
             id: datePicker
@@ -89,11 +93,15 @@ Popup {
                 from: 0
                 to: 23
                 editable: true
+
+                Accessible.name: "Hour"
             }
 
             Label {
                 text: ":"
                 color: Theme.text
+
+                Accessible.ignored: true
             }
 
             SpinBox {
@@ -103,20 +111,22 @@ Popup {
                 from: 0
                 to: 59
                 editable: true
+
+                Accessible.name: "Minute"
             }
 
             Item {
                 Layout.fillWidth: true
             }
 
-            Button {
+            ActionButton {
                 id: cancelButton
 
                 text: "Cancel"
                 onClicked: expirePicker.close()
             }
 
-            Button {
+            ActionButton {
                 text: "OK"
                 onClicked: expirePicker.take()
             }

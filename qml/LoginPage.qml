@@ -7,6 +7,8 @@ Page {
 
     required property StackView stackView
 
+    title: "Login"
+
     function doLogin() {
         errorLabel.text = ""
         if (auth.login(usernameField.text, passwordField.text)) {
@@ -29,6 +31,8 @@ Page {
             text: "Login"
             color: "white"
             font.pixelSize: 22
+
+            Accessible.role: Accessible.Heading
         }
 
         TextField {
@@ -37,6 +41,8 @@ Page {
             Layout.fillWidth: true
             placeholderText: "Username"
             focus: true
+
+            Accessible.name: "Username"
         }
 
         TextField {
@@ -46,10 +52,12 @@ Page {
             placeholderText: "Password"
             echoMode: TextInput.Password
 
+            Accessible.name: "Password"
+
             onAccepted: loginPage.doLogin()
         }
 
-        Label {
+        StatusLabel {
             id: errorLabel
 
             color: "tomato"
@@ -59,13 +67,13 @@ Page {
             Layout.fillWidth: true
             spacing: 10
 
-            Button {
+            ActionButton {
                 text: "Sign in"
 
                 onClicked: loginPage.doLogin()
             }
 
-            Button {
+            ActionButton {
                 text: "Create account"
 
                 onClicked: loginPage.stackView.push(Qt.resolvedUrl("RegisterPage.qml"), {
@@ -87,6 +95,8 @@ Page {
             font.pixelSize: 14
         }
 
+        // A link as the keyboard and a screen reader know one: in the Tab order after the
+        // buttons, opened by Return, Enter or Space, underlined while it has the focus.
         MouseArea {
             id: projectLink
 
@@ -96,7 +106,16 @@ Page {
             height: projectLinkLabel.implicitHeight
             hoverEnabled: true
             cursorShape: Qt.PointingHandCursor
+            activeFocusOnTab: true
 
+            Accessible.role: Accessible.Link
+            Accessible.name: projectLinkLabel.text
+            Accessible.description: projectLink.href
+            Accessible.focusable: true
+            Accessible.onPressAction: Qt.openUrlExternally(projectLink.href)
+            Keys.onReturnPressed: Qt.openUrlExternally(projectLink.href)
+            Keys.onEnterPressed: Qt.openUrlExternally(projectLink.href)
+            Keys.onSpacePressed: Qt.openUrlExternally(projectLink.href)
             onClicked: Qt.openUrlExternally(projectLink.href)
 
             Label {
@@ -106,7 +125,10 @@ Page {
                 text: "Project page"
                 textFormat: Text.RichText
                 font.pixelSize: 14
+                font.underline: projectLink.activeFocus
                 color: projectLink.containsMouse ? "#c1c3d3" : "#3c49bd"
+
+                Accessible.ignored: true
 
                 onLinkActivated: function(link) {
                     Qt.openUrlExternally(link)

@@ -59,6 +59,11 @@ ColumnLayout { // qmllint disable alias
         picker.dateSelected(picker.selectedDate)
     }
 
+    // A day as a screen reader speaks it, e.g. "Monday 7 December 2026".
+    function spokenDay(year, month, day) {
+        return year < 0 ? "" : Qt.formatDate(new Date(year, month, day, 12), "dddd d MMMM yyyy")
+    }
+
     function prevMonth() {
         if (picker.month === 0) {
             picker.month = 11
@@ -89,6 +94,11 @@ ColumnLayout { // qmllint disable alias
 
     focus: true
 
+    // The picker keeps the focus while the arrows move the day: its name is the selected day.
+    Accessible.role: Accessible.Table
+    Accessible.name: picker.spokenDay(picker.selectedYear, picker.selectedMonth, picker.selectedDay)
+    Accessible.description: "Arrow keys change the day"
+
     // The four arrow keys move the selection and go no further; every other key passes on.
     Keys.onPressed: function(event) {
         switch (event.key) {
@@ -118,6 +128,8 @@ ColumnLayout { // qmllint disable alias
         ToolButton {
             text: "\u25C0"
 
+            Accessible.name: "Previous month"
+            Accessible.onPressAction: picker.prevMonth()
             onClicked: picker.prevMonth()
         }
 
@@ -132,6 +144,8 @@ ColumnLayout { // qmllint disable alias
         ToolButton {
             text: "\u25B6"
 
+            Accessible.name: "Next month"
+            Accessible.onPressAction: picker.nextMonth()
             onClicked: picker.nextMonth()
         }
     }
@@ -173,6 +187,11 @@ ColumnLayout { // qmllint disable alias
             implicitWidth: 40
             implicitHeight: 34
 
+            Accessible.role: Accessible.Cell
+            Accessible.name: picker.spokenDay(cell.year, cell.month, cell.day) // qmllint disable unqualified
+            Accessible.selected: cell.selected
+            Accessible.onPressAction: picker.selectDay(cell.year, cell.month, cell.day) // qmllint disable unqualified
+
             Rectangle {
                 anchors.fill: parent
                 radius: 6
@@ -185,6 +204,8 @@ ColumnLayout { // qmllint disable alias
                 text: cell.day
                 color: Theme.text
                 opacity: cell.month === picker.month ? 1.0 : 0.35 // qmllint disable unqualified
+
+                Accessible.ignored: true
             }
 
             TapHandler {

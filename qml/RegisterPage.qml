@@ -7,6 +7,8 @@ Page {
 
     required property StackView stackView
 
+    title: "Create account"
+
     // The first check that fails names the problem; the service is asked only when all pass.
     function register() {
         messageLabel.color = "tomato"
@@ -45,6 +47,8 @@ Page {
             text: "Create account"
             color: "white"
             font.pixelSize: 22
+
+            Accessible.role: Accessible.Heading
         }
 
         TextField {
@@ -52,6 +56,8 @@ Page {
 
             Layout.fillWidth: true
             placeholderText: "Full name"
+
+            Accessible.name: "Full name"
         }
 
         TextField {
@@ -59,6 +65,8 @@ Page {
 
             Layout.fillWidth: true
             placeholderText: "Username"
+
+            Accessible.name: "Username"
         }
 
         TextField {
@@ -67,6 +75,8 @@ Page {
             Layout.fillWidth: true
             placeholderText: "Password (min 8 chars)"
             echoMode: TextInput.Password
+
+            Accessible.name: "Password"
         }
 
         TextField {
@@ -75,9 +85,11 @@ Page {
             Layout.fillWidth: true
             placeholderText: "Confirm password"
             echoMode: TextInput.Password
+
+            Accessible.name: "Confirm password"
         }
 
-        Label {
+        StatusLabel {
             id: messageLabel
 
             Layout.fillWidth: true
@@ -88,7 +100,7 @@ Page {
         RowLayout {
             Layout.fillWidth: true
 
-            Button {
+            ActionButton {
                 text: "Back"
 
                 onClicked: registerPage.stackView.pop()
@@ -98,7 +110,7 @@ Page {
                 Layout.fillWidth: true
             }
 
-            Button {
+            ActionButton {
                 text: "Register"
 
                 onClicked: registerPage.register()

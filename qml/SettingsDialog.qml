@@ -11,7 +11,22 @@ Dialog {
     margins: 0
     modal: true
     title: "Settings"
-    standardButtons: Dialog.Ok | Dialog.Cancel
+
+    // Declared rather than standard buttons: with a screen reader attached, Qt 6.4 crashes at
+    // exit while it deletes a dialog's standard buttons.
+    footer: DialogButtonBox {
+        ActionButton {
+            text: "OK"
+
+            DialogButtonBox.buttonRole: Dialog.AcceptRole
+        }
+
+        ActionButton {
+            text: "Cancel"
+
+            DialogButtonBox.buttonRole: Dialog.RejectRole
+        }
+    }
 
     onAboutToShow: {
         taskTransfer.clearResult()
@@ -57,6 +72,7 @@ Dialog {
                             editable: true
                             value: settings.notifyMinutes
 
+                            Accessible.name: "Minutes before task expiration"
                             onValueModified: settings.notifyMinutes = minutesBox.value
                         }
 
@@ -65,7 +81,7 @@ Dialog {
                         }
                     }
 
-                    Button {
+                    ActionButton {
                         text: "Choose sound (WAV/MP3)"
 
                         onClicked: soundFileDialog.open()
@@ -216,6 +232,10 @@ Dialog {
 
                 Label {
                     text: "ctrl+right/left: change calendar minute"
+                }
+
+                Label {
+                    text: "ctrl+shift+s/d: show/dismiss reminder"
                 }
             }
 

@@ -14,6 +14,8 @@ Button {
     font.pixelSize: 14
     hoverEnabled: true
 
+    Accessible.onPressAction: control.clicked()
+
     // The fill looks at the disabled state first; the border ignores it and lets hover win
     // over focus.
     background: Rectangle {

@@ -21,6 +21,9 @@ TextField {
     selectionColor: "#536dfe"
     selectedTextColor: "white"
 
+    // Named after what it asks for unless the user of the field names it.
+    Accessible.name: control.placeholderText
+
     // Unlike the button, focus wins over hover here, and a disabled field has its own border.
     background: Rectangle {
         radius: 4

@@ -81,6 +81,8 @@ Dialog {
             objectName: "nameField"
             Layout.fillWidth: true
             placeholderText: "Task name"
+
+            Accessible.name: "Task name"
         }
 
         TextField {
@@ -92,6 +94,9 @@ Dialog {
             placeholderText: "Expire at (pick date & time)"
             text: taskDialog.expireAtLocal
                   ? Qt.formatDateTime(taskDialog.expireAtLocal, "yyyy-MM-dd HH:mm") : ""
+
+            Accessible.name: "Due time"
+            Accessible.description: "Ctrl+G picks the date and time"
 
             MouseArea {
                 anchors.fill: parent
@@ -107,24 +112,23 @@ Dialog {
             text: "Done"
         }
 
-        Label {
+        StatusLabel {
             id: dlgErr
 
             objectName: "dlgErr"
             Layout.fillWidth: true
             color: Theme.error
             wrapMode: Text.Wrap
-            Accessible.role: Accessible.AlertMessage
         }
 
         RowLayout {
-            Button {
+            ActionButton {
                 objectName: "saveButton"
                 text: "Save"
                 onClicked: taskDialog.submit()
             }
 
-            Button {
+            ActionButton {
                 id: closeButton
 
                 objectName: "closeButton"

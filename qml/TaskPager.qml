@@ -8,7 +8,7 @@ RowLayout {
 
     spacing: 10
 
-    Button {
+    ActionButton {
         objectName: "prevButton"
         text: "Prev"
         enabled: taskService.currentPage > 1
@@ -21,7 +21,7 @@ RowLayout {
         color: Theme.text
     }
 
-    Button {
+    ActionButton {
         objectName: "nextButton"
         text: "Next"
         enabled: taskService.currentPage < taskService.totalPages
@@ -55,7 +55,7 @@ RowLayout {
     }
 
     // Shows 25 for a page size that is not one of the entries; the service keeps it.
-    ComboBox {
+    ChoiceBox {
         id: pageSizeBox
 
         objectName: "pageSizeBox"
@@ -64,6 +64,8 @@ RowLayout {
             const index = pageSizeBox.model.indexOf(taskService.pageSize)
             return index >= 0 ? index : 1
         }
+
+        Accessible.name: "Tasks per page"
         onActivated: function(index) {
             taskService.pageSize = pageSizeBox.model[index]
             taskService.loadPage(1)

@@ -18,6 +18,14 @@ TableView {
             table.positionViewAtRow(row, TableView.Visible)
     }
 
+    // Gives the keyboard focus to the name cell of a row, so a screen reader speaks the task.
+    function focusRow(row) {
+        table.forceLayout()
+        const item = table.itemAtCell(Qt.point(1, row))
+        if (item)
+            item.forceActiveFocus()
+    }
+
     function showFirstRow() {
         table.contentY = table.originY - table.topMargin
     }
@@ -44,6 +52,9 @@ TableView {
     }
     onWidthChanged: table.forceLayout()
 
+    Accessible.role: Accessible.Table
+    Accessible.name: "Tasks"
+
     ScrollBar.vertical: ScrollBar {}
     ScrollBar.horizontal: ScrollBar {}
 
@@ -53,10 +64,18 @@ TableView {
         required property int row
         required property int column
         required property var display
+        readonly property string spoken: cell.column === 2 ? (cell.display === true ? "Done" : "Pending")
+                                                           : cellText.text
 
         color: cell.row === table.selectedRow ? Theme.selectedRow
                                               : (cell.row % 2 === 0 ? Theme.evenRow : Theme.oddRow)
         border.color: Theme.cellBorder
+
+        // A cell reads its text; the Done column says in words what its dot shows.
+        Accessible.role: Accessible.Cell
+        Accessible.name: cell.spoken
+        Accessible.selected: cell.row === table.selectedRow
+        Accessible.focusable: true
 
         Text {
             id: cellText

@@ -66,21 +66,25 @@ RowLayout {
         Layout.maximumWidth: 260
         Layout.minimumWidth: 200
         placeholderText: "Search by name..."
+
+        Accessible.name: "Search by name"
         onTextChanged: taskService.filterName = searchName.text
     }
 
-    ComboBox {
+    ChoiceBox {
         id: activeFilter
 
         objectName: "activeFilter"
         model: ["All", "Done", "Pending"]
         currentIndex: [-1, 1, 0].indexOf(taskService.filterActive)
+
+        Accessible.name: "Show tasks"
         onActivated: function(index) {
             taskService.filterActive = [-1, 1, 0][index]
         }
     }
 
-    Button {
+    ActionButton {
         objectName: "clearButton"
         text: "Clear"
         onClicked: toolbar.clearFilters()
@@ -88,29 +92,31 @@ RowLayout {
 
     Label {
         text: "   "
+
+        Accessible.ignored: true
     }
 
-    Button {
+    ActionButton {
         objectName: "newButton"
         text: "New"
         onClicked: toolbar.newRequested()
     }
 
-    Button {
+    ActionButton {
         objectName: "editButton"
         text: "Edit"
         enabled: toolbar.hasSelection
         onClicked: toolbar.editRequested()
     }
 
-    Button {
+    ActionButton {
         objectName: "deleteButton"
         text: "Delete"
         enabled: toolbar.hasSelection
         onClicked: toolbar.deleteRequested()
     }
 
-    Button {
+    ActionButton {
         objectName: "deleteDoneButton"
         text: "Delete Done"
         onClicked: toolbar.deleteDoneRequested()
@@ -118,15 +124,17 @@ RowLayout {
 
     Label {
         text: "   "
+
+        Accessible.ignored: true
     }
 
-    Button {
+    ActionButton {
         objectName: "settingsButton"
         text: "Settings"
         onClicked: toolbar.settingsRequested()
     }
 
-    Button {
+    ActionButton {
         objectName: "logoutButton"
         text: "Logout"
         onClicked: toolbar.logoutRequested()

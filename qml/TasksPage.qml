@@ -34,6 +34,7 @@ Page {
         if (row >= 0) {
             page.selectTask(id)
             table.scrollToRow(row)
+            table.focusRow(row)
         }
     }
 
@@ -82,6 +83,7 @@ Page {
             return
         page.selectTask(taskModel.taskIdAt(target))
         table.scrollToRow(target)
+        table.focusRow(target)
     }
 
     function editSelectedTask() {
@@ -105,9 +107,21 @@ Page {
         page.stackView.replace(Qt.resolvedUrl("LoginPage.qml"), { "stackView": page.stackView })
     }
 
-    objectName: "tasksPage"
+    // The keyboard starts in the table, or in the search box while there is nothing to list.
+    function focusStart() {
+        if (taskModel.rowCountQml() > 0)
+            table.forceActiveFocus()
+        else
+            toolbar.focusSearch()
+    }
 
-    Component.onCompleted: taskService.loadPage(1)
+    objectName: "tasksPage"
+    title: "Tasks"
+
+    Component.onCompleted: {
+        taskService.loadPage(1)
+        page.focusStart()
+    }
 
     Connections {
         target: taskModel
@@ -146,6 +160,7 @@ Page {
 
             onRowTapped: function(row) {
                 page.selectTask(taskModel.taskIdAt(row))
+                table.focusRow(row)
             }
         }
 

@@ -16,7 +16,23 @@ Popup {
         toast.taskId = taskId
         toast.message = msg
         toast.subMessage = sub
+        if (toast.opened) {
+            // A screen reader announces a notification as it shows: show the new one anew.
+            toast.contentItem.visible = false
+            toast.contentItem.visible = true
+        }
         toast.open()
+    }
+
+    function show() {
+        notifier.stopSound()
+        toast.close()
+        toast.activated(toast.taskId)
+    }
+
+    function dismiss() {
+        notifier.stopSound()
+        toast.close()
     }
 
     // The bottom-right corner keeps 20 px from the bottom-right corner of the parent.
@@ -36,6 +52,10 @@ Popup {
 
     contentItem: ColumnLayout {
         spacing: 6
+
+        Accessible.role: Accessible.Notification
+        Accessible.name: toast.message
+        Accessible.description: toast.subMessage
 
         Label {
             Layout.fillWidth: true
@@ -64,24 +84,32 @@ Popup {
                 Layout.fillWidth: true
             }
 
-            Button {
+            ActionButton {
                 text: "Show"
 
-                onClicked: {
-                    notifier.stopSound()
-                    toast.close()
-                    toast.activated(toast.taskId)
-                }
+                onClicked: toast.show()
             }
 
-            Button {
+            ActionButton {
                 text: "Dismiss"
 
-                onClicked: {
-                    notifier.stopSound()
-                    toast.close()
-                }
+                onClicked: toast.dismiss()
             }
         }
+    }
+
+    // The toast never takes the focus, so its buttons have keys that work wherever it is.
+    Shortcut {
+        sequence: "Ctrl+Shift+S"
+        context: Qt.ApplicationShortcut
+        enabled: toast.opened
+        onActivated: toast.show()
+    }
+
+    Shortcut {
+        sequence: "Ctrl+Shift+D"
+        context: Qt.ApplicationShortcut
+        enabled: toast.opened
+        onActivated: toast.dismiss()
     }
 }

@@ -28,8 +28,9 @@ package_packages=(
 test_packages=(
     qml6-module-qttest
     python3-icalendar
+    at-spi2-core python3-pyatspi
     xvfb xauth xdotool x11-apps x11-utils
-    imagemagick tesseract-ocr
+    imagemagick
     sqlite3 tzdata
     pulseaudio pulseaudio-utils
     desktop-file-utils appstream lintian

@@ -1,4 +1,5 @@
 """Runs the built program as a person would: in its own X server, with private XDG directories.
+A program with a window publishes its accessibility tree, which the tests read instead of pixels.
 
 The program under test is named by TARVIK_APP; screenshots go to $TARVIK_BUILD_DIR/screenshots.
 """
@@ -14,11 +15,16 @@ import tempfile
 import time
 import unittest
 
+from atspi import ScreenReader
+
 APP = os.environ.get("TARVIK_APP", os.path.join(os.path.dirname(__file__), "../../build/appTarvikQml"))
 BUILD_DIR = os.environ.get("TARVIK_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../build"))
 SCREENSHOTS = os.path.join(BUILD_DIR, "screenshots")
 # Debian's python3-dbusmock and python3-dbus belong to the system's interpreter.
 SYSTEM_PYTHON = "/usr/bin/python3"
+# Roles whose name belongs to what they hold rather than to a place on the screen.
+CONTAINERS = {"frame", "layered pane", "page tab", "dialog", "table", "filler", "panel",
+              "scroll pane", "notification"}
 
 
 class Home:
@@ -157,15 +163,23 @@ class XServer:
 
 
 class App:
-    """The program running in an X server; offers keyboard, mouse and screenshot helpers."""
+    """The program running in an X server; offers keyboard, mouse and screenshot helpers, and
+    `reader`, which reads its accessibility tree."""
 
     def __init__(self, home, xserver=None, platform="xcb", extra_env=None, program=APP):
         self.home = home
         self.xserver = xserver
+        self.reader = None
+        self.bus = None
         env = home.env(**(extra_env or {}))
         env["QT_QPA_PLATFORM"] = platform
         if xserver:
             env["DISPLAY"] = xserver.display
+            if not home.bus_address:
+                self.bus = SessionBus()
+                env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.address
+            self.reader = ScreenReader(env)
+            env.update(ScreenReader.app_env())
         self.log_path = os.path.join(home.root, "app.log")
         self.log = open(self.log_path, "w")
         self.proc = subprocess.Popen([program], env=env, stdout=self.log, stderr=subprocess.STDOUT)
@@ -203,6 +217,10 @@ class App:
                     self.proc.wait()
         finally:
             self.log.close()
+            if self.reader:
+                self.reader.close()
+            if self.bus:
+                self.bus.close()
 
     # -- X helpers -----------------------------------------------------------
     def xdotool(self, *args, check=True):
@@ -262,52 +280,45 @@ class App:
         return out.split()[-2].lower() if "#" in out else ""
 
     # -- reading the screen --------------------------------------------------
-    def _ocr_image(self, x, y, width, height):
-        """A region of the screen prepared for tesseract: the brightest colour channel, scaled
-        four times and thresholded at half brightness, as dark text on white. Coloured text on
-        the dark theme reads as well as white text; fills, field borders, the dimming behind a
-        modal dialog and the text of disabled buttons drop out, and so do solid light areas
-        such as a focused text field, with the dark text they hold."""
-        env = dict(os.environ, DISPLAY=self.xserver.display)
-        shot = subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}",
-                               "png:-"], env=env, check=True, timeout=60,
-                              capture_output=True).stdout
-        # Text: scaled smoothly, then cut at half brightness. Mask: solid light areas found
-        # at the original size (where a 7 x 7 square fits), removed from the text.
-        return subprocess.run(["convert", "png:-", "+repage", "-separate",
-                               "-evaluate-sequence", "max",
-                               "(", "-clone", "0", "-resize", "400%", "-threshold", "50%", ")",
-                               "(", "-clone", "0", "-threshold", "50%", "-morphology", "Open",
-                               "Square:3", "-filter", "point", "-resize", "400%", ")",
-                               "-delete", "0", "-compose", "minus_src", "-composite", "-negate",
-                               "png:-"],
-                              input=shot, check=True, timeout=60, capture_output=True).stdout
+    def _shown(self, x, y, width, height):
+        """The named objects of the accessibility tree whose centre lies in a region of the
+        screen, top to bottom and left to right (a line is 8 px high)."""
+        found = []
+        for obj in self.reader.showing():
+            if obj["role"] in CONTAINERS:
+                continue
+            left, top, w, h = obj["rect"]
+            cx, cy = left + w // 2, top + h // 2
+            if x <= cx < x + width and y <= cy < y + height:
+                found.append(((cy // 8, cx), obj))
+        return [obj for _, obj in sorted(found, key=lambda pair: pair[0])]
 
     def read_text(self, x, y, width, height):
-        """The text tesseract reads in a region of the screen, as one line."""
-        out = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "6"],
-                             input=self._ocr_image(x, y, width, height), check=True, timeout=60,
-                             capture_output=True).stdout.decode()
-        return " ".join(out.split())
+        """The names and texts the accessibility tree shows in a region of the screen, as one
+        line."""
+        words = []
+        for obj in self._shown(x, y, width, height):
+            words.extend(t for t in (obj["name"], obj.get("text", "")) if t and t not in words)
+        return " ".join(" ".join(words).split())
 
     def find_text(self, word, x=0, y=0, width=None, height=None):
-        """Screen coordinates of the centre of the first word tesseract reads as `word` in a
-        region (the whole screen by default), or None."""
+        """Screen coordinates of the centre of the first object in a region (the whole screen by
+        default) that is named `word`, shows it as its text or has it as a word of its name;
+        or None."""
         if width is None or height is None:
             size = self.xdotool("getdisplaygeometry").split()
             width, height = int(size[0]) - x, int(size[1]) - y
-        out = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "11", "tsv"],
-                             input=self._ocr_image(x, y, width, height), check=True, timeout=60,
-                             capture_output=True).stdout.decode()
-        for line in out.splitlines()[1:]:
-            cols = line.split("\t")
-            if len(cols) == 12 and cols[11].strip() == word:
-                left, top, w, h = (int(v) for v in cols[6:10])
-                return x + (left + w // 2) // 4, y + (top + h // 2) // 4
+        for exact in (True, False):
+            for obj in self._shown(x, y, width, height):
+                text = obj.get("text", "")
+                if (word in (obj["name"], text) if exact
+                        else word in obj["name"].split() + text.split()):
+                    left, top, w, h = obj["rect"]
+                    return left + w // 2, top + h // 2
         return None
 
     def click_text(self, word, x=0, y=0, width=None, height=None, timeout=10):
-        """Clicks the first word read as `word` in a region, waiting for it to appear."""
+        """Clicks the first object showing `word` in a region, waiting for it to appear."""
         where = wait_until(lambda: self.find_text(word, x, y, width, height), timeout=timeout,
                            interval=0.3, message=f"{word!r} not found on the screen")
         self.xdotool("mousemove", *where)

@@ -27,8 +27,6 @@ DOT_X = 12 + 70 + 1 + (WIDTH - 24 - 610) + 1 + 45
 # The task dialog, centred on the page: where it shows its messages.
 DIALOG = (350, 200, 600, 300)
 
-# Digits that tesseract tends to read as letters.
-_DIGITS = str.maketrans("lIi|Oo", "111100")
 
 
 def shoot_on_failure(test):
@@ -68,7 +66,8 @@ def register(app, full_name, username, password):
 
 def sign_in(app, username, password, after_registration=False):
     if after_registration:
-        app.key("Tab")  # focus is still on "Create account"; Tab wraps to the user name
+        # Focus is still on "Create account": Tab passes the project link and wraps to the user name.
+        app.key("Tab", "Tab")
     app.type(username)
     app.key("Tab")
     app.type(password)
@@ -130,11 +129,10 @@ def selected_rows(app, rows):
 def pager(app):
     """The pager and counters as numbers: page, pages, done, pending, total."""
     text = app.read_text(0, HEIGHT - 52, 700, 52)
-    found = re.search(r"Page\s*(\w+)\s*/\s*(\w+).*Done:?\s*(\w+).*Pending:?\s*(\w+).*"
-                      r"Total:?\s*(\w+)", text)
+    found = re.search(r"Page (\d+) / (\d+).*Done: (\d+).*Pending: (\d+).*Total: (\d+)", text)
     if not found:
         return text
-    return tuple(int(g.translate(_DIGITS)) for g in found.groups())
+    return tuple(int(g) for g in found.groups())
 
 
 def wait_for(read, check, what, timeout=10):

@@ -144,14 +144,16 @@ class TasksWorkflowTest(ts.TasksTestCase):
 
     @ts.shoot_on_failure
     def test_paging(self):
-        app = self.start()
-        uid = self.home.sqlite3_cli("SELECT id FROM users")[0]
-        # Thirty tasks created a second apart, so that newest-first is well defined.
-        values = ",".join(
-            f"({uid}, 'Task {n:02}', 0, '2031-01-01 00:00:{n:02}')" for n in range(1, 31))
-        self.home.sqlite3_cli(
-            f"INSERT INTO tasks (user_id, name, active, create_at) VALUES {values}")
-        app.key("Home")
+        def seed():
+            uid = self.home.sqlite3_cli("SELECT id FROM users")[0]
+            # Thirty tasks created a second apart, so that newest-first is well defined.
+            values = ",".join(
+                f"({uid}, 'Task {n:02}', 0, '2031-01-01 00:00:{n:02}')" for n in range(1, 31))
+            self.home.sqlite3_cli(
+                f"INSERT INTO tasks (user_id, name, active, create_at) VALUES {values}")
+
+        # Signed in with tasks to list, the keyboard starts in the table.
+        app = self.start(before_sign_in=seed)
         ts.wait_pager(app, (1, 2, 0, 30, 30))
 
         bottom = (ts.WIDTH - 240, ts.HEIGHT - 60, 240, 60)
