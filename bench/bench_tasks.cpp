@@ -7,6 +7,7 @@
 #include "notificationservice.h"
 #include "settingsservice.h"
 #include "taskservice.h"
+#include "tasksql.h"
 #include "tasktablemodel.h"
 
 #include <QDir>
@@ -40,13 +41,6 @@ const auto kRowsSql = QStringLiteral("\n"
                                      "    ");
 const auto kScanSql =
         QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid AND name LIKE :name");
-const auto kDueSql = QStringLiteral("SELECT id, name, expire_at_epoch\n"
-                                    "FROM tasks\n"
-                                    "WHERE user_id = :uid\n"
-                                    "  AND active = 0\n"
-                                    "  AND expire_at_epoch IS NOT NULL\n"
-                                    "  AND expire_at_epoch BETWEEN :now AND :lim\n"
-                                    "ORDER BY expire_at_epoch ASC, id ASC");
 
 // The word typed into the search field, one character per keystroke.
 const auto kSearchWord = QStringLiteral("report");
@@ -120,7 +114,7 @@ bool measure(const QString &database, int runs, Figures &f)
     QSqlQuery scanRef(db.database());
     scanRef.prepare(kScanSql);
     QSqlQuery dueRef(db.database());
-    dueRef.prepare(kDueSql);
+    dueRef.prepare(TaskSql::dueBetween());
     auto dueStatement = [&](int minutes) {
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         dueRef.bindValue(QStringLiteral(":uid"), userId);
