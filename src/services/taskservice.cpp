@@ -446,6 +446,7 @@ void TaskService::fillNameIndex()
     if (read < m_nameSliceRows) {
         if (m_nameFill.undated) {
             m_names.finish(stamp);
+            qCDebug(lcTasks) << "names of" << m_names.size() << "tasks held for searching";
             m_nameFill = NameFill {};
             return;
         }
