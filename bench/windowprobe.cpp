@@ -52,12 +52,15 @@ void writeLine(const QByteArray &line)
 
 // When the program last said it holds a large account's names for searching (its debug line).
 std::atomic<qint64> namesHeldNs { 0 };
+std::atomic<qint64> namesBytes { 0 };
 QtMessageHandler programHandler = nullptr;
 
 void watchMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (qstrcmp(context.category, "tarvik.tasks") == 0 && message.contains("held for searching")) {
         namesHeldNs = monotonicNs();
+        const QStringList words = message.split(QLatin1Char(' '));
+        namesBytes = words.size() > 2 ? words.at(words.size() - 2).toLongLong() : 0;
         return;
     }
     if (programHandler)
@@ -261,8 +264,10 @@ private:
         const bool trigram = hasTable(QStringLiteral("tasks_trigram"));
         // A large account's names are read for searching after sign-in, between frames.
         waitForNames();
-        if (namesHeldNs != 0)
+        if (namesHeldNs != 0) {
             sample("names-held", double(namesHeldNs - m_signInNs) / 1e6);
+            sample("names-mib", double(namesBytes) / (1 << 20));
+        }
         for (int run = 0; run < runs; ++run) {
             focusTable();
             evaluate(QStringLiteral("taskService.loadPage(1)"));

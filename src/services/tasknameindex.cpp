@@ -121,6 +121,12 @@ void TaskNameIndex::clear()
     m_unused = 0;
 }
 
+size_t TaskNameIndex::bytes() const
+{
+    return m_ids.capacity() * sizeof(qint64) + m_entries.capacity() * sizeof(Entry)
+           + m_names.capacity();
+}
+
 void TaskNameIndex::begin(qint64 userId)
 {
     clear();
@@ -156,6 +162,9 @@ void TaskNameIndex::finish(const DataStamp &stamp)
 {
     std::reverse(m_ids.begin(), m_ids.end());
     std::reverse(m_entries.begin(), m_entries.end());
+    m_ids.shrink_to_fit();
+    m_entries.shrink_to_fit();
+    m_names.shrink_to_fit();
     m_stamp = stamp;
     m_ready = true;
 }

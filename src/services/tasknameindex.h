@@ -27,6 +27,8 @@ public:
     bool isReady() const { return m_ready; }
     qint64 userId() const { return m_userId; }
     qsizetype size() const { return qsizetype(m_ids.size()); }
+    // The memory the index takes, in bytes.
+    size_t bytes() const;
 
     void clear();
     // Filling: begin, then the tasks from the front of the list to its end, then finish with

@@ -446,7 +446,8 @@ void TaskService::fillNameIndex()
     if (read < m_nameSliceRows) {
         if (m_nameFill.undated) {
             m_names.finish(stamp);
-            qCDebug(lcTasks) << "names of" << m_names.size() << "tasks held for searching";
+            qCDebug(lcTasks) << "names of" << m_names.size() << "tasks held for searching in"
+                             << m_names.bytes() << "bytes";
             m_nameFill = NameFill {};
             return;
         }
