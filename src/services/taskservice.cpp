@@ -353,16 +353,20 @@ bool TaskService::nameIndexReady() const
     return ready() && m_names.isReady() && m_names.userId() == m_auth->userId();
 }
 
+void TaskService::forgetNames()
+{
+    m_names.clear();
+    m_nameFill = NameFill {};
+    m_nameMatches = NameMatches {};
+}
+
 // A large account's names are read into memory once its list shows, and again after another
 // writer changed the file; a small account is searched fast enough without.
 void TaskService::planNameIndex(qint64 userId, const DataStamp &stamp)
 {
     if (m_totalCount < m_nameIndexMinimum) {
-        if (m_names.userId() != -1 || m_nameFill.userId != -1) {
-            m_names.clear();
-            m_nameFill = NameFill {};
-            m_nameMatches = NameMatches {};
-        }
+        if (m_names.userId() != -1 || m_nameFill.userId != -1)
+            forgetNames();
         return;
     }
     if (m_names.holds(stamp, userId) || (m_nameFill.userId == userId && m_nameFill.scheduled))

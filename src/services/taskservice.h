@@ -69,6 +69,8 @@ public:
     // read rowsPerSlice tasks at a time from the event loop after its list first loads.
     void setNameIndexLimits(int minimumTasks, int rowsPerSlice);
     bool nameIndexReady() const;
+    // Lets go of the names held of the account that signed out.
+    void forgetNames();
 
 signals:
     void pageSizeChanged();
