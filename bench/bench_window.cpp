@@ -250,6 +250,12 @@ int main(int argc, char *argv[])
                   english.toString(n), blank[n],
                   QStringLiteral("first start on the same file with its indexes"), indexed[n],
                   QStringLiteral("no blank window for seconds"), 1);
+        table.row(QStringLiteral("names held in memory for searching, from the sign-in key"),
+                  english.toString(n), s.value("names-held"), QStringLiteral("a frame"), frame,
+                  QStringLiteral("report"), 1);
+        table.row(QStringLiteral("- the memory they take (MiB; the file is larger)"),
+                  english.toString(n), s.value("names-mib"), QStringLiteral("-"), Samples(),
+                  QStringLiteral("report"), 1);
         table.row(QStringLiteral("- then the longest the window cannot answer while indexing"),
                   english.toString(n), s.value("longest-freeze"), QStringLiteral("a frame"), frame,
                   QStringLiteral("report"), 1);

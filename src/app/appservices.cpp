@@ -22,6 +22,7 @@ void AppServices::connectServices()
     // signs out.
     connect(&m_auth, &AuthService::loggedOut, &m_notifier, &NotificationService::clearNotified);
     connect(&m_auth, &AuthService::loggedOut, &m_tasks, &TaskService::clearFilters);
+    connect(&m_auth, &AuthService::loggedOut, &m_tasks, &TaskService::forgetNames);
     // A reminder due soon is announced at sign-in, and as soon as a task due soon is saved.
     connect(&m_auth, &AuthService::loggedInChanged, &m_notifier, [this] {
         if (m_auth.isLoggedIn())

@@ -9,9 +9,11 @@
 #include <QLoggingCategory>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimer>
 #include <QVariant>
 
 #include <algorithm>
+#include <limits>
 
 Q_LOGGING_CATEGORY(lcTasks, "tarvik.tasks", QtCriticalMsg)
 
@@ -55,6 +57,19 @@ bool hasTrigramRun(const QString &pattern)
 int trigramCountLimit(int accountTasks)
 {
     return std::max(2000, accountTasks / 16);
+}
+
+// A row of the list as the page statements select it.
+TaskRow rowOf(const QSqlQuery &query, QVariant *created)
+{
+    TaskRow row;
+    row.id = query.value(0).toLongLong();
+    row.name = query.value(1).toString();
+    row.active = query.value(2).toBool();
+    row.expireAt = StoredTime::read(query.value(3));
+    *created = query.value(4);
+    row.createAt = StoredTime::read(*created);
+    return row;
 }
 
 } // namespace
@@ -279,14 +294,9 @@ bool TaskService::queryRows(qint64 userId, int page, qint64 matching, const Data
     const bool ok = query.exec();
     if (ok) {
         while (query.next()) {
-            TaskRow row;
-            row.id = query.value(0).toLongLong();
-            row.name = query.value(1).toString();
-            row.active = query.value(2).toBool();
-            row.expireAt = StoredTime::read(query.value(3));
-            created.append(query.value(4));
-            row.createAt = StoredTime::read(created.last());
-            rows.append(std::move(row));
+            QVariant createdAt;
+            rows.append(rowOf(query, &createdAt));
+            created.append(createdAt);
         }
     }
     query.finish();
@@ -325,9 +335,183 @@ void TaskService::loadPage(int page)
             database.rollback();
         return;
     }
+    if (stamped && countersRead)
+        planNameIndex(userId, stamp);
     readPage(page, userId, stamped ? &stamp : nullptr, countersRead);
     if (inTransaction && !database.commit())
         database.rollback();
+}
+
+void TaskService::setNameIndexLimits(int minimumTasks, int rowsPerSlice)
+{
+    m_nameIndexMinimum = std::max(minimumTasks, 0);
+    m_nameSliceRows = std::max(rowsPerSlice, 1);
+}
+
+bool TaskService::nameIndexReady() const
+{
+    return ready() && m_names.isReady() && m_names.userId() == m_auth->userId();
+}
+
+void TaskService::forgetNames()
+{
+    m_names.clear();
+    m_nameFill = NameFill {};
+    m_nameMatches = NameMatches {};
+}
+
+// A large account's names are read into memory once its list shows, and again after another
+// writer changed the file; a small account is searched fast enough without.
+void TaskService::planNameIndex(qint64 userId, const DataStamp &stamp)
+{
+    if (m_totalCount < m_nameIndexMinimum) {
+        if (m_names.userId() != -1 || m_nameFill.userId != -1)
+            forgetNames();
+        return;
+    }
+    if (m_names.holds(stamp, userId) || (m_nameFill.userId == userId && m_nameFill.scheduled))
+        return;
+    if (m_nameFill.userId != userId)
+        m_nameFill = NameFill {};
+    m_nameFill.userId = userId;
+    m_nameFill.scheduled = true;
+    QTimer::singleShot(0, this, &TaskService::fillNameIndex);
+}
+
+// One slice of names, read in a transaction of its own; when the data changed since the first
+// slice, the reading starts over.
+void TaskService::fillNameIndex()
+{
+    m_nameFill.scheduled = false;
+    if (!ready() || m_nameFill.userId != m_auth->userId()) {
+        m_nameFill = NameFill {};
+        m_names.clear();
+        return;
+    }
+    QSqlDatabase database = m_db->database();
+    const bool inTransaction = database.transaction();
+    auto endRead = [&] {
+        if (inTransaction && !database.commit())
+            database.rollback();
+    };
+    auto giveUp = [&] {
+        endRead();
+        m_nameFill = NameFill {};
+        m_names.clear();
+    };
+
+    DataStamp stamp;
+    bool busy = false;
+    if (!currentStamp(stamp, &busy))
+        return giveUp();
+    if (m_nameFill.started && !(stamp == m_nameFill.stamp))
+        m_nameFill.started = false;
+    if (!m_nameFill.started) {
+        // Without the index in the list's order every slice would sort the account's tasks.
+        QSqlQuery &check = statement(TaskSql::hasListIndex());
+        const bool indexed = check.exec() && check.next() && check.value(0).toBool();
+        check.finish();
+        if (!indexed)
+            return giveUp();
+        m_names.begin(m_nameFill.userId);
+        m_nameFill.started = true;
+        m_nameFill.undated = false;
+        m_nameFill.stamp = stamp;
+        m_nameFill.created = QVariant();
+        m_nameFill.id = 0;
+    }
+
+    QSqlQuery &query = statement(m_nameFill.undated             ? TaskSql::nameIndexUndated()
+                                 : m_nameFill.created.isValid() ? TaskSql::nameIndexAfter()
+                                                                : TaskSql::nameIndexFirst());
+    query.bindValue(QStringLiteral(":uid"), m_nameFill.userId);
+    query.bindValue(QStringLiteral(":lim"), m_nameSliceRows);
+    if (m_nameFill.undated || m_nameFill.created.isValid())
+        query.bindValue(QStringLiteral(":id"), m_nameFill.id);
+    if (!m_nameFill.undated && m_nameFill.created.isValid())
+        query.bindValue(QStringLiteral(":created"), m_nameFill.created);
+    int read = 0;
+    const bool ok = query.exec();
+    while (ok && query.next()) {
+        ++read;
+        m_nameFill.id = query.value(0).toLongLong();
+        m_names.append(m_nameFill.id, query.value(1).toByteArray(), query.value(2).toBool(),
+                       query.value(3).toInt());
+        if (!m_nameFill.undated)
+            m_nameFill.created = query.value(4);
+    }
+    query.finish();
+    if (!ok || m_names.full()) {
+        qCWarning(lcTasks) << "the names of the tasks could not be read for searching";
+        return giveUp();
+    }
+    endRead();
+
+    if (read < m_nameSliceRows) {
+        if (m_nameFill.undated) {
+            m_names.finish(stamp);
+            qCDebug(lcTasks) << "names of" << m_names.size() << "tasks held for searching in"
+                             << m_names.bytes() << "bytes";
+            m_nameFill = NameFill {};
+            return;
+        }
+        m_nameFill.undated = true;
+        m_nameFill.id = std::numeric_limits<qint64>::max();
+    }
+    m_nameFill.scheduled = true;
+    QTimer::singleShot(0, this, &TaskService::fillNameIndex);
+}
+
+// The matches of the name filter by the index, when it holds the data of this stamp.
+const std::vector<quint32> *TaskService::matchesByNames(qint64 userId, const DataStamp *stamp)
+{
+    if (m_filterName.isEmpty() || !stamp || !m_names.holds(*stamp, userId)
+        || m_filterName.size() >= kLongestIndexedTerm || !TaskNameIndex::answers(m_filterName))
+        return nullptr;
+    NameMatches &kept = m_nameMatches;
+    if (!kept.valid || !(kept.stamp == *stamp) || kept.userId != userId
+        || kept.filterName != m_filterName || kept.filterActive != m_filterActive) {
+        kept.places = m_names.match(QStringLiteral("%") + m_filterName + QStringLiteral("%"),
+                                    m_filterActive);
+        kept.valid = true;
+        kept.stamp = *stamp;
+        kept.userId = userId;
+        kept.filterName = m_filterName;
+        kept.filterActive = m_filterActive;
+    }
+    return &kept.places;
+}
+
+bool TaskService::rowsByNames(const std::vector<quint32> &places, int page, QList<TaskRow> &rows)
+{
+    rows.clear();
+    m_edges.valid = false;
+    const size_t first = size_t(page - 1) * size_t(m_pageSize);
+    const size_t end = std::min(first + size_t(m_pageSize), places.size());
+    QSqlQuery &query = statement(TaskSql::rowById());
+    for (size_t i = first; i < end; ++i) {
+        query.bindValue(QStringLiteral(":id"), m_names.idAt(places[i]));
+        QVariant created;
+        const bool found = query.exec() && query.next();
+        if (found)
+            rows.append(rowOf(query, &created));
+        query.finish();
+        if (!found) {
+            rows.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+qint64 TaskService::placeInList(qint64 id)
+{
+    QSqlQuery &query = statement(TaskSql::placeInList());
+    query.bindValue(QStringLiteral(":uid"), m_auth->userId());
+    query.bindValue(QStringLiteral(":id"), id);
+    const qint64 place = query.exec() && query.next() ? query.value(0).toLongLong() : -1;
+    query.finish();
+    return place;
 }
 
 // Page flips and search keystrokes ask the same counting questions of unchanged data over and
@@ -336,13 +520,18 @@ void TaskService::loadPage(int page)
 // the counters, the page count and clamping, then the page's rows.
 void TaskService::readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead)
 {
-    const bool viaTrigram = !m_filterName.isEmpty() && stamp && trigramUsable(*stamp)
+    // In a large account the names held in memory give the matches of a search.
+    const std::vector<quint32> *byNames = matchesByNames(userId, stamp);
+    const bool viaTrigram = !byNames && !m_filterName.isEmpty() && stamp && trigramUsable(*stamp)
                             && hasTrigramRun(m_filterName);
 
     // Without a name filter the matching count is one of the counters.
     int matching = 0;
     bool matchingKnown = false;
-    if (m_filterName.isEmpty() && countersRead) {
+    if (byNames) {
+        matching = int(byNames->size());
+        matchingKnown = true;
+    } else if (m_filterName.isEmpty() && countersRead) {
         matching = m_filterActive == -1  ? m_totalCount
                    : m_filterActive == 1 ? m_activeCount
                                          : m_inactiveCount;
@@ -385,7 +574,9 @@ void TaskService::readPage(int page, qint64 userId, const DataStamp *stamp, bool
         emit currentPageChanged();
     }
 
-    if (!rowsRead) {
+    if (!rowsRead && byNames) {
+        rowsByNames(*byNames, m_currentPage, rows);
+    } else if (!rowsRead) {
         // The trigram index's matches are looked up one by one and sorted; walking the list
         // in its order reads about (rows skipped and shown) x (all tasks / matches) entries
         // instead, and a lookup costs about as much as reading eight entries.
@@ -460,7 +651,8 @@ void TaskService::addChange(CountChange &change, const TaskState &task, int sign
 // row); the current page is reloaded after every executed statement, so that the list shows
 // what is really there. Counts read just before the command, with nobody else writing in
 // between, take what the command did instead of being read again.
-bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change)
+bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change,
+                             const NameChange &nameChange)
 {
     const qint64 userId = m_auth->userId();
     DataStamp before;
@@ -475,6 +667,7 @@ bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountCh
 
     const bool ok = query.exec();
     const int affected = ok ? query.numRowsAffected() : 0;
+    const qint64 insertedId = ok ? query.lastInsertId().toLongLong() : 0;
     const bool changed = affected > 0;
     if (!ok)
         qCWarning(lcTasks) << "task command failed:" << query.lastError().text();
@@ -495,6 +688,8 @@ bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountCh
         } else {
             m_matching.clear();
         }
+        if (m_names.holds(before, userId) && nameChange(m_names, affected, insertedId))
+            m_names.restamp(after);
     }
     loadPage(m_currentPage);
     return mustChangeRow ? changed : ok;
@@ -516,7 +711,15 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
     query.bindValue(QStringLiteral(":active"), active ? 1 : 0);
     query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(expireAt));
     query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(expireAt));
-    const bool saved = runCommand(query, false, change);
+    const int flag = active ? 1 : 0;
+    const bool saved =
+            runCommand(query, false, change, [&](TaskNameIndex &names, int, qint64 insertedId) {
+                const qint64 place = insertedId > 0 ? placeInList(insertedId) : -1;
+                if (place < 0 || !QStringView(trimmed).isValidUtf16())
+                    return false;
+                names.insert(place, insertedId, trimmed, flag);
+                return true;
+            });
     if (saved)
         emit dueTimesChanged();
     return saved;
@@ -543,7 +746,12 @@ bool TaskService::updateTask(qint64 id, const QString &name, bool active, const 
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(expireAt));
-    const bool saved = runCommand(query, true, change);
+    const bool saved =
+            runCommand(query, true, change, [&](TaskNameIndex &names, int affected, qint64) {
+                return affected == 0
+                       || (QStringView(trimmed).isValidUtf16()
+                           && names.update(id, trimmed, active ? 1 : 0));
+            });
     if (saved)
         emit dueTimesChanged();
     return saved;
@@ -562,7 +770,9 @@ bool TaskService::deleteTask(qint64 id)
     QSqlQuery &query = statement(TaskSql::remove());
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query, true, change);
+    return runCommand(query, true, change, [id](TaskNameIndex &names, int affected, qint64) {
+        return affected == 0 || names.remove(id);
+    });
 }
 
 bool TaskService::deleteAllInactive()
@@ -576,7 +786,10 @@ bool TaskService::deleteAllInactive()
     change.matchingKnown = m_filterActive == 0;
     QSqlQuery &query = statement(TaskSql::removeDone());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    return runCommand(query, false, change);
+    return runCommand(query, false, change, [](TaskNameIndex &names, int, qint64) {
+        names.removeDone();
+        return true;
+    });
 }
 
 QVariantMap TaskService::nextDueTask(int withinMinutes)

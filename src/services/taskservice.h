@@ -3,6 +3,7 @@
 #include "duetask.h"
 #include "statementcache.h"
 #include "taskcountcache.h"
+#include "tasknameindex.h"
 
 #include <QDateTime>
 #include <QList>
@@ -13,6 +14,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <vector>
 
 class AuthService;
 class DbManager;
@@ -62,6 +64,13 @@ public:
                        const std::function<bool(const DueTask &)> &visit);
     // Every such task due within the next withinMinutes minutes.
     QList<DueTask> dueTasks(int withinMinutes);
+
+    // An account with at least minimumTasks tasks has its names held in memory for searches,
+    // read rowsPerSlice tasks at a time from the event loop after its list first loads.
+    void setNameIndexLimits(int minimumTasks, int rowsPerSlice);
+    bool nameIndexReady() const;
+    // Lets go of the names held of the account that signed out.
+    void forgetNames();
 
 signals:
     void pageSizeChanged();
@@ -134,8 +143,39 @@ private:
         qint64 lastId = 0;
     };
 
+    // Reading the names into the index, a slice per turn of the event loop.
+    struct NameFill
+    {
+        bool scheduled = false;
+        bool started = false;
+        bool undated = false;
+        qint64 userId = -1;
+        DataStamp stamp;
+        QVariant created;
+        qint64 id = 0;
+    };
+    // The places of the last search's matches in the index.
+    struct NameMatches
+    {
+        bool valid = false;
+        DataStamp stamp;
+        qint64 userId = -1;
+        QString filterName;
+        int filterActive = -1;
+        std::vector<quint32> places;
+    };
+    // What a command did to the names held, given the rows it changed and the id it inserted;
+    // false when the index cannot follow.
+    using NameChange = std::function<bool(TaskNameIndex &, int, qint64)>;
+
     bool ready() const;
-    bool runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change);
+    bool runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change,
+                    const NameChange &nameChange);
+    void planNameIndex(qint64 userId, const DataStamp &stamp);
+    void fillNameIndex();
+    const std::vector<quint32> *matchesByNames(qint64 userId, const DataStamp *stamp);
+    bool rowsByNames(const std::vector<quint32> &places, int page, QList<TaskRow> &rows);
+    qint64 placeInList(qint64 id);
     QSqlQuery &statement(const QString &sql);
     void bindFilters(QSqlQuery &query, qint64 userId);
     bool currentStamp(DataStamp &stamp, bool *busy);
@@ -170,4 +210,10 @@ private:
     // Whether the trigram index can be used, for the schema version it was looked up at.
     qint64 m_trigramSchema = -1;
     bool m_trigram = false;
+
+    TaskNameIndex m_names;
+    NameFill m_nameFill;
+    NameMatches m_nameMatches;
+    int m_nameIndexMinimum = 20000;
+    int m_nameSliceRows = 10000;
 };

@@ -108,6 +108,55 @@ QString pageRowsByTrigram(bool byDone, bool fromEnd)
            + QStringLiteral(" LIMIT :lim OFFSET :off");
 }
 
+namespace {
+
+QString nameIndexRows(const QString &where, const QString &order)
+{
+    return QStringLiteral("SELECT id, CAST(name AS BLOB), NOT (name IS NULL OR (typeof(name) = "
+                          "'blob' AND NOT (x'61' LIKE 'a'))), CASE WHEN active = 1 THEN 1 WHEN "
+                          "active = 0 THEN 0 ELSE -1 END, "
+                          "create_at FROM tasks WHERE user_id = :uid AND ")
+           + where + QStringLiteral(" ORDER BY ") + order + QStringLiteral(" LIMIT :lim");
+}
+
+} // namespace
+
+QString nameIndexFirst()
+{
+    return nameIndexRows(QStringLiteral("create_at IS NOT NULL"),
+                         QStringLiteral("create_at DESC, id DESC"));
+}
+
+QString nameIndexAfter()
+{
+    return nameIndexRows(QStringLiteral("(create_at, id) < (:created, :id)"),
+                         QStringLiteral("create_at DESC, id DESC"));
+}
+
+QString nameIndexUndated()
+{
+    return nameIndexRows(QStringLiteral("create_at IS NULL AND id < :id"),
+                         QStringLiteral("id DESC"));
+}
+
+QString hasListIndex()
+{
+    return QStringLiteral("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'index' "
+                          "AND name = 'idx_tasks_user_created')");
+}
+
+QString placeInList()
+{
+    return QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid AND (create_at, id) > "
+                          "(SELECT create_at, id FROM tasks WHERE id = :id)");
+}
+
+QString rowById()
+{
+    return QStringLiteral(
+            "SELECT id, name, active, expire_at, create_at FROM tasks WHERE id = :id");
+}
+
 QString taskState()
 {
     return QStringLiteral("SELECT active, name FROM tasks WHERE id = :id AND user_id = :uid");

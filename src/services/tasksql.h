@@ -24,6 +24,19 @@ QString trigramReady();
 QString countByTrigram(bool byDone);
 // The matching rows, looked up by the trigram index and sorted as the list is.
 QString pageRowsByTrigram(bool byDone, bool fromEnd);
+// The account's tasks in the list's order, :lim at a time, for the in-memory name index: id,
+// the name's bytes as LIKE reads them, 0 where LIKE matches nothing, the Done flag as 1, 0 or
+// -1 for any other value, the creation time. The first slice, the slice after the task (:created,
+// :id), and the tasks without a creation time (which come last) before task :id.
+QString nameIndexFirst();
+QString nameIndexAfter();
+QString nameIndexUndated();
+// 1 when the index that reads the list in its order is there.
+QString hasListIndex();
+// The number of the account's tasks before task :id in the list.
+QString placeInList();
+// The row of task :id as a page shows it.
+QString rowById();
 // The Done flag and name of the task :id of :uid.
 QString taskState();
 // Whether :value matches the pattern :name by LIKE.

@@ -2,6 +2,7 @@
 // page, counter and reminder answer equals what the plain statements give on the same data
 // without indexes, and counts follow every write, whoever makes it.
 #include "fixture.h"
+#include "tasknameindex.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -147,6 +148,7 @@ private slots:
     void randomWritesShowPlainResults_data();
     void randomWritesShowPlainResults();
     void searchIndexFilledInSlices();
+    void namesInMemoryMatchAsLike();
 
 private:
     bool openService(const QString &path);
@@ -458,8 +460,11 @@ void TestIndexes::countsFollowWrites()
 void TestIndexes::randomWritesShowPlainResults_data()
 {
     QTest::addColumn<quint32>("seed");
-    for (quint32 seed = 1; seed <= 4; ++seed)
-        QTest::addRow("seed %u", seed) << seed;
+    QTest::addColumn<bool>("namesInMemory");
+    for (quint32 seed = 1; seed <= 4; ++seed) {
+        QTest::addRow("seed %u", seed) << seed << false;
+        QTest::addRow("seed %u, names in memory", seed) << seed << true;
+    }
 }
 
 // The program's own commands, another connection's writes, searches, filters and page jumps in
@@ -467,8 +472,13 @@ void TestIndexes::randomWritesShowPlainResults_data()
 void TestIndexes::randomWritesShowPlainResults()
 {
     QFETCH(quint32, seed);
+    QFETCH(bool, namesInMemory);
     QRandomGenerator random(seed);
     QVERIFY(openService(m_indexedPath));
+    // Read a few names per turn of the event loop, so that writes come while they are read.
+    if (namesInMemory)
+        m_app->tasks.setNameIndexLimits(0, 30);
+    int searchesInMemory = 0;
     QSqlDatabase other =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
     other.setDatabaseName(m_indexedPath);
@@ -483,6 +493,10 @@ void TestIndexes::randomWritesShowPlainResults()
     TaskService &tasks = m_app->tasks;
     tasks.loadPage(1);
     for (int step = 0; step < 150; ++step) {
+        for (int turn = 0; turn < 3; ++turn)
+            QCoreApplication::processEvents();
+        if (tasks.nameIndexReady() && !tasks.filterName().isEmpty())
+            ++searchesInMemory;
         int page = tasks.currentPage();
         const QString name = pick(names);
         const int id = random.bounded(1, 200);
@@ -539,14 +553,18 @@ void TestIndexes::randomWritesShowPlainResults()
                     "UPDATE tasks SET name = ?, active = ? WHERE id = ?",
                     "DELETE FROM tasks WHERE id = ?" }
                                   .at(random.bounded(3)));
-            const QList<QVariant> values { random.bounded(1, 3), name, active,
+            // Now and then a name LIKE reads as text, or one stored as bytes.
+            const QVariant stored =
+                    QList<QVariant> { name, name, name, name, name, name, 100, QByteArray("milk") }
+                            .at(random.bounded(8));
+            const QList<QVariant> values { random.bounded(1, 3), stored, active,
                                            random.bounded(8) == 0 ? QVariant()
                                                                   : QVariant(random.bounded(40)) };
             if (write.lastQuery().startsWith(QLatin1String("INSERT"))) {
                 for (const QVariant &value : values)
                     write.addBindValue(value);
             } else if (write.lastQuery().startsWith(QLatin1String("UPDATE"))) {
-                write.addBindValue(name);
+                write.addBindValue(stored);
                 write.addBindValue(active);
                 write.addBindValue(id);
             } else {
@@ -561,6 +579,7 @@ void TestIndexes::randomWritesShowPlainResults()
                  plainPage(other, 1, tasks.filterName(), tasks.filterActive(), tasks.pageSize(),
                            page));
     }
+    QVERIFY(!namesInMemory || searchesInMemory > 0);
 }
 
 // The search index of a file written without it is filled a slice at a time from the event
@@ -606,6 +625,62 @@ void TestIndexes::searchIndexFilledInSlices()
         m_app->tasks.setFilterName(term);
         m_app->tasks.loadPage(2);
         QCOMPARE(shownPage(m_app->tasks, m_app->model), plainPage(other, 1, term, -1, 25, 2));
+    }
+}
+
+// Names of random bytes (broken UTF-8, NUL, either case) and random patterns: the names held
+// in memory match exactly where SQLite's LIKE does.
+void TestIndexes::namesInMemoryMatchAsLike()
+{
+    const QList<QByteArray> pieces { "a",
+                                     "A",
+                                     "b",
+                                     "%",
+                                     "_",
+                                     "\xc3\xa9",
+                                     "\xc3\x89",
+                                     "\xc3",
+                                     "\xa9",
+                                     "\xe2\x82",
+                                     "\xff",
+                                     "\xef\xbf\xbe",
+                                     "\xed\xa0\x80",
+                                     "\xf0\x9f\x98\x80",
+                                     QByteArray(1, '\0') };
+    const QStringList patternPieces { "a", "A", "b", "%", "_", "é", "É", "😀", QString(QChar(0)) };
+    QRandomGenerator random(7);
+    DbManager db;
+    QVERIFY(db.open(testEnvironment.newDatabasePath()));
+    QSqlQuery like(db.database());
+    QVERIFY(like.prepare(QStringLiteral("SELECT CAST(? AS TEXT) LIKE ?")));
+
+    TaskNameIndex index;
+    index.begin(1);
+    QList<QByteArray> names;
+    for (int i = 0; i < 300; ++i) {
+        QByteArray name("");
+        for (int n = random.bounded(6); n > 0; --n)
+            name += pieces.at(random.bounded(int(pieces.size())));
+        names << name;
+        index.append(i + 1, name, true, i % 3 - 1);
+    }
+    index.finish(DataStamp {});
+    for (int round = 0; round < 200; ++round) {
+        QString term;
+        for (int n = random.bounded(1, 4); n > 0; --n)
+            term += patternPieces.at(random.bounded(int(patternPieces.size())));
+        const QString pattern = QStringLiteral("%") + term + QStringLiteral("%");
+        QVERIFY(TaskNameIndex::answers(pattern));
+        const int filter = random.bounded(3) - 1;
+        std::vector<quint32> expected;
+        for (int i = 0; i < names.size(); ++i) {
+            like.addBindValue(names.at(i));
+            like.addBindValue(pattern);
+            QVERIFY(like.exec() && like.next());
+            if (like.value(0).toInt() == 1 && (filter == -1 || i % 3 - 1 == filter))
+                expected.push_back(quint32(i));
+        }
+        QCOMPARE(index.match(pattern, filter), expected);
     }
 }
 

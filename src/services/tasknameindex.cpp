@@ -1,0 +1,293 @@
+#include "tasknameindex.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+void foldAscii(char *text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] >= 'A' && text[i] <= 'Z')
+            text[i] = char(text[i] + ('a' - 'A'));
+    }
+}
+
+// One character as SQLite's LIKE reads it: a lead byte takes every continuation byte that
+// follows, and what is no character comes out as U+FFFD.
+uint readChar(const uchar *&text)
+{
+    uint c = *text++;
+    if (c < 0xc0)
+        return c;
+    c = c < 0xe0   ? c & 0x1f
+        : c < 0xf0 ? c & 0x0f
+        : c < 0xf8 ? c & 0x07
+        : c < 0xfc ? c & 0x03
+        : c < 0xfe ? c & 0x01
+                   : 0;
+    while ((*text & 0xc0) == 0x80)
+        c = (c << 6) + (0x3f & *text++);
+    if (c < 0x80 || (c & 0xfffff800) == 0xd800 || (c & 0xfffffffe) == 0xfffe)
+        c = 0xfffd;
+    return c;
+}
+
+enum Compared { Matched, NotMatched, NotMatchedFurther };
+
+// LIKE without ESCAPE on text folded as above, both NUL-terminated.
+Compared compare(const uchar *pattern, const uchar *text)
+{
+    uint c;
+    while ((c = readChar(pattern)) != 0) {
+        if (c == '%') {
+            while ((c = readChar(pattern)) == '%' || c == '_') {
+                if (c == '_' && readChar(text) == 0)
+                    return NotMatchedFurther;
+            }
+            if (c == 0)
+                return Matched;
+            if (c < 0x80) {
+                // An ASCII byte is never part of another character: go from one to the next.
+                while ((text = reinterpret_cast<const uchar *>(
+                                std::strchr(reinterpret_cast<const char *>(text), int(c))))) {
+                    ++text;
+                    const Compared rest = compare(pattern, text);
+                    if (rest != NotMatched)
+                        return rest;
+                }
+            } else {
+                uint t;
+                while ((t = readChar(text)) != 0) {
+                    if (t != c)
+                        continue;
+                    const Compared rest = compare(pattern, text);
+                    if (rest != NotMatched)
+                        return rest;
+                }
+            }
+            return NotMatchedFurther;
+        }
+        const uint t = readChar(text);
+        if (c == t || (c == '_' && t != 0))
+            continue;
+        return NotMatched;
+    }
+    return *text == 0 ? Matched : NotMatched;
+}
+
+// Well-formed UTF-8 without the characters LIKE reads as U+FFFD: in such text a run of bytes
+// is found exactly where LIKE finds the characters they encode.
+bool plainUtf8(const uchar *text, size_t length)
+{
+    size_t i = 0;
+    while (i < length) {
+        const uchar c = text[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        const int more = c >= 0xc2 && c <= 0xdf   ? 1
+                         : c >= 0xe0 && c <= 0xef ? 2
+                         : c >= 0xf0 && c <= 0xf4 ? 3
+                                                  : -1;
+        if (more < 0 || i + more >= length)
+            return false;
+        uint value = c & (0x3f >> more);
+        for (int k = 1; k <= more; ++k) {
+            if ((text[i + k] & 0xc0) != 0x80)
+                return false;
+            value = (value << 6) | (text[i + k] & 0x3f);
+        }
+        const uint least = more == 1 ? 0x80 : more == 2 ? 0x800 : 0x10000;
+        if (value < least || value > 0x10ffff || (value & 0xfffff800) == 0xd800
+            || (value & 0xfffffffe) == 0xfffe)
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+void TaskNameIndex::clear()
+{
+    m_ready = false;
+    m_userId = -1;
+    m_stamp = {};
+    std::vector<qint64>().swap(m_ids);
+    std::vector<Entry>().swap(m_entries);
+    std::string().swap(m_names);
+    m_unused = 0;
+}
+
+size_t TaskNameIndex::bytes() const
+{
+    return m_ids.capacity() * sizeof(qint64) + m_entries.capacity() * sizeof(Entry)
+           + m_names.capacity();
+}
+
+void TaskNameIndex::begin(qint64 userId)
+{
+    clear();
+    m_userId = userId;
+}
+
+TaskNameIndex::Entry TaskNameIndex::store(const QByteArray &bytes, bool matchable, int active)
+{
+    Entry entry;
+    entry.active = qint8(active == 0 || active == 1 ? active : -1);
+    if (!matchable)
+        return entry;
+    const qsizetype end = bytes.indexOf('\0');
+    const size_t length = size_t(end < 0 ? bytes.size() : end);
+    entry.offset = quint32(m_names.size());
+    entry.length = quint32(length);
+    m_names.append(bytes.constData(), length);
+    m_names.push_back('\0');
+    foldAscii(&m_names[entry.offset], length);
+    entry.irregular =
+            !plainUtf8(reinterpret_cast<const uchar *>(m_names.data() + entry.offset), length);
+    return entry;
+}
+
+void TaskNameIndex::append(qint64 id, const QByteArray &name, bool matchable, int active)
+{
+    m_ids.push_back(id);
+    m_entries.push_back(store(name, matchable, active));
+}
+
+// The tasks came front first; the index keeps them back to front.
+void TaskNameIndex::finish(const DataStamp &stamp)
+{
+    std::reverse(m_ids.begin(), m_ids.end());
+    std::reverse(m_entries.begin(), m_entries.end());
+    m_ids.shrink_to_fit();
+    m_entries.shrink_to_fit();
+    m_names.shrink_to_fit();
+    m_stamp = stamp;
+    m_ready = true;
+}
+
+qsizetype TaskNameIndex::find(qint64 id) const
+{
+    // Recent tasks, the ones changed most, are at the end.
+    const auto found = std::find(m_ids.rbegin(), m_ids.rend(), id);
+    return found == m_ids.rend() ? -1 : qsizetype(m_ids.rend() - found) - 1;
+}
+
+// Text no entry uses any more is dropped once it is as large as the text in use.
+void TaskNameIndex::release(const Entry &entry)
+{
+    if (entry.length == kNoText)
+        return;
+    m_unused += entry.length + 1;
+    if (m_unused < (1 << 20) || m_unused * 2 < m_names.size())
+        return;
+    std::string kept;
+    kept.reserve(m_names.size() - m_unused);
+    for (Entry &e : m_entries) {
+        if (e.length == kNoText)
+            continue;
+        const quint32 offset = quint32(kept.size());
+        kept.append(m_names, e.offset, e.length + 1);
+        e.offset = offset;
+    }
+    m_names.swap(kept);
+    m_unused = 0;
+}
+
+void TaskNameIndex::insert(qsizetype fromFront, qint64 id, const QString &name, int active)
+{
+    const qsizetype at = std::max<qsizetype>(0, size() - fromFront);
+    m_ids.insert(m_ids.begin() + at, id);
+    m_entries.insert(m_entries.begin() + at, store(name.toUtf8(), true, active));
+}
+
+bool TaskNameIndex::update(qint64 id, const QString &name, int active)
+{
+    const qsizetype at = find(id);
+    if (at < 0)
+        return false;
+    const Entry old = m_entries[at];
+    m_entries[at] = store(name.toUtf8(), true, active);
+    release(old);
+    return true;
+}
+
+bool TaskNameIndex::remove(qint64 id)
+{
+    const qsizetype at = find(id);
+    if (at < 0)
+        return false;
+    const Entry old = m_entries[at];
+    m_ids.erase(m_ids.begin() + at);
+    m_entries.erase(m_entries.begin() + at);
+    release(old);
+    return true;
+}
+
+void TaskNameIndex::removeDone()
+{
+    size_t kept = 0;
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].active == 1) {
+            m_unused += m_entries[i].length == kNoText ? 0 : m_entries[i].length + 1;
+            continue;
+        }
+        m_ids[kept] = m_ids[i];
+        m_entries[kept++] = m_entries[i];
+    }
+    m_ids.resize(kept);
+    m_entries.resize(kept);
+}
+
+bool TaskNameIndex::answers(const QString &pattern)
+{
+    if (!QStringView(pattern).isValidUtf16())
+        return false;
+    // SQLite reads these two as U+FFFD, which a byte search would not.
+    return !pattern.contains(QChar(0xfffe)) && !pattern.contains(QChar(0xffff));
+}
+
+std::vector<quint32> TaskNameIndex::match(const QString &pattern, int filterActive) const
+{
+    QByteArray folded = pattern.toUtf8();
+    const qsizetype end = folded.indexOf('\0');
+    if (end >= 0)
+        folded.truncate(end);
+    foldAscii(folded.data(), size_t(folded.size()));
+    const auto *like = reinterpret_cast<const uchar *>(folded.constData());
+
+    // "%text%" without other wildcards, the search field's usual pattern, is a byte search.
+    QByteArray literal;
+    if (folded.size() > 2 && folded.startsWith('%') && folded.endsWith('%')) {
+        literal = folded.mid(1, folded.size() - 2);
+        if (literal.contains('%') || literal.contains('_'))
+            literal.clear();
+    }
+    const char *needle = literal.constData();
+    const size_t needleLength = size_t(literal.size());
+
+    std::vector<quint32> found;
+    const char *names = m_names.data();
+    const quint32 count = quint32(m_entries.size());
+    for (quint32 fromFront = 0; fromFront < count; ++fromFront) {
+        const Entry &entry = m_entries[count - 1 - fromFront];
+        if (entry.length == kNoText || (filterActive != -1 && entry.active != filterActive))
+            continue;
+        const char *name = names + entry.offset;
+        bool matches;
+        if (needleLength > 0 && !entry.irregular) {
+            matches = entry.length >= needleLength
+                      && (needleLength == 1
+                                  ? std::memchr(name, needle[0], entry.length) != nullptr
+                                  : memmem(name, entry.length, needle, needleLength) != nullptr);
+        } else {
+            matches = compare(like, reinterpret_cast<const uchar *>(name)) == Matched;
+        }
+        if (matches)
+            found.push_back(fromFront);
+    }
+    return found;
+}
