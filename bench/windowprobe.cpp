@@ -90,6 +90,15 @@ double timeStatement(const QString &sql, const QVariantList &values)
     return ms;
 }
 
+QVariant scalar(const QString &sql, const QVariantList &values)
+{
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    return query.exec() && query.next() ? query.value(0) : QVariant();
+}
+
 bool hasTable(const QString &name)
 {
     QSqlQuery query(QSqlDatabase::database());
@@ -292,6 +301,18 @@ private:
             sample("home", toFrame([&] { key(Qt::Key_Home); }));
             sample("floor-home",
                    timeStatement(rowsSql.arg(QStringLiteral("DESC")), { userId, pageSize }));
+            // "Show" on a reminder for the oldest task: the page that holds it, from the first.
+            if (QQuickItem *tasksPage = item("tasksPage")) {
+                const qint64 oldest = scalar(QStringLiteral("SELECT id FROM tasks WHERE user_id = "
+                                                            "? ORDER BY create_at, id LIMIT 1"),
+                                             { userId })
+                                              .toLongLong();
+                sample("show-oldest", toFrame([&] {
+                           QMetaObject::invokeMethod(tasksPage, "showTask",
+                                                     Q_ARG(QVariant, QVariant(oldest)));
+                       }));
+                key(Qt::Key_Home);
+            }
 
             // Create, edit and delete on the first page, as the dialog and the Delete key do.
             const QString name = QStringLiteral("Bench task %1").arg(run);

@@ -48,25 +48,9 @@ Page {
         page.focusTaskById(id)
     }
 
-    // Newer tasks come first and mostly have larger ids, so the pages are searched by halves;
-    // tasks created in the same second may break that order, and then every page is tried.
+    // Loads the page that holds the task, or the first page when the list holds no such task.
     function loadPageHolding(id) {
-        let low = 1
-        let high = taskService.totalPages
-        while (low <= high && taskModel.rowForId(id) < 0) {
-            const middle = Math.floor((low + high) / 2)
-            taskService.loadPage(middle)
-            const rows = taskModel.rowCountQml()
-            if (rows === 0 || id > taskModel.taskIdAt(0))
-                high = middle - 1
-            else
-                low = middle + 1
-        }
-        for (let number = 1; number <= taskService.totalPages && taskModel.rowForId(id) < 0;
-             ++number)
-            taskService.loadPage(number)
-        if (taskModel.rowForId(id) < 0)
-            taskService.loadPage(1)
+        taskService.loadPage(Math.max(1, taskService.pageOfTask(id)))
     }
 
     // Up and Down stay within the loaded page: at either end nothing changes.

@@ -108,6 +108,19 @@ bool plainUtf8(const uchar *text, size_t length)
     return true;
 }
 
+// What reading over-allocated is given back, keeping a sixteenth as room for the tasks that
+// come next: growing a full container copies all of it, a pause for the person who adds a task.
+template<typename Container> void fitWithRoom(Container &container)
+{
+    const size_t wanted = container.size() + container.size() / 16 + 1024;
+    if (container.capacity() <= wanted + wanted / 8)
+        return;
+    Container fitted;
+    fitted.reserve(wanted);
+    fitted.assign(container.begin(), container.end());
+    container.swap(fitted);
+}
+
 } // namespace
 
 void TaskNameIndex::clear()
@@ -162,9 +175,9 @@ void TaskNameIndex::finish(const DataStamp &stamp)
 {
     std::reverse(m_ids.begin(), m_ids.end());
     std::reverse(m_entries.begin(), m_entries.end());
-    m_ids.shrink_to_fit();
-    m_entries.shrink_to_fit();
-    m_names.shrink_to_fit();
+    fitWithRoom(m_ids);
+    fitWithRoom(m_entries);
+    fitWithRoom(m_names);
     m_stamp = stamp;
     m_ready = true;
 }

@@ -613,24 +613,23 @@ bool TaskService::matchesFilters(const QString &name, int active)
 TaskService::TaskState TaskService::taskState(qint64 id)
 {
     TaskState task;
-    QSqlQuery &query = statement(TaskSql::taskState());
+    const bool byName = !m_filterName.isEmpty();
+    QSqlQuery &query = statement(TaskSql::taskState(byName));
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
-    QVariant name;
+    if (byName)
+        query.bindValue(QStringLiteral(":name"),
+                        QStringLiteral("%") + m_filterName + QStringLiteral("%"));
     const bool ran = query.exec();
     task.busy = !ran && lockedOut(query);
     if (ran && query.next()) {
         task.exists = true;
-        const QString active = query.value(0).toString();
-        if (!query.value(0).isNull()
-            && (active == QLatin1String("0") || active == QLatin1String("1")))
-            task.active = active.toInt();
-        name = query.value(1);
+        task.active = query.value(0).toInt();
+        // LIKE itself tells, so a name it never matches (NULL, stored as bytes) does not match.
+        task.matches = query.value(1).toInt() == 1
+                       && (m_filterActive == -1 || task.active == m_filterActive);
     }
     query.finish();
-    // A NULL name matches no LIKE pattern.
-    task.matches = task.exists && (m_filterName.isEmpty() || !name.isNull())
-                   && matchesFilters(name.toString(), task.active);
     return task;
 }
 
@@ -790,6 +789,35 @@ bool TaskService::deleteAllInactive()
         names.removeDone();
         return true;
     });
+}
+
+// Counts the matching tasks that come before it: a read of the list index up to the task,
+// where walking the pages would read them all again and again.
+int TaskService::pageOfTask(qint64 id)
+{
+    if (!ready() || !validId(id))
+        return 0;
+    const TaskState task = taskState(id);
+    if (!task.exists || !task.matches)
+        return 0;
+    QSqlQuery &created = statement(TaskSql::createdAt());
+    created.bindValue(QStringLiteral(":id"), id);
+    const bool found = created.exec() && created.next();
+    const QVariant createdAt = found ? created.value(0) : QVariant();
+    created.finish();
+    if (!found)
+        return 0;
+
+    QSqlQuery &query = statement(TaskSql::countBefore(!m_filterName.isEmpty(), m_filterActive != -1,
+                                                      createdAt.isNull()));
+    bindFilters(query, m_auth->userId());
+    query.bindValue(QStringLiteral(":id"), id);
+    if (!createdAt.isNull())
+        query.bindValue(QStringLiteral(":created"), createdAt);
+    const bool counted = query.exec() && query.next();
+    const qint64 before = counted ? query.value(0).toLongLong() : -1;
+    query.finish();
+    return before < 0 ? 0 : int(before / m_pageSize) + 1;
 }
 
 QVariantMap TaskService::nextDueTask(int withinMinutes)

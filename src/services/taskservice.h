@@ -102,6 +102,8 @@ public:
     Q_INVOKABLE bool deleteTask(qint64 id);
     Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes);
     Q_INVOKABLE bool deleteAllInactive();
+    // The page of the list, as filtered now, that holds task id; 0 when it holds no such task.
+    Q_INVOKABLE int pageOfTask(qint64 id);
 
 private:
     static QDateTime dueTimeFromText(const QString &text)

@@ -151,15 +151,29 @@ QString placeInList()
                           "(SELECT create_at, id FROM tasks WHERE id = :id)");
 }
 
+QString createdAt()
+{
+    return QStringLiteral("SELECT create_at FROM tasks WHERE id = :id");
+}
+
+QString countBefore(bool byName, bool byDone, bool undated)
+{
+    return countMatching(byName, byDone)
+           + (undated ? QStringLiteral(" AND (create_at IS NOT NULL OR id > :id)")
+                      : QStringLiteral(" AND (create_at, id) > (:created, :id)"));
+}
+
 QString rowById()
 {
     return QStringLiteral(
             "SELECT id, name, active, expire_at, create_at FROM tasks WHERE id = :id");
 }
 
-QString taskState()
+QString taskState(bool byName)
 {
-    return QStringLiteral("SELECT active, name FROM tasks WHERE id = :id AND user_id = :uid");
+    return QStringLiteral("SELECT CASE WHEN active = 1 THEN 1 WHEN active = 0 THEN 0 ELSE -1 END, ")
+           + (byName ? QStringLiteral("name LIKE :name") : QStringLiteral("1"))
+           + QStringLiteral(" FROM tasks WHERE id = :id AND user_id = :uid");
 }
 
 QString likeMatch()

@@ -35,10 +35,16 @@ QString nameIndexUndated();
 QString hasListIndex();
 // The number of the account's tasks before task :id in the list.
 QString placeInList();
+// The creation time of task :id.
+QString createdAt();
+// The number of matching tasks before task :id (created :created, or without a creation time)
+// in the list.
+QString countBefore(bool byName, bool byDone, bool undated);
 // The row of task :id as a page shows it.
 QString rowById();
-// The Done flag and name of the task :id of :uid.
-QString taskState();
+// The Done flag (1, 0, or -1 for any other value) of the task :id of :uid, and whether its
+// name matches :name by LIKE.
+QString taskState(bool byName);
 // Whether :value matches the pattern :name by LIKE.
 QString likeMatch();
 QString insert();

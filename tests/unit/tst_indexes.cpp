@@ -106,6 +106,26 @@ Snapshot plainPage(const QSqlDatabase &db, int userId, const QString &filterName
     return s;
 }
 
+// The page that holds task id by the plain list statement, or 0.
+int plainPageOf(const QSqlDatabase &db, const QString &filterName, int filterActive, int pageSize,
+                qint64 id)
+{
+    QSqlQuery rows(db);
+    rows.prepare(QStringLiteral(
+            "SELECT id FROM tasks WHERE user_id = 1 AND (IFNULL(:term, '') = '' OR name "
+            "LIKE '%' || :term || '%') AND (:active = -1 OR active = :active) "
+            "ORDER BY create_at DESC, id DESC"));
+    rows.bindValue(QStringLiteral(":term"), filterName);
+    rows.bindValue(QStringLiteral(":active"), filterActive);
+    if (!rows.exec())
+        return -1;
+    for (int row = 0; rows.next(); ++row) {
+        if (rows.value(0).toLongLong() == id)
+            return row / pageSize + 1;
+    }
+    return 0;
+}
+
 Snapshot shownPage(const TaskService &service, const TaskTableModel &model)
 {
     Snapshot s;
@@ -578,6 +598,8 @@ void TestIndexes::randomWritesShowPlainResults()
         QCOMPARE(shownPage(tasks, m_app->model),
                  plainPage(other, 1, tasks.filterName(), tasks.filterActive(), tasks.pageSize(),
                            page));
+        QCOMPARE(tasks.pageOfTask(id), plainPageOf(other, tasks.filterName(), tasks.filterActive(),
+                                                   tasks.pageSize(), id));
     }
     QVERIFY(!namesInMemory || searchesInMemory > 0);
 }
