@@ -342,10 +342,11 @@ void TaskService::loadPage(int page)
         database.rollback();
 }
 
-void TaskService::setNameIndexLimits(int minimumTasks, int rowsPerSlice)
+void TaskService::setNameIndexLimits(int minimumTasks, int rowsPerSlice, int pauseMs)
 {
     m_nameIndexMinimum = std::max(minimumTasks, 0);
     m_nameSliceRows = std::max(rowsPerSlice, 1);
+    m_nameFillPause = std::max(pauseMs, 0);
 }
 
 bool TaskService::nameIndexReady() const
@@ -404,8 +405,15 @@ void TaskService::fillNameIndex()
     bool busy = false;
     if (!currentStamp(stamp, &busy))
         return giveUp();
-    if (m_nameFill.started && !(stamp == m_nameFill.stamp))
+    // Something wrote meanwhile: start over once it has had time to finish (an index being
+    // filled writes a slice per turn, and reading along would only slow both down).
+    if (m_nameFill.started && !(stamp == m_nameFill.stamp)) {
+        endRead();
         m_nameFill.started = false;
+        m_nameFill.scheduled = true;
+        QTimer::singleShot(m_nameFillPause, this, &TaskService::fillNameIndex);
+        return;
+    }
     if (!m_nameFill.started) {
         // Without the index in the list's order every slice would sort the account's tasks.
         QSqlQuery &check = statement(TaskSql::hasListIndex());

@@ -66,8 +66,9 @@ public:
     QList<DueTask> dueTasks(int withinMinutes);
 
     // An account with at least minimumTasks tasks has its names held in memory for searches,
-    // read rowsPerSlice tasks at a time from the event loop after its list first loads.
-    void setNameIndexLimits(int minimumTasks, int rowsPerSlice);
+    // read rowsPerSlice tasks at a time from the event loop after its list first loads, and
+    // read again pauseMs after something else wrote while they were read.
+    void setNameIndexLimits(int minimumTasks, int rowsPerSlice, int pauseMs);
     bool nameIndexReady() const;
     // Lets go of the names held of the account that signed out.
     void forgetNames();
@@ -218,4 +219,5 @@ private:
     NameMatches m_nameMatches;
     int m_nameIndexMinimum = 20000;
     int m_nameSliceRows = 10000;
+    int m_nameFillPause = 250;
 };

@@ -497,7 +497,7 @@ void TestIndexes::randomWritesShowPlainResults()
     QVERIFY(openService(m_indexedPath));
     // Read a few names per turn of the event loop, so that writes come while they are read.
     if (namesInMemory)
-        m_app->tasks.setNameIndexLimits(0, 30);
+        m_app->tasks.setNameIndexLimits(0, 30, 0);
     int searchesInMemory = 0;
     QSqlDatabase other =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));

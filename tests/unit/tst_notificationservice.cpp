@@ -515,7 +515,7 @@ void TestNotificationService::wiredChecksAndReset()
     QSignalSpy spy(&program.services.notifier(), &NotificationService::taskDueSoon);
     QVERIFY(signUp(program.auth, QStringLiteral("ann")) > 0);
     // Names held for searching are let go at sign-out.
-    program.tasks.setNameIndexLimits(0, 100);
+    program.tasks.setNameIndexLimits(0, 100, 0);
     QVERIFY(program.tasks.createTask(QStringLiteral("soon"), inSeconds(40), false));
     QCOMPARE(spy.count(), 1);
     QTRY_VERIFY(program.tasks.nameIndexReady());
