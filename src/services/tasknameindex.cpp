@@ -132,6 +132,7 @@ void TaskNameIndex::clear()
     std::vector<Entry>().swap(m_entries);
     std::string().swap(m_names);
     m_unused = 0;
+    m_removed = 0;
 }
 
 size_t TaskNameIndex::bytes() const
@@ -212,7 +213,10 @@ void TaskNameIndex::release(const Entry &entry)
 
 void TaskNameIndex::insert(qsizetype fromFront, qint64 id, const QString &name, int active)
 {
-    const qsizetype at = std::max<qsizetype>(0, size() - fromFront);
+    // Places count tasks, not gaps.
+    if (fromFront > 0 && m_removed > 0)
+        keepOnly(false);
+    const qsizetype at = std::max<qsizetype>(0, qsizetype(m_ids.size()) - fromFront);
     m_ids.insert(m_ids.begin() + at, id);
     m_entries.insert(m_entries.begin() + at, store(name.toUtf8(), true, active));
 }
@@ -228,23 +232,36 @@ bool TaskNameIndex::update(qint64 id, const QString &name, int active)
     return true;
 }
 
+// A removed task leaves a gap (id 0, no name), so that removing an old task does not move all
+// the newer ones; the gaps are closed once they are an eighth of the index.
 bool TaskNameIndex::remove(qint64 id)
 {
     const qsizetype at = find(id);
     if (at < 0)
         return false;
     const Entry old = m_entries[at];
-    m_ids.erase(m_ids.begin() + at);
-    m_entries.erase(m_entries.begin() + at);
+    m_entries[at] = Entry {};
+    m_ids[at] = 0;
+    ++m_removed;
     release(old);
+    if (m_removed * 8 > m_ids.size())
+        keepOnly(false);
     return true;
 }
 
 void TaskNameIndex::removeDone()
 {
+    keepOnly(true);
+}
+
+// Closes the gaps, and drops the Done tasks too when asked.
+void TaskNameIndex::keepOnly(bool pending)
+{
     size_t kept = 0;
     for (size_t i = 0; i < m_entries.size(); ++i) {
-        if (m_entries[i].active == 1) {
+        if (m_ids[i] == 0)
+            continue;
+        if (pending && m_entries[i].active == 1) {
             m_unused += m_entries[i].length == kNoText ? 0 : m_entries[i].length + 1;
             continue;
         }
@@ -253,6 +270,7 @@ void TaskNameIndex::removeDone()
     }
     m_ids.resize(kept);
     m_entries.resize(kept);
+    m_removed = 0;
 }
 
 bool TaskNameIndex::answers(const QString &pattern)

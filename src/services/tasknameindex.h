@@ -26,7 +26,7 @@ public:
     }
     bool isReady() const { return m_ready; }
     qint64 userId() const { return m_userId; }
-    qsizetype size() const { return qsizetype(m_ids.size()); }
+    qsizetype size() const { return qsizetype(m_ids.size() - m_removed); }
     // The memory the index takes, in bytes.
     size_t bytes() const;
 
@@ -74,6 +74,7 @@ private:
     Entry store(const QByteArray &name, bool matchable, int active);
     qsizetype find(qint64 id) const;
     void release(const Entry &entry);
+    void keepOnly(bool pending);
 
     bool m_ready = false;
     qint64 m_userId = -1;
@@ -83,4 +84,5 @@ private:
     // Every name followed by a NUL, so that a name is the C string LIKE walks.
     std::string m_names;
     size_t m_unused = 0;
+    size_t m_removed = 0;
 };
