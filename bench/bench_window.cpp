@@ -30,19 +30,8 @@ class Runner
 {
 public:
     explicit Runner(const QString &root)
-        : m_environment(QProcessEnvironment::systemEnvironment())
+        : m_environment(BenchData::programEnvironment(root))
     {
-        for (const char *name :
-             { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" }) {
-            const QString dir = QDir(root).filePath(QString::fromLatin1(name));
-            QDir().mkpath(dir);
-            m_environment.insert(QString::fromLatin1(name), dir);
-        }
-        QFile::setPermissions(m_environment.value(QStringLiteral("XDG_RUNTIME_DIR")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_environment.remove(QStringLiteral("DISPLAY"));
-        m_environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_environment.insert(QStringLiteral("TARVIK_PROBE_USER"), BenchData::measuredAccount());
         m_environment.insert(QStringLiteral("TARVIK_PROBE_PASSWORD"), BenchData::password());
     }

@@ -259,4 +259,21 @@ Options Options::fromEnvironment()
     return options;
 }
 
+QProcessEnvironment programEnvironment(const QString &root)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name :
+         { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" }) {
+        const QString dir = QDir(root).filePath(QString::fromLatin1(name));
+        QDir().mkpath(dir);
+        environment.insert(QString::fromLatin1(name), dir);
+    }
+    QFile::setPermissions(environment.value(QStringLiteral("XDG_RUNTIME_DIR")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
 } // namespace BenchData

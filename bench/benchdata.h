@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QProcessEnvironment>
 #include <QString>
 
 // The benchmark database: ten accounts with the same number of tasks each, interleaved in time
@@ -32,6 +33,10 @@ QString cachedSoloDatabase(const QString &cacheDir, int measuredTasks);
 
 // Copies the cached database to target, replacing what is there.
 bool copyDatabase(const QString &source, const QString &target);
+
+// The environment for running the program as a returning user with its own home under root:
+// private HOME and XDG directories, no display server (the offscreen platform).
+QProcessEnvironment programEnvironment(const QString &root);
 
 // What a run measures, from the environment: BENCH_RUNS (at least 3, default 15), BENCH_SIZES
 // (tasks per account, default "1000,10000,100000") and BENCH_CACHE_DIR (default: bench-data

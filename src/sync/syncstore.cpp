@@ -7,6 +7,9 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <initializer_list>
+#include <utility>
+
 namespace {
 
 const auto kAccountsTable = QStringLiteral(R"(
@@ -55,6 +58,17 @@ bool run(QSqlQuery &query)
         return true;
     qCWarning(lcSync) << "statement failed:" << query.lastError().text();
     return false;
+}
+
+// One statement with its named values.
+bool run(const QSqlDatabase &db, const QString &sql,
+         std::initializer_list<std::pair<QString, QVariant>> values)
+{
+    QSqlQuery query(db);
+    query.prepare(sql);
+    for (const auto &[name, value] : values)
+        query.bindValue(name, value);
+    return run(query);
 }
 
 } // namespace
@@ -111,30 +125,24 @@ bool SyncStore::saveAccount(const SyncAccount &account)
 
 bool SyncStore::saveToken(qint64 userId, const QString &token, qint64 lastSyncEpoch)
 {
-    QSqlQuery query(m_db);
-    query.prepare(
-            QStringLiteral("UPDATE sync_accounts SET sync_token = :token, last_sync_epoch = :last "
-                           "WHERE user_id = :uid"));
-    query.bindValue(QStringLiteral(":token"), token);
-    query.bindValue(QStringLiteral(":last"), lastSyncEpoch);
-    query.bindValue(QStringLiteral(":uid"), userId);
-    return run(query);
+    return run(m_db,
+               QStringLiteral("UPDATE sync_accounts SET sync_token = :token, last_sync_epoch = "
+                              ":last WHERE user_id = :uid"),
+               { { QStringLiteral(":token"), token },
+                 { QStringLiteral(":last"), lastSyncEpoch },
+                 { QStringLiteral(":uid"), userId } });
 }
 
 bool SyncStore::removeAccount(qint64 userId)
 {
-    QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("DELETE FROM sync_accounts WHERE user_id = :uid"));
-    query.bindValue(QStringLiteral(":uid"), userId);
-    return run(query);
+    return run(m_db, QStringLiteral("DELETE FROM sync_accounts WHERE user_id = :uid"),
+               { { QStringLiteral(":uid"), userId } });
 }
 
 bool SyncStore::forgetItems(qint64 userId)
 {
-    QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("DELETE FROM sync_items WHERE user_id = :uid"));
-    query.bindValue(QStringLiteral(":uid"), userId);
-    return run(query);
+    return run(m_db, QStringLiteral("DELETE FROM sync_items WHERE user_id = :uid"),
+               { { QStringLiteral(":uid"), userId } });
 }
 
 QList<SyncItem> SyncStore::loadItems(qint64 userId)
@@ -225,19 +233,14 @@ bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
 
 bool SyncStore::removeItem(qint64 taskId)
 {
-    QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("DELETE FROM sync_items WHERE task_id = :task"));
-    query.bindValue(QStringLiteral(":task"), taskId);
-    return run(query);
+    return run(m_db, QStringLiteral("DELETE FROM sync_items WHERE task_id = :task"),
+               { { QStringLiteral(":task"), taskId } });
 }
 
 bool SyncStore::noteLocalChange(qint64 taskId, qint64 epoch)
 {
-    QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("UPDATE sync_items SET changed_at = :at WHERE task_id = :task"));
-    query.bindValue(QStringLiteral(":at"), epoch);
-    query.bindValue(QStringLiteral(":task"), taskId);
-    return run(query);
+    return run(m_db, QStringLiteral("UPDATE sync_items SET changed_at = :at WHERE task_id = :task"),
+               { { QStringLiteral(":at"), epoch }, { QStringLiteral(":task"), taskId } });
 }
 
 // The task columns are written in the encodings the task list reads (StoredTime); the creation
@@ -285,10 +288,8 @@ bool SyncStore::updateTask(qint64 taskId, const TaskFields &fields)
 
 bool SyncStore::deleteTask(qint64 taskId)
 {
-    QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("DELETE FROM tasks WHERE id = :id"));
-    query.bindValue(QStringLiteral(":id"), taskId);
-    if (!run(query))
+    if (!run(m_db, QStringLiteral("DELETE FROM tasks WHERE id = :id"),
+             { { QStringLiteral(":id"), taskId } }))
         return false;
     ++m_written[taskId];
     return true;
