@@ -238,8 +238,9 @@ private:
         while (reader.next(line, nul)) {
             const QByteArray name = icalPropertyName(line, m_data);
             depth += name == "BEGIN" ? 1 : name == "END" ? -1 : 0;
-            if (depth != 1 || !kShownProperties.contains(name))
-                continue;
+            if (depth != 1 || !kShownProperties.contains(name)
+                || icalLineValue(icalUnfoldedLine(line, m_data)).trimmed().isEmpty())
+                continue; // an empty value (libical refuses it) holds nothing to lose
             const IcalComponentPtr alone =
                     parseIcal("BEGIN:VTODO\r\n" + m_data.mid(line.begin, line.end - line.begin)
                               + "\r\nEND:VTODO\r\n");
