@@ -10,6 +10,8 @@ namespace {
 constexpr int kMaxZones = 100;
 constexpr int kMaxZoneRules = 16;
 constexpr int kMaxOnsetsInFourYears = 8;
+// Zones kept for the calendars read next, by their text; more than a few are not in use at once.
+constexpr int kMaxKeptZones = 64;
 
 // Whether every error libical left in a component is a property name it does not know: the
 // properties it knows were all read.
@@ -64,6 +66,17 @@ bool sensibleZone(icalcomponent *zone)
 
 bool IcalZones::define(const QByteArray &text, QString &error)
 {
+    // libical's zones may not be shared between threads; each thread keeps its own.
+    thread_local std::map<QByteArray, std::pair<QByteArray, std::shared_ptr<icaltimezone>>> kept;
+    const auto known = kept.find(text);
+    if (known != kept.end()) {
+        if (m_zones.size() >= size_t(kMaxZones)) {
+            error = QStringLiteral("more than %1 time zones").arg(kMaxZones);
+            return false;
+        }
+        m_zones[known->second.first] = Zone { known->second.second, text };
+        return true;
+    }
     IcalComponentPtr component = parseIcal(text);
     if (!component) {
         error = QStringLiteral("not valid iCalendar");
@@ -86,12 +99,15 @@ bool IcalZones::define(const QByteArray &text, QString &error)
         error = QStringLiteral("a time zone with rules no time zone has");
         return false;
     }
-    IcalTimezonePtr zone(icaltimezone_new());
+    std::shared_ptr<icaltimezone> zone(icaltimezone_new(), IcalTimezoneFree());
     if (!icaltimezone_set_component(zone.get(), component.get())) {
         error = QStringLiteral("not a valid VTIMEZONE");
         return false;
     }
     component.release(); // the zone owns it now
+    if (kept.size() >= size_t(kMaxKeptZones))
+        kept.clear();
+    kept[text] = { name, zone };
     m_zones[name] = Zone { std::move(zone), text };
     return true;
 }

@@ -6,9 +6,13 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 
 // The time zones a calendar defines (VTIMEZONE), each checked before libical may convert with
-// it, and the system's zones for the TZIDs it does not define.
+// it, and the system's zones for the TZIDs it does not define. libical works out a zone's
+// offsets from its rules the first time it converts with it, which takes milliseconds; a zone
+// is therefore kept for the next calendar that defines it with the same text, as the resources
+// of one calendar server do.
 class IcalZones
 {
 public:
@@ -24,7 +28,7 @@ public:
 private:
     struct Zone
     {
-        IcalTimezonePtr zone;
+        std::shared_ptr<icaltimezone> zone;
         QByteArray text;
     };
     std::map<QByteArray, Zone> m_zones;
