@@ -56,17 +56,6 @@ IcalComponentPtr parseIcal(const QByteArray &text)
     return component;
 }
 
-QByteArray icalText(icalcomponent *component)
-{
-    const IcalStringPtr text(icalcomponent_as_ical_string_r(component));
-    if (!text)
-        return {};
-    QByteArray unfolded(text.get());
-    unfolded.replace("\r\n ", "");
-    unfolded.replace("\r\n\t", "");
-    return unfolded;
-}
-
 QDateTime icalFieldsToDateTime(const icaltimetype &time, bool utc)
 {
     const QDate date(time.year, time.month, time.day);

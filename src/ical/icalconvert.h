@@ -17,9 +17,6 @@ QByteArray icalCalendarHeader();
 // returned, and the text it came from is what this program writes back.
 IcalComponentPtr parseIcal(const QByteArray &text);
 
-// The text of a component as libical writes it, lines unfolded.
-QByteArray icalText(icalcomponent *component);
-
 // The date-time named by fields in UTC, or in local time; invalid when the fields do not name a
 // real date and time.
 QDateTime icalFieldsToDateTime(const icaltimetype &time, bool utc);

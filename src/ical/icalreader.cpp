@@ -187,6 +187,7 @@ private:
 
     IcalReadResult take(icalcomponent *todo)
     {
+        m_result.error.clear(); // a VTODO before it that libical could not read at all
         QSet<QByteArray> zones;
         if (readTask(todo, zones))
             m_result.tasks.last().calendar = m_data;

@@ -92,28 +92,35 @@ QByteArray dueLine(const QDateTime &due, bool dateOnly)
     return timeLine("DUE", due);
 }
 
-// The lines that replace every property of a name in a VTODO; an empty text removes them.
+// The lines that replace every property of a name in a VTODO; an empty text removes them. A
+// property the program comes to own is one more name set here.
 class Edits
 {
 public:
-    void set(const QByteArray &name, const QByteArray &text) { m_edits[name] = { text, false }; }
-    bool contains(const QByteArray &name) const { return m_edits.contains(name); }
+    void set(const QByteArray &name, const QByteArray &text)
+    {
+        if (Edit *edit = find(name))
+            edit->text = text;
+        else
+            m_edits.append({ name, text, false });
+    }
+    bool contains(const QByteArray &name) { return find(name) != nullptr; }
     // The replacement the first time a name is met, then nothing.
     QByteArray take(const QByteArray &name)
     {
-        Edit &edit = m_edits[name];
-        const bool first = !edit.written;
-        edit.written = true;
-        return first ? edit.text : QByteArray();
+        Edit *edit = find(name);
+        const bool first = !edit->written;
+        edit->written = true;
+        return first ? edit->text : QByteArray();
     }
-    // The replacements of the names not met yet, in the order the program writes them.
+    // The replacements of the names not met, in the order they were set.
     QByteArray rest()
     {
         QByteArray text;
-        for (const char *name : { "UID", "DTSTAMP", "CREATED", "LAST-MODIFIED", "SUMMARY", "STATUS",
-                                  "COMPLETED", "PERCENT-COMPLETE", "DUE", "DURATION" }) {
-            if (contains(name))
-                text += take(name);
+        for (Edit &edit : m_edits) {
+            if (!edit.written)
+                text += edit.text;
+            edit.written = true;
         }
         return text;
     }
@@ -121,10 +128,19 @@ public:
 private:
     struct Edit
     {
+        QByteArray name;
         QByteArray text;
         bool written = false;
     };
-    QHash<QByteArray, Edit> m_edits;
+    Edit *find(const QByteArray &name)
+    {
+        for (Edit &edit : m_edits) {
+            if (edit.name == name)
+                return &edit;
+        }
+        return nullptr;
+    }
+    QList<Edit> m_edits; // a handful
 };
 
 QByteArray summaryLine(const QString &name)
@@ -160,14 +176,16 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
 Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
                const std::optional<TaskFields> &kept, const QDateTime &stamp)
 {
-    Edits edits;
-    edits.set("DTSTAMP", timeLine("DTSTAMP", stamp));
-    if (!own.contains("UID"))
-        edits.set("UID", propertyLine(icalproperty_new_uid(task.uid.toUtf8().constData())));
     const bool name = !kept || kept->name != task.name;
     const bool done = !kept || kept->done != task.done;
     const bool due = !kept || kept->due.isValid() != task.due.isValid()
                      || (task.due.isValid() && kept->due != task.due);
+    Edits edits;
+    if (!own.contains("UID"))
+        edits.set("UID", propertyLine(icalproperty_new_uid(task.uid.toUtf8().constData())));
+    edits.set("DTSTAMP", timeLine("DTSTAMP", stamp));
+    if (name || done || due)
+        edits.set("LAST-MODIFIED", timeLine("LAST-MODIFIED", stamp));
     if (name)
         edits.set("SUMMARY", summaryLine(task.name));
     const QByteArray percent = trimmedValue(own.value("PERCENT-COMPLETE"));
@@ -193,8 +211,6 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
         edits.set("DUE", task.due.isValid() ? dueLine(task.due, dateOnly) : QByteArray());
         edits.set("DURATION", {}); // DUE and DURATION exclude each other
     }
-    if (name || done || due)
-        edits.set("LAST-MODIFIED", timeLine("LAST-MODIFIED", stamp));
     return edits;
 }
 
