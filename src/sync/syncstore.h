@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vtodotext.h"
+#include "icaltask.h"
 
 #include <QByteArray>
 #include <QHash>
