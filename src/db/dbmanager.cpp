@@ -119,6 +119,9 @@ bool DbManager::createIndexesIfQuick()
 // tasks table of another shape the list indexes fail, and nothing more is made.
 bool DbManager::buildStep()
 {
+    // A newer release's file is never written to, not even for an index.
+    if (!m_refusal.isEmpty())
+        return false;
     QSqlQuery query(m_connection);
     if (query.exec(Schema::earlierListIndexQuery()) && query.next()) {
         query.finish();
