@@ -47,8 +47,6 @@ class SyncStore
 public:
     explicit SyncStore(const QSqlDatabase &db);
 
-    bool createTables();
-
     bool loadAccount(qint64 userId, SyncAccount &account);
     bool saveAccount(const SyncAccount &account);
     bool saveToken(qint64 userId, const QString &token, qint64 lastSyncEpoch);

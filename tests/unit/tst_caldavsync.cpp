@@ -26,7 +26,6 @@ public:
         m_db.setDatabaseName(path);
         m_db.open();
         engine = std::make_unique<SyncEngine>(m_db, network);
-        engine->store().createTables();
         account.userId = 1;
         account.serverUrl = collection;
         account.userName = RadicaleServer::kUser;
