@@ -190,6 +190,13 @@ QString insert()
             "    ");
 }
 
+QString insertCreated()
+{
+    return QStringLiteral("INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch, "
+                          "create_at) VALUES (:uid, :name, :active, :expire, :expire_at_epoch, "
+                          ":created)");
+}
+
 QString update()
 {
     return QStringLiteral("\n"
@@ -237,6 +244,12 @@ QString dueBetween()
                           "  AND expire_at_epoch IS NOT NULL\n"
                           "  AND expire_at_epoch BETWEEN :now AND :lim\n"
                           "ORDER BY expire_at_epoch ASC, id ASC");
+}
+
+QString storeUid()
+{
+    return QStringLiteral("INSERT OR REPLACE INTO task_uids (task_id, user_id, uid, calendar) "
+                          "VALUES (:id, :uid, :ical_uid, :calendar)");
 }
 
 } // namespace TaskSql

@@ -48,10 +48,14 @@ QString taskState(bool byName);
 // Whether :value matches the pattern :name by LIKE.
 QString likeMatch();
 QString insert();
+// The same with the task's own creation time, :created.
+QString insertCreated();
 QString update();
 QString remove();
 QString removeDone();
 QString firstDue();
 QString dueBetween();
+// Records the UID (:ical_uid) and iCalendar text of task :id of :uid.
+QString storeUid();
 
 } // namespace TaskSql

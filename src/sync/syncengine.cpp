@@ -22,9 +22,10 @@ bool isTransportError(SyncError error)
 
 } // namespace
 
-SyncEngine::SyncEngine(const QSqlDatabase &db, QNetworkAccessManager *network, QObject *parent)
+SyncEngine::SyncEngine(const QSqlDatabase &db, QNetworkAccessManager *network, TaskStore *tasks,
+                       QObject *parent)
     : QObject(parent)
-    , m_store(db)
+    , m_store(db, tasks)
     , m_client(network)
 {
 }
@@ -229,7 +230,7 @@ void SyncEngine::applyRemoval(const QString &href)
     if (!item.hasTask) {
         m_store.removeItem(item.taskId);
     } else if (!changedHere) {
-        m_store.deleteTask(item.taskId);
+        m_store.deleteTask(m_account.userId, item.taskId);
         m_store.removeItem(item.taskId);
         m_tasksWritten = true;
     } else if (!item.etag.isEmpty()) {
@@ -300,14 +301,14 @@ void SyncEngine::applyResource(const DavResource &resource)
                 todo.lastModified.isValid() ? todo.lastModified.toSecsSinceEpoch() : 0;
         if (serverTime > localTime) {
             keepCopy(item.local, todo.fields);
-            m_store.updateTask(item.taskId, todo.fields);
+            m_store.updateTask(m_account.userId, item.taskId, todo.fields);
             item.local = todo.fields;
             m_tasksWritten = true;
         } else {
             keepCopy(todo.fields, item.local);
         }
     } else if (todo.fields != item.local) {
-        m_store.updateTask(item.taskId, todo.fields);
+        m_store.updateTask(m_account.userId, item.taskId, todo.fields);
         item.local = todo.fields;
         m_tasksWritten = true;
     }
