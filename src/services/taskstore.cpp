@@ -2,11 +2,64 @@
 
 #include "dbmanager.h"
 #include "storedtime.h"
-#include "tasksql.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <utility>
+
+namespace {
+
+// The window's statements keep the text they have always had, whitespace included.
+QString insertSql()
+{
+    return QStringLiteral(
+            "\n"
+            "        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)\n"
+            "        VALUES (:uid, :name, :active, :expire, :expire_at_epoch)\n"
+            "    ");
+}
+
+// The same with the task's own creation time, :created.
+QString insertCreatedSql()
+{
+    return QStringLiteral("INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch, "
+                          "create_at) VALUES (:uid, :name, :active, :expire, :expire_at_epoch, "
+                          ":created)");
+}
+
+QString updateSql()
+{
+    return QStringLiteral("\n"
+                          "        UPDATE tasks\n"
+                          "        SET name = :name, active = :active, expire_at = :expire, "
+                          "expire_at_epoch = :expire_at_epoch        \n"
+                          "        WHERE id = :id AND user_id = :uid\n"
+                          "    ");
+}
+
+QString removeSql()
+{
+    return QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid");
+}
+
+QString removeDoneSql()
+{
+    return QStringLiteral("\n"
+                          "        DELETE FROM tasks\n"
+                          "        WHERE user_id = :uid AND active = 1\n"
+                          "    ");
+}
+
+// Records the UID (:ical_uid) and iCalendar text of task :id of :uid.
+QString storeUidSql()
+{
+    return QStringLiteral("INSERT OR REPLACE INTO task_uids (task_id, user_id, uid, calendar) "
+                          "VALUES (:id, :uid, :ical_uid, :calendar)");
+}
+
+} // namespace
 
 TaskStore::TaskStore(DbManager *db, QObject *parent)
     : QObject(parent)
@@ -69,8 +122,7 @@ TaskStore::Written TaskStore::insertTask(qint64 userId, const TaskValues &task, 
                                          const QDateTime &created)
 {
     const QVariant createdText = StoredTime::createdText(created);
-    QSqlQuery &query =
-            statement(createdText.isNull() ? TaskSql::insert() : TaskSql::insertCreated());
+    QSqlQuery &query = statement(createdText.isNull() ? insertSql() : insertCreatedSql());
     query.bindValue(QStringLiteral(":uid"), userId);
     query.bindValue(QStringLiteral(":name"), task.name);
     query.bindValue(QStringLiteral(":active"), task.done ? 1 : 0);
@@ -90,7 +142,7 @@ TaskStore::Written TaskStore::insertTask(qint64 userId, const TaskValues &task, 
 TaskStore::Written TaskStore::updateTask(qint64 userId, qint64 id, const TaskValues &task,
                                          Origin origin)
 {
-    QSqlQuery &query = statement(TaskSql::update());
+    QSqlQuery &query = statement(updateSql());
     query.bindValue(QStringLiteral(":name"), task.name);
     query.bindValue(QStringLiteral(":active"), task.done ? 1 : 0);
     query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(task.due));
@@ -108,7 +160,7 @@ TaskStore::Written TaskStore::updateTask(qint64 userId, qint64 id, const TaskVal
 
 TaskStore::Written TaskStore::deleteTask(qint64 userId, qint64 id, Origin origin)
 {
-    QSqlQuery &query = statement(TaskSql::remove());
+    QSqlQuery &query = statement(removeSql());
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
@@ -122,7 +174,7 @@ TaskStore::Written TaskStore::deleteTask(qint64 userId, qint64 id, Origin origin
 
 TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
 {
-    QSqlQuery &query = statement(TaskSql::removeDone());
+    QSqlQuery &query = statement(removeDoneSql());
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
     if (written.affected > 0) {
@@ -135,7 +187,7 @@ TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
 
 bool TaskStore::storeUid(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar)
 {
-    QSqlQuery &query = statement(TaskSql::storeUid());
+    QSqlQuery &query = statement(storeUidSql());
     query.bindValue(QStringLiteral(":id"), taskId);
     query.bindValue(QStringLiteral(":uid"), userId);
     query.bindValue(QStringLiteral(":ical_uid"), uid);
