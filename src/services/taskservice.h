@@ -41,9 +41,6 @@ class TaskService : public QObject
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
 
 public:
-    // Ids above this are refused: QML holds ids as numbers, exact only up to here.
-    static constexpr qint64 kLargestId = TaskListContext::kLargestId;
-
     // Writes through a task store of its own.
     explicit TaskService(DbManager *db, AuthService *auth, TaskTableModel *model,
                          QObject *parent = nullptr);
