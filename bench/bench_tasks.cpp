@@ -4,6 +4,7 @@
 #include "benchdata.h"
 #include "benchstats.h"
 #include "dbmanager.h"
+#include "duetasks.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
 #include "taskservice.h"
@@ -93,7 +94,8 @@ bool measure(const QString &database, int runs, Figures &f)
     SettingsService settings;
     settings.setNotifyMinutes(10);
     settings.setSoundFile(QString());
-    NotificationService notifier(&service, &settings);
+    DueTasks due(&db, &auth);
+    NotificationService notifier(&due, &settings);
     if (!auth.login(BenchData::measuredAccount(), BenchData::password()))
         return false;
     service.setPageSize(25);

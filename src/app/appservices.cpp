@@ -7,11 +7,13 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     : QObject(parent)
     , m_dbPath(dbPath)
     , m_auth(db)
-    , m_tasks(db, &m_auth, &m_taskModel)
-    , m_notifier(&m_tasks, &m_settings)
-    , m_sync(db, &m_auth)
-    , m_transfer(db, &m_auth, &m_tasks)
-    , m_desktop(&m_tasks, &m_auth, &m_notifier)
+    , m_store(db)
+    , m_dueTasks(db, &m_auth)
+    , m_tasks(db, &m_auth, &m_taskModel, &m_store)
+    , m_notifier(&m_dueTasks, &m_settings)
+    , m_sync(db, &m_auth, &m_store)
+    , m_transfer(db, &m_auth, &m_store)
+    , m_desktop(&m_dueTasks, &m_auth, &m_notifier)
 {
     connectServices();
 }
@@ -30,9 +32,8 @@ void AppServices::connectServices()
     });
     connect(&m_tasks, &TaskService::dueTimesChanged, &m_notifier,
             &NotificationService::checkDueTasks);
-    // Tasks the sync brought from the server are listed, and announced when due soon.
-    connect(&m_sync, &SyncService::tasksChanged, &m_tasks,
-            [this] { m_tasks.loadPage(m_tasks.currentPage()); });
+    // Tasks the sync or an import brought are listed as the task store announces them (the task
+    // service listens to it), and announced when due soon.
     connect(&m_sync, &SyncService::tasksChanged, &m_notifier, &NotificationService::checkDueTasks);
     connect(&m_transfer, &TaskTransfer::tasksImported, &m_notifier,
             &NotificationService::checkDueTasks);

@@ -2,10 +2,12 @@
 
 #include "authservice.h"
 #include "desktopintegration.h"
+#include "duetasks.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
 #include "syncservice.h"
 #include "taskservice.h"
+#include "taskstore.h"
 #include "tasktablemodel.h"
 #include "tasktransfer.h"
 
@@ -34,6 +36,8 @@ public:
 
     TaskTableModel &taskModel() { return m_taskModel; }
     AuthService &auth() { return m_auth; }
+    TaskStore &store() { return m_store; }
+    DueTasks &dueTasks() { return m_dueTasks; }
     TaskService &tasks() { return m_tasks; }
     SettingsService &settings() { return m_settings; }
     NotificationService &notifier() { return m_notifier; }
@@ -47,6 +51,10 @@ private:
     QString m_dbPath;
     TaskTableModel m_taskModel;
     AuthService m_auth;
+    // Every write of a task goes through it: the window's, the sync's and the import's.
+    TaskStore m_store;
+    // What the reminders and the notice of missed tasks read.
+    DueTasks m_dueTasks;
     TaskService m_tasks;
     SettingsService m_settings;
     NotificationService m_notifier;

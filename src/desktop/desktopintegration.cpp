@@ -19,11 +19,11 @@ constexpr int kStampIntervalMs = 60000;
 
 } // namespace
 
-DesktopIntegration::DesktopIntegration(TaskService *tasks, AuthService *auth,
+DesktopIntegration::DesktopIntegration(DueTasks *due, AuthService *auth,
                                        NotificationService *notifier, QObject *parent)
     : QObject(parent)
     , m_auth(auth)
-    , m_missed(tasks)
+    , m_missed(due)
     , m_settings(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml"))
 {
     m_keepRunning = m_settings.value(kKeepRunningKey, false).toBool();

@@ -12,9 +12,9 @@
 #include <memory>
 
 class AuthService;
+class DueTasks;
 class NotificationService;
 class QWindow;
-class TaskService;
 class TrayIcon;
 
 // Brings reminders to the person when the window is out of sight: desktop notifications, the
@@ -29,8 +29,8 @@ class DesktopIntegration : public QObject
     Q_PROPERTY(bool startAtLogin READ startAtLogin WRITE setStartAtLogin NOTIFY startAtLoginChanged)
 
 public:
-    explicit DesktopIntegration(TaskService *tasks, AuthService *auth,
-                                NotificationService *notifier, QObject *parent = nullptr);
+    explicit DesktopIntegration(DueTasks *due, AuthService *auth, NotificationService *notifier,
+                                QObject *parent = nullptr);
     ~DesktopIntegration() override;
 
     bool trayAvailable() const { return m_trayAvailable; }

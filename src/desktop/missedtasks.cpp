@@ -1,13 +1,12 @@
 #include "missedtasks.h"
 
-#include "duetask.h"
-#include "taskservice.h"
+#include "duetasks.h"
 
 #include <QDateTime>
 #include <QVariant>
 
-MissedTasks::MissedTasks(TaskService *tasks)
-    : m_tasks(tasks)
+MissedTasks::MissedTasks(DueTasks *due)
+    : m_due(due)
     , m_settings(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml"))
 {
 }
@@ -20,10 +19,10 @@ MissedTasks::Summary MissedTasks::collect(qint64 userId)
     markChecked(userId);
     bool ok = false;
     const qint64 since = stored.toLongLong(&ok);
-    if (!ok || !m_tasks || since >= now)
+    if (!ok || !m_due || since >= now)
         return summary;
 
-    m_tasks->visitDueTasks(since + 1, now, [&summary](const DueTask &task) {
+    m_due->visitDueTasks(since + 1, now, [&summary](const DueTask &task) {
         if (summary.count++ == 0) {
             summary.earliestId = task.id;
             summary.earliestName = task.name;

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
-class TaskService;
+class DueTasks;
 
 // Pending tasks that fell due while nobody watched: the program was closed, or the account was
 // signed out. Each account's last reminder check is kept in the settings store; what fell due
@@ -20,7 +20,7 @@ public:
         QString earliestExpireAtText;
     };
 
-    explicit MissedTasks(TaskService *tasks);
+    explicit MissedTasks(DueTasks *due);
 
     // What fell due for the signed-in account since its last check and up to now; then now
     // becomes its last check. An account checked for the first time has missed nothing.
@@ -31,6 +31,6 @@ public:
 private:
     QString key(qint64 userId) const;
 
-    TaskService *m_tasks = nullptr;
+    DueTasks *m_due = nullptr;
     QSettings m_settings;
 };

@@ -1,6 +1,7 @@
 #include "icaltaskstore.h"
 
 #include "storedtime.h"
+#include "taskstore.h"
 
 #include <QLoggingCategory>
 #include <QSqlError>
@@ -9,30 +10,10 @@
 
 Q_LOGGING_CATEGORY(lcIcalStore, "tarvik.ical.store", QtCriticalMsg)
 
-namespace {
-
-// The creation time in the form SQLite's CURRENT_TIMESTAMP writes.
-QVariant createdValue(const QDateTime &created)
-{
-    return created.isValid()
-                   ? QVariant(created.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                   : QVariant(QMetaType::fromType<QString>());
-}
-
-QVariant textValue(const QByteArray &text)
-{
-    return text.isEmpty() ? QVariant(QMetaType::fromType<QString>())
-                          : QVariant(QString::fromUtf8(text));
-}
-
-} // namespace
-
-IcalTaskStore::IcalTaskStore(const QSqlDatabase &database)
-    : m_database(database)
-    , m_find(database)
-    , m_insert(database)
-    , m_update(database)
-    , m_storeUid(database)
+IcalTaskStore::IcalTaskStore(TaskStore *tasks)
+    : m_tasks(tasks)
+    , m_database(tasks->database())
+    , m_find(m_database)
 {
 }
 
@@ -47,24 +28,10 @@ bool IcalTaskStore::run(QSqlQuery &query)
 
 bool IcalTaskStore::prepare()
 {
-    const bool prepared =
-            m_find.prepare(
-                    QStringLiteral("SELECT u.task_id FROM task_uids u\n"
-                                   "JOIN tasks t ON t.id = u.task_id AND t.user_id = u.user_id\n"
-                                   "WHERE u.user_id = :uid AND u.uid = :ical_uid"))
-            && m_insert.prepare(QStringLiteral(
-                    "INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch, "
-                    "create_at)\n"
-                    "VALUES (:uid, :name, :active, :expire, :expire_at_epoch, "
-                    "COALESCE(:created, CURRENT_TIMESTAMP))"))
-            && m_update.prepare(
-                    QStringLiteral("UPDATE tasks\n"
-                                   "SET name = :name, active = :active, expire_at = :expire, "
-                                   "expire_at_epoch = :expire_at_epoch\n"
-                                   "WHERE id = :id AND user_id = :uid"))
-            && m_storeUid.prepare(QStringLiteral(
-                    "INSERT OR REPLACE INTO task_uids (task_id, user_id, uid, calendar)\n"
-                    "VALUES (:id, :uid, :ical_uid, :calendar)"));
+    const bool prepared = m_find.prepare(
+            QStringLiteral("SELECT u.task_id FROM task_uids u\n"
+                           "JOIN tasks t ON t.id = u.task_id AND t.user_id = u.user_id\n"
+                           "WHERE u.user_id = :uid AND u.uid = :ical_uid"));
     if (!prepared) {
         m_lastError = m_database.lastError().text();
         qCWarning(lcIcalStore) << "cannot prepare:" << m_lastError;
@@ -115,34 +82,32 @@ qint64 IcalTaskStore::findTask(qint64 userId, const QString &uid)
 
 bool IcalTaskStore::insertTask(qint64 userId, IcalTask &task)
 {
-    m_insert.bindValue(QStringLiteral(":uid"), userId);
-    m_insert.bindValue(QStringLiteral(":name"), task.name);
-    m_insert.bindValue(QStringLiteral(":active"), task.done ? 1 : 0);
-    m_insert.bindValue(QStringLiteral(":expire"), StoredTime::dueText(task.due));
-    m_insert.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(task.due));
-    m_insert.bindValue(QStringLiteral(":created"), createdValue(task.created));
-    if (!run(m_insert))
-        return false;
-    task.id = m_insert.lastInsertId().toLongLong();
+    const TaskStore::Written written = m_tasks->insertTask(
+            userId, { task.name, task.done, task.due }, TaskStore::Origin::Import, task.created);
+    if (!written.ok)
+        return failed();
+    task.id = written.insertedId;
     return task.id > 0 && storeUid(userId, task);
 }
 
 bool IcalTaskStore::updateTask(qint64 userId, const IcalTask &task)
 {
-    m_update.bindValue(QStringLiteral(":name"), task.name);
-    m_update.bindValue(QStringLiteral(":active"), task.done ? 1 : 0);
-    m_update.bindValue(QStringLiteral(":expire"), StoredTime::dueText(task.due));
-    m_update.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(task.due));
-    m_update.bindValue(QStringLiteral(":id"), task.id);
-    m_update.bindValue(QStringLiteral(":uid"), userId);
-    return run(m_update) && storeUid(userId, task);
+    if (!m_tasks->updateTask(userId, task.id, { task.name, task.done, task.due },
+                             TaskStore::Origin::Import)
+                 .ok)
+        return failed();
+    return storeUid(userId, task);
 }
 
 bool IcalTaskStore::storeUid(qint64 userId, const IcalTask &task)
 {
-    m_storeUid.bindValue(QStringLiteral(":id"), task.id);
-    m_storeUid.bindValue(QStringLiteral(":uid"), userId);
-    m_storeUid.bindValue(QStringLiteral(":ical_uid"), task.uid);
-    m_storeUid.bindValue(QStringLiteral(":calendar"), textValue(task.calendar));
-    return run(m_storeUid);
+    return m_tasks->storeUid(userId, task.id, task.uid, QString::fromUtf8(task.calendar))
+           || failed();
+}
+
+bool IcalTaskStore::failed()
+{
+    m_lastError = m_tasks->lastError();
+    qCWarning(lcIcalStore) << "statement failed:" << m_lastError;
+    return false;
 }

@@ -7,13 +7,15 @@
 #include <QSqlQuery>
 #include <QString>
 
+class TaskStore;
+
 // An account's tasks as iCalendar sees them: the tasks table, and beside it the table that
 // gives each task the UID (and the VTODO text) it was imported or exported with. The caller
-// holds the transaction; every statement runs on the given connection.
+// holds the transaction; tasks and UIDs are written through the task store, as imports.
 class IcalTaskStore
 {
 public:
-    explicit IcalTaskStore(const QSqlDatabase &database);
+    explicit IcalTaskStore(TaskStore *tasks);
 
     // Prepares the statements; false with lastError set when they cannot be.
     bool prepare();
@@ -31,11 +33,11 @@ public:
 
 private:
     bool run(QSqlQuery &query);
+    // Takes the task store's error; false.
+    bool failed();
 
+    TaskStore *m_tasks = nullptr;
     QSqlDatabase m_database;
     QSqlQuery m_find;
-    QSqlQuery m_insert;
-    QSqlQuery m_update;
-    QSqlQuery m_storeUid;
     QString m_lastError;
 };

@@ -6,7 +6,7 @@
 #include "icalreader.h"
 #include "icaltaskstore.h"
 #include "icalwriter.h"
-#include "taskservice.h"
+#include "taskstore.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -46,11 +46,11 @@ QString importNotes(const IcalReadResult &read)
 
 } // namespace
 
-TaskTransfer::TaskTransfer(DbManager *db, AuthService *auth, TaskService *tasks, QObject *parent)
+TaskTransfer::TaskTransfer(DbManager *db, AuthService *auth, TaskStore *store, QObject *parent)
     : QObject(parent)
     , m_db(db)
     , m_auth(auth)
-    , m_tasks(tasks)
+    , m_store(store)
 {
 }
 
@@ -69,7 +69,7 @@ void TaskTransfer::clearResult()
 
 bool TaskTransfer::ready()
 {
-    if (m_db && m_db->database().isOpen() && m_auth && m_auth->isLoggedIn())
+    if (m_db && m_db->database().isOpen() && m_auth && m_auth->isLoggedIn() && m_store)
         return true;
     setResultText(QStringLiteral("Sign in to import or export tasks"));
     return false;
@@ -86,10 +86,9 @@ TaskTransfer::ImportCounts TaskTransfer::importCalendar(const QByteArray &data)
         return counts;
     }
 
-    QSqlDatabase database = m_db->database();
-    IcalTaskStore store(database);
+    IcalTaskStore store(m_store);
     const qint64 userId = m_auth->userId();
-    bool ok = database.transaction() && store.prepare();
+    bool ok = m_store->transaction() && store.prepare();
     for (IcalTask &task : read.tasks) {
         if (!ok)
             break;
@@ -102,9 +101,9 @@ TaskTransfer::ImportCounts TaskTransfer::importCalendar(const QByteArray &data)
             ++counts.imported;
         }
     }
-    ok = ok && database.commit();
+    ok = ok && m_store->commit();
     if (!ok) {
-        database.rollback();
+        m_store->rollback();
         qCWarning(lcTaskTransfer) << "import rolled back:" << store.lastError();
         setResultText(QStringLiteral("Nothing imported: the tasks could not be saved"));
         return ImportCounts();
@@ -116,8 +115,6 @@ TaskTransfer::ImportCounts TaskTransfer::importCalendar(const QByteArray &data)
                           .arg(counts.updated)
                           .arg(counts.skipped)
                   + importNotes(read));
-    if (m_tasks)
-        m_tasks->loadPage(m_tasks->currentPage());
     emit tasksImported();
     return counts;
 }
@@ -128,10 +125,9 @@ bool TaskTransfer::readTasks(bool assignUids, QList<IcalTask> &tasks)
 {
     if (!ready())
         return false;
-    QSqlDatabase database = m_db->database();
-    IcalTaskStore store(database);
+    IcalTaskStore store(m_store);
     const qint64 userId = m_auth->userId();
-    bool ok = database.transaction() && store.prepare() && store.readTasks(userId, tasks);
+    bool ok = m_store->transaction() && store.prepare() && store.readTasks(userId, tasks);
     for (IcalTask &task : tasks) {
         if (!ok || !assignUids)
             break;
@@ -140,9 +136,9 @@ bool TaskTransfer::readTasks(bool assignUids, QList<IcalTask> &tasks)
             ok = store.storeUid(userId, task);
         }
     }
-    ok = ok && database.commit();
+    ok = ok && m_store->commit();
     if (!ok) {
-        database.rollback();
+        m_store->rollback();
         qCWarning(lcTaskTransfer) << "cannot read the tasks:" << store.lastError();
         setResultText(QStringLiteral("Nothing exported: the tasks could not be read"));
     }

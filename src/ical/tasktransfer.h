@@ -10,7 +10,7 @@
 
 class AuthService;
 class DbManager;
-class TaskService;
+class TaskStore;
 
 // Takes the signed-in account's tasks out to an iCalendar or CSV file and brings tasks in from
 // an iCalendar file, each in one transaction; resultText says what the last one did.
@@ -29,7 +29,7 @@ public:
         int skipped = 0;
     };
 
-    explicit TaskTransfer(DbManager *db, AuthService *auth, TaskService *tasks,
+    explicit TaskTransfer(DbManager *db, AuthService *auth, TaskStore *store,
                           QObject *parent = nullptr);
 
     QString resultText() const { return m_resultText; }
@@ -59,6 +59,6 @@ private:
 
     DbManager *m_db = nullptr;
     AuthService *m_auth = nullptr;
-    TaskService *m_tasks = nullptr;
+    TaskStore *m_store = nullptr;
     QString m_resultText;
 };

@@ -1,8 +1,8 @@
 #include "notificationservice.h"
 
+#include "duetasks.h"
 #include "settingsservice.h"
 #include "storedtime.h"
-#include "taskservice.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
@@ -26,10 +26,9 @@ bool isPlayableFile(const QString &path)
 
 } // namespace
 
-NotificationService::NotificationService(TaskService *tasks, SettingsService *settings,
-                                         QObject *parent)
+NotificationService::NotificationService(DueTasks *due, SettingsService *settings, QObject *parent)
     : QObject(parent)
-    , m_tasks(tasks)
+    , m_due(due)
     , m_settings(settings)
 {
     m_audioOutput = new QAudioOutput(this);
@@ -62,7 +61,7 @@ void NotificationService::stopSound()
 
 void NotificationService::checkDueTasks()
 {
-    if (!m_tasks || !m_settings)
+    if (!m_due || !m_settings)
         return;
 
     // Everything due since the previous check up to the end of the lead time, earliest first:
@@ -74,7 +73,7 @@ void NotificationService::checkDueTasks()
     const qint64 from = m_checkFrom >= 0 ? std::min(m_checkFrom, now) : now;
     const qint64 until = StoredTime::saturatingAdd(now, qint64(m_settings->notifyMinutes()) * 60);
     std::optional<DueTask> next;
-    m_tasks->visitDueTasks(from, until, [this, &next](const DueTask &task) {
+    m_due->visitDueTasks(from, until, [this, &next](const DueTask &task) {
         const auto announced = m_notified.constFind(task.id);
         if (announced != m_notified.cend() && announced.value() == task.expireAtText)
             return true;

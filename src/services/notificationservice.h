@@ -7,8 +7,8 @@
 
 class QAudioOutput;
 class QMediaPlayer;
+class DueTasks;
 class SettingsService;
-class TaskService;
 
 // The reminder engine: once a minute, and whenever the wiring asks (after sign-in, after a
 // task is saved), it announces a pending task of the signed-in user that falls due between the
@@ -19,7 +19,7 @@ class NotificationService : public QObject
     Q_OBJECT
 
 public:
-    explicit NotificationService(TaskService *tasks, SettingsService *settings,
+    explicit NotificationService(DueTasks *due, SettingsService *settings,
                                  QObject *parent = nullptr);
 
     void start();
@@ -42,7 +42,7 @@ private:
     // Where the next check starts (epoch seconds): every task due earlier was looked at;
     // -1 before the first check after start or sign-out.
     qint64 m_checkFrom = -1;
-    TaskService *m_tasks = nullptr;
+    DueTasks *m_due = nullptr;
     SettingsService *m_settings = nullptr;
     QTimer m_timer;
     QAudioOutput *m_audioOutput = nullptr;

@@ -29,6 +29,14 @@ QVariant dueEpoch(const QDateTime &expireAt)
                               : QVariant(QMetaType::fromType<qint64>());
 }
 
+QVariant createdText(const QDateTime &created)
+{
+    const QDateTime utc = created.toUTC();
+    if (!created.isValid() || utc.date().year() < 1 || utc.date().year() > 9999)
+        return QVariant(QMetaType::fromType<QString>());
+    return utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 QString reminderText(qint64 epoch)
 {
     return QDateTime::fromSecsSinceEpoch(epoch, QTimeZone::utc())

@@ -16,6 +16,11 @@ QVariant dueText(const QDateTime &expireAt);
 // The value bound for the due time's epoch seconds, or a null integer.
 QVariant dueEpoch(const QDateTime &expireAt);
 
+// The value bound for a creation time a writer brings: the instant as SQLite's
+// CURRENT_TIMESTAMP writes it (UTC, "yyyy-MM-dd HH:mm:ss", no zone), or a null string when
+// there is none or it has no such text (years before 1 or after 9999).
+QVariant createdText(const QDateTime &created);
+
 // The local-time text a reminder shows for epoch seconds: "yyyy-MM-dd HH:mm".
 QString reminderText(qint64 epoch);
 

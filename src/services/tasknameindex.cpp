@@ -1,112 +1,11 @@
 #include "tasknameindex.h"
 
+#include "sqlitelike.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-void foldAscii(char *text, size_t length)
-{
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] >= 'A' && text[i] <= 'Z')
-            text[i] = char(text[i] + ('a' - 'A'));
-    }
-}
-
-// One character as SQLite's LIKE reads it: a lead byte takes every continuation byte that
-// follows, and what is no character comes out as U+FFFD.
-uint readChar(const uchar *&text)
-{
-    uint c = *text++;
-    if (c < 0xc0)
-        return c;
-    c = c < 0xe0   ? c & 0x1f
-        : c < 0xf0 ? c & 0x0f
-        : c < 0xf8 ? c & 0x07
-        : c < 0xfc ? c & 0x03
-        : c < 0xfe ? c & 0x01
-                   : 0;
-    while ((*text & 0xc0) == 0x80)
-        c = (c << 6) + (0x3f & *text++);
-    if (c < 0x80 || (c & 0xfffff800) == 0xd800 || (c & 0xfffffffe) == 0xfffe)
-        c = 0xfffd;
-    return c;
-}
-
-enum Compared { Matched, NotMatched, NotMatchedFurther };
-
-// LIKE without ESCAPE on text folded as above, both NUL-terminated.
-Compared compare(const uchar *pattern, const uchar *text)
-{
-    uint c;
-    while ((c = readChar(pattern)) != 0) {
-        if (c == '%') {
-            while ((c = readChar(pattern)) == '%' || c == '_') {
-                if (c == '_' && readChar(text) == 0)
-                    return NotMatchedFurther;
-            }
-            if (c == 0)
-                return Matched;
-            if (c < 0x80) {
-                // An ASCII byte is never part of another character: go from one to the next.
-                while ((text = reinterpret_cast<const uchar *>(
-                                std::strchr(reinterpret_cast<const char *>(text), int(c))))) {
-                    ++text;
-                    const Compared rest = compare(pattern, text);
-                    if (rest != NotMatched)
-                        return rest;
-                }
-            } else {
-                uint t;
-                while ((t = readChar(text)) != 0) {
-                    if (t != c)
-                        continue;
-                    const Compared rest = compare(pattern, text);
-                    if (rest != NotMatched)
-                        return rest;
-                }
-            }
-            return NotMatchedFurther;
-        }
-        const uint t = readChar(text);
-        if (c == t || (c == '_' && t != 0))
-            continue;
-        return NotMatched;
-    }
-    return *text == 0 ? Matched : NotMatched;
-}
-
-// Well-formed UTF-8 without the characters LIKE reads as U+FFFD: in such text a run of bytes
-// is found exactly where LIKE finds the characters they encode.
-bool plainUtf8(const uchar *text, size_t length)
-{
-    size_t i = 0;
-    while (i < length) {
-        const uchar c = text[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        const int more = c >= 0xc2 && c <= 0xdf   ? 1
-                         : c >= 0xe0 && c <= 0xef ? 2
-                         : c >= 0xf0 && c <= 0xf4 ? 3
-                                                  : -1;
-        if (more < 0 || i + more >= length)
-            return false;
-        uint value = c & (0x3f >> more);
-        for (int k = 1; k <= more; ++k) {
-            if ((text[i + k] & 0xc0) != 0x80)
-                return false;
-            value = (value << 6) | (text[i + k] & 0x3f);
-        }
-        const uint least = more == 1 ? 0x80 : more == 2 ? 0x800 : 0x10000;
-        if (value < least || value > 0x10ffff || (value & 0xfffff800) == 0xd800
-            || (value & 0xfffffffe) == 0xfffe)
-            return false;
-        i += more + 1;
-    }
-    return true;
-}
 
 // What reading over-allocated is given back, keeping a sixteenth as room for the tasks that
 // come next: growing a full container copies all of it, a pause for the person who adds a task.
@@ -159,9 +58,9 @@ TaskNameIndex::Entry TaskNameIndex::store(const QByteArray &bytes, bool matchabl
     entry.length = quint32(length);
     m_names.append(bytes.constData(), length);
     m_names.push_back('\0');
-    foldAscii(&m_names[entry.offset], length);
-    entry.irregular =
-            !plainUtf8(reinterpret_cast<const uchar *>(m_names.data() + entry.offset), length);
+    SqliteLike::foldAscii(&m_names[entry.offset], length);
+    entry.irregular = !SqliteLike::plainUtf8(
+            reinterpret_cast<const uchar *>(m_names.data() + entry.offset), length);
     return entry;
 }
 
@@ -287,7 +186,7 @@ std::vector<quint32> TaskNameIndex::match(const QString &pattern, int filterActi
     const qsizetype end = folded.indexOf('\0');
     if (end >= 0)
         folded.truncate(end);
-    foldAscii(folded.data(), size_t(folded.size()));
+    SqliteLike::foldAscii(folded.data(), size_t(folded.size()));
     const auto *like = reinterpret_cast<const uchar *>(folded.constData());
 
     // "%text%" without other wildcards, the search field's usual pattern, is a byte search.
@@ -315,7 +214,7 @@ std::vector<quint32> TaskNameIndex::match(const QString &pattern, int filterActi
                                   ? std::memchr(name, needle[0], entry.length) != nullptr
                                   : memmem(name, entry.length, needle, needleLength) != nullptr);
         } else {
-            matches = compare(like, reinterpret_cast<const uchar *>(name)) == Matched;
+            matches = SqliteLike::matches(like, reinterpret_cast<const uchar *>(name));
         }
         if (matches)
             found.push_back(fromFront);

@@ -1,29 +1,33 @@
 #pragma once
 
 #include "duetask.h"
-#include "statementcache.h"
-#include "taskcountcache.h"
-#include "tasknameindex.h"
+#include "duetasks.h"
+#include "taskcommands.h"
+#include "taskcounter.h"
+#include "tasklistcontext.h"
+#include "tasklistreader.h"
+#include "tasknamesearch.h"
+#include "taskstore.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSettings>
 #include <QString>
-#include <QVariant>
 #include <QVariantMap>
 
-#include <functional>
-#include <vector>
+#include <memory>
 
 class AuthService;
 class DbManager;
-class QSqlQuery;
 class TaskTableModel;
-struct TaskRow;
 
-// The signed-in user's tasks: the paged, filtered list with its counters, and the commands
-// that change it. Only this class reads or writes the tasks table.
+// The signed-in user's tasks as the window sees them: the paged, filtered list with its
+// counters, and the commands that change it. A front over its parts: the list's reads
+// (TaskListReader, TaskCounter), the names held for searching (TaskNameSearch), the commands
+// (TaskCommands) and the due tasks (DueTasks). Its commands write through the task store, which
+// the sync and the import write through too; what those write is read again when the store
+// announces it.
 class TaskService : public QObject
 {
     Q_OBJECT
@@ -37,20 +41,21 @@ class TaskService : public QObject
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
 
 public:
-    // Ids above this are refused: QML holds ids as numbers, exact only up to here.
-    static constexpr qint64 kLargestId = (qint64(1) << 53) - 1;
-
+    // Writes through a task store of its own.
     explicit TaskService(DbManager *db, AuthService *auth, TaskTableModel *model,
                          QObject *parent = nullptr);
+    // Writes through store, which the other writers of the tasks table share.
+    TaskService(DbManager *db, AuthService *auth, TaskTableModel *model, TaskStore *store,
+                QObject *parent = nullptr);
 
-    int pageSize() const { return m_pageSize; }
-    int currentPage() const { return m_currentPage; }
-    int totalPages() const { return m_totalPages; }
-    QString filterName() const { return m_filterName; }
-    int filterActive() const { return m_filterActive; }
-    int totalCount() const { return m_totalCount; }
-    int activeCount() const { return m_activeCount; }
-    int inactiveCount() const { return m_inactiveCount; }
+    int pageSize() const { return m_context.pageSize; }
+    int currentPage() const { return m_reader.currentPage(); }
+    int totalPages() const { return m_reader.totalPages(); }
+    QString filterName() const { return m_context.filterName; }
+    int filterActive() const { return m_context.filterActive; }
+    int totalCount() const { return m_counter.counts().total; }
+    int activeCount() const { return m_counter.counts().active; }
+    int inactiveCount() const { return m_counter.counts().inactive; }
 
     void setPageSize(int size);
     void setFilterName(const QString &text);
@@ -58,20 +63,19 @@ public:
     // Both filters back to their initial values, without loading a page.
     void clearFilters();
 
-    // Walks the pending tasks of the signed-in user due from fromEpoch to untilEpoch (seconds,
-    // both included), earliest first (ties by id), until visit returns false.
-    void visitDueTasks(qint64 fromEpoch, qint64 untilEpoch,
-                       const std::function<bool(const DueTask &)> &visit);
-    // Every such task due within the next withinMinutes minutes.
-    QList<DueTask> dueTasks(int withinMinutes);
+    // Every pending task of the signed-in user due within the next withinMinutes minutes.
+    QList<DueTask> dueTasks(int withinMinutes) { return m_due.dueTasks(withinMinutes); }
 
     // An account with at least minimumTasks tasks has its names held in memory for searches,
     // read rowsPerSlice tasks at a time from the event loop after its list first loads, and
     // read again pauseMs after something else wrote while they were read.
-    void setNameIndexLimits(int minimumTasks, int rowsPerSlice, int pauseMs);
-    bool nameIndexReady() const;
+    void setNameIndexLimits(int minimumTasks, int rowsPerSlice, int pauseMs)
+    {
+        m_names.setLimits(minimumTasks, rowsPerSlice, pauseMs);
+    }
+    bool nameIndexReady() const { return m_names.isReady(); }
     // Lets go of the names held of the account that signed out.
-    void forgetNames();
+    void forgetNames() { m_names.forget(); }
 
 signals:
     void pageSizeChanged();
@@ -84,7 +88,7 @@ signals:
     void dueTimesChanged();
 
 public:
-    Q_INVOKABLE void loadPage(int page);
+    Q_INVOKABLE void loadPage(int page) { m_reader.loadPage(page); }
     Q_INVOKABLE bool createTask(const QString &name, const QDateTime &expireAt, bool active = true);
     Q_INVOKABLE bool updateTask(qint64 id, const QString &name, bool active,
                                 const QDateTime &expireAt);
@@ -100,124 +104,29 @@ public:
     {
         return updateTask(id, name, active, dueTimeFromText(expireAt));
     }
-    Q_INVOKABLE bool deleteTask(qint64 id);
-    Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes);
-    Q_INVOKABLE bool deleteAllInactive();
+    Q_INVOKABLE bool deleteTask(qint64 id) { return m_commands.deleteTask(id); }
+    Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes)
+    {
+        return m_due.nextDueTask(withinMinutes);
+    }
+    Q_INVOKABLE bool deleteAllInactive() { return m_commands.deleteAllInactive(); }
     // The page of the list, as filtered now, that holds task id; 0 when it holds no such task.
-    Q_INVOKABLE int pageOfTask(qint64 id);
+    Q_INVOKABLE int pageOfTask(qint64 id) { return m_counter.pageOfTask(id); }
 
 private:
     static QDateTime dueTimeFromText(const QString &text)
     {
         return QDateTime::fromString(text, Qt::ISODateWithMs);
     }
-    // What a command does to the counts, known before it runs.
-    struct CountChange
-    {
-        TaskCounts counters;
-        int matching = 0;
-        bool matchingKnown = true;
-        // Each row the command affects is a Done task removed (delete-all-Done).
-        bool perDoneRowRemoved = false;
-    };
-    // A task as the filters see it; active is 1 or 0, or -1 for any other stored value.
-    struct TaskState
-    {
-        bool exists = false;
-        int active = -1;
-        bool matches = false;
-        // Another process holds the file locked: the command would fail the same way.
-        bool busy = false;
-    };
-    // The first and last rows of the page loaded last, from which the page before or after
-    // it is read while nothing has changed.
-    struct PageEdges
-    {
-        bool valid = false;
-        DataStamp stamp;
-        qint64 userId = -1;
-        QString filterName;
-        int filterActive = -1;
-        int pageSize = 0;
-        int page = 0;
-        QVariant firstCreated;
-        qint64 firstId = 0;
-        QVariant lastCreated;
-        qint64 lastId = 0;
-    };
+    void onTasksChanged(TaskStore::Origin origin);
 
-    // Reading the names into the index, a slice per turn of the event loop.
-    struct NameFill
-    {
-        bool scheduled = false;
-        bool started = false;
-        bool undated = false;
-        qint64 userId = -1;
-        DataStamp stamp;
-        QVariant created;
-        qint64 id = 0;
-    };
-    // The places of the last search's matches in the index.
-    struct NameMatches
-    {
-        bool valid = false;
-        DataStamp stamp;
-        qint64 userId = -1;
-        QString filterName;
-        int filterActive = -1;
-        std::vector<quint32> places;
-    };
-    // What a command did to the names held, given the rows it changed and the id it inserted;
-    // false when the index cannot follow.
-    using NameChange = std::function<bool(TaskNameIndex &, int, qint64)>;
-
-    bool ready() const;
-    bool runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change,
-                    const NameChange &nameChange);
-    void planNameIndex(qint64 userId, const DataStamp &stamp);
-    void fillNameIndex();
-    const std::vector<quint32> *matchesByNames(qint64 userId, const DataStamp *stamp);
-    bool rowsByNames(const std::vector<quint32> &places, int page, QList<TaskRow> &rows);
-    qint64 placeInList(qint64 id);
-    QSqlQuery &statement(const QString &sql);
-    void bindFilters(QSqlQuery &query, qint64 userId);
-    bool currentStamp(DataStamp &stamp, bool *busy);
-    bool readCounters(qint64 userId, const DataStamp *stamp, bool *busy);
-    int countFilteredTasks(qint64 userId, bool viaTrigram, bool *ok);
-    bool queryRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp,
-                   bool viaTrigram, QList<TaskRow> &rows);
-    bool besideEdges(qint64 userId, int page, const DataStamp *stamp);
-    void readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead);
-    bool trigramUsable(const DataStamp &stamp);
-    bool matchesFilters(const QString &name, int active);
-    TaskState taskState(qint64 id);
-    void addChange(CountChange &change, const TaskState &task, int sign) const;
-
-    QString m_filterName;
-    int m_filterActive = -1;
-    DbManager *m_db = nullptr;
-    AuthService *m_auth = nullptr;
-    TaskTableModel *m_model = nullptr;
-    int m_pageSize = 25;
-    int m_currentPage = 1;
-    int m_totalPages = 1;
-    int m_totalCount = 0;
-    int m_activeCount = 0;
-    int m_inactiveCount = 0;
+    TaskListContext m_context;
+    std::unique_ptr<TaskStore> m_ownStore;
+    TaskStore *m_store = nullptr;
     QSettings m_settings;
-
-    StatementCache m_statements;
-    TaskCountCache m_counters;
-    TaskCountCache m_matching;
-    PageEdges m_edges;
-    // Whether the trigram index can be used, for the schema version it was looked up at.
-    qint64 m_trigramSchema = -1;
-    bool m_trigram = false;
-
-    TaskNameIndex m_names;
-    NameFill m_nameFill;
-    NameMatches m_nameMatches;
-    int m_nameIndexMinimum = 20000;
-    int m_nameSliceRows = 10000;
-    int m_nameFillPause = 250;
+    TaskCounter m_counter;
+    TaskNameSearch m_names;
+    TaskListReader m_reader;
+    TaskCommands m_commands;
+    DueTasks m_due;
 };

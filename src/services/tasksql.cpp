@@ -181,38 +181,6 @@ QString likeMatch()
     return QStringLiteral("SELECT :value LIKE :name");
 }
 
-QString insert()
-{
-    return QStringLiteral(
-            "\n"
-            "        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)\n"
-            "        VALUES (:uid, :name, :active, :expire, :expire_at_epoch)\n"
-            "    ");
-}
-
-QString update()
-{
-    return QStringLiteral("\n"
-                          "        UPDATE tasks\n"
-                          "        SET name = :name, active = :active, expire_at = :expire, "
-                          "expire_at_epoch = :expire_at_epoch        \n"
-                          "        WHERE id = :id AND user_id = :uid\n"
-                          "    ");
-}
-
-QString remove()
-{
-    return QStringLiteral("DELETE FROM tasks WHERE id = :id AND user_id = :uid");
-}
-
-QString removeDone()
-{
-    return QStringLiteral("\n"
-                          "        DELETE FROM tasks\n"
-                          "        WHERE user_id = :uid AND active = 1\n"
-                          "    ");
-}
-
 QString firstDue()
 {
     return QStringLiteral("\n"

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-// The statements on the tasks table, as the task service runs them. A list statement takes
+// The statements that read the tasks table, as the task list and the reminders run them (the
+// task store holds those that write it). A list statement takes
 // " AND name LIKE :name" when filtered by name and " AND active = :active" when filtered by
 // the Done flag.
 namespace TaskSql {
@@ -47,10 +48,6 @@ QString rowById();
 QString taskState(bool byName);
 // Whether :value matches the pattern :name by LIKE.
 QString likeMatch();
-QString insert();
-QString update();
-QString remove();
-QString removeDone();
 QString firstDue();
 QString dueBetween();
 

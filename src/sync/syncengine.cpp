@@ -23,9 +23,10 @@ bool isTransportError(SyncError error)
 
 } // namespace
 
-SyncEngine::SyncEngine(const QSqlDatabase &db, QNetworkAccessManager *network, QObject *parent)
+SyncEngine::SyncEngine(const QSqlDatabase &db, QNetworkAccessManager *network, TaskStore *tasks,
+                       QObject *parent)
     : QObject(parent)
-    , m_store(db)
+    , m_store(db, tasks)
     , m_client(network)
 {
 }
@@ -230,7 +231,7 @@ void SyncEngine::applyRemoval(const QString &href)
     if (!item.hasTask) {
         m_store.removeItem(item.taskId);
     } else if (!changedHere) {
-        m_store.deleteTask(item.taskId);
+        m_store.deleteTask(m_account.userId, item.taskId);
         m_store.removeItem(item.taskId);
         m_tasksWritten = true;
     } else if (!item.etag.isEmpty()) {
@@ -303,14 +304,14 @@ void SyncEngine::applyResource(const DavResource &resource)
         const qint64 serverTime = lastModified.isValid() ? lastModified.toSecsSinceEpoch() : 0;
         if (serverTime > localTime) {
             keepCopy(item.local, fields);
-            m_store.updateTask(item.taskId, fields);
+            m_store.updateTask(m_account.userId, item.taskId, fields);
             item.local = fields;
             m_tasksWritten = true;
         } else {
             keepCopy(fields, item.local);
         }
     } else if (fields != item.local) {
-        m_store.updateTask(item.taskId, fields);
+        m_store.updateTask(m_account.userId, item.taskId, fields);
         item.local = fields;
         m_tasksWritten = true;
     }

@@ -22,8 +22,9 @@ class SyncEngine : public QObject
     Q_OBJECT
 
 public:
+    // Writes tasks through tasks, or through a task store of its own when none is given.
     explicit SyncEngine(const QSqlDatabase &db, QNetworkAccessManager *network,
-                        QObject *parent = nullptr);
+                        TaskStore *tasks = nullptr, QObject *parent = nullptr);
 
     bool isRunning() const { return m_running; }
     void start(const SyncAccount &account, const QString &password);

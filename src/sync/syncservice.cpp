@@ -66,12 +66,12 @@ QUrl serverAddress(const QString &text)
 
 } // namespace
 
-SyncService::SyncService(DbManager *db, AuthService *auth, QObject *parent)
+SyncService::SyncService(DbManager *db, AuthService *auth, TaskStore *tasks, QObject *parent)
     : QObject(parent)
     , m_db(db)
     , m_auth(auth)
-    , m_store(db->database())
-    , m_engine(new SyncEngine(db->database(), &m_network, this))
+    , m_store(db->database(), tasks)
+    , m_engine(new SyncEngine(db->database(), &m_network, tasks, this))
     , m_discovery(new CalDavDiscovery(&m_network, this))
     , m_passwords(new PasswordStore(this))
 {

@@ -16,6 +16,7 @@ class AuthService;
 class DbManager;
 class PasswordStore;
 class SyncEngine;
+class TaskStore;
 
 // The signed-in account's sync with a CalDAV server, as the settings dialog shows it: setting
 // it up (discovery, choosing or creating the task list), the password, when to sync (at
@@ -34,7 +35,9 @@ class SyncService : public QObject
     Q_PROPERTY(bool needsInsecureConsent READ needsInsecureConsent NOTIFY statusChanged)
 
 public:
-    explicit SyncService(DbManager *db, AuthService *auth, QObject *parent = nullptr);
+    // Writes the tasks from the server through tasks.
+    explicit SyncService(DbManager *db, AuthService *auth, TaskStore *tasks = nullptr,
+                         QObject *parent = nullptr);
     ~SyncService() override;
 
     bool configured() const { return !m_account.collectionUrl.isEmpty(); }

@@ -1,6 +1,7 @@
 #include "syncstore.h"
 #include "storedtime.h"
 #include "synclog.h"
+#include "taskstore.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -44,10 +45,14 @@ bool run(const QSqlDatabase &db, const QString &sql,
 
 } // namespace
 
-SyncStore::SyncStore(const QSqlDatabase &db)
+SyncStore::SyncStore(const QSqlDatabase &db, TaskStore *tasks)
     : m_db(db)
+    , m_ownTasks(tasks ? nullptr : std::make_unique<TaskStore>(db))
+    , m_tasks(tasks ? tasks : m_ownTasks.get())
 {
 }
+
+SyncStore::~SyncStore() = default;
 
 bool SyncStore::loadAccount(qint64 userId, SyncAccount &account)
 {
@@ -182,17 +187,10 @@ bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
         return true;
     // An export or import of the task after this names it by the same UID and keeps the
     // server's text.
-    QSqlQuery uid(m_db);
-    uid.prepare(QStringLiteral(R"(
-        INSERT OR REPLACE INTO task_uids (task_id, user_id, uid, calendar)
-        VALUES (:task, :uid, :icaluid, :calendar))"));
-    uid.bindValue(QStringLiteral(":task"), item.taskId);
-    uid.bindValue(QStringLiteral(":uid"), userId);
-    uid.bindValue(QStringLiteral(":icaluid"), item.uid);
-    uid.bindValue(QStringLiteral(":calendar"), item.ical.isEmpty()
-                                                       ? QVariant(QMetaType::fromType<QString>())
-                                                       : QVariant(item.ical));
-    return run(uid);
+    if (m_tasks->storeUid(userId, item.taskId, item.uid, item.ical))
+        return true;
+    qCWarning(lcSync) << "statement failed:" << m_tasks->lastError();
+    return false;
 }
 
 bool SyncStore::removeItem(qint64 taskId)
@@ -207,55 +205,43 @@ bool SyncStore::noteLocalChange(qint64 taskId, qint64 epoch)
                { { QStringLiteral(":at"), epoch }, { QStringLiteral(":task"), taskId } });
 }
 
-// The task columns are written in the encodings the task list reads (StoredTime); the creation
-// time as SQLite's UTC timestamp text.
+// The tasks are written through the task store, as the sync's.
 qint64 SyncStore::insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created)
 {
-    QSqlQuery query(m_db);
-    query.prepare(QStringLiteral(R"(
-        INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch, create_at)
-        VALUES (:uid, :name, :active, :expire, :epoch,
-                COALESCE(:created, CURRENT_TIMESTAMP)))"));
-    query.bindValue(QStringLiteral(":uid"), userId);
-    query.bindValue(QStringLiteral(":name"), fields.name.trimmed());
-    query.bindValue(QStringLiteral(":active"), fields.done ? 1 : 0);
-    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(fields.due));
-    query.bindValue(QStringLiteral(":epoch"), StoredTime::dueEpoch(fields.due));
-    query.bindValue(QStringLiteral(":created"),
-                    created.isValid() ? QVariant(
-                            created.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                                      : QVariant(QMetaType(QMetaType::QString)));
-    if (!run(query))
+    const TaskStore::Written written =
+            m_tasks->insertTask(userId, { fields.name.trimmed(), fields.done, fields.due },
+                                TaskStore::Origin::Sync, created);
+    if (!written.ok) {
+        qCWarning(lcSync) << "statement failed:" << m_tasks->lastError();
         return -1;
-    const qint64 id = query.lastInsertId().toLongLong();
-    ++m_written[id];
-    return id;
+    }
+    ++m_written[written.insertedId];
+    return written.insertedId;
 }
 
-bool SyncStore::updateTask(qint64 taskId, const TaskFields &fields)
+bool SyncStore::updateTask(qint64 userId, qint64 taskId, const TaskFields &fields)
 {
-    QSqlQuery query(m_db);
-    query.prepare(QStringLiteral(R"(
-        UPDATE tasks SET name = :name, active = :active, expire_at = :expire,
-                         expire_at_epoch = :epoch
-        WHERE id = :id)"));
-    query.bindValue(QStringLiteral(":name"), fields.name.trimmed());
-    query.bindValue(QStringLiteral(":active"), fields.done ? 1 : 0);
-    query.bindValue(QStringLiteral(":expire"), StoredTime::dueText(fields.due));
-    query.bindValue(QStringLiteral(":epoch"), StoredTime::dueEpoch(fields.due));
-    query.bindValue(QStringLiteral(":id"), taskId);
-    if (!run(query))
+    const TaskStore::Written written =
+            m_tasks->updateTask(userId, taskId, { fields.name.trimmed(), fields.done, fields.due },
+                                TaskStore::Origin::Sync);
+    if (!written.ok) {
+        qCWarning(lcSync) << "statement failed:" << m_tasks->lastError();
         return false;
-    ++m_written[taskId];
+    }
+    if (written.affected > 0)
+        ++m_written[taskId];
     return true;
 }
 
-bool SyncStore::deleteTask(qint64 taskId)
+bool SyncStore::deleteTask(qint64 userId, qint64 taskId)
 {
-    if (!run(m_db, QStringLiteral("DELETE FROM tasks WHERE id = :id"),
-             { { QStringLiteral(":id"), taskId } }))
+    const TaskStore::Written written = m_tasks->deleteTask(userId, taskId, TaskStore::Origin::Sync);
+    if (!written.ok) {
+        qCWarning(lcSync) << "statement failed:" << m_tasks->lastError();
         return false;
-    ++m_written[taskId];
+    }
+    if (written.affected > 0)
+        ++m_written[taskId];
     return true;
 }
 
@@ -271,15 +257,15 @@ bool SyncStore::takeWritten(qint64 taskId)
 
 bool SyncStore::transaction()
 {
-    return m_db.transaction();
+    return m_tasks->transaction();
 }
 
 bool SyncStore::commit()
 {
-    return m_db.commit();
+    return m_tasks->commit();
 }
 
 void SyncStore::rollback()
 {
-    m_db.rollback();
+    m_tasks->rollback();
 }

@@ -8,6 +8,10 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <memory>
+
+class TaskStore;
+
 // The sync settings of one account; the password is never among them.
 struct SyncAccount
 {
@@ -41,11 +45,13 @@ struct SyncItem
 };
 
 // The tables of the CalDAV sync, beside the tables of tasks and accounts, and the task writes
-// that changes from the server cause.
+// that changes from the server cause, made through the task store (one of its own when none is
+// given).
 class SyncStore
 {
 public:
-    explicit SyncStore(const QSqlDatabase &db);
+    explicit SyncStore(const QSqlDatabase &db, TaskStore *tasks = nullptr);
+    ~SyncStore();
 
     bool loadAccount(qint64 userId, SyncAccount &account);
     bool saveAccount(const SyncAccount &account);
@@ -59,8 +65,8 @@ public:
     bool noteLocalChange(qint64 taskId, qint64 epoch);
 
     qint64 insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created);
-    bool updateTask(qint64 taskId, const TaskFields &fields);
-    bool deleteTask(qint64 taskId);
+    bool updateTask(qint64 userId, qint64 taskId, const TaskFields &fields);
+    bool deleteTask(qint64 userId, qint64 taskId);
     // True once for every write of a task through this store: SQLite reports writes later,
     // and these are not changes made by the person.
     bool takeWritten(qint64 taskId);
@@ -71,5 +77,7 @@ public:
 
 private:
     QSqlDatabase m_db;
+    std::unique_ptr<TaskStore> m_ownTasks;
+    TaskStore *m_tasks = nullptr;
     QHash<qint64, int> m_written;
 };

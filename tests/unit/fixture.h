@@ -3,7 +3,9 @@
 #include "appservices.h"
 #include "authservice.h"
 #include "dbmanager.h"
+#include "duetasks.h"
 #include "taskservice.h"
+#include "taskstore.h"
 #include "tasktablemodel.h"
 
 #include <QMetaMethod>
@@ -86,7 +88,9 @@ struct TaskServices : TestDatabase
 
     TaskTableModel model;
     AuthService auth { &db };
-    TaskService tasks { &db, &auth, &model };
+    TaskStore store { &db };
+    DueTasks due { &db, &auth };
+    TaskService tasks { &db, &auth, &model, &store };
 };
 
 // Every service of one run of the program, wired as the program wires them.

@@ -52,7 +52,7 @@ public:
     {
         const qint64 id = scalar(m_db, QStringLiteral("SELECT id FROM tasks WHERE name = ?"), name)
                                   .toLongLong();
-        engine->store().updateTask(id, fields);
+        engine->store().updateTask(1, id, fields);
         engine->store().noteLocalChange(id, QDateTime::currentSecsSinceEpoch());
     }
     void remove(const QString &name)

@@ -2,7 +2,9 @@
 // page, counter and reminder answer equals what the plain statements give on the same data
 // without indexes, and counts follow every write, whoever makes it.
 #include "fixture.h"
+#include "syncstore.h"
 #include "tasknameindex.h"
+#include "tasktransfer.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -433,6 +435,14 @@ void TestIndexes::countsFollowWrites_data()
         QTest::addRow("another program adds a Done task%s", suffix) << "program" << filter << add;
         QTest::addRow("another connection drops an index%s", suffix)
                 << "connection" << filter << "DROP INDEX idx_tasks_user_due";
+        // Through the task store, whose announcement reloads the list: the ids the query picks.
+        QTest::addRow("the sync adds a Done task%s", suffix) << "sync adds" << filter << "";
+        QTest::addRow("the sync deletes pending tasks%s", suffix)
+                << "sync deletes" << filter
+                << "SELECT id FROM tasks WHERE user_id = 1 AND active = 0 AND id % 2 = 0";
+        QTest::addRow("the sync renames tasks and marks them Done%s", suffix)
+                << "sync renames" << filter << "SELECT id FROM tasks WHERE name = 'exact'";
+        QTest::addRow("an import adds a task%s", suffix) << "import" << filter << "";
     }
 }
 
@@ -458,6 +468,25 @@ void TestIndexes::countsFollowWrites()
     } else if (writer == QLatin1String("same")) {
         QSqlQuery query(m_app->db.database());
         QVERIFY(query.exec(sql));
+    } else if (writer.startsWith(QLatin1String("sync"))) {
+        SyncStore sync(m_app->db.database(), &m_app->store);
+        QList<qint64> ids;
+        for (QSqlQuery query(sql, m_app->db.database()); query.next();)
+            ids << query.value(0).toLongLong();
+        QVERIFY(sync.transaction());
+        if (writer == QLatin1String("sync adds"))
+            QVERIFY(sync.insertTask(1, { "exact milk", true, {} }, QDateTime()) > 0);
+        for (const qint64 id : std::as_const(ids))
+            QVERIFY(writer == QLatin1String("sync deletes")
+                            ? sync.deleteTask(1, id)
+                            : sync.updateTask(1, id, { "other", true, {} }));
+        QVERIFY(sync.commit());
+    } else if (writer == QLatin1String("import")) {
+        TaskTransfer transfer(&m_app->db, &m_app->auth, &m_app->store);
+        QVERIFY(transfer.importCalendar("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//T//T//EN\r\n"
+                                        "BEGIN:VTODO\r\nUID:a\r\nSUMMARY:exact tea\r\n"
+                                        "END:VTODO\r\nEND:VCALENDAR\r\n")
+                        .ok);
     } else {
         QSqlDatabase other =
                 QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
@@ -467,13 +496,17 @@ void TestIndexes::countsFollowWrites()
         QVERIFY(query.exec(sql));
     }
 
-    m_app->tasks.loadPage(2);
     QSqlDatabase reader =
             QSqlDatabase::contains(QStringLiteral("plain"))
                     ? QSqlDatabase::database(QStringLiteral("plain"))
                     : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
     reader.setDatabaseName(m_indexedPath);
     QVERIFY(reader.open());
+    // What the store announced is shown already, and a page load after it shows the same.
+    if (writer.startsWith(QLatin1String("sync")) || writer == QLatin1String("import"))
+        QCOMPARE(shownPage(m_app->tasks, m_app->model),
+                 plainPage(reader, 1, filterName, -1, 10, 2));
+    m_app->tasks.loadPage(2);
     QCOMPARE(shownPage(m_app->tasks, m_app->model), plainPage(reader, 1, filterName, -1, 10, 2));
 }
 

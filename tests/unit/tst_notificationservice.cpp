@@ -275,7 +275,7 @@ void TestNotificationService::init()
     m_app = std::make_unique<TaskServices>(m_dir->filePath(QStringLiteral("taskmanager.db")));
     QVERIFY(m_app->opened);
     m_settings = std::make_unique<SettingsService>();
-    m_notifier = std::make_unique<NotificationService>(&m_app->tasks, m_settings.get());
+    m_notifier = std::make_unique<NotificationService>(&m_app->due, m_settings.get());
     QObject::connect(&m_app->auth, &AuthService::loggedOut, m_notifier.get(),
                      &NotificationService::clearNotified);
     QVERIFY(signIn(QStringLiteral("ann")));
@@ -641,7 +641,7 @@ int TestNotificationService::checkInChild(const QString &sound)
         return 3;
     SettingsService settings;
     settings.setSoundFile(sound);
-    NotificationService notifier(&app.tasks, &settings);
+    NotificationService notifier(&app.due, &settings);
     if (signUp(app.auth, QStringLiteral("ann")) < 0
         || !app.tasks.createTask(QStringLiteral("due"), QDateTime::currentDateTime().addSecs(120),
                                  false))

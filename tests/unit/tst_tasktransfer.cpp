@@ -84,7 +84,7 @@ void TestTaskTransfer::init()
 {
     m_app = std::make_unique<TaskServices>(testEnvironment.newDatabasePath());
     QVERIFY(m_app->opened);
-    m_transfer = std::make_unique<TaskTransfer>(&m_app->db, &m_app->auth, &m_app->tasks);
+    m_transfer = std::make_unique<TaskTransfer>(&m_app->db, &m_app->auth, &m_app->store);
     m_userId = signUp(m_app->auth, QStringLiteral("ann"));
     QVERIFY(m_userId > 0);
 }

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "taskcountcache.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <vector>
+
+class TaskCounter;
+class TaskNameSearch;
+class TaskTableModel;
+struct TaskListContext;
+struct TaskRow;
+
+// Loads a page of the filtered list: the counters, the page count and clamping, then the page's
+// rows, each read the cheapest way that gives exactly them, into the table model.
+class TaskListReader : public QObject
+{
+    Q_OBJECT
+
+public:
+    TaskListReader(TaskListContext *context, TaskCounter *counter, TaskNameSearch *names,
+                   TaskTableModel *model, QObject *parent = nullptr);
+
+    int currentPage() const { return m_currentPage; }
+    int totalPages() const { return m_totalPages; }
+
+    void loadPage(int page);
+
+signals:
+    void currentPageChanged();
+    void totalPagesChanged();
+    void countsChanged();
+
+private:
+    // The first and last rows of the page loaded last, from which the page before or after
+    // it is read while nothing has changed.
+    struct PageEdges
+    {
+        bool valid = false;
+        DataStamp stamp;
+        qint64 userId = -1;
+        QString filterName;
+        int filterActive = -1;
+        int pageSize = 0;
+        int page = 0;
+        QVariant firstCreated;
+        qint64 firstId = 0;
+        QVariant lastCreated;
+        qint64 lastId = 0;
+    };
+
+    void readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead);
+    bool queryRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp,
+                   bool viaTrigram, QList<TaskRow> &rows);
+    bool besideEdges(qint64 userId, int page, const DataStamp *stamp);
+    bool rowsByNames(const std::vector<quint32> &places, int page, QList<TaskRow> &rows);
+
+    TaskListContext *m_context = nullptr;
+    TaskCounter *m_counter = nullptr;
+    TaskNameSearch *m_names = nullptr;
+    TaskTableModel *m_model = nullptr;
+    int m_currentPage = 1;
+    int m_totalPages = 1;
+    PageEdges m_edges;
+};
