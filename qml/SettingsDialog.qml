@@ -84,7 +84,7 @@ Dialog {
             box.toggle()
     }
 
-    // The autostart entry alone can fail: then the dialog opens again and says so.
+    // The autostart entry alone can fail: then the dialog opens again, once closed, and says so.
     function apply() {
         settingsDialog.commitTypedValue(minutesBox)
         settings.notifyMinutes = minutesBox.value
@@ -94,8 +94,6 @@ Dialog {
         settingsDialog.problem = desktop.startAtLogin === loginBox.checked
                 ? "" : loginBox.checked ? "The autostart entry could not be written."
                                         : "The autostart entry could not be removed."
-        if (settingsDialog.problem !== "")
-            settingsDialog.open()
     }
 
     anchors.centerIn: parent
@@ -126,6 +124,10 @@ Dialog {
     }
     onAccepted: settingsDialog.apply()
     onRejected: settingsDialog.problem = ""
+    onClosed: {
+        if (settingsDialog.problem !== "")
+            settingsDialog.open()
+    }
 
     ColumnLayout {
         anchors.fill: parent
