@@ -23,6 +23,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QUICK_BACKEND=software
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
-dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1080x24" \
+dbus-run-session --config-file="$PWD/tests/session-bus.conf" -- \
+    xvfb-run -a -s "-screen 0 1920x1080x24" \
     ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)" \
     -L 'unit|qml|reliability' "$@"

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QMessageBox>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
@@ -40,7 +41,12 @@ int main(int argc, char *argv[])
 
     if (!dbManager.open(dbPath))
         qFatal("Cannot open SQLite database");
-    dbManager.initTables();
+    if (!dbManager.initTables()) {
+        // A file of a newer release stays as it is; the person learns why nothing opens.
+        qCritical().noquote() << dbManager.refusal();
+        QMessageBox::critical(nullptr, QStringLiteral("Task Manager"), dbManager.refusal());
+        return 1;
+    }
     const bool indexed = dbManager.createIndexesIfQuick();
 
     // The preferences are private too: created owner-only before the first value is written.

@@ -1,6 +1,7 @@
 #include "dbmanager.h"
 
 #include "privatefiles.h"
+#include "schema.h"
 
 #include <QLoggingCategory>
 #include <QSqlError>
@@ -12,81 +13,8 @@ namespace {
 // Off by default: QT_LOGGING_RULES="tarvik.database.warning=true" shows it.
 Q_LOGGING_CATEGORY(lcDatabase, "tarvik.database", QtCriticalMsg)
 
-const auto kUsersTable = QStringLiteral("CREATE TABLE IF NOT EXISTS users (\n"
-                                        "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
-                                        "    username TEXT NOT NULL UNIQUE,\n"
-                                        "    password_hash BLOB NOT NULL,\n"
-                                        "    salt BLOB NOT NULL,\n"
-                                        "    name TEXT NOT NULL,\n"
-                                        "    role TEXT NOT NULL DEFAULT 'user',\n"
-                                        "    active INTEGER NOT NULL DEFAULT 1,\n"
-                                        "    created_at TEXT DEFAULT CURRENT_TIMESTAMP\n"
-                                        ");");
-
-const auto kTasksTable = QStringLiteral("CREATE TABLE IF NOT EXISTS tasks (\n"
-                                        "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
-                                        "    user_id INTEGER NOT NULL,\n"
-                                        "    name TEXT,\n"
-                                        "    active INTEGER DEFAULT 0,\n"
-                                        "    expire_at TEXT,\n"
-                                        "    expire_at_epoch INTEGER,\n"
-                                        "    create_at TEXT DEFAULT CURRENT_TIMESTAMP,\n"
-                                        "    FOREIGN KEY (user_id) REFERENCES users(id)\n"
-                                        ");");
-
-// Indexes for the task list, the search and the reminder query, created when missing. The list
-// reads newest first, and rows created in the same second newest first too (by id); the filter
-// columns ride along so that a filtered page reads the index alone. A search counts its matches on
-// the narrow name index, which is read in less than half the time of the list index. The tables
-// stay as they are: any version of the program reads and writes the file as before.
-struct Index
-{
-    QString name;
-    QString sql;
-};
-const Index kListIndexes[] = {
-    { QStringLiteral("idx_tasks_user_created"),
-      QStringLiteral("CREATE INDEX idx_tasks_user_created "
-                     "ON tasks (user_id, create_at DESC, id DESC, active, name)") },
-    { QStringLiteral("idx_tasks_user_due"),
-      QStringLiteral(
-              "CREATE INDEX idx_tasks_user_due ON tasks (user_id, active, expire_at_epoch)") },
-    { QStringLiteral("idx_tasks_user_name"),
-      QStringLiteral("CREATE INDEX idx_tasks_user_name ON tasks (user_id, active, name)") },
-};
-// The list index in the order of an earlier version (ties by ascending id) is replaced.
-const auto kEarlierCreationIndex = QStringLiteral(
-        "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'idx_tasks_user_created' "
-        "AND sql NOT LIKE '%id DESC%'");
-
-// The search index: every three-character piece of every task name, with the owner and the
-// Done flag beside it, so that a search for a term of three or more characters counts its
-// matches without a pass over the account's tasks. The triggers keep it in step with every
-// write to the tasks table, by this program or any other; each search still applies LIKE to
-// the names, so the index only narrows down which rows are looked at.
-const auto kTrigramTable = QStringLiteral("CREATE VIRTUAL TABLE tasks_trigram USING fts5("
-                                          "name, user_id UNINDEXED, active UNINDEXED, tokenize = "
-                                          "'trigram', detail = 'none', columnsize = 0)");
-// While this table exists, the index is being filled: it holds the last task id filled in.
-const auto kTrigramFillTable =
-        QStringLiteral("CREATE TABLE tasks_trigram_fill (last_id INTEGER NOT NULL)");
-const auto kTrigramFillSlice =
-        QStringLiteral("INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
-                       "SELECT id, name, user_id, active FROM tasks WHERE id > ? AND id <= ?");
-// Rows per slice: about a frame's time on a slow machine.
+// Rows per slice of the search index's fill: about a frame's time on a slow machine.
 constexpr int kFillSliceRows = 1000;
-const auto kTrigramTriggers = {
-    QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_insert AFTER INSERT ON tasks "
-                   "BEGIN INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
-                   "VALUES (new.id, new.name, new.user_id, new.active); END"),
-    QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_delete AFTER DELETE ON tasks "
-                   "BEGIN DELETE FROM tasks_trigram WHERE rowid = old.id; END"),
-    QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_update "
-                   "AFTER UPDATE OF id, user_id, name, active ON tasks "
-                   "BEGIN DELETE FROM tasks_trigram WHERE rowid = old.id; "
-                   "INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
-                   "VALUES (new.id, new.name, new.user_id, new.active); END"),
-};
 
 // A step of the index build is a savepoint: a transaction of its own, or part of the one
 // createIndexes opened.
@@ -140,16 +68,23 @@ bool DbManager::open(const QString &path)
 
 void DbManager::initSchema()
 {
-    initTables();
-    createIndexes();
+    if (initTables())
+        createIndexes();
 }
 
-void DbManager::initTables()
+bool DbManager::initTables()
 {
-    QSqlQuery query(m_connection);
-    // Each statement stands alone: a failure of the first does not stop the second.
-    query.exec(kUsersTable);
-    query.exec(kTasksTable);
+    m_refusal.clear();
+    if (Schema::upgrade(m_connection) != Schema::Upgrade::NewerFile)
+        return true;
+    m_refusal = tr("This task list was saved by a newer version of Task Manager, which this "
+                   "version cannot read. It has not been opened, and nothing in it was changed. "
+                   "Please use the newer version, or update this one.\n\n"
+                   "File: %1 (version %2; this version reads up to version %3)")
+                        .arg(m_connection.databaseName())
+                        .arg(Schema::fileVersion(m_connection))
+                        .arg(Schema::latestVersion());
+    return false;
 }
 
 void DbManager::createIndexes(bool inSlices)
@@ -184,12 +119,15 @@ bool DbManager::createIndexesIfQuick()
 // tasks table of another shape the list indexes fail, and nothing more is made.
 bool DbManager::buildStep()
 {
+    // A newer release's file is never written to, not even for an index.
+    if (!m_refusal.isEmpty())
+        return false;
     QSqlQuery query(m_connection);
-    if (query.exec(kEarlierCreationIndex) && query.next()) {
+    if (query.exec(Schema::earlierListIndexQuery()) && query.next()) {
         query.finish();
         return query.exec(QStringLiteral("DROP INDEX idx_tasks_user_created"));
     }
-    for (const Index &index : kListIndexes) {
+    for (const Schema::Index &index : Schema::listIndexes()) {
         if (!hasSchemaObject(query, index.name))
             return query.exec(index.sql);
     }
@@ -201,10 +139,10 @@ bool DbManager::buildStep()
             return false;
         bool ok = true;
         if (!hasSchemaObject(query, QStringLiteral("tasks_trigram"))) {
-            ok = query.exec(kTrigramTable) && query.exec(kTrigramFillTable)
+            ok = query.exec(Schema::searchIndexTable()) && query.exec(Schema::searchFillTable())
                  && query.exec(QStringLiteral("INSERT INTO tasks_trigram_fill VALUES (0)"));
         }
-        for (const QString &trigger : kTrigramTriggers)
+        for (const QString &trigger : Schema::searchIndexTriggers())
             ok = ok && query.exec(trigger);
         const QString error = query.lastError().text();
         if (!endStep(query, ok)) {
@@ -235,7 +173,7 @@ bool DbManager::fillTrigramSlice()
     if (ok && to.isNull()) {
         ok = query.exec(QStringLiteral("DROP TABLE tasks_trigram_fill"));
     } else if (ok) {
-        query.prepare(kTrigramFillSlice);
+        query.prepare(Schema::searchFillSlice());
         query.addBindValue(from);
         query.addBindValue(to);
         ok = query.exec();

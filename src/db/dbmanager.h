@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QSqlDatabase>
 
-// Owns the process's single SQLite connection and creates the schema.
+// Owns the process's single SQLite connection and brings the schema up to date.
 class DbManager : public QObject
 {
     Q_OBJECT
@@ -15,8 +15,11 @@ public:
     bool open(const QString &path);
     // The tables, then the indexes (initTables and createIndexes).
     void initSchema();
-    // The tables alone, made when missing; quick whatever the file holds.
-    void initTables();
+    // Brings the tables up to this program's version (schema.h); quick whatever the file holds.
+    // False when a newer release wrote the file: it is left as it was, and refusal() says so.
+    bool initTables();
+    // Why the file is not used, to show to the person; empty when it is used.
+    QString refusal() const { return m_refusal; }
     // The list, search and reminder indexes, made when missing; on a large file written
     // without them this takes seconds, once. inSlices makes them from the event loop, one
     // index or one slice of rows at a time, instead of before returning.
@@ -31,4 +34,5 @@ private:
     bool fillTrigramSlice();
 
     QSqlDatabase m_connection;
+    QString m_refusal;
 };

@@ -38,26 +38,22 @@ bool isContinuationByte(char c)
 
 } // namespace
 
+QByteArray icalCalendarHeader()
+{
+    return QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kIcalProductId
+           + QByteArrayLiteral("\r\n");
+}
+
 IcalComponentPtr parseIcal(const QByteArray &text)
 {
     icalerror_set_errors_are_fatal(0); // a bad file is reported, never an abort
+    ical_set_unknown_token_handling_setting(ICAL_ASSUME_IANA_TOKEN);
     TextSource source { text.constData(), text.constData() + text.size() };
     icalparser *parser = icalparser_new();
     icalparser_set_gen_data(parser, &source);
     IcalComponentPtr component(icalparser_parse(parser, nextChunk));
     icalparser_free(parser);
     return component;
-}
-
-QByteArray icalText(icalcomponent *component)
-{
-    const IcalStringPtr text(icalcomponent_as_ical_string_r(component));
-    if (!text)
-        return {};
-    QByteArray unfolded(text.get());
-    unfolded.replace("\r\n ", "");
-    unfolded.replace("\r\n\t", "");
-    return unfolded;
 }
 
 QDateTime icalFieldsToDateTime(const icaltimetype &time, bool utc)
@@ -69,14 +65,9 @@ QDateTime icalFieldsToDateTime(const icaltimetype &time, bool utc)
     return utc ? QDateTime(date, clock, QTimeZone::utc()) : QDateTime(date, clock);
 }
 
-icalproperty *icalUtcProperty(icalproperty_kind kind, const QDateTime &dateTime)
+QByteArray icalUtcText(const QDateTime &dateTime)
 {
-    const QByteArray text =
-            dateTime.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
-    icalproperty *property = icalproperty_new(kind);
-    icalproperty_set_value(property,
-                           icalvalue_new_from_string(ICAL_DATETIME_VALUE, text.constData()));
-    return property;
+    return dateTime.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
 QByteArray foldIcalLines(const QByteArray &text)

@@ -2,236 +2,26 @@
 
 #include "icalconvert.h"
 #include "icalholder.h"
+#include "icallines.h"
+#include "icalzones.h"
 
+#include <QHash>
 #include <QLoggingCategory>
 #include <QSet>
-#include <QTimeZone>
 #include <QUuid>
-
-#include <cstring>
-#include <map>
-#include <vector>
 
 Q_LOGGING_CATEGORY(lcIcalReader, "tarvik.ical.reader", QtCriticalMsg)
 
 namespace {
 
-// Deeper nesting than any calendar program writes is taken as a broken or hostile file.
-constexpr int kMaxDepth = 8;
-// Calendar programs write a few time zones to a file, each with a few yearly rules; libical
-// expands every rule of a zone it converts with, so a file beyond these limits could keep it
-// busy for hours.
-constexpr int kMaxZones = 100;
-constexpr int kMaxZoneRules = 16;
-constexpr int kMaxOnsetsInFourYears = 8;
 // The longest message of libical's shown, in characters.
 constexpr qsizetype kMaxMessage = 160;
-// BEGIN and END values are short; the rest of a long line is not needed to see its structure.
-constexpr qsizetype kLineHead = 256;
 
-const QByteArray kCalendarHeader = QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
-                                                     "PRODID:-//Brellhaven//Tarvik//EN\r\n");
 const QByteArray kCalendarFooter = QByteArrayLiteral("END:VCALENDAR\r\n");
 
-QString lineError(int line, const QString &what)
-{
-    return QStringLiteral("line %1: %2").arg(line).arg(what);
-}
-
-// A content line, unfolded, with the number of the physical line it starts on.
-struct LogicalLine
-{
-    int number = 0;
-    qsizetype begin = 0; // offset of its first octet
-    qsizetype end = 0; // offset after its last line break
-    QByteArray head; // the first octets, unfolded
-};
-
-// A component directly inside a VCALENDAR, and where its text lies.
-struct Block
-{
-    QByteArray kind;
-    int firstLine = 0;
-    qsizetype begin = 0;
-    qsizetype end = 0;
-};
-
-// Walks the logical lines of a text.
-class LineReader
-{
-public:
-    explicit LineReader(const QByteArray &data, qsizetype from = 0, qsizetype to = -1)
-        : m_data(data)
-        , m_position(from)
-        , m_end(to < 0 ? data.size() : to)
-    {
-    }
-
-    int physicalLines() const { return m_line; }
-
-    // The next logical line; false at the end. nul is set when the line holds a NUL octet.
-    bool next(LogicalLine &line, bool &nul)
-    {
-        if (m_position >= m_end)
-            return false;
-        line.number = m_line + 1;
-        line.begin = m_position;
-        line.head.clear();
-        nul = false;
-        bool first = true;
-        do {
-            const char *start = m_data.constData() + m_position;
-            const auto *newline =
-                    static_cast<const char *>(std::memchr(start, '\n', m_end - m_position));
-            qsizetype length = newline ? newline - start : m_end - m_position;
-            m_position += length + (newline ? 1 : 0);
-            ++m_line;
-            if (length > 0 && start[length - 1] == '\r')
-                --length;
-            nul = nul || std::memchr(start, '\0', length) != nullptr;
-            const qsizetype skip = first ? 0 : 1;
-            const qsizetype room = kLineHead - line.head.size();
-            if (room > 0 && length > skip)
-                line.head.append(start + skip, std::min(room, length - skip));
-            first = false;
-        } while (m_position < m_end
-                 && (m_data.at(m_position) == ' ' || m_data.at(m_position) == '\t'));
-        line.end = m_position;
-        return true;
-    }
-
-private:
-    const QByteArray &m_data;
-    qsizetype m_position = 0;
-    qsizetype m_end = 0;
-    int m_line = 0;
-};
-
-bool isNameOctet(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-}
-
-// The property name of a content line in upper case; empty when the line is not one.
-QByteArray propertyName(const LogicalLine &line, const QByteArray &data)
-{
-    qsizetype length = 0;
-    while (length < line.head.size() && isNameOctet(line.head.at(length)))
-        ++length;
-    if (length == 0 || length == line.head.size()
-        || (line.head.at(length) != ':' && line.head.at(length) != ';'))
-        return {};
-    const auto *colon = std::memchr(data.constData() + line.begin, ':', line.end - line.begin);
-    return colon ? line.head.left(length).toUpper() : QByteArray();
-}
-
-// Splits a calendar into its components, checking that every line is a content line and that
-// every BEGIN has its END; the components of several VCALENDARs come one after the other.
-QList<Block> splitCalendar(const QByteArray &data, QString &error)
-{
-    QList<Block> blocks;
-    struct Open
-    {
-        QByteArray kind;
-        int line;
-    };
-    std::vector<Open> open;
-    Block block;
-    bool seenCalendar = false;
-    const qsizetype bom = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-    LineReader reader(data, bom);
-    LogicalLine line;
-    bool nul = false;
-    while (reader.next(line, nul)) {
-        if (line.head.trimmed().isEmpty() && !nul)
-            continue;
-        const QByteArray name = propertyName(line, data);
-        if (nul && seenCalendar) {
-            error = lineError(line.number, QStringLiteral("contains a NUL character"));
-            return {};
-        }
-        if (!seenCalendar && (name != "BEGIN" || nul)) {
-            error = lineError(line.number,
-                              QStringLiteral("not an iCalendar file (BEGIN:VCALENDAR expected)"));
-            return {};
-        }
-        if (name.isEmpty()) {
-            const bool cut = line.end == data.size() && !data.endsWith('\n');
-            error = lineError(line.number,
-                              cut ? QStringLiteral("the file ends inside this line; it may be cut "
-                                                   "short")
-                                  : QStringLiteral("not an iCalendar line (NAME:value expected)"));
-            return {};
-        }
-        const QByteArray value = line.head.mid(line.head.indexOf(':') + 1).trimmed().toUpper();
-        if (name == "BEGIN") {
-            if (open.empty() && value != "VCALENDAR") {
-                error = lineError(line.number, QStringLiteral("BEGIN:VCALENDAR expected"));
-                return {};
-            }
-            if (open.size() >= size_t(kMaxDepth)) {
-                error = lineError(line.number, QStringLiteral("components nested too deeply"));
-                return {};
-            }
-            if (open.size() == 1)
-                block = Block { value, line.number, line.begin, 0 };
-            open.push_back({ value, line.number });
-            seenCalendar = true;
-        } else if (name == "END") {
-            if (open.empty() || open.back().kind != value) {
-                error = open.empty()
-                                ? lineError(line.number, QStringLiteral("END:%1 without BEGIN")
-                                                                 .arg(QString::fromUtf8(value)))
-                                : lineError(line.number,
-                                            QStringLiteral("END:%1 expected (BEGIN on line %2)")
-                                                    .arg(QString::fromUtf8(open.back().kind))
-                                                    .arg(open.back().line));
-                return {};
-            }
-            open.pop_back();
-            if (open.size() == 1) {
-                block.end = line.end;
-                blocks.append(block);
-            }
-        } else if (open.empty()) {
-            error = lineError(line.number, QStringLiteral("text after END:VCALENDAR"));
-            return {};
-        }
-    }
-    if (!seenCalendar) {
-        error = lineError(1, QStringLiteral("not an iCalendar file (the file is empty)"));
-        return {};
-    }
-    if (!open.empty()) {
-        error = lineError(reader.physicalLines(),
-                          QStringLiteral("the file ends before END:%1 (BEGIN on line %2); "
-                                         "it may be cut short")
-                                  .arg(QString::fromUtf8(open.back().kind))
-                                  .arg(open.back().line));
-        return {};
-    }
-    return blocks;
-}
-
-// The line of a component's text that libical could not read: the first one that does not
-// parse as a property on its own.
-int firstBadLine(const QByteArray &data, const Block &block)
-{
-    LineReader reader(data, block.begin, block.end);
-    LogicalLine line;
-    bool nul = false;
-    while (reader.next(line, nul)) {
-        const QByteArray name = propertyName(line, data);
-        if (name == "BEGIN" || name == "END")
-            continue;
-        const IcalComponentPtr alone =
-                parseIcal("BEGIN:X-LINE\r\n" + data.mid(line.begin, line.end - line.begin)
-                          + "\r\nEND:X-LINE\r\n");
-        if (!alone || icalcomponent_count_errors(alone.get()) > 0)
-            return block.firstLine + line.number - 1;
-    }
-    return block.firstLine;
-}
+// The properties of a VTODO whose loss would change the task as the list shows it.
+const QSet<QByteArray> kShownProperties { "SUMMARY", "DUE", "STATUS", "COMPLETED",
+                                          "RECURRENCE-ID" };
 
 // The text of the first X-LIC-ERROR libical left in a component.
 QString libicalMessage(icalcomponent *component)
@@ -253,44 +43,6 @@ QString libicalMessage(icalcomponent *component)
     return QStringLiteral("not valid iCalendar");
 }
 
-// Whether every rule of a VTIMEZONE is yearly with at most a couple of onsets a year, as the
-// rules of real time zones are.
-bool sensibleZone(icalcomponent *zone)
-{
-    int rules = 0;
-    for (icalcomponent *observance = icalcomponent_get_first_component(zone, ICAL_ANY_COMPONENT);
-         observance; observance = icalcomponent_get_next_component(zone, ICAL_ANY_COMPONENT)) {
-        const icaltimetype start = icalcomponent_get_dtstart(observance);
-        for (icalproperty *rule = icalcomponent_get_first_property(observance, ICAL_RRULE_PROPERTY);
-             rule; rule = icalcomponent_get_next_property(observance, ICAL_RRULE_PROPERTY)) {
-            const icalrecurrencetype recurrence = icalproperty_get_rrule(rule);
-            if (++rules > kMaxZoneRules || recurrence.freq != ICAL_YEARLY_RECURRENCE)
-                return false;
-            icalrecur_iterator *onsets = icalrecur_iterator_new(recurrence, start);
-            if (!onsets)
-                return false;
-            int count = 0;
-            icaltimetype onset = icalrecur_iterator_next(onsets);
-            while (!icaltime_is_null_time(onset) && onset.year < start.year + 4
-                   && count <= kMaxOnsetsInFourYears) {
-                ++count;
-                onset = icalrecur_iterator_next(onsets);
-            }
-            icalrecur_iterator_free(onsets);
-            if (count > kMaxOnsetsInFourYears)
-                return false;
-        }
-    }
-    return true;
-}
-
-// A time zone defined in the file, and its text.
-struct DefinedZone
-{
-    IcalTimezonePtr zone;
-    QByteArray text;
-};
-
 // The name as the task list shows it: one line, without control characters.
 QString cleanName(const char *summary)
 {
@@ -303,34 +55,57 @@ QString cleanName(const char *summary)
     return name.simplified();
 }
 
+// The date-time of a property, or invalid when it has none.
+QDateTime propertyTime(icalcomponent *component, icalproperty_kind kind)
+{
+    icalproperty *property = icalcomponent_get_first_property(component, kind);
+    if (!property)
+        return {};
+    const icaltimetype time = icalvalue_get_datetime(icalproperty_get_value(property));
+    return icalFieldsToDateTime(time, icaltime_is_utc(time));
+}
+
+// The TZIDs every property of the component refers to.
+void collectZones(icalcomponent *component, QSet<QByteArray> &zones)
+{
+    for (icalproperty *property = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
+         property; property = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
+        icalparameter *tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
+        if (tzid && icalparameter_get_tzid(tzid))
+            zones.insert(QByteArray(icalparameter_get_tzid(tzid)));
+    }
+}
+
+// A task's text while the file is read: its VTODO, those of its occurrences, and their zones.
+struct TaskText
+{
+    QByteArray todos;
+    QSet<QByteArray> zones;
+};
+
 class Reader
 {
 public:
-    explicit Reader(const QByteArray &data)
+    Reader(const QByteArray &data, IcalReader::Mode mode)
         : m_data(data)
+        , m_file(mode == IcalReader::Mode::File)
     {
     }
 
     IcalReadResult read()
     {
-        const QList<Block> blocks = splitCalendar(m_data, m_result.error);
+        const QList<IcalBlock> blocks = splitIcalCalendar(m_data, m_result.error);
         if (!m_result.error.isEmpty())
-            return m_result;
-        for (const Block &block : blocks) {
-            if (block.kind == "VTIMEZONE" && !defineZone(block))
-                return fail();
-        }
-        for (const Block &block : blocks) {
-            if (block.kind == "VTIMEZONE")
+            return fail();
+        for (const IcalBlock &block : blocks) {
+            if (block.kind != "VTIMEZONE" || defineZone(block))
                 continue;
-            if (block.kind != "VTODO") {
-                ++m_result.skipped;
-                continue;
-            }
-            if (!readTask(block))
+            if (m_file)
                 return fail();
+            qCWarning(lcIcalReader) << "time zone left out:" << m_result.error;
+            m_result.error.clear(); // a due time in it reads as in an unknown zone
         }
-        return m_result;
+        return m_file ? readFile(blocks) : readResource(blocks);
     }
 
 private:
@@ -341,59 +116,155 @@ private:
         return m_result;
     }
 
-    IcalComponentPtr parseBlock(const Block &block)
+    QByteArray blockText(const IcalBlock &block) const
     {
-        IcalComponentPtr component = parseIcal(m_data.mid(block.begin, block.end - block.begin));
-        if (!component) {
-            m_result.error = lineError(block.firstLine, QStringLiteral("not valid iCalendar"));
-        } else if (icalcomponent_count_errors(component.get()) > 0) {
-            m_result.error =
-                    lineError(firstBadLine(m_data, block), libicalMessage(component.get()));
-            component.reset();
-        }
-        return component;
+        return m_data.mid(block.begin, block.end - block.begin);
     }
 
-    bool defineZone(const Block &block)
+    IcalReadResult readFile(const QList<IcalBlock> &blocks)
     {
-        IcalComponentPtr component = parseBlock(block);
-        if (!component)
-            return false;
-        const icalproperty *tzid =
-                icalcomponent_get_first_property(component.get(), ICAL_TZID_PROPERTY);
-        const QByteArray name = tzid ? QByteArray(icalproperty_get_tzid(tzid)) : QByteArray();
-        if (name.isEmpty())
-            return true; // a zone nobody can refer to
-        if (m_zones.size() >= size_t(kMaxZones) || !sensibleZone(component.get())) {
-            m_result.error =
-                    lineError(block.firstLine,
-                              m_zones.size() >= size_t(kMaxZones)
-                                      ? QStringLiteral("more than %1 time zones").arg(kMaxZones)
-                                      : QStringLiteral("a time zone with rules no time "
-                                                       "zone has"));
-            return false;
+        QList<TaskText> texts;
+        QList<std::pair<QByteArray, TaskText>> occurrences; // by UID
+        for (const IcalBlock &block : blocks) {
+            if (block.kind == "VTIMEZONE")
+                continue;
+            if (block.kind != "VTODO") {
+                ++m_result.skipped;
+                continue;
+            }
+            const IcalComponentPtr todo = parseTodo(block);
+            if (!todo)
+                return fail();
+            TaskText text { blockText(block), {} };
+            collectZones(todo.get(), text.zones);
+            if (icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
+                const char *uid = icalcomponent_get_uid(todo.get());
+                occurrences.append({ QByteArray(uid ? uid : "").trimmed(), std::move(text) });
+            } else if (readTask(todo.get(), text.zones)) {
+                texts.append(std::move(text));
+            }
         }
-        IcalTimezonePtr zone(icaltimezone_new());
-        if (!icaltimezone_set_component(zone.get(), component.get())) {
-            m_result.error = lineError(block.firstLine, QStringLiteral("not a valid VTIMEZONE"));
-            return false;
+        // An occurrence of a repeating task travels with its task; alone it is skipped.
+        QHash<QByteArray, qsizetype> byUid;
+        for (qsizetype i = 0; i < m_result.tasks.size(); ++i)
+            byUid.insert(m_result.tasks.at(i).uid.toUtf8(), i);
+        for (auto &[uid, text] : occurrences) {
+            const qsizetype task = byUid.value(uid, -1);
+            if (task < 0) {
+                ++m_result.skipped;
+                continue;
+            }
+            texts[task].todos += text.todos;
+            texts[task].zones.unite(text.zones);
         }
-        component.release(); // the zone owns it now
-        m_zones[name] =
-                DefinedZone { std::move(zone), m_data.mid(block.begin, block.end - block.begin) };
-        return true;
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            m_result.tasks[i].calendar = calendarText(texts.at(i));
+        return m_result;
     }
 
-    // A time zone named by a TZID: the file's own definition first, then the system's.
-    icaltimezone *zoneNamed(const QByteArray &tzid)
+    IcalReadResult readResource(const QList<IcalBlock> &blocks)
     {
-        const auto defined = m_zones.find(tzid);
-        if (defined != m_zones.end())
-            return defined->second.zone.get();
-        return icaltimezone_get_builtin_timezone(tzid.constData());
+        const IcalBlock *first = nullptr;
+        for (const IcalBlock &block : blocks) {
+            if (block.kind != "VTODO")
+                continue;
+            IcalComponentPtr todo = parseTodo(block);
+            if (!todo)
+                continue;
+            if (!first)
+                first = &block;
+            if (!icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY))
+                return take(todo.get());
+        }
+        // Occurrences without their task: the first stands for the task.
+        if (first) {
+            const IcalComponentPtr todo = parseTodo(*first);
+            return take(todo.get());
+        }
+        ++m_result.skipped; // events and journals are not tasks
+        return m_result;
     }
 
-    QDateTime readDue(icalcomponent *todo, QSet<QByteArray> &zonesUsed)
+    IcalReadResult take(icalcomponent *todo)
+    {
+        m_result.error.clear(); // a VTODO before it that libical could not read at all
+        QSet<QByteArray> zones;
+        if (readTask(todo, zones))
+            m_result.tasks.last().calendar = m_data;
+        return m_result;
+    }
+
+    QByteArray calendarText(const TaskText &text) const
+    {
+        QByteArray calendar = icalCalendarHeader();
+        for (const QByteArray &tzid : text.zones)
+            calendar += m_zones.text(tzid);
+        calendar += text.todos;
+        if (!calendar.endsWith('\n'))
+            calendar += "\r\n";
+        return calendar + kCalendarFooter;
+    }
+
+    // A VTODO as libical reads it; null when libical cannot, or, in a file, when a property the
+    // task list shows cannot be read.
+    IcalComponentPtr parseTodo(const IcalBlock &block)
+    {
+        IcalComponentPtr todo = parseIcal(blockText(block));
+        if (!todo) {
+            m_result.error = icalLineError(block.firstLine, QStringLiteral("not valid iCalendar"));
+            return todo;
+        }
+        if (icalcomponent_count_errors(todo.get()) == 0)
+            return todo;
+        QString message;
+        const int line = unreadShownProperty(block, message);
+        if (line == 0)
+            return todo; // only properties the task list does not show are unread
+        if (!m_file) {
+            qCWarning(lcIcalReader) << "read without a property:" << icalLineError(line, message);
+            return todo;
+        }
+        m_result.error = icalLineError(line, message);
+        return {};
+    }
+
+    // The line of the first property of the VTODO that the task list shows and libical could
+    // not read, with libical's words; 0 when there is none.
+    int unreadShownProperty(const IcalBlock &block, QString &message) const
+    {
+        IcalLineReader reader(m_data, block.begin, block.end);
+        IcalLine line;
+        bool nul = false;
+        int depth = 0;
+        while (reader.next(line, nul)) {
+            const QByteArray name = icalPropertyName(line, m_data);
+            depth += name == "BEGIN" ? 1 : name == "END" ? -1 : 0;
+            if (depth != 1 || !kShownProperties.contains(name)
+                || icalLineValue(icalUnfoldedLine(line, m_data)).trimmed().isEmpty())
+                continue; // an empty value (libical refuses it) holds nothing to lose
+            const IcalComponentPtr alone =
+                    parseIcal("BEGIN:VTODO\r\n" + m_data.mid(line.begin, line.end - line.begin)
+                              + "\r\nEND:VTODO\r\n");
+            if (!alone
+                || !icalcomponent_get_first_property(alone.get(),
+                                                     icalproperty_string_to_kind(name.data()))) {
+                message = alone ? libicalMessage(alone.get()) : QStringLiteral("not valid");
+                return block.firstLine + line.number - 1;
+            }
+        }
+        return 0;
+    }
+
+    bool defineZone(const IcalBlock &block)
+    {
+        QString error;
+        if (m_zones.define(blockText(block), error))
+            return true;
+        m_result.error = icalLineError(block.firstLine, error);
+        return false;
+    }
+
+    QDateTime readDue(icalcomponent *todo)
     {
         icalproperty *property = icalcomponent_get_first_property(todo, ICAL_DUE_PROPERTY);
         if (!property)
@@ -409,86 +280,53 @@ private:
         icalparameter *parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
         if (!parameter)
             return icalFieldsToDateTime(due, false); // floating: the reader's time
-        const QByteArray tzid(icalparameter_get_tzid(parameter));
-        icaltimezone *zone = zoneNamed(tzid);
+        icaltimezone *zone = m_zones.named(QByteArray(icalparameter_get_tzid(parameter)));
         if (!zone) {
             ++m_result.unknownZones;
             return icalFieldsToDateTime(due, false);
         }
-        zonesUsed.insert(tzid);
         due.zone = zone;
         return icalFieldsToDateTime(icaltime_convert_to_zone(due, icaltimezone_get_utc_timezone()),
                                     true);
     }
 
-    // The TZIDs every property of the component refers to.
-    static void collectZones(icalcomponent *component, QSet<QByteArray> &zones)
+    // Adds the task a VTODO holds; false when it holds none the task list can keep.
+    bool readTask(icalcomponent *todo, QSet<QByteArray> &zones)
     {
-        for (icalproperty *property =
-                     icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
-             property; property = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
-            icalparameter *tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
-            if (tzid && icalparameter_get_tzid(tzid))
-                zones.insert(QByteArray(icalparameter_get_tzid(tzid)));
-        }
-    }
-
-    bool readTask(const Block &block)
-    {
-        const IcalComponentPtr todo = parseBlock(block);
-        if (!todo)
-            return false;
-        if (icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
-            ++m_result.skipped; // one occurrence of a repeating task, not a task of its own
-            return true;
-        }
         IcalTask task;
-        task.name = cleanName(icalcomponent_get_summary(todo.get()));
+        task.name = cleanName(icalcomponent_get_summary(todo));
         if (task.name.isEmpty()) {
             ++m_result.skipped;
-            return true;
+            return false;
         }
         if (task.name.size() > IcalReader::maxNameLength) {
             task.name.truncate(IcalReader::maxNameLength);
             ++m_result.shortened;
         }
-        const char *uid = icalcomponent_get_uid(todo.get());
+        const char *uid = icalcomponent_get_uid(todo);
         task.uid = QString::fromUtf8(uid ? uid : "").trimmed();
         if (task.uid.isEmpty())
             task.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        task.done = icalcomponent_get_status(todo.get()) == ICAL_STATUS_COMPLETED
-                    || icalcomponent_get_first_property(todo.get(), ICAL_COMPLETED_PROPERTY);
-        QSet<QByteArray> zonesUsed;
-        task.due = readDue(todo.get(), zonesUsed);
-        if (icalproperty *created =
-                    icalcomponent_get_first_property(todo.get(), ICAL_CREATED_PROPERTY)) {
-            const icaltimetype time = icalproperty_get_created(created);
-            task.created = icalFieldsToDateTime(time, icaltime_is_utc(time));
-        }
-        collectZones(todo.get(), zonesUsed);
-
-        task.calendar = kCalendarHeader;
-        for (const QByteArray &tzid : std::as_const(zonesUsed)) {
-            const auto defined = m_zones.find(tzid);
-            if (defined != m_zones.end())
-                task.calendar += defined->second.text;
-        }
-        task.calendar += m_data.mid(block.begin, block.end - block.begin);
-        if (!task.calendar.endsWith('\n'))
-            task.calendar += "\r\n";
-        task.calendar += kCalendarFooter;
+        task.done = icalcomponent_get_status(todo) == ICAL_STATUS_COMPLETED
+                    || icalcomponent_get_first_property(todo, ICAL_COMPLETED_PROPERTY);
+        task.due = readDue(todo);
+        task.created = propertyTime(todo, ICAL_CREATED_PROPERTY);
+        task.lastModified = propertyTime(todo, ICAL_LASTMODIFIED_PROPERTY);
+        task.stamp = propertyTime(todo, ICAL_DTSTAMP_PROPERTY);
+        collectZones(todo, zones);
         m_result.tasks.append(std::move(task));
         return true;
     }
 
     const QByteArray &m_data;
+    const bool m_file;
     IcalReadResult m_result;
-    std::map<QByteArray, DefinedZone> m_zones;
+    IcalZones m_zones;
 };
 
 } // namespace
 
-IcalReadResult IcalReader::read(const QByteArray &data)
+IcalReadResult IcalReader::read(const QByteArray &data, Mode mode)
 {
-    return Reader(data).read();
+    return Reader(data, mode).read();
 }

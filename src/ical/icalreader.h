@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-// What reading an iCalendar file gave: its tasks, or why it could not be read.
+// What reading an iCalendar text gave: its tasks, or why it could not be read.
 struct IcalReadResult
 {
     QList<IcalTask> tasks;
@@ -13,14 +13,28 @@ struct IcalReadResult
     int dateOnly = 0; // due dates without a time, read as 23:59 local time
     int unknownZones = 0; // due times in a time zone nobody defines, read as local time
     int shortened = 0; // names cut to the longest name kept
-    QString error; // "line 12: ..." when the file cannot be read; tasks is then empty
+    QString error; // "line 12: ..." when the text cannot be read; tasks is then empty
 };
 
-// Reads the VTODOs of an iCalendar text (RFC 5545), each with the text it came from.
+// Reads the VTODOs of an iCalendar text (RFC 5545) with libical, each with the text it came
+// from. A property libical cannot read is no reason to refuse a task: the text keeps it, and the
+// writer (IcalWriter) writes it back as it came.
 class IcalReader
 {
 public:
-    static IcalReadResult read(const QByteArray &data);
+    enum class Mode {
+        // A file a person imports: every VTODO is a task, its repeated occurrences
+        // (RECURRENCE-ID) travel with it, and the file is refused, with the line, when a
+        // property the task list shows cannot be read or a time zone is unsound.
+        File,
+        // One calendar object resource of a CalDAV collection: its task is the first VTODO
+        // that is not an occurrence, and the task keeps the whole text. What cannot be read is
+        // left out of the task (an unreadable DUE reads as no due time), never a reason to
+        // drop the task.
+        Resource,
+    };
+
+    static IcalReadResult read(const QByteArray &data, Mode mode = Mode::File);
     // The longest task name kept; a longer SUMMARY is cut.
     static constexpr qsizetype maxNameLength = 1000;
 };

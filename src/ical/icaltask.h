@@ -2,10 +2,30 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QMetaType>
 #include <QString>
 
-// One task as iCalendar carries it: what the task list keeps of a VTODO, and the VTODO's own
-// text, so that properties this program does not show survive the next export or sync.
+// What a task is made of, as far as a VTODO carries it. The due time is in UTC, or invalid for
+// a task without one.
+struct TaskFields
+{
+    QString name;
+    bool done = false;
+    QDateTime due;
+
+    bool operator==(const TaskFields &other) const
+    {
+        return name == other.name && done == other.done && due.isValid() == other.due.isValid()
+               && (!due.isValid() || due.toSecsSinceEpoch() == other.due.toSecsSinceEpoch());
+    }
+    bool operator!=(const TaskFields &other) const { return !(*this == other); }
+};
+
+Q_DECLARE_METATYPE(TaskFields)
+
+// One task as iCalendar carries it: what the task list keeps of a VTODO, and the text of the
+// calendar object the VTODO came in, so that properties this program does not show survive the
+// next export or sync.
 struct IcalTask
 {
     qint64 id = 0; // the row in tasks; 0 while the task is not stored
@@ -14,7 +34,17 @@ struct IcalTask
     bool done = false;
     QDateTime due; // invalid when the task has no due time
     QDateTime created; // invalid when unknown
+    QDateTime lastModified; // LAST-MODIFIED; invalid when absent
+    QDateTime stamp; // DTSTAMP; invalid when absent
     // A VCALENDAR holding the task's VTODO as last read or written, with the VTIMEZONEs it
     // refers to; empty for a task that never went through iCalendar.
     QByteArray calendar;
+
+    TaskFields fields() const { return { name, done, due }; }
+    void setFields(const TaskFields &fields)
+    {
+        name = fields.name;
+        done = fields.done;
+        due = fields.due;
+    }
 };

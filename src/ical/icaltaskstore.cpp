@@ -11,14 +11,6 @@ Q_LOGGING_CATEGORY(lcIcalStore, "tarvik.ical.store", QtCriticalMsg)
 
 namespace {
 
-const auto kUidTable = QStringLiteral("CREATE TABLE IF NOT EXISTS task_uids (\n"
-                                      "    task_id INTEGER PRIMARY KEY,\n"
-                                      "    user_id INTEGER NOT NULL,\n"
-                                      "    uid TEXT NOT NULL,\n"
-                                      "    calendar TEXT,\n"
-                                      "    UNIQUE (user_id, uid)\n"
-                                      ");");
-
 // The creation time in the form SQLite's CURRENT_TIMESTAMP writes.
 QVariant createdValue(const QDateTime &created)
 {
@@ -55,12 +47,6 @@ bool IcalTaskStore::run(QSqlQuery &query)
 
 bool IcalTaskStore::prepare()
 {
-    QSqlQuery create(m_database);
-    if (!create.exec(kUidTable)) {
-        m_lastError = create.lastError().text();
-        qCWarning(lcIcalStore) << "cannot create the UID table:" << m_lastError;
-        return false;
-    }
     const bool prepared =
             m_find.prepare(
                     QStringLiteral("SELECT u.task_id FROM task_uids u\n"

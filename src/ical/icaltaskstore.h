@@ -15,7 +15,7 @@ class IcalTaskStore
 public:
     explicit IcalTaskStore(const QSqlDatabase &database);
 
-    // Creates the UID table when it is missing.
+    // Prepares the statements; false with lastError set when they cannot be.
     bool prepare();
     // Every task of the account, oldest first.
     bool readTasks(qint64 userId, QList<IcalTask> &tasks);

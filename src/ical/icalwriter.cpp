@@ -2,105 +2,335 @@
 
 #include "icalconvert.h"
 #include "icalholder.h"
+#include "icallines.h"
+#include "icalreader.h"
 
-#include <map>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QSet>
+
+#include <optional>
+
+Q_LOGGING_CATEGORY(lcIcalWriter, "tarvik.ical.writer", QtCriticalMsg)
 
 namespace {
 
-const QByteArray kHeader = QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
-                                             "PRODID:-//Brellhaven//Tarvik//EN\r\n");
 const QByteArray kFooter = QByteArrayLiteral("END:VCALENDAR\r\n");
 
-void removeAll(icalcomponent *component, icalproperty_kind kind)
+// A content line of a kept text, unfolded, with its name in upper case.
+struct Line
 {
-    while (icalproperty *property = icalcomponent_get_first_property(component, kind)) {
-        icalcomponent_remove_property(component, property);
-        icalproperty_free(property);
+    QByteArray name;
+    QByteArray text;
+};
+
+// A component of a calendar: its kind, the TZID of a VTIMEZONE, and its lines unfolded, each
+// ended by CR LF.
+struct Component
+{
+    QByteArray kind;
+    QByteArray tzid;
+    QByteArray text;
+};
+
+// A calendar as written: its own properties other than VERSION and PRODID, and its components.
+struct Calendar
+{
+    QByteArray properties;
+    QList<Component> components;
+};
+
+QByteArray joined(const QList<Line> &lines)
+{
+    QByteArray text;
+    for (const Line &line : lines)
+        text += line.text + "\r\n";
+    return text;
+}
+
+// The first line of each property name directly inside a component (not inside its alarms).
+QHash<QByteArray, QByteArray> ownLines(const QList<Line> &lines)
+{
+    QHash<QByteArray, QByteArray> own;
+    int depth = 0;
+    for (const Line &line : lines) {
+        depth += line.name == "BEGIN" ? 1 : line.name == "END" ? -1 : 0;
+        if (depth == 1 && line.name != "BEGIN" && !own.contains(line.name))
+            own.insert(line.name, line.text);
     }
+    return own;
 }
 
-// Puts property in place of every property of its kind.
-void replace(icalcomponent *component, icalproperty *property)
+QByteArray trimmedValue(const QByteArray &line)
 {
-    removeAll(component, icalproperty_isa(property));
-    icalcomponent_add_property(component, property);
+    return icalLineValue(line).trimmed().toUpper();
 }
 
-// The VTODO text of a task, and the VTIMEZONEs it needs, by TZID.
-using Zones = std::map<QByteArray, QByteArray>;
-
-QByteArray todoText(const IcalTask &task, const QDateTime &stamp, Zones &zones)
+// A line libical writes for a property (escaped as its value type needs), unfolded.
+QByteArray propertyLine(icalproperty *property)
 {
-    IcalComponentPtr stored;
-    icalcomponent *todo = nullptr;
-    if (!task.calendar.isEmpty())
-        stored = parseIcal(task.calendar);
-    if (stored && icalcomponent_count_errors(stored.get()) == 0) {
-        if (icalcomponent_isa(stored.get()) == ICAL_VTODO_COMPONENT)
-            todo = stored.get();
+    const IcalPropertyPtr holder(property);
+    const IcalStringPtr text(icalproperty_as_ical_string_r(property));
+    QByteArray line(text ? text.get() : "");
+    line.replace("\r\n ", "").replace("\r\n\t", "");
+    return line.endsWith("\r\n") ? line : line + "\r\n";
+}
+
+QByteArray timeLine(const char *name, const QDateTime &time)
+{
+    return name + (':' + icalUtcText(time)) + "\r\n";
+}
+
+// The DUE line of a due time; a due date without a time stays one when the task's due time is
+// still the end of a day.
+QByteArray dueLine(const QDateTime &due, bool dateOnly)
+{
+    const QDateTime local = due.toLocalTime();
+    if (dateOnly && local.time() == QTime(23, 59))
+        return "DUE;VALUE=DATE:" + local.date().toString(QStringLiteral("yyyyMMdd")).toLatin1()
+               + "\r\n";
+    return timeLine("DUE", due);
+}
+
+// The lines that replace every property of a name in a VTODO; an empty text removes them. A
+// property the program comes to own is one more name set here.
+class Edits
+{
+public:
+    void set(const QByteArray &name, const QByteArray &text)
+    {
+        if (Edit *edit = find(name))
+            edit->text = text;
         else
-            todo = icalcomponent_get_first_component(stored.get(), ICAL_VTODO_COMPONENT);
-        for (icalcomponent *zone =
-                     icalcomponent_get_first_component(stored.get(), ICAL_VTIMEZONE_COMPONENT);
-             zone;
-             zone = icalcomponent_get_next_component(stored.get(), ICAL_VTIMEZONE_COMPONENT)) {
-            const icalproperty *tzid = icalcomponent_get_first_property(zone, ICAL_TZID_PROPERTY);
-            if (tzid && icalproperty_get_tzid(tzid))
-                zones.emplace(QByteArray(icalproperty_get_tzid(tzid)), icalText(zone));
-        }
+            m_edits.append({ name, text, false });
     }
-    IcalComponentPtr fresh;
-    if (!todo) {
-        fresh.reset(icalcomponent_new(ICAL_VTODO_COMPONENT));
-        todo = fresh.get();
+    bool contains(const QByteArray &name) { return find(name) != nullptr; }
+    // The replacement the first time a name is met, then nothing.
+    QByteArray take(const QByteArray &name)
+    {
+        Edit *edit = find(name);
+        const bool first = !edit->written;
+        edit->written = true;
+        return first ? edit->text : QByteArray();
+    }
+    // The replacements of the names not met, in the order they were set.
+    QByteArray rest()
+    {
+        QByteArray text;
+        for (Edit &edit : m_edits) {
+            if (!edit.written)
+                text += edit.text;
+            edit.written = true;
+        }
+        return text;
     }
 
-    replace(todo, icalproperty_new_uid(task.uid.toUtf8().constData()));
-    replace(todo, icalUtcProperty(ICAL_DTSTAMP_PROPERTY, stamp));
-    replace(todo, icalproperty_new_summary(task.name.toUtf8().constData()));
-    removeAll(todo, ICAL_DURATION_PROPERTY);
-    if (task.due.isValid())
-        replace(todo, icalUtcProperty(ICAL_DUE_PROPERTY, task.due));
-    else
-        removeAll(todo, ICAL_DUE_PROPERTY);
-    // A pending task keeps a pending status it had (IN-PROCESS stays so).
-    icalproperty *status = icalcomponent_get_first_property(todo, ICAL_STATUS_PROPERTY);
-    if (task.done) {
-        replace(todo, icalproperty_new_status(ICAL_STATUS_COMPLETED));
-    } else {
-        removeAll(todo, ICAL_COMPLETED_PROPERTY);
-        if (!status || icalproperty_get_status(status) == ICAL_STATUS_COMPLETED)
-            replace(todo, icalproperty_new_status(ICAL_STATUS_NEEDSACTION));
+private:
+    struct Edit
+    {
+        QByteArray name;
+        QByteArray text;
+        bool written = false;
+    };
+    Edit *find(const QByteArray &name)
+    {
+        for (Edit &edit : m_edits) {
+            if (edit.name == name)
+                return &edit;
+        }
+        return nullptr;
     }
-    if (task.created.isValid())
-        replace(todo, icalUtcProperty(ICAL_CREATED_PROPERTY, task.created));
-    return icalText(todo);
+    QList<Edit> m_edits; // a handful
+};
+
+QByteArray summaryLine(const QString &name)
+{
+    return propertyLine(icalproperty_new_summary(name.toUtf8().constData()));
 }
 
-QByteArray calendarText(const QByteArray &todos, const Zones &zones)
+QByteArray statusLine(bool done)
 {
-    QByteArray text = kHeader;
-    for (const auto &zone : zones)
-        text += zone.second;
-    text += todos;
-    text += kFooter;
-    return foldIcalLines(text);
+    return done ? "STATUS:COMPLETED\r\n" : "STATUS:NEEDS-ACTION\r\n";
+}
+
+// The VTODO of a task that has no kept text.
+QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
+{
+    QByteArray text = "BEGIN:VTODO\r\n";
+    text += propertyLine(icalproperty_new_uid(task.uid.toUtf8().constData()));
+    text += timeLine("DTSTAMP", stamp);
+    if (task.created.isValid())
+        text += timeLine("CREATED", task.created);
+    text += timeLine("LAST-MODIFIED", stamp);
+    text += summaryLine(task.name);
+    text += statusLine(task.done);
+    if (task.done)
+        text += timeLine("COMPLETED", stamp);
+    if (task.due.isValid())
+        text += timeLine("DUE", task.due);
+    return text + "END:VTODO\r\n";
+}
+
+// The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
+// when it says no task the list could show.
+Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
+               const std::optional<TaskFields> &kept, const QDateTime &stamp)
+{
+    const bool name = !kept || kept->name != task.name;
+    const bool done = !kept || kept->done != task.done;
+    const bool due = !kept || kept->due.isValid() != task.due.isValid()
+                     || (task.due.isValid() && kept->due != task.due);
+    Edits edits;
+    if (!own.contains("UID"))
+        edits.set("UID", propertyLine(icalproperty_new_uid(task.uid.toUtf8().constData())));
+    edits.set("DTSTAMP", timeLine("DTSTAMP", stamp));
+    if (name || done || due)
+        edits.set("LAST-MODIFIED", timeLine("LAST-MODIFIED", stamp));
+    if (name)
+        edits.set("SUMMARY", summaryLine(task.name));
+    const QByteArray percent = trimmedValue(own.value("PERCENT-COMPLETE"));
+    if (done && task.done) {
+        edits.set("STATUS", statusLine(true));
+        edits.set("COMPLETED", timeLine("COMPLETED", stamp));
+        if (own.contains("PERCENT-COMPLETE"))
+            edits.set("PERCENT-COMPLETE", "PERCENT-COMPLETE:100\r\n");
+    } else if (done) {
+        // A pending status other than COMPLETED (IN-PROCESS, CANCELLED) is the other program's.
+        if (trimmedValue(own.value("STATUS")) == "COMPLETED")
+            edits.set("STATUS", statusLine(false));
+        edits.set("COMPLETED", {});
+        if (percent == "100")
+            edits.set("PERCENT-COMPLETE", "PERCENT-COMPLETE:0\r\n");
+    }
+    if (due) {
+        const QByteArray oldDue = own.value("DUE");
+        const QByteArray parameters =
+                oldDue.left(oldDue.size() - icalLineValue(oldDue).size()).toUpper();
+        const bool dateOnly =
+                parameters.contains(";VALUE=DATE:") || parameters.contains(";VALUE=DATE;");
+        edits.set("DUE", task.due.isValid() ? dueLine(task.due, dateOnly) : QByteArray());
+        edits.set("DURATION", {}); // DUE and DURATION exclude each other
+    }
+    return edits;
+}
+
+// A kept VTODO with its owned properties rewritten in place; a property it lacks comes before
+// its first alarm.
+QByteArray patchedTodo(const QList<Line> &lines, Edits &edits)
+{
+    QByteArray text;
+    int depth = 0;
+    for (const Line &line : lines) {
+        const bool begin = line.name == "BEGIN";
+        const bool end = line.name == "END";
+        if (depth == 1 && (begin || end))
+            text += edits.rest();
+        depth += begin ? 1 : end ? -1 : 0;
+        if (depth == 1 && !begin && edits.contains(line.name))
+            text += edits.take(line.name);
+        else
+            text += line.text + "\r\n";
+    }
+    return text;
+}
+
+// The calendar of a task with kept text; none when the text holds nothing to write back.
+std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stamp)
+{
+    const IcalReadResult read = IcalReader::read(task.calendar, IcalReader::Mode::Resource);
+    if (!read.error.isEmpty()) {
+        qCWarning(lcIcalWriter) << "kept text unreadable, written anew:" << read.error;
+        return std::nullopt;
+    }
+    const QByteArray &data = task.calendar;
+    Calendar calendar;
+    QList<QList<Line>> components;
+    IcalLineReader reader(data, data.startsWith("\xEF\xBB\xBF") ? 3 : 0);
+    IcalLine line;
+    bool nul = false;
+    int depth = 0;
+    while (reader.next(line, nul)) {
+        const QByteArray name = icalPropertyName(line, data);
+        if (name.isEmpty() || name == "X-LIC-ERROR")
+            continue; // libical's words about a line it could not read are not the line
+        if (name == "BEGIN" && ++depth == 2)
+            components.append(QList<Line>());
+        if (depth >= 2)
+            components.last().append(Line { name, icalUnfoldedLine(line, data) });
+        else if (depth == 1 && name != "BEGIN" && name != "END" && name != "VERSION"
+                 && name != "PRODID")
+            calendar.properties += icalUnfoldedLine(line, data) + "\r\n";
+        if (name == "END")
+            --depth;
+    }
+    // The task is the first VTODO that is not an occurrence, as the reader takes it.
+    qsizetype master = -1;
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        if (trimmedValue(components.at(i).first().text) != "VTODO")
+            continue;
+        if (!ownLines(components.at(i)).contains("RECURRENCE-ID")) {
+            master = i;
+            break;
+        }
+        if (master < 0)
+            master = i; // an occurrence stands for a task the text does not hold
+    }
+    if (master < 0)
+        return std::nullopt;
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        const QList<Line> &lines = components.at(i);
+        Component component { trimmedValue(lines.first().text), {}, {} };
+        if (component.kind == "VTIMEZONE")
+            component.tzid = icalLineValue(ownLines(lines).value("TZID")).trimmed();
+        if (i == master) {
+            const std::optional<TaskFields> kept =
+                    read.tasks.isEmpty() ? std::nullopt
+                                         : std::optional(read.tasks.first().fields());
+            Edits edits = editsFor(ownLines(lines), task, kept, stamp);
+            component.text = patchedTodo(lines, edits);
+        } else {
+            component.text = joined(lines);
+        }
+        calendar.components.append(std::move(component));
+    }
+    return calendar;
+}
+
+Calendar calendarOf(const IcalTask &task, const QDateTime &stamp)
+{
+    if (!task.calendar.isEmpty()) {
+        if (std::optional<Calendar> kept = keptCalendar(task, stamp))
+            return *kept;
+    }
+    return Calendar { {}, { Component { "VTODO", {}, newTodo(task, stamp) } } };
 }
 
 } // namespace
 
 QByteArray IcalWriter::write(const QList<IcalTask> &tasks, const QDateTime &stamp)
 {
-    Zones zones;
+    QByteArray zones;
     QByteArray todos;
-    for (const IcalTask &task : tasks)
-        todos += todoText(task, stamp, zones);
-    return calendarText(todos, zones);
+    QSet<QByteArray> written;
+    for (const IcalTask &task : tasks) {
+        const Calendar calendar = calendarOf(task, stamp);
+        for (const Component &component : calendar.components) {
+            if (component.kind != "VTIMEZONE")
+                todos += component.text;
+            else if (!written.contains(component.tzid)) {
+                written.insert(component.tzid);
+                zones += component.text;
+            }
+        }
+    }
+    return foldIcalLines(icalCalendarHeader() + zones + todos + kFooter);
 }
 
 QByteArray IcalWriter::writeTask(const IcalTask &task, const QDateTime &stamp)
 {
-    Zones zones;
-    const QByteArray todo = todoText(task, stamp, zones);
-    return calendarText(todo, zones);
+    const Calendar calendar = calendarOf(task, stamp);
+    QByteArray text = icalCalendarHeader() + calendar.properties;
+    for (const Component &component : calendar.components)
+        text += component.text;
+    return foldIcalLines(text + kFooter);
 }

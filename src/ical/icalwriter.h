@@ -6,13 +6,20 @@
 #include <QDateTime>
 #include <QList>
 
-// Writes tasks as iCalendar (RFC 5545): a task read from iCalendar keeps the properties of its
-// VTODO that the task list does not show, and the VTIMEZONEs they refer to.
+// Writes tasks as iCalendar (RFC 5545). A task read from iCalendar is written as its kept text
+// (IcalTask::calendar) with only the properties this program owns rewritten from the task:
+// SUMMARY, DUE, STATUS, COMPLETED, PERCENT-COMPLETE where present, LAST-MODIFIED, DTSTAMP, and
+// a UID where it has none. Every other line (RRULE, VALARM, DESCRIPTION, CATEGORIES, X- and
+// unknown properties, occurrences, time zones) is written back as it came, so that another
+// program reads it as it wrote it. A property is rewritten only when the task differs from what
+// the kept text says. Every line is folded at 75 octets, never inside a UTF-8 character.
 class IcalWriter
 {
 public:
-    // One VCALENDAR with a VTODO per task; stamp is the DTSTAMP of every VTODO.
+    // One VCALENDAR with a VTODO per task and the time zones they refer to, each once; stamp is
+    // the DTSTAMP of every VTODO.
     static QByteArray write(const QList<IcalTask> &tasks, const QDateTime &stamp);
-    // One task as a VCALENDAR of its own, as a calendar server stores it.
+    // One task as a calendar object resource of its own, as a calendar server stores it; stamp
+    // is the time of the change: the DTSTAMP, and LAST-MODIFIED when a property changes.
     static QByteArray writeTask(const IcalTask &task, const QDateTime &stamp);
 };

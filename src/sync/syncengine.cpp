@@ -1,5 +1,6 @@
 #include "syncengine.h"
 #include "icalreader.h"
+#include "icalwriter.h"
 #include "synclog.h"
 
 #include <QRegularExpression>
@@ -242,22 +243,25 @@ void SyncEngine::applyRemoval(const QString &href)
 
 void SyncEngine::applyResource(const DavResource &resource)
 {
-    VTodo todo = VTodoText::read(resource.calendarData);
-    if (!todo.valid)
+    // The task is read as an import reads it, with the time zones the resource defines; what
+    // this program does not read stays in the resource's text.
+    const IcalReadResult read =
+            IcalReader::read(resource.calendarData.toUtf8(), IcalReader::Mode::Resource);
+    if (read.tasks.isEmpty()) {
+        if (!read.error.isEmpty())
+            qCWarning(lcSync) << "cannot read" << resource.href << read.error;
         return; // events and journals of the same calendar are not ours to touch
-    // The task is read as an import reads it, with the time zones the resource defines.
-    const IcalReadResult read = IcalReader::read(resource.calendarData.toUtf8());
-    if (read.tasks.isEmpty())
-        return;
-    todo.fields = { read.tasks.first().name, read.tasks.first().done, read.tasks.first().due };
-    todo.created = read.tasks.first().created;
+    }
+    const IcalTask &todo = read.tasks.first();
+    const TaskFields fields = todo.fields();
+    const QDateTime lastModified = todo.lastModified.isValid() ? todo.lastModified : todo.stamp;
     int index = m_byHref.value(resource.href, -1);
     if (index < 0)
         index = m_byUid.value(todo.uid, -1);
 
     if (index < 0) {
         SyncItem item;
-        item.taskId = m_store.insertTask(m_account.userId, todo.fields, todo.created);
+        item.taskId = m_store.insertTask(m_account.userId, fields, todo.created);
         if (item.taskId < 0)
             return;
         item.tracked = item.hasTask = item.synced = true;
@@ -265,7 +269,7 @@ void SyncEngine::applyResource(const DavResource &resource)
         item.href = resource.href;
         item.etag = resource.etag;
         item.ical = resource.calendarData;
-        item.acknowledged = item.local = todo.fields;
+        item.acknowledged = item.local = fields;
         m_store.saveItem(m_account.userId, item);
         m_items.append(item);
         m_byHref.insert(item.href, m_items.size() - 1);
@@ -285,34 +289,33 @@ void SyncEngine::applyResource(const DavResource &resource)
         if (changedThere) {
             // Deleted here, edited there: the edit wins and the task comes back.
             const qint64 oldId = item.taskId;
-            item.taskId = m_store.insertTask(m_account.userId, todo.fields, todo.created);
+            item.taskId = m_store.insertTask(m_account.userId, fields, todo.created);
             if (item.taskId < 0)
                 return;
             m_store.removeItem(oldId);
             item.hasTask = true;
-            item.local = todo.fields;
+            item.local = fields;
             m_tasksWritten = true;
         }
-    } else if (changedHere && todo.fields != item.local) {
+    } else if (changedHere && fields != item.local) {
         const qint64 localTime =
                 item.changedAt > 0 ? item.changedAt : QDateTime::currentSecsSinceEpoch();
-        const qint64 serverTime =
-                todo.lastModified.isValid() ? todo.lastModified.toSecsSinceEpoch() : 0;
+        const qint64 serverTime = lastModified.isValid() ? lastModified.toSecsSinceEpoch() : 0;
         if (serverTime > localTime) {
-            keepCopy(item.local, todo.fields);
-            m_store.updateTask(item.taskId, todo.fields);
-            item.local = todo.fields;
+            keepCopy(item.local, fields);
+            m_store.updateTask(item.taskId, fields);
+            item.local = fields;
             m_tasksWritten = true;
         } else {
-            keepCopy(todo.fields, item.local);
+            keepCopy(fields, item.local);
         }
-    } else if (todo.fields != item.local) {
-        m_store.updateTask(item.taskId, todo.fields);
-        item.local = todo.fields;
+    } else if (fields != item.local) {
+        m_store.updateTask(item.taskId, fields);
+        item.local = fields;
         m_tasksWritten = true;
     }
     item.synced = true;
-    item.acknowledged = todo.fields;
+    item.acknowledged = fields;
     m_store.saveItem(m_account.userId, item);
 }
 
@@ -396,15 +399,12 @@ void SyncEngine::pushItem(int index)
         m_byUid.insert(item.uid, index);
     }
     const bool create = item.etag.isEmpty();
-    QString text;
-    if (item.ical.isEmpty())
-        text = VTodoText::create(item.uid, item.local,
-                                 item.created.isValid() ? item.created : modified, modified);
-    else if (item.synced)
-        text = VTodoText::update(item.ical, item.acknowledged, item.local, modified);
-    else
-        text = VTodoText::rewrite(item.ical, item.local, modified);
-    const QByteArray sent = text.toUtf8();
+    IcalTask task;
+    task.uid = item.uid;
+    task.setFields(item.local);
+    task.created = item.created.isValid() ? item.created : modified;
+    task.calendar = item.ical.toUtf8();
+    const QByteArray sent = IcalWriter::writeTask(task, modified);
     m_client.put(
             resourceUrl(item.href), sent, create ? QByteArray() : item.etag,
             [this, uid = item.uid, sent](const DavReply &reply) { onPushed(uid, reply, sent); });

@@ -298,9 +298,6 @@ bool SyncService::useTaskList(const QString &url)
     SyncAccount account = m_candidate;
     account.userId = m_auth->userId();
     account.collectionUrl = url;
-    // The file gains the sync's tables when an account first syncs, not before.
-    if (!m_store.createTables())
-        return false;
     SyncAccount previous;
     const bool hadAccount = m_store.loadAccount(account.userId, previous);
     if (hadAccount && previous.collectionUrl == url && previous.serverUrl == account.serverUrl) {

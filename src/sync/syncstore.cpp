@@ -1,5 +1,4 @@
 #include "syncstore.h"
-#include "icaltaskstore.h"
 #include "storedtime.h"
 #include "synclog.h"
 
@@ -11,34 +10,6 @@
 #include <utility>
 
 namespace {
-
-const auto kAccountsTable = QStringLiteral(R"(
-    CREATE TABLE IF NOT EXISTS sync_accounts (
-        user_id INTEGER PRIMARY KEY,
-        server_url TEXT NOT NULL,
-        username TEXT NOT NULL,
-        collection_url TEXT,
-        sync_token TEXT,
-        insecure_allowed INTEGER NOT NULL DEFAULT 0,
-        last_sync_epoch INTEGER,
-        FOREIGN KEY (user_id) REFERENCES users(id)
-    ))");
-
-const auto kItemsTable = QStringLiteral(R"(
-    CREATE TABLE IF NOT EXISTS sync_items (
-        task_id INTEGER PRIMARY KEY,
-        user_id INTEGER NOT NULL,
-        uid TEXT NOT NULL,
-        href TEXT NOT NULL,
-        etag TEXT,
-        ical TEXT,
-        synced INTEGER NOT NULL DEFAULT 0,
-        synced_name TEXT,
-        synced_done INTEGER,
-        synced_due INTEGER,
-        changed_at INTEGER,
-        UNIQUE (user_id, uid)
-    ))");
 
 QVariant epochOrNull(const QDateTime &time)
 {
@@ -76,13 +47,6 @@ bool run(const QSqlDatabase &db, const QString &sql,
 SyncStore::SyncStore(const QSqlDatabase &db)
     : m_db(db)
 {
-}
-
-bool SyncStore::createTables()
-{
-    QSqlQuery query(m_db);
-    // The UIDs of tasks are shared with import and export, in their table.
-    return query.exec(kAccountsTable) && query.exec(kItemsTable) && IcalTaskStore(m_db).prepare();
 }
 
 bool SyncStore::loadAccount(qint64 userId, SyncAccount &account)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vtodotext.h"
+#include "icaltask.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -46,8 +46,6 @@ class SyncStore
 {
 public:
     explicit SyncStore(const QSqlDatabase &db);
-
-    bool createTables();
 
     bool loadAccount(qint64 userId, SyncAccount &account);
     bool saveAccount(const SyncAccount &account);

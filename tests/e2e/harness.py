@@ -75,11 +75,16 @@ class Home:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+# The tests' bus configuration: it starts none of the machine's own services.
+BUS_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../session-bus.conf")
+
+
 class SessionBus:
     """A private D-Bus session bus, so that no test reaches (or autostarts) another bus."""
 
     def __init__(self):
-        self.proc = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+        self.proc = subprocess.Popen(["dbus-daemon", "--config-file=" + BUS_CONFIG, "--nofork",
+                                      "--print-address=1"],
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.address = self.proc.stdout.readline().strip()
 

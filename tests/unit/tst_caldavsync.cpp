@@ -26,7 +26,6 @@ public:
         m_db.setDatabaseName(path);
         m_db.open();
         engine = std::make_unique<SyncEngine>(m_db, network);
-        engine->store().createTables();
         account.userId = 1;
         account.serverUrl = collection;
         account.userName = RadicaleServer::kUser;
@@ -333,7 +332,9 @@ void TestCalDavSync::independentClient()
             "UID:their-task@example.org\r\nDTSTAMP:20260101T100000Z\r\n"
             "SUMMARY:Renew passport\r\nDESCRIPTION:Bring two photos\\, the old one\r\n"
             "CATEGORIES:papers,errands\r\nRRULE:FREQ=YEARLY\r\nX-OTHER-PRIORITY:high\r\n"
-            "DUE;TZID=Europe/Berlin:20270301T090000\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+            "DUE;TZID=Europe/Berlin:20270301T090000\r\nORDER:3\r\nBEGIN:VALARM\r\n"
+            "ACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nDESCRIPTION:Passport\r\nPROXIMITY:DEPART\r\n"
+            "END:VALARM\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
     QCOMPARE(caldavScript(collection, QStringLiteral("add"), theirs), QString());
     // A task imported before keeps its UID on the server.
     const qint64 imported = laptop.add(QStringLiteral("Book flights"));
@@ -362,7 +363,8 @@ void TestCalDavSync::independentClient()
     for (const char *kept :
          { "SUMMARY:Renew passport now", "STATUS:COMPLETED",
            "DESCRIPTION:Bring two photos\\, the old one", "CATEGORIES:papers,errands",
-           "RRULE:FREQ=YEARLY", "X-OTHER-PRIORITY:high", "DUE;TZID=Europe/Berlin:20270301T090000" })
+           "RRULE:FREQ=YEARLY", "X-OTHER-PRIORITY:high", "DUE;TZID=Europe/Berlin:20270301T090000",
+           "ORDER:3", "PROXIMITY:DEPART" })
         QVERIFY2(seen.contains(QLatin1String(kept)), kept);
 }
 

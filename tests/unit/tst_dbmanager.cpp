@@ -1,8 +1,44 @@
 #include "dbmanager.h"
+#include "schema.h"
 #include "testenv.h"
 
+#include <QFile>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTest>
+
+namespace {
+
+// A file as the release before schema versions left it: made by that release's own code (an
+// account, tasks created, imported and exported, a sync account with an acknowledged task and
+// an unacknowledged deletion, and a second account's task), with its indexes built at start.
+const auto kUnversionedFile = QStringLiteral(TARVIK_TESTS_DIR "/unit/data/unversioned-release.db");
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every row of every table, by table name.
+QMap<QString, QList<QVariantList>> contents(const QSqlDatabase &db)
+{
+    QMap<QString, QList<QVariantList>> tables;
+    for (const QString &table : db.tables(QSql::Tables)) {
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid").arg(table));
+        QList<QVariantList> &rows = tables[table];
+        while (query.next()) {
+            QVariantList row;
+            for (int column = 0; column < query.record().count(); ++column)
+                row << query.value(column);
+            rows << row;
+        }
+    }
+    return tables;
+}
+
+} // namespace
 
 class TestDbManager : public QObject
 {
@@ -15,6 +51,8 @@ private slots:
     void defaults_data();
     void defaults();
     void directoryPathFailsToOpen();
+    void filesOfOtherReleases_data();
+    void filesOfOtherReleases();
 };
 
 void TestDbManager::unopenedHandleIsInvalid()
@@ -126,6 +164,81 @@ void TestDbManager::directoryPathFailsToOpen()
     DbManager db;
     QVERIFY(!db.open(path));
     QVERIFY(!db.database().isOpen());
+}
+
+void TestDbManager::filesOfOtherReleases_data()
+{
+    QTest::addColumn<QStringList>("dropped");
+    QTest::addColumn<int>("versionAhead");
+
+    QTest::newRow("unversioned, synced and imported") << QStringList() << -1;
+    QTest::newRow("unversioned, never synced nor imported")
+            << QStringList { "sync_accounts", "sync_items", "task_uids" } << -1;
+    // Had this program made the index a newer release left out, the file would have changed.
+    QTest::newRow("of a newer release") << QStringList { "idx_tasks_user_name" } << 1;
+}
+
+// A file of an earlier release is brought up to date and keeps every row; a file of a newer
+// release is not changed at all, and the reason is there to tell the person.
+void TestDbManager::filesOfOtherReleases()
+{
+    QFETCH(QStringList, dropped);
+    QFETCH(int, versionAhead);
+
+    const QString path = testEnvironment.newDatabasePath();
+    QVERIFY(QFile::copy(kUnversionedFile, path));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    QMap<QString, QList<QVariantList>> before;
+    {
+        QSqlDatabase file = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "file");
+        file.setDatabaseName(path);
+        QVERIFY(file.open());
+        QSqlQuery query(file);
+        for (const QString &name : dropped) {
+            QVERIFY(query.exec(
+                    QStringLiteral("SELECT type FROM sqlite_master WHERE name = '%1'").arg(name)));
+            QVERIFY(query.next());
+            const QString type = query.value(0).toString();
+            QVERIFY(query.exec(QStringLiteral("DROP %1 %2").arg(type, name)));
+        }
+        if (versionAhead > 0) {
+            QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = %1")
+                                       .arg(Schema::latestVersion() + versionAhead)));
+        }
+        before = contents(file);
+        QVERIFY(!before.value(QStringLiteral("tasks")).isEmpty());
+        file.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("file"));
+    const QByteArray bytes = fileBytes(path);
+
+    releaseDefaultConnection();
+    {
+        DbManager db;
+        QVERIFY(db.open(path));
+        QCOMPARE(db.initTables(), versionAhead < 0);
+        db.initSchema();
+        db.createIndexes();
+        if (versionAhead > 0) {
+            // The reason names the file and both versions.
+            QVERIFY(db.refusal().contains(path));
+            QVERIFY(db.refusal().contains(QString::number(Schema::latestVersion())));
+            QVERIFY(db.refusal().contains(QString::number(Schema::latestVersion() + versionAhead)));
+        } else {
+            QVERIFY(db.refusal().isEmpty());
+            QCOMPARE(Schema::fileVersion(db.database()), Schema::latestVersion());
+            const auto after = contents(db.database());
+            for (auto table = before.cbegin(); table != before.cend(); ++table)
+                QCOMPARE(after.value(table.key()), table.value());
+            for (const QString &table : dropped)
+                QVERIFY(after.contains(table));
+        }
+    }
+    releaseDefaultConnection();
+    if (versionAhead > 0) {
+        QCOMPARE(fileBytes(path), bytes);
+        QVERIFY(!QFile::exists(path + QStringLiteral("-journal")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDbManager)

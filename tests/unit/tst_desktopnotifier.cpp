@@ -16,9 +16,10 @@ class TestDesktopNotifier : public QObject
 private slots:
     void initTestCase()
     {
+        // The tests' bus starts none of the machine's services, a notification daemon among them.
         m_bus.start(QStringLiteral("dbus-daemon"),
-                    { QStringLiteral("--session"), QStringLiteral("--nofork"),
-                      QStringLiteral("--print-address=1") });
+                    { QStringLiteral("--config-file=" TARVIK_TESTS_DIR "/session-bus.conf"),
+                      QStringLiteral("--nofork"), QStringLiteral("--print-address=1") });
         QVERIFY(m_bus.waitForReadyRead(10000));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
         m_mock.start(QStringLiteral("/usr/bin/python3"),

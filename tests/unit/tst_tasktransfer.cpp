@@ -217,6 +217,11 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
                              "e an J\xC3\xBCrgen und \xE6\x9D\xB1\xE4\xBA\xAC\r\n"))
                        .replace("\r\n", "\n")
             << QStringLiteral("Grüße an Jürgen und 東京") << QDateTime() << false << "";
+    QTest::newRow("properties libical does not know, or refuses when empty")
+            << calendar(todo("UID:10\r\nSUMMARY:Sort the shed\r\nORDER:3\r\nLOCATION:\r\n"
+                             "BEGIN:VALARM\r\nACTION:EMAIL\r\nSUMMARY:Not the task\r\n"
+                             "PROXIMITY:ARRIVE\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n"))
+            << "Sort the shed" << QDateTime() << false << "";
     QTest::newRow("escaped text") << calendar(
             todo("UID:9\r\nSUMMARY:Call Bob\\, Alice\\; and \\\\srv\\nnow\r\n"))
                                   << "Call Bob, Alice; and \\srv now" << QDateTime() << false << "";
@@ -314,9 +319,12 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
             calendar(kEuropeZone
                      + todo("UID:a\r\nSUMMARY:Water plants\r\nRRULE:FREQ=WEEKLY\r\n"
                             "X-CUSTOM-FIELD:keep me\r\nDTSTART;TZID=W. Europe Standard "
-                            "Time:20260101T080000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\n"
+                            "Time:20260101T080000\r\nCATEGORIES:Home,Garden\r\n"
+                            "BEGIN:VALARM\r\nACTION:DISPLAY\r\n"
                             "TRIGGER:-PT15M\r\nDESCRIPTION:Soon\r\nEND:VALARM\r\n")
-                     + todo("UID:b\r\nSUMMARY:Feed cat\r\n"));
+                     + todo("UID:b\r\nSUMMARY:Feed cat\r\n")
+                     + todo("UID:a\r\nRECURRENCE-ID;TZID=W. Europe Standard "
+                            "Time:20260108T080000\r\nSUMMARY:Water plants once\r\n"));
     QCOMPARE(m_transfer->importCalendar(first).imported, 2);
     QByteArray second = first;
     second.replace("SUMMARY:Water plants\r\n", "SUMMARY:Water all plants\r\nSTATUS:COMPLETED\r\n");
@@ -329,7 +337,8 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
     QVERIFY(m_app->tasks.createTask(QStringLiteral("New here"), QDateTime(), false));
     const QByteArray exported = m_transfer->exportCalendar();
     for (const char *kept : { "X-CUSTOM-FIELD:keep me", "RRULE:FREQ=WEEKLY", "BEGIN:VALARM",
-                              "TZID:W. Europe Standard Time", "UID:a" })
+                              "TZID:W. Europe Standard Time", "UID:a", "CATEGORIES:Home,Garden",
+                              "SUMMARY:Water plants once" })
         QVERIFY2(exported.contains(kept), kept);
     QCOMPARE(exported.count("BEGIN:VTIMEZONE"), 1);
     QCOMPARE(m_transfer->importCalendar(exported).updated, 3);

@@ -1,0 +1,223 @@
+#include "schema.h"
+
+#include <QLoggingCategory>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <iterator>
+
+namespace {
+
+// Off by default but for a failed step: QT_LOGGING_RULES="tarvik.database.warning=true".
+Q_LOGGING_CATEGORY(lcSchema, "tarvik.database", QtCriticalMsg)
+
+// The two tables every version has, made by exactly these statements before any step runs.
+const auto kUsersTable = QStringLiteral("CREATE TABLE IF NOT EXISTS users (\n"
+                                        "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+                                        "    username TEXT NOT NULL UNIQUE,\n"
+                                        "    password_hash BLOB NOT NULL,\n"
+                                        "    salt BLOB NOT NULL,\n"
+                                        "    name TEXT NOT NULL,\n"
+                                        "    role TEXT NOT NULL DEFAULT 'user',\n"
+                                        "    active INTEGER NOT NULL DEFAULT 1,\n"
+                                        "    created_at TEXT DEFAULT CURRENT_TIMESTAMP\n"
+                                        ");");
+
+const auto kTasksTable = QStringLiteral("CREATE TABLE IF NOT EXISTS tasks (\n"
+                                        "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+                                        "    user_id INTEGER NOT NULL,\n"
+                                        "    name TEXT,\n"
+                                        "    active INTEGER DEFAULT 0,\n"
+                                        "    expire_at TEXT,\n"
+                                        "    expire_at_epoch INTEGER,\n"
+                                        "    create_at TEXT DEFAULT CURRENT_TIMESTAMP,\n"
+                                        "    FOREIGN KEY (user_id) REFERENCES users(id)\n"
+                                        ");");
+
+// The steps, oldest first: the step of version n takes a file of version n - 1 to n.
+//
+// A released step is never changed: a new column, table or conversion is a new step at the end
+// of the list, and the version a file has says exactly which steps it went through. A step is
+// SQL only (ALTER TABLE ... ADD COLUMN, CREATE TABLE, UPDATE to fill a new column from the old
+// ones); it runs in one transaction with the new version number, so that a file never holds
+// half of it. A step that replaces an index, the search index or its triggers drops them, and
+// DbManager makes them again from the definitions below.
+struct Step
+{
+    int version;
+    const char *what;
+    QStringList statements;
+};
+
+const Step kSteps[] = {
+    { 1,
+      "the sync's tables and the iCalendar UIDs of tasks; releases without versions made them "
+      "when first needed, so a file may hold them already",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS sync_accounts (\n"
+                             "    user_id INTEGER PRIMARY KEY,\n"
+                             "    server_url TEXT NOT NULL,\n"
+                             "    username TEXT NOT NULL,\n"
+                             "    collection_url TEXT,\n"
+                             "    sync_token TEXT,\n"
+                             "    insecure_allowed INTEGER NOT NULL DEFAULT 0,\n"
+                             "    last_sync_epoch INTEGER,\n"
+                             "    FOREIGN KEY (user_id) REFERENCES users(id)\n"
+                             ")"),
+              QStringLiteral("CREATE TABLE IF NOT EXISTS sync_items (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    uid TEXT NOT NULL,\n"
+                             "    href TEXT NOT NULL,\n"
+                             "    etag TEXT,\n"
+                             "    ical TEXT,\n"
+                             "    synced INTEGER NOT NULL DEFAULT 0,\n"
+                             "    synced_name TEXT,\n"
+                             "    synced_done INTEGER,\n"
+                             "    synced_due INTEGER,\n"
+                             "    changed_at INTEGER,\n"
+                             "    UNIQUE (user_id, uid)\n"
+                             ")"),
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_uids (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    uid TEXT NOT NULL,\n"
+                             "    calendar TEXT,\n"
+                             "    UNIQUE (user_id, uid)\n"
+                             ")"),
+      } },
+};
+
+// Runs one step and records its version, all in one transaction; false when nothing of it is
+// kept. Another process may have taken the file past the step meanwhile: then it is skipped.
+bool applyStep(const QSqlDatabase &db, const Step &step)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        qCCritical(lcSchema) << "cannot start schema step" << step.version << "-"
+                             << query.lastError().text();
+        return false;
+    }
+    if (Schema::fileVersion(db) >= step.version)
+        return query.exec(QStringLiteral("COMMIT"));
+    bool ok = true;
+    for (const QString &statement : step.statements) {
+        ok = query.exec(statement);
+        if (!ok)
+            break;
+    }
+    ok = ok && query.exec(QStringLiteral("PRAGMA user_version = %1").arg(step.version))
+         && query.exec(QStringLiteral("COMMIT"));
+    if (!ok) {
+        qCCritical(lcSchema) << "schema step" << step.version << "(" << step.what
+                             << ") failed and was undone:" << query.lastError().text();
+        query.exec(QStringLiteral("ROLLBACK"));
+    }
+    return ok;
+}
+
+} // namespace
+
+namespace Schema {
+
+int latestVersion()
+{
+    return std::end(kSteps)[-1].version;
+}
+
+int fileVersion(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+Upgrade upgrade(const QSqlDatabase &db)
+{
+    const int found = fileVersion(db);
+    if (found > latestVersion())
+        return Upgrade::NewerFile;
+
+    QSqlQuery query(db);
+    // Each statement stands alone: a failure of the first does not stop the second.
+    query.exec(kUsersTable);
+    query.exec(kTasksTable);
+
+    for (const Step &step : kSteps) {
+        Q_ASSERT(step.version == int(&step - kSteps) + 1);
+        if (step.version > found && !applyStep(db, step))
+            return Upgrade::Failed;
+    }
+    return Upgrade::Done;
+}
+
+// The list reads newest first, and rows created in the same second newest first too (by id);
+// the filter columns ride along so that a filtered page reads the index alone. A search counts
+// its matches on the narrow name index, which is read in less than half the time of the list
+// index.
+const QList<Index> &listIndexes()
+{
+    static const QList<Index> indexes {
+        { QStringLiteral("idx_tasks_user_created"),
+          QStringLiteral("CREATE INDEX idx_tasks_user_created "
+                         "ON tasks (user_id, create_at DESC, id DESC, active, name)") },
+        { QStringLiteral("idx_tasks_user_due"),
+          QStringLiteral(
+                  "CREATE INDEX idx_tasks_user_due ON tasks (user_id, active, expire_at_epoch)") },
+        { QStringLiteral("idx_tasks_user_name"),
+          QStringLiteral("CREATE INDEX idx_tasks_user_name ON tasks (user_id, active, name)") },
+    };
+    return indexes;
+}
+
+// The list index in the order of an earlier release sorted ties by ascending id.
+QString earlierListIndexQuery()
+{
+    return QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' "
+                          "AND name = 'idx_tasks_user_created' AND sql NOT LIKE '%id DESC%'");
+}
+
+// Every three-character piece of every task name, with the owner and the Done flag beside it,
+// so that a search for a term of three or more characters counts its matches without a pass
+// over the account's tasks. The triggers keep it in step with every write to the tasks table,
+// by this program or any other; each search still applies LIKE to the names, so the index only
+// narrows down which rows are looked at.
+QString searchIndexTable()
+{
+    return QStringLiteral("CREATE VIRTUAL TABLE tasks_trigram USING fts5("
+                          "name, user_id UNINDEXED, active UNINDEXED, tokenize = "
+                          "'trigram', detail = 'none', columnsize = 0)");
+}
+
+// While this table exists, the search index is being filled: it holds the last task id filled.
+QString searchFillTable()
+{
+    return QStringLiteral("CREATE TABLE tasks_trigram_fill (last_id INTEGER NOT NULL)");
+}
+
+QString searchFillSlice()
+{
+    return QStringLiteral("INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
+                          "SELECT id, name, user_id, active FROM tasks WHERE id > ? AND id <= ?");
+}
+
+const QStringList &searchIndexTriggers()
+{
+    static const QStringList triggers {
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_insert AFTER INSERT ON tasks "
+                       "BEGIN INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
+                       "VALUES (new.id, new.name, new.user_id, new.active); END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_delete AFTER DELETE ON tasks "
+                       "BEGIN DELETE FROM tasks_trigram WHERE rowid = old.id; END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS tasks_trigram_update "
+                       "AFTER UPDATE OF id, user_id, name, active ON tasks "
+                       "BEGIN DELETE FROM tasks_trigram WHERE rowid = old.id; "
+                       "INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
+                       "VALUES (new.id, new.name, new.user_id, new.active); END"),
+    };
+    return triggers;
+}
+
+} // namespace Schema

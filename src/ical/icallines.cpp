@@ -1,0 +1,195 @@
+#include "icallines.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Deeper nesting than any calendar program writes is taken as a broken or hostile file.
+constexpr int kMaxDepth = 8;
+// BEGIN and END values are short; the rest of a long line is not needed to see its structure.
+constexpr qsizetype kLineHead = 256;
+
+bool isNameOctet(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+} // namespace
+
+QString icalLineError(int line, const QString &what)
+{
+    return QStringLiteral("line %1: %2").arg(line).arg(what);
+}
+
+IcalLineReader::IcalLineReader(const QByteArray &data, qsizetype from, qsizetype to)
+    : m_data(data)
+    , m_position(from)
+    , m_end(to < 0 ? data.size() : to)
+{
+}
+
+bool IcalLineReader::next(IcalLine &line, bool &nul)
+{
+    if (m_position >= m_end)
+        return false;
+    line.number = m_line + 1;
+    line.begin = m_position;
+    line.head.clear();
+    nul = false;
+    bool first = true;
+    do {
+        const char *start = m_data.constData() + m_position;
+        const auto *newline =
+                static_cast<const char *>(std::memchr(start, '\n', m_end - m_position));
+        qsizetype length = newline ? newline - start : m_end - m_position;
+        m_position += length + (newline ? 1 : 0);
+        ++m_line;
+        if (length > 0 && start[length - 1] == '\r')
+            --length;
+        nul = nul || std::memchr(start, '\0', length) != nullptr;
+        const qsizetype skip = first ? 0 : 1;
+        const qsizetype room = kLineHead - line.head.size();
+        if (room > 0 && length > skip)
+            line.head.append(start + skip, std::min(room, length - skip));
+        first = false;
+    } while (m_position < m_end && (m_data.at(m_position) == ' ' || m_data.at(m_position) == '\t'));
+    line.end = m_position;
+    return true;
+}
+
+QByteArray icalPropertyName(const IcalLine &line, const QByteArray &data)
+{
+    qsizetype length = 0;
+    while (length < line.head.size() && isNameOctet(line.head.at(length)))
+        ++length;
+    if (length == 0 || length == line.head.size()
+        || (line.head.at(length) != ':' && line.head.at(length) != ';'))
+        return {};
+    const auto *colon = std::memchr(data.constData() + line.begin, ':', line.end - line.begin);
+    return colon ? line.head.left(length).toUpper() : QByteArray();
+}
+
+QByteArray icalUnfoldedLine(const IcalLine &line, const QByteArray &data)
+{
+    QByteArray text;
+    text.reserve(line.end - line.begin);
+    qsizetype position = line.begin;
+    bool first = true;
+    while (position < line.end) {
+        const char *start = data.constData() + position;
+        const auto *newline =
+                static_cast<const char *>(std::memchr(start, '\n', line.end - position));
+        qsizetype length = newline ? newline - start : line.end - position;
+        position += length + 1;
+        if (length > 0 && start[length - 1] == '\r')
+            --length;
+        const qsizetype skip = first ? 0 : 1;
+        if (length > skip)
+            text.append(start + skip, length - skip);
+        first = false;
+    }
+    return text;
+}
+
+QByteArray icalLineValue(const QByteArray &line)
+{
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char c = line.at(i);
+        if (c == '"')
+            quoted = !quoted;
+        else if (c == ':' && !quoted)
+            return line.mid(i + 1);
+    }
+    return {};
+}
+
+QList<IcalBlock> splitIcalCalendar(const QByteArray &data, QString &error)
+{
+    QList<IcalBlock> blocks;
+    struct Open
+    {
+        QByteArray kind;
+        int line;
+    };
+    std::vector<Open> open;
+    IcalBlock block;
+    bool seenCalendar = false;
+    const qsizetype bom = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    IcalLineReader reader(data, bom);
+    IcalLine line;
+    bool nul = false;
+    while (reader.next(line, nul)) {
+        if (line.head.trimmed().isEmpty() && !nul)
+            continue;
+        const QByteArray name = icalPropertyName(line, data);
+        if (nul && seenCalendar) {
+            error = icalLineError(line.number, QStringLiteral("contains a NUL character"));
+            return {};
+        }
+        if (!seenCalendar && (name != "BEGIN" || nul)) {
+            error = icalLineError(
+                    line.number,
+                    QStringLiteral("not an iCalendar file (BEGIN:VCALENDAR expected)"));
+            return {};
+        }
+        if (name.isEmpty()) {
+            const bool cut = line.end == data.size() && !data.endsWith('\n');
+            error = icalLineError(line.number,
+                                  cut ? QStringLiteral("the file ends inside this line; it may be "
+                                                       "cut short")
+                                      : QStringLiteral("not an iCalendar line (NAME:value "
+                                                       "expected)"));
+            return {};
+        }
+        const QByteArray value = line.head.mid(line.head.indexOf(':') + 1).trimmed().toUpper();
+        if (name == "BEGIN") {
+            if (open.empty() && value != "VCALENDAR") {
+                error = icalLineError(line.number, QStringLiteral("BEGIN:VCALENDAR expected"));
+                return {};
+            }
+            if (open.size() >= size_t(kMaxDepth)) {
+                error = icalLineError(line.number, QStringLiteral("components nested too deeply"));
+                return {};
+            }
+            if (open.size() == 1)
+                block = IcalBlock { value, line.number, line.begin, 0 };
+            open.push_back({ value, line.number });
+            seenCalendar = true;
+        } else if (name == "END") {
+            if (open.empty() || open.back().kind != value) {
+                error = open.empty()
+                                ? icalLineError(line.number, QStringLiteral("END:%1 without BEGIN")
+                                                                     .arg(QString::fromUtf8(value)))
+                                : icalLineError(line.number,
+                                                QStringLiteral("END:%1 expected (BEGIN on "
+                                                               "line %2)")
+                                                        .arg(QString::fromUtf8(open.back().kind))
+                                                        .arg(open.back().line));
+                return {};
+            }
+            open.pop_back();
+            if (open.size() == 1) {
+                block.end = line.end;
+                blocks.append(block);
+            }
+        } else if (open.empty()) {
+            error = icalLineError(line.number, QStringLiteral("text after END:VCALENDAR"));
+            return {};
+        }
+    }
+    if (!seenCalendar) {
+        error = icalLineError(1, QStringLiteral("not an iCalendar file (the file is empty)"));
+        return {};
+    }
+    if (!open.empty()) {
+        error = icalLineError(reader.physicalLines(),
+                              QStringLiteral("the file ends before END:%1 (BEGIN on line %2); "
+                                             "it may be cut short")
+                                      .arg(QString::fromUtf8(open.back().kind))
+                                      .arg(open.back().line));
+        return {};
+    }
+    return blocks;
+}

@@ -1,0 +1,316 @@
+#include "icalreader.h"
+#include "icalwriter.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+namespace {
+
+const QDateTime kStamp(QDate(2026, 2, 1), QTime(12, 0), QTimeZone::utc());
+const QDateTime kMovedDue(QDate(2026, 3, 2), QTime(9, 30), QTimeZone::utc());
+// Long enough to be folded, with characters of two, three and four octets near the folds and
+// characters that SUMMARY escapes.
+const QString kNewName =
+        QStringLiteral("Überweisung für die Ärztin, März; 東京 \\ 🚲 ").repeated(3).trimmed();
+
+QDateTime utc(int year, int month, int day, int hour, int minute)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute), QTimeZone::utc());
+}
+
+QByteArray calendar(const QByteArray &prodid, const QByteArray &components)
+{
+    QByteArray text = "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:" + prodid + "\n" + components
+                      + "END:VCALENDAR\n";
+    return text.replace("\n", "\r\n");
+}
+
+// Compares two calendars as python-icalendar (the library of todoman and other clients) reads
+// them: the same components in the same order, each with the same properties, values and
+// parameters, except PRODID and the named properties of the task's own VTODO; prints what
+// differs.
+const char *const kCompare = R"(
+import sys, icalendar
+before, after = (icalendar.Calendar.from_ical(open(p, 'rb').read()).walk() for p in sys.argv[1:3])
+def changed(component):
+    if component.name == 'VCALENDAR':
+        return {'PRODID'}
+    if component.name == 'VTODO' and 'RECURRENCE-ID' not in component:
+        return set(sys.argv[3].split(','))
+    return set()
+def props(component):
+    return sorted((name, sorted((k.upper(), str(v)) for k, v in getattr(value, 'params', {}).items()),
+                   value.to_ical() if hasattr(value, 'to_ical') else value)
+                  for name, value in component.property_items(recursive=False, sorted=False)
+                  if name not in changed(component))
+if [c.name for c in before] != [c.name for c in after]:
+    print('components:', [c.name for c in before], [c.name for c in after])
+for b, a in zip(before, after):
+    for item in props(b):
+        if item not in props(a):
+            print(b.name, 'lost or changed:', item)
+    for item in props(a):
+        if item not in props(b):
+            print(a.name, 'gained:', item)
+)";
+
+QString differences(const QByteArray &before, const QByteArray &after, const QStringList &changed)
+{
+    QTemporaryDir dir;
+    for (const auto &[name, text] :
+         { std::pair { "before.ics", before }, { "after.ics", after } }) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+            return QStringLiteral("cannot write ") + file.fileName();
+    }
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 { QStringLiteral("-c"), QLatin1String(kCompare), dir.filePath("before.ics"),
+                   dir.filePath("after.ics"), changed.join(u',') });
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        return QString::fromUtf8(python.readAllStandardError());
+    return QString::fromUtf8(python.readAllStandardOutput());
+}
+
+} // namespace
+
+class TestIcalCodec : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writesBackWhatOthersWrote_data();
+    void writesBackWhatOthersWrote();
+};
+
+void TestIcalCodec::writesBackWhatOthersWrote_data()
+{
+    QTest::addColumn<QByteArray>("resource");
+    QTest::addColumn<TaskFields>("read");
+    QTest::addColumn<bool>("toggle"); // besides the new name, flip Done and move the due time
+    QTest::addColumn<QStringList>("changed"); // besides SUMMARY, DTSTAMP, LAST-MODIFIED
+
+    QTest::newRow("Thunderbird: in process, due in a zone the file defines")
+            << calendar("-//Mozilla.org/NONSGML Mozilla Calendar V1.1//EN", R"(BEGIN:VTIMEZONE
+TZID:Europe/Berlin
+X-LIC-LOCATION:Europe/Berlin
+BEGIN:DAYLIGHT
+TZOFFSETFROM:+0100
+TZOFFSETTO:+0200
+TZNAME:CEST
+DTSTART:19700329T020000
+RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3
+END:DAYLIGHT
+BEGIN:STANDARD
+TZOFFSETFROM:+0200
+TZOFFSETTO:+0100
+TZNAME:CET
+DTSTART:19701025T030000
+RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10
+END:STANDARD
+END:VTIMEZONE
+BEGIN:VTODO
+CREATED:20260105T101500Z
+LAST-MODIFIED:20260105T101700Z
+DTSTAMP:20260105T101700Z
+UID:5c1e5d3a-1b8c-4f7e-9d2a-3f6b1c0e7a11
+SUMMARY:Steuererklärung abgeben
+STATUS:IN-PROCESS
+PERCENT-COMPLETE:40
+DTSTART;TZID=Europe/Berlin:20260110T090000
+DUE;TZID=Europe/Berlin:20260131T180000
+X-MOZ-GENERATION:3
+BEGIN:VALARM
+ACTION:DISPLAY
+TRIGGER;VALUE=DURATION:-PT15M
+DESCRIPTION:Default Mozilla Description
+END:VALARM
+END:VTODO
+)") << TaskFields { QStringLiteral("Steuererklärung abgeben"), false, utc(2026, 1, 31, 17, 0) }
+            << false << QStringList();
+    QTest::newRow("Apple Reminders: a due date, an alarm on arrival")
+            << calendar("-//Apple Inc.//iOS 17.2//EN", R"(CALSCALE:GREGORIAN
+BEGIN:VTODO
+CREATED:20260102T080000Z
+DTSTAMP:20260102T080500Z
+LAST-MODIFIED:20260102T080500Z
+SEQUENCE:1
+STATUS:NEEDS-ACTION
+SUMMARY:Buy bread
+UID:A1B2C3D4-0000-4000-8000-ABCDEF012345
+X-APPLE-SORT-ORDER:28391
+DUE;VALUE=DATE:20260115
+BEGIN:VALARM
+ACTION:DISPLAY
+DESCRIPTION:Reminder
+SUMMARY:Not the task's name
+TRIGGER;VALUE=DATE-TIME:19760401T005545Z
+UID:2B3C4D5E-1111-4111-8111-BCDEF0123456
+PROXIMITY:ARRIVE
+X-APPLE-PROXIMITY:ARRIVE
+X-APPLE-STRUCTURED-LOCATION;VALUE=URI;X-APPLE-RADIUS=100;X-TITLE=Bakery:geo:52.520008,13.404954
+END:VALARM
+END:VTODO
+)")
+            << TaskFields { QStringLiteral("Buy bread"), false,
+                            QDateTime(QDate(2026, 1, 15), QTime(23, 59)) }
+            << false << QStringList();
+    QTest::newRow("Tasks.org: repeating, tags on one line, ORDER")
+            << calendar("+//IDN tasks.org//android-130804//EN", R"(BEGIN:VTODO
+DTSTAMP:20260103T120000Z
+UID:7034926457234234523
+CREATED:20260103T115900Z
+LAST-MODIFIED:20260103T120000Z
+SUMMARY:Water the plants
+PRIORITY:9
+ORDER:3
+RRULE:FREQ=WEEKLY;BYDAY=MO,TH
+DTSTART:20260105T070000Z
+DUE:20260105T080000Z
+CATEGORIES:Home,Garden
+BEGIN:VALARM
+TRIGGER;RELATED=END:PT0S
+ACTION:DISPLAY
+DESCRIPTION:Default Tasks.org description
+END:VALARM
+END:VTODO
+)") << TaskFields { QStringLiteral("Water the plants"), false, utc(2026, 1, 5, 8, 0) }
+            << false << QStringList();
+    QTest::newRow("Nextcloud Tasks: tags on two lines, notes with commas and line breaks")
+            << calendar("-//Nextcloud Tasks v0.16.0", R"(BEGIN:VTODO
+UID:3f9b6c2e-8d41-4e0a-b7a5-2c9e1d4f6a80
+CREATED:20260104T090000
+DTSTAMP:20260104T091500
+LAST-MODIFIED:20260104T091500
+SUMMARY:Call Anna
+DESCRIPTION:Ask about:\n- the keys\, the car\n- Sunday\; maybe lunch
+CATEGORIES:Family
+CATEGORIES:Phone
+RELATED-TO:1c2d3e4f-parent
+CLASS:PRIVATE
+X-APPLE-SORT-ORDER:727520700
+PRIORITY:1
+END:VTODO
+)") << TaskFields { QStringLiteral("Call Anna"), false, QDateTime() }
+            << false << QStringList();
+    const QByteArray evolution =
+            calendar("-//Ximian//NONSGML Evolution Calendar//EN", R"(BEGIN:VTODO
+UID:20260104T101010Z-4821-1000-1-12@laptop
+DTSTAMP:20260104T101010Z
+SUMMARY:Renew passport
+STATUS:COMPLETED
+COMPLETED:20260104T101010Z
+PERCENT-COMPLETE:100
+CLASS:PUBLIC
+SEQUENCE:2
+CREATED:20260101T120000Z
+LAST-MODIFIED:20260104T101010Z
+ATTENDEE;CN=Ann;PARTSTAT=NEEDS-ACTION;ROLE=REQ-PARTICIPANT:mailto:ann@example.org
+X-EVOLUTION-CALDAV-HREF:/calendars/ann/tasks/20260104T101010Z-4821.ics
+LOCATION:
+DESCRIPTION:
+X-LIC-ERROR;X-LIC-ERRORTYPE=VALUE-PARSE-ERROR:Can't parse as RECUR value
+END:VTODO
+)");
+    QTest::newRow("Evolution: completed, empty values libical refuses, libical's error note")
+            << evolution << TaskFields { QStringLiteral("Renew passport"), true, QDateTime() }
+            << false << QStringList { "X-LIC-ERROR" };
+    QTest::newRow("Evolution: reopened and given a due time")
+            << evolution << TaskFields { QStringLiteral("Renew passport"), true, QDateTime() }
+            << true
+            << QStringList { "X-LIC-ERROR", "STATUS", "COMPLETED", "PERCENT-COMPLETE", "DUE" };
+    QTest::newRow("Thunderbird: repeating, a completed occurrence written first")
+            << calendar("-//Mozilla.org/NONSGML Mozilla Calendar V1.1//EN", R"(BEGIN:VTODO
+UID:bins-1
+RECURRENCE-ID:20260106T070000Z
+DTSTAMP:20260106T073000Z
+SUMMARY:Take out the bins
+STATUS:COMPLETED
+COMPLETED:20260106T073000Z
+PERCENT-COMPLETE:100
+DTSTART:20260106T070000Z
+DUE:20260106T080000Z
+END:VTODO
+BEGIN:VTODO
+UID:bins-1
+DTSTAMP:20260101T090000Z
+CREATED:20260101T090000Z
+LAST-MODIFIED:20260101T090000Z
+SUMMARY:Take out the bins
+RRULE:FREQ=WEEKLY;BYDAY=TU
+DTSTART:20260106T070000Z
+DUE:20260106T080000Z
+X-MOZ-LASTACK:20260106T070500Z
+END:VTODO
+)") << TaskFields { QStringLiteral("Take out the bins"), false, utc(2026, 1, 6, 8, 0) }
+            << false << QStringList();
+    QTest::newRow("jtx Board: done, and a due time in place of a duration")
+            << calendar("+//IDN bitfire.at//ical4android (at.techbee.jtx)", R"(BEGIN:VTODO
+DTSTAMP:20260107T100000Z
+UID:1704621600000-6f1d2a3b-jtx
+SEQUENCE:0
+CREATED:20260107T100000Z
+LAST-MODIFIED:20260107T100000Z
+SUMMARY:Book the venue
+STATUS:NEEDS-ACTION
+PERCENT-COMPLETE:0
+DTSTART:20260110T090000Z
+DURATION:PT2H
+COLOR:steelblue
+GEO:48.20849;16.37208
+BEGIN:VALARM
+ACTION:DISPLAY
+TRIGGER;RELATED=START:-PT30M
+END:VALARM
+END:VTODO
+)") << TaskFields { QStringLiteral("Book the venue"), false, QDateTime() }
+            << true << QStringList { "STATUS", "COMPLETED", "PERCENT-COMPLETE", "DUE", "DURATION" };
+}
+
+void TestIcalCodec::writesBackWhatOthersWrote()
+{
+    QFETCH(QByteArray, resource);
+    QFETCH(TaskFields, read);
+    QFETCH(bool, toggle);
+    QFETCH(QStringList, changed);
+
+    const IcalReadResult before = IcalReader::read(resource, IcalReader::Mode::Resource);
+    QVERIFY2(before.error.isEmpty(), qPrintable(before.error));
+    QCOMPARE(before.tasks.size(), 1);
+    IcalTask task = before.tasks.first();
+    QCOMPARE(task.name, read.name);
+    QCOMPARE(task.done, read.done);
+    QCOMPARE(task.due, read.due);
+    QCOMPARE(task.calendar, resource);
+
+    task.name = kNewName;
+    if (toggle) {
+        task.done = !task.done;
+        task.due = kMovedDue;
+    }
+    const QByteArray written = IcalWriter::writeTask(task, kStamp);
+    QVERIFY(written.endsWith("END:VCALENDAR\r\n"));
+    QList<QByteArray> lines = written.split('\n');
+    QVERIFY(lines.takeLast().isEmpty());
+    for (const QByteArray &line : std::as_const(lines)) {
+        QVERIFY2(line.size() <= 76 && line.endsWith('\r'), line);
+        QVERIFY2(QUtf8StringView(line).isValidUtf8(), line);
+    }
+    QVERIFY(!written.contains("X-LIC-ERROR"));
+    const IcalReadResult after = IcalReader::read(written, IcalReader::Mode::Resource);
+    QCOMPARE(after.tasks.size(), 1);
+    QCOMPARE(after.tasks.first().fields(), task.fields());
+    QCOMPARE(after.tasks.first().uid, task.uid);
+    QCOMPARE(after.tasks.first().lastModified, kStamp);
+    QCOMPARE(after.tasks.first().stamp, kStamp);
+
+    changed << "SUMMARY"
+            << "DTSTAMP"
+            << "LAST-MODIFIED";
+    QCOMPARE(differences(resource, written, changed), QString());
+}
+
+QTEST_GUILESS_MAIN(TestIcalCodec)
+#include "tst_icalcodec.moc"
