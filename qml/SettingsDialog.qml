@@ -258,7 +258,7 @@ Dialog {
                 Label {
                     Layout.fillWidth: true
                     text: "Export writes this account's tasks to an iCalendar or CSV file; import "
-                          + "adds the tasks of an iCalendar file and updates those it already holds."
+                          + "reads the tasks of an iCalendar file into it."
                     wrapMode: Text.WordWrap
                 }
 
@@ -342,6 +342,9 @@ Dialog {
 
         fileMode: FileDialog.OpenFile
 
-        onAccepted: settingsDialog.chosenSound = settings.soundFilePath(String(soundFileDialog.selectedFile))
+        onAccepted: {
+            const url = String(soundFileDialog.selectedFile)
+            settingsDialog.chosenSound = settings.soundFilePath(url)
+        }
     }
 }

@@ -57,12 +57,12 @@ Dialog {
                 expireField.forceActiveFocus()
             return
         }
-        const expireText = taskDialog.expireAtLocal ? taskDialog.expireAtLocal.toISOString()
-                                                    : new Date(NaN)
+        const dueAt = taskDialog.expireAtLocal ? taskDialog.expireAtLocal.toISOString()
+                                               : new Date(NaN)
         const saved = taskDialog.editMode === "create"
-                ? taskService.createTask(nameField.text, expireText, activeCheck.checked)
+                ? taskService.createTask(nameField.text, dueAt, activeCheck.checked)
                 : taskService.updateTask(taskDialog.editingId, nameField.text,
-                                         activeCheck.checked, expireText)
+                                         activeCheck.checked, dueAt)
         if (!saved) {
             dlgErr.text = "could not save the task"
             return
@@ -112,11 +112,13 @@ Dialog {
 
             Accessible.name: "Due time"
             Accessible.description: "Space, Down or Ctrl+G picks the date and time"
-            // Return opens the picker too: the dialog's Return shortcut asks the field first.
+            // Space, Down and Alt+Down open the picker; Return does too, through the dialog's
+            // Return shortcut.
             Keys.onPressed: function(event) {
                 const plain = event.modifiers === Qt.NoModifier
-                if ((event.key === Qt.Key_Space && plain) || (event.key === Qt.Key_Down
-                                                             && (plain || event.modifiers === Qt.AltModifier))) {
+                const alt = event.modifiers === Qt.AltModifier
+                if ((event.key === Qt.Key_Space && plain)
+                        || (event.key === Qt.Key_Down && (plain || alt))) {
                     expirePicker.open()
                     event.accepted = true
                 }
