@@ -53,12 +53,11 @@ ColumnLayout {
             Accessible.name: "User name"
         }
 
-        TextField {
+        PasswordField {
             id: passwordField
 
             Layout.fillWidth: true
             placeholderText: "Password"
-            echoMode: TextInput.Password
             Accessible.name: "Password"
 
             onAccepted: syncSection.syncNow()
@@ -71,10 +70,14 @@ ColumnLayout {
         visible: syncSection.sync.needsInsecureConsent || insecureBox.checked
         text: "Send the password over plain HTTP to this server"
         Accessible.name: insecureBox.text
+        // A screen reader's Press and Toggle tick the box as a click does (Qt 6.4 leaves Press
+        // to the item).
+        Accessible.onPressAction: insecureBox.toggle()
+        Accessible.onToggleAction: insecureBox.toggle()
     }
 
     RowLayout {
-        Button {
+        ActionButton {
             text: "Test connection"
             enabled: !syncSection.sync.busy && serverField.text.length > 0
                      && userField.text.length > 0
@@ -83,7 +86,7 @@ ColumnLayout {
             onClicked: syncSection.testConnection()
         }
 
-        Button {
+        ActionButton {
             text: "Sync now"
             enabled: syncSection.sync.configured && !syncSection.sync.busy
             Accessible.name: "Sync now"
@@ -123,7 +126,7 @@ ColumnLayout {
             Accessible.name: "Task list"
         }
 
-        Button {
+        ActionButton {
             text: "Sync with this list"
             enabled: !syncSection.sync.busy
             Accessible.name: "Sync with this list"
@@ -144,7 +147,7 @@ ColumnLayout {
             Accessible.name: "New task list"
         }
 
-        Button {
+        ActionButton {
             text: "Create"
             enabled: !syncSection.sync.busy
             Accessible.name: "Create task list"
@@ -153,7 +156,7 @@ ColumnLayout {
         }
     }
 
-    Button {
+    ActionButton {
         visible: syncSection.sync.configured
         text: "Stop syncing"
         Accessible.name: "Stop syncing"

@@ -64,6 +64,8 @@ TableView {
         required property int row
         required property int column
         required property var display
+        // A task from a server or an import may have no due time: its cell says so, dimmed.
+        readonly property bool noDueTime: cell.column === 3 && cell.display === ""
         readonly property string spoken: cell.column === 2 ? (cell.display === true ? "Done" : "Pending")
                                                            : cellText.text
 
@@ -83,9 +85,10 @@ TableView {
             anchors.fill: parent
             anchors.margins: 10
             visible: cell.column !== 2
-            text: cell.display === undefined ? "" : String(cell.display)
+            text: cell.noDueTime ? "No due time"
+                                 : cell.display === undefined ? "" : String(cell.display)
             textFormat: Text.PlainText
-            color: Theme.text
+            color: cell.noDueTime ? Theme.quietText : Theme.text
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideRight
         }

@@ -31,14 +31,14 @@ RowLayout {
         Accessible.name: text
     }
 
-    Button {
+    ActionButton {
         text: "Export tasks..."
         Accessible.name: text
 
         onClicked: exportDialog.open()
     }
 
-    Button {
+    ActionButton {
         text: "Import tasks..."
         Accessible.name: text
 
