@@ -87,6 +87,22 @@ const Step kSteps[] = {
                              "    UNIQUE (user_id, uid)\n"
                              ")"),
       } },
+    { 2,
+      "the rules of repeating tasks: the RRULE, whether the next occurrence counts from the "
+      "completion, the zone the occurrences are counted in, and how long before DUE the "
+      "occurrence starts (DTSTART)",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_repeat (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    rrule TEXT NOT NULL,\n"
+                             "    from_completion INTEGER NOT NULL DEFAULT 0,\n"
+                             "    zone TEXT,\n"
+                             "    start_offset INTEGER NOT NULL DEFAULT 0\n"
+                             ")"),
+              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_repeat_delete AFTER DELETE ON "
+                             "tasks BEGIN DELETE FROM task_repeat WHERE task_id = old.id; END"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QLoggingCategory>
 #include <QSet>
+#include <QTimeZone>
 
 #include <optional>
 
@@ -168,14 +169,70 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
         text += timeLine("COMPLETED", stamp);
     if (task.due.isValid())
         text += timeLine("DUE", task.due);
+    if (task.repeat && task.repeat->repeats()) {
+        text += "RRULE:" + task.repeat->rrule + "\r\n";
+        if (task.repeat->fromCompletion)
+            text += QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n";
+    }
     return text + "END:VTODO\r\n";
+}
+
+// A time as a property of the name, in the zone of the TZID the kept line names where the
+// system knows it (so that other clients count a rule's occurrences in the task's zone), else
+// in UTC.
+QByteArray zonedLine(const QByteArray &name, const QDateTime &time, const QByteArray &keptLine)
+{
+    const QByteArray head = keptLine.left(keptLine.size() - icalLineValue(keptLine).size());
+    const qsizetype at = head.toUpper().indexOf(";TZID=");
+    if (at >= 0) {
+        QByteArray tzid = head.mid(at + 6);
+        const bool quoted = tzid.startsWith('"');
+        qsizetype end = quoted ? tzid.indexOf('"', 1) + 1 : 0;
+        while (!quoted && end < tzid.size() && tzid.at(end) != ';' && tzid.at(end) != ':')
+            ++end;
+        tzid.truncate(end);
+        const QByteArray bare = tzid.startsWith('"') ? tzid.mid(1, tzid.size() - 2) : tzid;
+        const QTimeZone zone(bare);
+        if (zone.isValid())
+            return name + ";TZID=" + tzid + ':'
+                   + time.toTimeZone(zone).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1()
+                   + "\r\n";
+    }
+    return timeLine(name.constData(), time);
+}
+
+// RRULE and the X- property of repeating from completion, where the task says other than the
+// kept text; a task moved to its next occurrence keeps its DUE (and DTSTART, moved by the same
+// span) in their zone.
+void repeatEdits(Edits &edits, const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
+                 const IcalTask &kept)
+{
+    if (!task.repeat)
+        return;
+    const Recurrence::Rule &rule = *task.repeat;
+    if (!kept.repeat || *kept.repeat != rule) {
+        edits.set("RRULE", rule.repeats() ? "RRULE:" + rule.rrule + "\r\n" : QByteArray());
+        edits.set(Recurrence::kFromProperty,
+                  rule.repeats() && rule.fromCompletion
+                          ? QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n"
+                          : QByteArray());
+    }
+    if (!rule.repeats() || !task.due.isValid() || !kept.due.isValid() || kept.due == task.due)
+        return;
+    if (own.value("DUE").toUpper().contains(";TZID="))
+        edits.set("DUE", zonedLine("DUE", task.due, own.value("DUE")));
+    if (kept.start.isValid() && own.contains("DTSTART"))
+        edits.set("DTSTART", zonedLine("DTSTART", kept.start.addSecs(kept.due.secsTo(task.due)),
+                                       own.value("DTSTART")));
 }
 
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
 // when it says no task the list could show.
 Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
-               const std::optional<TaskFields> &kept, const QDateTime &stamp)
+               const std::optional<IcalTask> &keptTask, const QDateTime &stamp)
 {
+    const std::optional<TaskFields> kept =
+            keptTask ? std::optional(keptTask->fields()) : std::nullopt;
     const bool name = !kept || kept->name != task.name;
     const bool done = !kept || kept->done != task.done;
     const bool due = !kept || kept->due.isValid() != task.due.isValid()
@@ -211,6 +268,8 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
         edits.set("DUE", task.due.isValid() ? dueLine(task.due, dateOnly) : QByteArray());
         edits.set("DURATION", {}); // DUE and DURATION exclude each other
     }
+    if (keptTask)
+        repeatEdits(edits, own, task, *keptTask);
     return edits;
 }
 
@@ -283,9 +342,8 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
         if (component.kind == "VTIMEZONE")
             component.tzid = icalLineValue(ownLines(lines).value("TZID")).trimmed();
         if (i == master) {
-            const std::optional<TaskFields> kept =
-                    read.tasks.isEmpty() ? std::nullopt
-                                         : std::optional(read.tasks.first().fields());
+            const std::optional<IcalTask> kept =
+                    read.tasks.isEmpty() ? std::nullopt : std::optional(read.tasks.first());
             Edits edits = editsFor(ownLines(lines), task, kept, stamp);
             component.text = patchedTodo(lines, edits);
         } else {

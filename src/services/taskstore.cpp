@@ -194,7 +194,7 @@ bool TaskStore::storeUid(qint64 userId, qint64 taskId, const QString &uid, const
     query.bindValue(QStringLiteral(":calendar"), calendar.isEmpty()
                                                          ? QVariant(QMetaType::fromType<QString>())
                                                          : QVariant(calendar));
-    return run(query).ok;
+    return run(query).ok && repeatFromCalendar(userId, taskId, calendar);
 }
 
 bool TaskStore::transaction()

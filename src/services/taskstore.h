@@ -1,12 +1,16 @@
 #pragma once
 
+#include "recurrence.h"
 #include "statementcache.h"
+#include "taskrow.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
+
+#include <optional>
 
 class DbManager;
 class QSqlQuery;
@@ -72,6 +76,17 @@ public:
     // empty), in place of what the task or the UID had before.
     bool storeUid(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar);
 
+    // The rule of a repeating task (taskrepeats.cpp); an empty rule makes the task one that does
+    // not repeat. startOffset is how many seconds before its due time an occurrence starts.
+    bool storeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
+                     Origin origin);
+    // The task's rule: unset when it never had one, empty when it was removed here.
+    std::optional<Recurrence::Rule> repeatOf(qint64 userId, qint64 taskId,
+                                             qint64 *startOffset = nullptr);
+    // Gives each repeating task of rows its rule in words: one read for the page, no rule
+    // evaluated.
+    static void describeRepeats(const QSqlDatabase &database, qint64 userId, QList<TaskRow> &rows);
+
     // Writes between these are one transaction, announced when it commits.
     bool transaction();
     bool commit();
@@ -86,6 +101,10 @@ private:
     QSqlQuery &statement(const QString &sql);
     Written run(QSqlQuery &query);
     void announce(Origin origin, const TaskChanges &changes);
+    // Takes the rule of a VTODO's text as the task's own.
+    bool writeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
+                     bool &changed);
+    bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
 
     DbManager *m_db = nullptr;
     QSqlDatabase m_database;
