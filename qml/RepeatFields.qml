@@ -54,7 +54,7 @@ ColumnLayout {
         unitBox.currentIndex = Math.max(0, units.indexOf(parts.FREQ || "DAILY"))
         intervalBox.value = Math.max(2, interval)
         for (let i = 0; i < 7; ++i)
-            dayRepeater.itemAt(i).checked = days.indexOf(fields.dayCodes[i]) >= 0
+            dayRepeater.itemAt(i).checked = days.indexOf(fields.dayCodes[(i + 1) % 7]) >= 0
         monthBox.currentIndex = days.length > 0 ? 1 : 0
         endBox.currentIndex = parts.COUNT ? 2 : parts.UNTIL ? 1 : 0
         countBox.value = parseInt(parts.COUNT || "10")
@@ -78,9 +78,9 @@ ColumnLayout {
             text += ";BYDAY=MO,TU,WE,TH,FR"
         } else if (fields.freq === "WEEKLY") {
             const days = []
-            for (let i = 1; i <= 7; ++i) {
-                if (dayRepeater.itemAt(i % 7).checked)
-                    days.push(fields.dayCodes[i % 7])
+            for (let i = 0; i < 7; ++i) {
+                if (dayRepeater.itemAt(i).checked)
+                    days.push(fields.dayCodes[(i + 1) % 7])
             }
             text += ";BYDAY=" + (days.length ? days : [fields.dayCodes[fields.due.getDay()]]).join(",")
         } else if (fields.freq === "MONTHLY") {
@@ -161,6 +161,7 @@ ColumnLayout {
                 required property int index
 
                 // Monday first, as the week is shown.
+                objectName: "repeatDay" + index
                 text: fields.dayNames[(index + 1) % 7]
                 Accessible.name: "Repeat on " + text
                 onToggled: fields.edited = true

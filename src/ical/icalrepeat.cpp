@@ -1,5 +1,8 @@
 #include "icalrepeat.h"
 
+#include "icalconvert.h"
+#include "icallines.h"
+
 #include <QTimeZone>
 
 // The task's rule; the zone is the TZID of DTSTART or DUE where the system knows it.
@@ -59,4 +62,69 @@ void skipCompletedOccurrences(IcalTask &task, const QSet<qint64> &completed)
     task.due = occurrence.addSecs(offset).toUTC();
     if (task.start.isValid())
         task.start = occurrence.toUTC();
+}
+
+// A time as a property of the name, in the zone of the TZID the kept line names where the
+// system knows it (so that other clients count a rule's occurrences in the task's zone), else
+// in UTC.
+namespace {
+
+QByteArray zonedLine(const QByteArray &name, const QDateTime &time, const QByteArray &keptLine)
+{
+    const QByteArray head = keptLine.left(keptLine.size() - icalLineValue(keptLine).size());
+    const qsizetype at = head.toUpper().indexOf(";TZID=");
+    if (at >= 0) {
+        QByteArray tzid = head.mid(at + 6);
+        const bool quoted = tzid.startsWith('"');
+        qsizetype end = quoted ? tzid.indexOf('"', 1) + 1 : 0;
+        while (!quoted && end < tzid.size() && tzid.at(end) != ';' && tzid.at(end) != ':')
+            ++end;
+        tzid.truncate(end);
+        const QByteArray bare = tzid.startsWith('"') ? tzid.mid(1, tzid.size() - 2) : tzid;
+        const QTimeZone zone(bare);
+        if (zone.isValid())
+            return name + ";TZID=" + tzid + ':'
+                   + time.toTimeZone(zone).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1()
+                   + "\r\n";
+    }
+    return name + ':' + icalUtcText(time) + "\r\n";
+}
+
+} // namespace
+
+// RRULE and the X- property of repeating from completion, where the task says other than the
+// kept text; a task moved to its next occurrence keeps its DUE (and DTSTART, moved by the same
+// span) in their zone.
+QList<std::pair<QByteArray, QByteArray>> icalRepeatEdits(const QHash<QByteArray, QByteArray> &own,
+                                                         const IcalTask &task, const IcalTask &kept)
+{
+    QList<std::pair<QByteArray, QByteArray>> edits;
+    if (!task.repeat)
+        return edits;
+    const Recurrence::Rule &rule = *task.repeat;
+    if (!kept.repeat || *kept.repeat != rule) {
+        edits.append({ "RRULE", rule.repeats() ? "RRULE:" + rule.rrule + "\r\n" : QByteArray() });
+        edits.append({ Recurrence::kFromProperty,
+                       rule.repeats() && rule.fromCompletion
+                               ? QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n"
+                               : QByteArray() });
+    }
+    if (!rule.repeats() || !task.due.isValid() || !kept.due.isValid() || kept.due == task.due)
+        return edits;
+    if (own.value("DUE").toUpper().contains(";TZID="))
+        edits.append({ "DUE", zonedLine("DUE", task.due, own.value("DUE")) });
+    if (!kept.start.isValid() || !own.contains("DTSTART"))
+        return edits;
+    const QDateTime start = kept.start.addSecs(kept.due.secsTo(task.due));
+    const QByteArray oldStart = own.value("DTSTART");
+    // A start without a time stays one, as RFC 5545 wants it beside a DUE of the same kind.
+    if (oldStart.left(oldStart.size() - icalLineValue(oldStart).size())
+                .toUpper()
+                .contains(";VALUE=DATE"))
+        edits.append({ "DTSTART",
+                       "DTSTART;VALUE=DATE:" + start.toLocalTime().toString(u"yyyyMMdd").toLatin1()
+                               + "\r\n" });
+    else
+        edits.append({ "DTSTART", zonedLine("DTSTART", start, oldStart) });
+    return edits;
 }

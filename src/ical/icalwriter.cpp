@@ -4,11 +4,11 @@
 #include "icalholder.h"
 #include "icallines.h"
 #include "icalreader.h"
+#include "icalrepeat.h"
 
 #include <QHash>
 #include <QLoggingCategory>
 #include <QSet>
-#include <QTimeZone>
 
 #include <optional>
 
@@ -177,55 +177,6 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
     return text + "END:VTODO\r\n";
 }
 
-// A time as a property of the name, in the zone of the TZID the kept line names where the
-// system knows it (so that other clients count a rule's occurrences in the task's zone), else
-// in UTC.
-QByteArray zonedLine(const QByteArray &name, const QDateTime &time, const QByteArray &keptLine)
-{
-    const QByteArray head = keptLine.left(keptLine.size() - icalLineValue(keptLine).size());
-    const qsizetype at = head.toUpper().indexOf(";TZID=");
-    if (at >= 0) {
-        QByteArray tzid = head.mid(at + 6);
-        const bool quoted = tzid.startsWith('"');
-        qsizetype end = quoted ? tzid.indexOf('"', 1) + 1 : 0;
-        while (!quoted && end < tzid.size() && tzid.at(end) != ';' && tzid.at(end) != ':')
-            ++end;
-        tzid.truncate(end);
-        const QByteArray bare = tzid.startsWith('"') ? tzid.mid(1, tzid.size() - 2) : tzid;
-        const QTimeZone zone(bare);
-        if (zone.isValid())
-            return name + ";TZID=" + tzid + ':'
-                   + time.toTimeZone(zone).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1()
-                   + "\r\n";
-    }
-    return timeLine(name.constData(), time);
-}
-
-// RRULE and the X- property of repeating from completion, where the task says other than the
-// kept text; a task moved to its next occurrence keeps its DUE (and DTSTART, moved by the same
-// span) in their zone.
-void repeatEdits(Edits &edits, const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
-                 const IcalTask &kept)
-{
-    if (!task.repeat)
-        return;
-    const Recurrence::Rule &rule = *task.repeat;
-    if (!kept.repeat || *kept.repeat != rule) {
-        edits.set("RRULE", rule.repeats() ? "RRULE:" + rule.rrule + "\r\n" : QByteArray());
-        edits.set(Recurrence::kFromProperty,
-                  rule.repeats() && rule.fromCompletion
-                          ? QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n"
-                          : QByteArray());
-    }
-    if (!rule.repeats() || !task.due.isValid() || !kept.due.isValid() || kept.due == task.due)
-        return;
-    if (own.value("DUE").toUpper().contains(";TZID="))
-        edits.set("DUE", zonedLine("DUE", task.due, own.value("DUE")));
-    if (kept.start.isValid() && own.contains("DTSTART"))
-        edits.set("DTSTART", zonedLine("DTSTART", kept.start.addSecs(kept.due.secsTo(task.due)),
-                                       own.value("DTSTART")));
-}
-
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
 // when it says no task the list could show.
 Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
@@ -268,8 +219,10 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
         edits.set("DUE", task.due.isValid() ? dueLine(task.due, dateOnly) : QByteArray());
         edits.set("DURATION", {}); // DUE and DURATION exclude each other
     }
-    if (keptTask)
-        repeatEdits(edits, own, task, *keptTask);
+    if (keptTask) {
+        for (const auto &[name, lines] : icalRepeatEdits(own, task, *keptTask))
+            edits.set(name, lines);
+    }
     return edits;
 }
 
