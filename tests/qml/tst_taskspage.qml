@@ -210,9 +210,9 @@ TestCase {
         const id = taskModel.taskIdAt(0)
         compare(taskService.repeatOf(id).rrule, data.rule)
         compare(taskService.repeatOf(id).fromCompletion, data.fromCompletion === true)
-        const mark = Items.findItem(testCase.child(page, "table"),
-                                    item => item.objectName === "repeatMark" && item.visible)
-        verify(mark)
+        const table = testCase.child(page, "table")
+        tryVerify(() => Items.findItem(table, item => item.objectName === "repeatMark"
+                                                      && item.visible))
 
         dialog.openForEdit(id, "Water the plants", false, new Date(2030, 0, 15, 9, 5))
         tryCompare(dialog, "opened", true)
