@@ -12,8 +12,7 @@ constexpr auto kWindow = TaskStore::Origin::Window;
 
 } // namespace
 
-// The task keeps its UID and moves to the first occurrence after both now and its due time; the
-// occurrence done becomes a Done task of its own, without a rule, so that no client repeats it.
+// The store moves the task on; what that does to the counts and the names is known here.
 std::optional<bool> TaskCommands::completeOccurrence(qint64 id, const QString &name,
                                                      const QDateTime &due)
 {
@@ -22,9 +21,8 @@ std::optional<bool> TaskCommands::completeOccurrence(qint64 id, const QString &n
     const std::optional<Recurrence::Rule> rule = m_store->repeatOf(userId, id, &offset);
     if (!rule || !rule->repeats() || !due.isValid() || name.isEmpty())
         return std::nullopt;
-    const Recurrence::Advance advance =
-            Recurrence::complete(*rule, due, due.addSecs(-offset), QDateTime::currentDateTimeUtc());
-    if (!advance.repeats)
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (!Recurrence::complete(*rule, due, due.addSecs(-offset), now).repeats)
         return std::nullopt; // the last occurrence: done as any other task
 
     const TaskState old = m_counter->taskState(id);
@@ -32,30 +30,9 @@ std::optional<bool> TaskCommands::completeOccurrence(qint64 id, const QString &n
     addChange(change, old, -1);
     addChange(change, TaskState { true, 0, matchesFilters(name, 0) }, +1);
     addChange(change, TaskState { true, 1, matchesFilters(name, 1) }, +1);
-    Recurrence::Rule next = *rule;
-    next.rrule = advance.rrule;
     return runCommand(
-            [&] {
-                TaskStore::Written failed;
-                if (!m_store->transaction())
-                    return failed;
-                const TaskStore::Written done =
-                        m_store->insertTask(userId, { name, true, due }, kWindow);
-                const TaskStore::Written moved =
-                        done.ok ? m_store->updateTask(userId, id, { name, false, advance.due },
-                                                      kWindow)
-                                : failed;
-                if (!moved.ok || moved.affected == 0
-                    || !m_store->storeRepeat(userId, id, next, offset, kWindow)
-                    || !m_store->commit()) {
-                    m_store->rollback();
-                    return failed;
-                }
-                TaskStore::Written written = moved;
-                written.insertedId = done.insertedId;
-                return written;
-            },
-            true, change,
+            [&] { return m_store->completeOccurrence(userId, id, name, due, now, kWindow); }, true,
+            change,
             [&](TaskNameIndex &names, int, qint64 insertedId) {
                 const qint64 place = insertedId > 0 ? m_names->placeInList(insertedId) : -1;
                 if (place < 0 || !QStringView(name).isValidUtf16() || !names.update(id, name, 0))

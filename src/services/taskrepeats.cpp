@@ -141,3 +141,32 @@ void TaskStore::describeRepeats(const QSqlDatabase &database, qint64 userId, QLi
             rows[row].repeatText = Recurrence::describe(query.value(1).toString().toUtf8());
     }
 }
+
+// The task keeps its UID and moves to the first occurrence after both now and its due time; the
+// occurrence done becomes a Done task of its own, without a rule, so that no client repeats it.
+TaskStore::Written TaskStore::completeOccurrence(qint64 userId, qint64 id, const QString &name,
+                                                 const QDateTime &due, const QDateTime &now,
+                                                 Origin origin)
+{
+    Written failed;
+    qint64 offset = 0;
+    const std::optional<Recurrence::Rule> rule = repeatOf(userId, id, &offset);
+    if (!rule || !due.isValid())
+        return failed;
+    const Recurrence::Advance advance = Recurrence::complete(*rule, due, due.addSecs(-offset), now);
+    if (!advance.repeats || !transaction())
+        return failed;
+    Recurrence::Rule next = *rule;
+    next.rrule = advance.rrule;
+    const Written done = insertTask(userId, { name, true, due }, origin);
+    const Written moved =
+            done.ok ? updateTask(userId, id, { name, false, advance.due }, origin) : failed;
+    if (!moved.ok || moved.affected == 0 || !storeRepeat(userId, id, next, offset, origin)
+        || !commit()) {
+        rollback();
+        return failed;
+    }
+    Written written = moved;
+    written.insertedId = done.insertedId;
+    return written;
+}

@@ -83,6 +83,12 @@ public:
     // The task's rule: unset when it never had one, empty when it was removed here.
     std::optional<Recurrence::Rule> repeatOf(qint64 userId, qint64 taskId,
                                              qint64 *startOffset = nullptr);
+    // Marks the occurrence of a repeating task due at due done, in one transaction: the task
+    // moves to its next occurrence after both now and due (COUNT lowered), and the occurrence
+    // done is stored as a Done task of its own (insertedId). Not ok when the task does not
+    // repeat or has no occurrence left.
+    Written completeOccurrence(qint64 userId, qint64 id, const QString &name, const QDateTime &due,
+                               const QDateTime &now, Origin origin);
     // Gives each repeating task of rows its rule in words: one read for the page, no rule
     // evaluated.
     static void describeRepeats(const QSqlDatabase &database, qint64 userId, QList<TaskRow> &rows);
