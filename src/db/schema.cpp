@@ -100,8 +100,6 @@ const Step kSteps[] = {
                              "    zone TEXT,\n"
                              "    start_offset INTEGER NOT NULL DEFAULT 0\n"
                              ")"),
-              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_repeat_delete AFTER DELETE ON "
-                             "tasks BEGIN DELETE FROM task_repeat WHERE task_id = old.id; END"),
       } },
 };
 

@@ -22,6 +22,13 @@ QString removeRepeatSql()
     return QStringLiteral("DELETE FROM task_repeat WHERE task_id = :id AND user_id = :uid");
 }
 
+// Reads the few rules, each with a lookup of its task.
+QString forgetRepeatsSql()
+{
+    return QStringLiteral("DELETE FROM task_repeat WHERE user_id = :uid AND NOT EXISTS "
+                          "(SELECT 1 FROM tasks WHERE tasks.id = task_repeat.task_id)");
+}
+
 QString repeatOfSql()
 {
     return QStringLiteral("SELECT rrule, from_completion, zone, start_offset FROM task_repeat "
@@ -169,4 +176,11 @@ TaskStore::Written TaskStore::completeOccurrence(qint64 userId, qint64 id, const
     Written written = moved;
     written.insertedId = done.insertedId;
     return written;
+}
+
+void TaskStore::forgetRepeats(qint64 userId)
+{
+    QSqlQuery &query = statement(forgetRepeatsSql());
+    query.bindValue(QStringLiteral(":uid"), userId);
+    run(query);
 }

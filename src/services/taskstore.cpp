@@ -164,6 +164,8 @@ TaskStore::Written TaskStore::deleteTask(qint64 userId, qint64 id, Origin origin
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
+    if (written.affected > 0)
+        forgetRepeats(userId);
     if (written.affected > 0) {
         TaskChanges changes;
         changes.deleted.append(id);
@@ -177,6 +179,8 @@ TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
     QSqlQuery &query = statement(removeDoneSql());
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
+    if (written.affected > 0)
+        forgetRepeats(userId);
     if (written.affected > 0) {
         TaskChanges changes;
         changes.doneDeleted = true;

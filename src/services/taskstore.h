@@ -110,6 +110,8 @@ private:
     // Takes the rule of a VTODO's text as the task's own.
     bool writeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
                      bool &changed);
+    // Drops the rules of the account's tasks that are gone.
+    void forgetRepeats(qint64 userId);
     bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
 
     DbManager *m_db = nullptr;
