@@ -185,7 +185,8 @@ void TestRecurrence::completion_data()
             << "2024-04-02T10:00:00" << QString() << QByteArray();
     QTest::newRow("a time the clocks skip: the offset before")
             << QByteArray("FREQ=DAILY") << false << "2024-03-30T02:30:00"
-            << "2024-03-30T08:00:00" << "2024-03-31T03:30:00" << QByteArray("FREQ=DAILY");
+            << "2024-03-30T08:00:00"
+            << "2024-03-31T03:30:00" << QByteArray("FREQ=DAILY");
     QTest::newRow("from completion")
             << QByteArray("FREQ=WEEKLY;INTERVAL=2") << true << "2024-03-01T09:00:00"
             << "2024-03-20T14:30:00"
