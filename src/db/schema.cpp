@@ -87,6 +87,15 @@ const Step kSteps[] = {
                              "    UNIQUE (user_id, uid)\n"
                              ")"),
       } },
+    { 2,
+      "when each task was last changed here, in milliseconds since 1970 (by the window or the "
+      "sync; an import clears it), so that importing an older file keeps the newer task",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_changed_here (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    changed_ms INTEGER NOT NULL\n"
+                             ")"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

@@ -37,8 +37,10 @@ struct TaskChanges
 // The one writer of the tasks table and of the UIDs beside it: the window's commands, the sync
 // and the import all write through it. Due times are written in the encodings the list reads
 // (StoredTime); a creation time is SQLite's CURRENT_TIMESTAMP text, the column default unless
-// the writer brings the task's own (StoredTime::createdText). Every write is announced once it
-// holds: at once, or, inside a transaction begun here, when that commits.
+// the writer brings the task's own (StoredTime::createdText). The time of each task's last
+// change by the window or the sync is kept in task_changed_here, so that an import does not
+// revert it. Every write is announced once it holds: at once, or, inside a transaction begun
+// here, when that commits.
 class TaskStore : public QObject
 {
     Q_OBJECT
@@ -85,6 +87,8 @@ signals:
 private:
     QSqlQuery &statement(const QString &sql);
     Written run(QSqlQuery &query);
+    // Records when a task was last changed here; an import clears it.
+    void noteChanged(qint64 id, Origin origin);
     void announce(Origin origin, const TaskChanges &changes);
 
     DbManager *m_db = nullptr;
