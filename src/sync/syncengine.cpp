@@ -23,11 +23,11 @@ bool isTransportError(SyncError error)
 
 } // namespace
 
-SyncEngine::SyncEngine(const QSqlDatabase &db, QNetworkAccessManager *network, TaskStore *tasks,
+SyncEngine::SyncEngine(const QSqlDatabase &db, CalDavTransport *transport, TaskStore *tasks,
                        QObject *parent)
     : QObject(parent)
     , m_store(db, tasks)
-    , m_client(network)
+    , m_client(transport)
 {
 }
 
@@ -39,7 +39,8 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_collection = QUrl(account.collectionUrl);
     if (!m_collection.path().endsWith(QLatin1Char('/')))
         m_collection.setPath(m_collection.path() + QLatin1Char('/'));
-    m_client.setOrigin(m_collection);
+    // The password goes only where the person typed; a list elsewhere is refused.
+    m_client.setOrigin(QUrl(account.serverUrl));
     m_client.setCredentials(account.userName, password);
     m_client.setInsecureAllowed(account.insecureAllowed);
     m_running = true;

@@ -9,8 +9,6 @@
 #include <QSqlDatabase>
 #include <QStringList>
 
-class QNetworkAccessManager;
-
 // One two-way sync of an account's tasks with its CalDAV collection: read what changed on the
 // server (sync-collection with the stored token, else a comparison of ETags), apply it to the
 // tasks, then send what changed here (If-None-Match: * to create, If-Match to change or delete).
@@ -23,7 +21,7 @@ class SyncEngine : public QObject
 
 public:
     // Writes tasks through tasks, or through a task store of its own when none is given.
-    explicit SyncEngine(const QSqlDatabase &db, QNetworkAccessManager *network,
+    explicit SyncEngine(const QSqlDatabase &db, CalDavTransport *transport,
                         TaskStore *tasks = nullptr, QObject *parent = nullptr);
 
     bool isRunning() const { return m_running; }

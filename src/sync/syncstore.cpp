@@ -56,6 +56,9 @@ SyncStore::~SyncStore() = default;
 
 bool SyncStore::loadAccount(qint64 userId, SyncAccount &account)
 {
+    // A file that never synced has no sync tables: there is nothing to read, and nothing failed.
+    if (!m_db.tables().contains(QStringLiteral("sync_accounts")))
+        return false;
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral(R"(
         SELECT server_url, username, collection_url, sync_token, insecure_allowed,

@@ -1,5 +1,6 @@
 #include "caldavdiscovery.h"
 #include "fixture.h"
+#include "networktransport.h"
 #include "radicaleserver.h"
 #include "syncengine.h"
 #include "syncservice.h"
@@ -17,7 +18,7 @@ namespace {
 class Profile
 {
 public:
-    Profile(const QString &templatePath, const QString &collection, QNetworkAccessManager *network)
+    Profile(const QString &templatePath, const QString &collection, CalDavTransport *network)
         : m_name(QUuid::createUuid().toString(QUuid::WithoutBraces))
     {
         const QString path = testEnvironment.newDatabasePath();
@@ -101,6 +102,7 @@ private slots:
     void serverDownThenBack();
     void invalidSyncToken();
     void serviceSendsLocalChanges();
+    void signOutCancelsDiscovery();
 
 private:
     QString newCollection();
@@ -112,7 +114,10 @@ private:
     QUrl m_tlsUrl;
     QProcess m_proxy; // forwards to the server but refuses sync-collection
     QUrl m_proxyUrl;
-    QNetworkAccessManager m_network;
+    QProcess m_endless; // answers every request with a body that never ends
+    QUrl m_endlessUrl;
+    QNetworkAccessManager m_access;
+    NetworkTransport m_network { &m_access };
     QString m_template;
 };
 
@@ -177,7 +182,26 @@ http.server.ThreadingHTTPServer(('127.0.0.1', int(sys.argv[1])), Proxy).serve_fo
     m_proxy.start(QStringLiteral("/usr/bin/python3"),
                   { "-c", proxy, QString::number(m_proxyUrl.port()),
                     m_server.url(QString()).toString() });
-    for (const QUrl &url : { m_tlsUrl, m_proxyUrl }) {
+    probe.listen(QHostAddress::LocalHost);
+    m_endlessUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort()));
+    probe.close();
+    const QString endless = QStringLiteral(R"(
+import socket, sys, threading
+def serve(client):
+    client.recv(65536)
+    client.sendall(b'HTTP/1.1 207 Multi-Status\r\nConnection: close\r\n\r\n')
+    try:
+        while True:
+            client.sendall(b'<d:response/>' * 4096)
+    except OSError:
+        pass
+server = socket.create_server(('127.0.0.1', int(sys.argv[1])))
+while True:
+    threading.Thread(target=serve, args=(server.accept()[0],), daemon=True).start()
+)");
+    m_endless.start(QStringLiteral("/usr/bin/python3"),
+                    { "-c", endless, QString::number(m_endlessUrl.port()) });
+    for (const QUrl &url : { m_tlsUrl, m_proxyUrl, m_endlessUrl }) {
         QTRY_VERIFY([&url] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, url.port());
@@ -227,7 +251,7 @@ else:
 
 void TestCalDavSync::cleanupTestCase()
 {
-    for (QProcess *process : { &m_tlsServer, &m_proxy }) {
+    for (QProcess *process : { &m_tlsServer, &m_proxy, &m_endless }) {
         process->kill();
         process->waitForFinished();
     }
@@ -255,6 +279,8 @@ void TestCalDavSync::discovery_data()
             << m_tlsUrl << RadicaleServer::kPassword << SyncError::CertificateRefused;
     QTest::newRow("nothing listening")
             << nobody << RadicaleServer::kPassword << SyncError::Unreachable;
+    QTest::newRow("an answer that never ends")
+            << m_endlessUrl << RadicaleServer::kPassword << SyncError::TooLarge;
 }
 
 void TestCalDavSync::discovery()
@@ -471,6 +497,32 @@ void TestCalDavSync::serviceSendsLocalChanges()
     QCOMPARE(desktop.sync(), SyncError::None);
     QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
     QTRY_COMPARE_WITH_TIMEOUT(laptop.model.rowCount(), 3, 10000);
+}
+
+// Alice asks a server that has not answered yet and signs out; Bob signs in. The question is
+// abandoned at once, and nothing of Alice's setup is left for Bob to sync with.
+void TestCalDavSync::signOutCancelsDiscovery()
+{
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    ProgramServices program(testEnvironment.newDatabasePath());
+    QVERIFY(signUp(program.auth, QStringLiteral("alice")) > 0);
+    SyncService &sync = program.services.sync();
+    sync.testConnection(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort()),
+                        RadicaleServer::kUser, RadicaleServer::kPassword, false);
+    QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 10000);
+    QTcpSocket *asked = silent.nextPendingConnection();
+    QVERIFY(sync.busy());
+
+    program.auth.logout();
+    QTRY_COMPARE_WITH_TIMEOUT(asked->state(), QAbstractSocket::UnconnectedState, 10000);
+    QVERIFY(signUp(program.auth, QStringLiteral("bob")) > 0);
+    QVERIFY(!sync.busy());
+    QCOMPARE(sync.status(), QString());
+    QVERIFY(sync.taskLists().isEmpty());
+    QVERIFY(!sync.useTaskList(
+            QStringLiteral("http://127.0.0.1:%1/alice/tasks/").arg(silent.serverPort())));
+    QVERIFY(!sync.configured());
 }
 
 QTEST_GUILESS_MAIN(TestCalDavSync)
