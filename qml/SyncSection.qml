@@ -109,6 +109,11 @@ ColumnLayout {
         Accessible.description: "Sync status"
     }
 
+    SyncDeletionPrompt {
+        Layout.fillWidth: true
+        sync: syncSection.sync
+    }
+
     RowLayout {
         Layout.fillWidth: true
         visible: listBox.count > 0

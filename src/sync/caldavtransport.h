@@ -22,6 +22,8 @@ enum class SyncError {
     NoTaskList, // the server has no collection that holds tasks
     OtherOrigin, // sent to a host, scheme or port other than the one the person typed
     TooLarge, // an answer longer than the program reads
+    LocalWriteFailed, // the tasks here could not be written; nothing of the pass was kept
+    ManyDeletions, // the pass would delete many tasks here and waits for the person's answer
 };
 
 Q_DECLARE_METATYPE(SyncError)

@@ -325,6 +325,20 @@ void SyncService::stopSyncing()
     updateStatus();
 }
 
+int SyncService::deletionsToConfirm() const
+{
+    return m_error == SyncError::ManyDeletions ? m_engine->heldDeletions() : 0;
+}
+
+void SyncService::confirmDeletions(bool deleteThem)
+{
+    if (m_error != SyncError::ManyDeletions)
+        return;
+    m_engine->decideDeletions(deleteThem ? SyncEngine::Deletions::Delete
+                                         : SyncEngine::Deletions::Keep);
+    syncNow();
+}
+
 void SyncService::setBusy(bool busy)
 {
     if (m_busy == busy)
@@ -352,7 +366,11 @@ void SyncService::setError(SyncError error, int httpStatus)
 void SyncService::updateStatus()
 {
     QString status;
-    if (m_error != SyncError::None)
+    if (m_error == SyncError::ManyDeletions)
+        status = SyncStatusText::heldDeletions(m_engine->heldDeletions());
+    else if (m_error != SyncError::None && !m_engine->pending().isEmpty())
+        status = SyncStatusText::pending(m_engine->pending());
+    else if (m_error != SyncError::None)
         status = SyncStatusText::error(m_error, m_httpStatus, m_otherServer);
     else if (m_needsPassword)
         status = QStringLiteral("Enter the password to sync");

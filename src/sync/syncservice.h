@@ -38,6 +38,7 @@ class SyncService : public QObject
     Q_PROPERTY(bool needsInsecureConsent READ needsInsecureConsent NOTIFY statusChanged)
     Q_PROPERTY(QString otherServer READ otherServer NOTIFY statusChanged)
     Q_PROPERTY(bool failed READ failed NOTIFY statusChanged)
+    Q_PROPERTY(int deletionsToConfirm READ deletionsToConfirm NOTIFY statusChanged)
 
 public:
     // Writes the tasks from the server through tasks.
@@ -57,6 +58,8 @@ public:
     // The address the server pointed to on another origin, for the person to confirm.
     QString otherServer() const { return m_otherServer; }
     bool failed() const { return m_error != SyncError::None; }
+    // How many deletions from the server wait for the person's answer.
+    int deletionsToConfirm() const;
 
     // How long after a change here the sync starts, and how often it runs anyway.
     void setIntervals(int afterChangeMs, int periodicMs);
@@ -78,6 +81,8 @@ public:
     Q_INVOKABLE void providePassword(const QString &password);
     Q_INVOKABLE void syncNow();
     Q_INVOKABLE void stopSyncing();
+    // The answer to the deletions held back: false keeps the tasks and uploads them again.
+    Q_INVOKABLE void confirmDeletions(bool deleteThem);
 
 private:
     void onSignInChanged();

@@ -33,12 +33,33 @@ QString error(SyncError error, int httpStatus, const QString &otherServer)
                                  .arg(QUrl(otherServer).host());
     case SyncError::TooLarge:
         return QStringLiteral("The server's answer is too large; the sync stopped");
+    case SyncError::LocalWriteFailed:
+        return QStringLiteral("The tasks could not be saved on this computer; nothing of this "
+                              "sync was kept, and it will be tried again");
+    case SyncError::ManyDeletions:
+        return QStringLiteral("Tasks were deleted on the server: choose whether to keep them");
     case SyncError::ServerError:
         break;
     }
     return httpStatus > 0
                    ? QStringLiteral("The server answered with an error (HTTP %1)").arg(httpStatus)
                    : QStringLiteral("The server's answer could not be read");
+}
+
+QString heldDeletions(int count)
+{
+    return QStringLiteral("%1 tasks were deleted on the server or are missing from it. Keep them "
+                          "here and upload them again, or delete them here too?")
+            .arg(count);
+}
+
+QString pending(const QStringList &names)
+{
+    const int shown = 3;
+    QString list = QStringList(names.mid(0, shown)).join(QStringLiteral(", "));
+    if (names.size() > shown)
+        list += QStringLiteral(" and %1 more").arg(names.size() - shown);
+    return QStringLiteral("Not on the server yet: %1").arg(list);
 }
 
 QString synced(qint64 secondsAgo)

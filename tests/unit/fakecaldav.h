@@ -94,6 +94,7 @@ public:
     void cancel(quint64 id) override { m_pending.remove(id); }
 
     QList<DavRequest> requests;
+    bool etagOnPut = true; // RFC 4791 lets a server leave the ETag out of its answer to a PUT
 
 private:
     struct Resource
@@ -171,7 +172,8 @@ private:
             const bool created = found == m_resources.constEnd();
             store(href, request.body);
             DavResponse response = status(created ? 201 : 204);
-            response.etag = m_resources.value(href).etag;
+            if (etagOnPut)
+                response.etag = m_resources.value(href).etag;
             return response;
         }
         return listing(request);
