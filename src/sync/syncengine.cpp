@@ -33,8 +33,7 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_collection = QUrl(account.collectionUrl);
     if (!m_collection.path().endsWith(QLatin1Char('/')))
         m_collection.setPath(m_collection.path() + QLatin1Char('/'));
-    // The password goes only where the person typed; a list elsewhere is refused.
-    m_client.setOrigin(QUrl(account.serverUrl));
+    m_client.setOrigin(QUrl(account.serverUrl)); // the typed server, wherever the list is
     m_client.setCredentials(account.userName, password);
     m_client.setInsecureAllowed(account.insecureAllowed);
     m_running = true;

@@ -84,9 +84,11 @@ void SyncService::watchTaskWrites()
     }
 }
 
+// The engine and the search go before the transport they send through.
 SyncService::~SyncService()
 {
-    m_engine->abort();
+    delete m_engine;
+    delete m_discovery;
 }
 
 void SyncService::setIntervals(int afterChangeMs, int periodicMs)
