@@ -34,7 +34,7 @@ test_packages=(
     sqlite3 tzdata
     pulseaudio pulseaudio-utils
     desktop-file-utils appstream lintian
-    radicale apache2-utils python3-caldav openssl
+    radicale apache2-utils python3-caldav openssl xandikos
     dbus python3-dbusmock
 )
 

@@ -257,14 +257,16 @@ TestCase {
         window.height = Theme.minimumWindowHeight
         const page = stackOf(window).currentItem
         tryCompare(page, "width", window.width)
+        findChild(page, "syncIndicator").visible = true // as for an account that syncs
         for (const name of ["searchName", "activeFilter", "clearButton", "newButton", "editButton",
-                            "deleteButton", "deleteDoneButton", "settingsButton", "logoutButton",
-                            "prevButton", "nextButton", "pageSizeBox"])
+                            "deleteButton", "deleteDoneButton", "syncIndicator", "settingsButton",
+                            "logoutButton", "prevButton", "nextButton", "pageSizeBox"])
             verify(inside(findChild(page, name), window), name)
         notifier.taskDueSoon(12, "Water the plants every second morning", "2030-03-01 18:00")
         const toast = toastOf(window)
         tryCompare(toast, "opened", true)
-        for (const name of ["settingsDialog", "taskDialog", "confirmDeleteInactive"]) {
+        for (const name of ["settingsDialog", "taskDialog", "confirmDeleteInactive",
+                            "syncPasswordDialog"]) {
             const dialog = findChild(page, name)
             dialog.open()
             tryCompare(dialog, "opened", true)
