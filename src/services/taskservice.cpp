@@ -477,12 +477,14 @@ const std::vector<quint32> *TaskService::matchesByNames(qint64 userId, const Dat
         || m_filterName.size() >= kLongestIndexedTerm || !TaskNameIndex::answers(m_filterName))
         return nullptr;
     NameMatches &kept = m_nameMatches;
-    if (!kept.valid || !(kept.stamp == *stamp) || kept.userId != userId
-        || kept.filterName != m_filterName || kept.filterActive != m_filterActive) {
+    if (!kept.valid || !(kept.stamp == *stamp) || kept.generation != m_names.generation()
+        || kept.userId != userId || kept.filterName != m_filterName
+        || kept.filterActive != m_filterActive) {
         kept.places = m_names.match(QStringLiteral("%") + m_filterName + QStringLiteral("%"),
                                     m_filterActive);
         kept.valid = true;
         kept.stamp = *stamp;
+        kept.generation = m_names.generation();
         kept.userId = userId;
         kept.filterName = m_filterName;
         kept.filterActive = m_filterActive;
