@@ -31,12 +31,13 @@ int main(int argc, char *argv[])
                            + QStringLiteral("/taskmanager.db");
 
     // A second start shows the running program's window instead of opening the database twice.
+    // Its lock is kept beside the database, so the private directory comes first.
+    PrivateFiles::makeDirectory(QFileInfo(dbPath).absolutePath());
     SingleInstance instance(dbPath);
     if (!instance.claim())
         return instance.notifyRunning() ? 0 : 1;
 
     qDebug() << "DBPATH:" << dbPath;
-    PrivateFiles::makeDirectory(QFileInfo(dbPath).absolutePath());
 
     if (!dbManager.open(dbPath))
         qFatal("Cannot open SQLite database");
