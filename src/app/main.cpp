@@ -1,5 +1,6 @@
 #include "appservices.h"
 #include "dbmanager.h"
+#include "opendialogs.h"
 #include "privatefiles.h"
 #include "singleinstance.h"
 
@@ -81,5 +82,7 @@ int main(int argc, char *argv[])
     services.desktop().setWindow(qobject_cast<QWindow *>(engine.rootObjects().constFirst()));
     if (background)
         services.desktop().startInBackground();
-    return app.exec();
+    const int code = app.exec();
+    OpenDialogs::closeAll(engine.rootObjects());
+    return code;
 }
