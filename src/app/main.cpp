@@ -1,4 +1,5 @@
 #include "appservices.h"
+#include "commandline.h"
 #include "dbmanager.h"
 #include "opendialogs.h"
 #include "privatefiles.h"
@@ -21,8 +22,14 @@ static DbManager dbManager;
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));
+    CommandLine commandLine;
+    if (const int code = commandLine.answerWithoutWindow(argc, argv); code >= 0)
+        return code;
     // A QApplication rather than a QGuiApplication: the tray icon is a Qt Widgets class.
     QApplication app(argc, argv);
+    if (!commandLine.parse(app.arguments()))
+        return 2;
     // Docks and task bars match the window to the installed desktop entry by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TARVIK_APP_ID));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/" TARVIK_APP_ID ".png")));
@@ -66,7 +73,7 @@ int main(int argc, char *argv[])
 #endif
     if (engine.rootObjects().isEmpty())
         return -1;
-    const bool background = app.arguments().contains(QStringLiteral("--background"));
+    const bool background = commandLine.background();
     // On a large file written without them the indexes take seconds to build, which must not
     // leave the window blank: they come once the window has shown its first frame, or from
     // the event loop at once when the program starts without showing it.

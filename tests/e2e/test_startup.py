@@ -3,10 +3,15 @@ exit and the fatal path."""
 import os
 import signal
 import stat
+import subprocess
 import time
+import xml.etree.ElementTree as ET
 
-from harness import wait_until
+from harness import APP, wait_until
 import taskscreen as ts
+
+METAINFO = os.path.join(os.path.dirname(__file__),
+                        "../../packaging/org.brellhaven.tarvik.metainfo.xml")
 
 
 class StartupTest(ts.TasksTestCase):
@@ -74,6 +79,25 @@ class StartupTest(ts.TasksTestCase):
                 self.assertEqual(app.wait_exit(30), 0, app.output())
                 self.assertNotIn("TypeError", app.output())
                 self.assertEqual(self.home.sqlite3_cli("PRAGMA integrity_check"), ["ok"])
+
+    def test_command_line_is_answered_without_a_window(self):
+        # Help and version need no display at all; a wrong option is refused before the
+        # database is touched.
+        version = ET.parse(METAINFO).getroot().find("releases/release").get("version")
+        no_display = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": "", "WAYLAND_DISPLAY": ""}
+        rows = [(["--help"], no_display, 0, "stdout", "--background"),
+                (["--version"], no_display, 0, "stdout", f"appTarvikQml {version}"),
+                (["--frobnicate"], {"QT_QPA_PLATFORM": "offscreen"}, 2, "stderr",
+                 "Unknown option 'frobnicate'"),
+                (["notes.txt"], {"QT_QPA_PLATFORM": "offscreen"}, 2, "stderr", "'notes.txt'")]
+        for arguments, env, code, stream, expected in rows:
+            with self.subTest(" ".join(arguments)):
+                done = subprocess.run([APP, *arguments], env=self.home.env(**env), timeout=30,
+                                      capture_output=True, text=True)
+                self.assertEqual(done.returncode, code, done.stderr)
+                self.assertIn(expected, getattr(done, stream))
+                self.assertNotIn("DBPATH", done.stdout + done.stderr)
+                self.assertFalse(os.path.exists(self.home.db_path))
 
     def test_unusable_location_is_fatal(self):
         # A directory where the file should be cannot be opened as a database.
