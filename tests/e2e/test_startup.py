@@ -7,7 +7,7 @@ import subprocess
 import time
 import xml.etree.ElementTree as ET
 
-from harness import APP, wait_until
+from harness import APP, XServer, wait_until
 import taskscreen as ts
 
 METAINFO = os.path.join(os.path.dirname(__file__),
@@ -98,6 +98,16 @@ class StartupTest(ts.TasksTestCase):
                 self.assertIn(expected, getattr(done, stream))
                 self.assertNotIn("DBPATH", done.stdout + done.stderr)
                 self.assertFalse(os.path.exists(self.home.db_path))
+
+    def test_program_starts_again_when_its_x_server_vanished(self):
+        # Under load a server of a test alongside can take the display's socket with it: the
+        # harness starts a new server and the program once more, rather than failing.
+        xserver = XServer(ts.WIDTH, ts.HEIGHT)
+        self.addCleanup(xserver.close)
+        xserver.stop()
+        app = self.start_app(xserver)
+        app.wait_window()
+        self.assertIn("the X server vanished", app.output())
 
     def test_unusable_location_is_fatal(self):
         # A directory where the file should be cannot be opened as a database.
