@@ -1,5 +1,6 @@
 #include "icaltaskstore.h"
 
+#include "sqlitebusy.h"
 #include "storedtime.h"
 
 #include <QLoggingCategory>
@@ -49,6 +50,7 @@ bool IcalTaskStore::run(QSqlQuery &query)
     if (query.exec())
         return true;
     m_lastError = query.lastError().text();
+    m_lockedOut = SqliteBusy::lockedOut(query.lastError());
     qCWarning(lcIcalStore) << "statement failed:" << m_lastError;
     return false;
 }
@@ -58,6 +60,7 @@ bool IcalTaskStore::prepare()
     QSqlQuery create(m_database);
     if (!create.exec(kUidTable)) {
         m_lastError = create.lastError().text();
+        m_lockedOut = SqliteBusy::lockedOut(create.lastError());
         qCWarning(lcIcalStore) << "cannot create the UID table:" << m_lastError;
         return false;
     }

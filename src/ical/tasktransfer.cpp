@@ -6,6 +6,7 @@
 #include "icalreader.h"
 #include "icaltaskstore.h"
 #include "icalwriter.h"
+#include "sqlitebusy.h"
 #include "taskservice.h"
 
 #include <QFile>
@@ -20,6 +21,17 @@ namespace {
 
 // Larger files are refused before they are read: no task list comes near.
 constexpr qint64 kMaxImportBytes = 256 * 1024 * 1024;
+
+// Why a transaction on the tasks failed, after "Nothing imported: " or "Nothing exported: ".
+// The statement that found the file locked waited once for the other program; nothing else is
+// tried after it.
+QString failure(const IcalTaskStore &store, const QSqlDatabase &database, bool committing,
+                const char *what)
+{
+    const bool inUse = committing ? SqliteBusy::lockedOut(database.lastError()) : store.lockedOut();
+    return inUse ? QStringLiteral("the task file is in use by another program")
+                 : QStringLiteral("the tasks could not be %1").arg(QLatin1String(what));
+}
 
 QString localPath(const QUrl &file)
 {
@@ -102,11 +114,13 @@ TaskTransfer::ImportCounts TaskTransfer::importCalendar(const QByteArray &data)
             ++counts.imported;
         }
     }
+    const bool committing = ok;
     ok = ok && database.commit();
     if (!ok) {
         database.rollback();
         qCWarning(lcTaskTransfer) << "import rolled back:" << store.lastError();
-        setResultText(QStringLiteral("Nothing imported: the tasks could not be saved"));
+        setResultText(QStringLiteral("Nothing imported: ")
+                      + failure(store, database, committing, "saved"));
         return ImportCounts();
     }
     counts.ok = true;
@@ -140,11 +154,13 @@ bool TaskTransfer::readTasks(bool assignUids, QList<IcalTask> &tasks)
             ok = store.storeUid(userId, task);
         }
     }
+    const bool committing = ok;
     ok = ok && database.commit();
     if (!ok) {
         database.rollback();
         qCWarning(lcTaskTransfer) << "cannot read the tasks:" << store.lastError();
-        setResultText(QStringLiteral("Nothing exported: the tasks could not be read"));
+        setResultText(QStringLiteral("Nothing exported: ")
+                      + failure(store, database, committing, "read"));
     }
     return ok;
 }

@@ -669,6 +669,7 @@ bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountCh
     const bool stamped = currentStamp(before, &busy);
     // A file another process holds locked refuses the command as it refused the read: the
     // command is not tried, so that it does not wait a second time.
+    setFileInUse(busy);
     if (busy) {
         qCWarning(lcTasks) << "the database is locked; the task command was not run";
         return false;
@@ -678,8 +679,10 @@ bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountCh
     const int affected = ok ? query.numRowsAffected() : 0;
     const qint64 insertedId = ok ? query.lastInsertId().toLongLong() : 0;
     const bool changed = affected > 0;
-    if (!ok)
+    if (!ok) {
         qCWarning(lcTasks) << "task command failed:" << query.lastError().text();
+        setFileInUse(lockedOut(query));
+    }
     query.finish();
     if (!ok)
         return false;
@@ -741,6 +744,7 @@ bool TaskService::updateTask(qint64 id, const QString &name, bool active, const 
 
     const QString trimmed = name.trimmed();
     const TaskState old = taskState(id);
+    setFileInUse(old.busy);
     if (old.busy)
         return false;
     CountChange change;
@@ -772,6 +776,7 @@ bool TaskService::deleteTask(qint64 id)
         return false;
 
     const TaskState task = taskState(id);
+    setFileInUse(task.busy);
     if (task.busy)
         return false;
     CountChange change;

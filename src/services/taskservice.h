@@ -35,6 +35,7 @@ class TaskService : public QObject
     Q_PROPERTY(int totalCount READ totalCount NOTIFY countsChanged)
     Q_PROPERTY(int activeCount READ activeCount NOTIFY countsChanged)
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
+    Q_PROPERTY(bool fileInUse READ fileInUse NOTIFY fileInUseChanged)
 
 public:
     // Ids above this are refused: QML holds ids as numbers, exact only up to here.
@@ -51,6 +52,8 @@ public:
     int totalCount() const { return m_totalCount; }
     int activeCount() const { return m_activeCount; }
     int inactiveCount() const { return m_inactiveCount; }
+    // Whether the last command was refused because another program holds the database file.
+    bool fileInUse() const { return m_fileInUse; }
 
     void setPageSize(int size);
     void setFilterName(const QString &text);
@@ -80,6 +83,7 @@ signals:
     void filterNameChanged();
     void filterActiveChanged();
     void countsChanged();
+    void fileInUseChanged();
     // A task was created or edited: its due time may be new.
     void dueTimesChanged();
 
@@ -173,6 +177,13 @@ private:
     using NameChange = std::function<bool(TaskNameIndex &, int, qint64)>;
 
     bool ready() const;
+    void setFileInUse(bool inUse)
+    {
+        if (inUse == m_fileInUse)
+            return;
+        m_fileInUse = inUse;
+        emit fileInUseChanged();
+    }
     bool runCommand(QSqlQuery &query, bool mustChangeRow, const CountChange &change,
                     const NameChange &nameChange);
     void planNameIndex(qint64 userId, const DataStamp &stamp);
@@ -205,6 +216,7 @@ private:
     int m_totalCount = 0;
     int m_activeCount = 0;
     int m_inactiveCount = 0;
+    bool m_fileInUse = false;
     QSettings m_settings;
 
     StatementCache m_statements;
