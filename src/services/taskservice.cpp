@@ -668,10 +668,11 @@ bool TaskService::runCommand(QSqlQuery &query, bool mustChangeRow, const CountCh
     bool busy = false;
     const bool stamped = currentStamp(before, &busy);
     // A file another process holds locked refuses the command as it refused the read: the
-    // command is not tried, so that it does not wait a second time.
+    // command is not tried, so that it does not wait a second time. Nor is it when the read
+    // failed for a reason SQLite did not call a lock.
     setFileInUse(busy);
-    if (busy) {
-        qCWarning(lcTasks) << "the database is locked; the task command was not run";
+    if (busy || !stamped) {
+        qCWarning(lcTasks) << "the database is locked or unreadable; the task command was not run";
         return false;
     }
 
