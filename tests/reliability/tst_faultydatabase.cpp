@@ -303,8 +303,8 @@ void TestFaultyDatabase::lockedByAnotherProcess()
             return transfer.exportTasks(QUrl::fromLocalFile(m_dir + QStringLiteral("/out.ics")));
         return transfer.importTasks(QUrl::fromLocalFile(calendar));
     };
-    auto *handle = *static_cast<sqlite3 *const *>(
-            program.db.database().driver()->handle().constData());
+    auto *handle =
+            *static_cast<sqlite3 *const *>(program.db.database().driver()->handle().constData());
     sqlite3_busy_handler(handle, countBusyWait, nullptr);
 
     const QByteArray before = fileDigest(path);
