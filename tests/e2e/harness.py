@@ -76,10 +76,34 @@ class Home:
 
 
 class SessionBus:
-    """A private D-Bus session bus, so that no test reaches (or autostarts) another bus."""
+    """A private D-Bus session bus, so that no test reaches (or autostarts) another bus. The only
+    service it starts on demand is the accessibility bus: a notification daemon installed on the
+    machine would otherwise take the name a test's mock is about to take."""
+
+    CONFIG = """<busconfig>
+  <type>session</type>
+  <keep_umask/>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>{services}</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
 
     def __init__(self):
-        self.proc = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+        self.dir = tempfile.mkdtemp(prefix="tarvik-bus-")
+        services = os.path.join(self.dir, "services")
+        os.mkdir(services)
+        shutil.copy("/usr/share/dbus-1/services/org.a11y.Bus.service", services)
+        config = os.path.join(self.dir, "session.conf")
+        with open(config, "w") as f:
+            f.write(self.CONFIG.format(services=services))
+        self.proc = subprocess.Popen(["dbus-daemon", "--config-file", config, "--nofork",
+                                      "--print-address=1"],
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.address = self.proc.stdout.readline().strip()
 
@@ -87,6 +111,7 @@ class SessionBus:
         self.proc.terminate()
         self.proc.wait(10)
         self.proc.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 class DBusMock:
