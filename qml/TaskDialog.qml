@@ -64,7 +64,9 @@ Dialog {
                 : taskService.updateTask(taskDialog.editingId, nameField.text,
                                          activeCheck.checked, dueAt)
         if (!saved) {
-            dlgErr.text = "could not save the task"
+            dlgErr.text = taskService.fileInUse
+                    ? "could not save the task: the task file is in use by another program"
+                    : "could not save the task"
             return
         }
         taskDialog.close()

@@ -168,6 +168,19 @@ Page {
             }
         }
 
+        // A command refused because another program holds the file says so here; the task
+        // dialog says it for a save.
+        StatusLabel {
+            id: fileInUseNote
+
+            Layout.fillWidth: true
+            visible: taskService.fileInUse && !taskDialog.visible
+            text: fileInUseNote.visible
+                  ? "The task file is in use by another program: nothing was changed" : ""
+            color: Theme.error
+            wrapMode: Text.Wrap
+        }
+
         TaskPager {
             Layout.fillWidth: true
         }

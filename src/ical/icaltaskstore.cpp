@@ -1,5 +1,6 @@
 #include "icaltaskstore.h"
 
+#include "sqlitebusy.h"
 #include "storedtime.h"
 #include "taskstore.h"
 
@@ -22,6 +23,7 @@ bool IcalTaskStore::run(QSqlQuery &query)
     if (query.exec())
         return true;
     m_lastError = query.lastError().text();
+    m_lockedOut = SqliteBusy::lockedOut(query.lastError());
     qCWarning(lcIcalStore) << "statement failed:" << m_lastError;
     return false;
 }

@@ -36,6 +36,8 @@ public:
     // Records the task's UID and text, in place of what the task or the UID had before.
     bool storeUid(qint64 userId, const IcalTask &task);
     QString lastError() const { return m_lastError; }
+    // Whether the last failure came from another program holding the database file.
+    bool lockedOut() const { return m_lockedOut; }
 
 private:
     bool run(QSqlQuery &query);
@@ -46,4 +48,5 @@ private:
     QSqlDatabase m_database;
     QSqlQuery m_find;
     QString m_lastError;
+    bool m_lockedOut = false;
 };

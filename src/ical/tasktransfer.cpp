@@ -7,6 +7,7 @@
 #include "icalreader.h"
 #include "icaltaskstore.h"
 #include "icalwriter.h"
+#include "sqlitebusy.h"
 #include "taskstore.h"
 
 #include <QFile>
@@ -25,6 +26,17 @@ namespace {
 
 // Larger files are refused before they are read: no task list comes near.
 constexpr qint64 kMaxImportBytes = 256 * 1024 * 1024;
+
+// Why a transaction on the tasks failed, after "Nothing imported: " or "Nothing exported: ".
+// The statement that found the file locked waited once for the other program; nothing else is
+// tried after it.
+QString failure(const IcalTaskStore &store, const QSqlDatabase &database, bool committing,
+                const char *what)
+{
+    const bool inUse = committing ? SqliteBusy::lockedOut(database.lastError()) : store.lockedOut();
+    return inUse ? QStringLiteral("the task file is in use by another program")
+                 : QStringLiteral("the tasks could not be %1").arg(QLatin1String(what));
+}
 
 QString localPath(const QUrl &file)
 {
@@ -159,11 +171,13 @@ TaskTransfer::ImportCounts TaskTransfer::importCalendar(const QByteArray &data)
             ++counts.imported;
         }
     }
+    const bool committing = ok;
     ok = ok && m_store->commit();
     if (!ok) {
         m_store->rollback();
         qCWarning(lcTaskTransfer) << "import rolled back:" << store.lastError();
-        setResultText(QStringLiteral("Nothing imported: the tasks could not be saved"));
+        setResultText(QStringLiteral("Nothing imported: ")
+                      + failure(store, m_store->database(), committing, "saved"));
         return ImportCounts();
     }
     counts.ok = true;
@@ -196,11 +210,13 @@ bool TaskTransfer::readTasks(bool assignUids, QList<IcalTask> &tasks)
             ok = store.storeUid(userId, task);
         }
     }
+    const bool committing = ok;
     ok = ok && m_store->commit();
     if (!ok) {
         m_store->rollback();
         qCWarning(lcTaskTransfer) << "cannot read the tasks:" << store.lastError();
-        setResultText(QStringLiteral("Nothing exported: the tasks could not be read"));
+        setResultText(QStringLiteral("Nothing exported: ")
+                      + failure(store, m_store->database(), committing, "read"));
     }
     return ok;
 }

@@ -25,6 +25,8 @@ public:
     bool updateTask(qint64 id, const QString &name, bool active, const QDateTime &expireAt);
     bool deleteTask(qint64 id);
     bool deleteAllInactive();
+    // Whether the last command was refused because another program holds the database file.
+    bool fileInUse() const { return m_fileInUse; }
 
 private:
     // What a command does to the counts, known before it runs.
@@ -48,4 +50,5 @@ private:
     TaskCounter *m_counter = nullptr;
     TaskNameSearch *m_names = nullptr;
     TaskListReader *m_reader = nullptr;
+    bool m_fileInUse = false;
 };

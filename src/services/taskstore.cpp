@@ -1,5 +1,7 @@
 #include "taskstore.h"
 
+#include "sqlitebusy.h"
+
 #include "dbmanager.h"
 #include "storedtime.h"
 
@@ -105,6 +107,7 @@ TaskStore::Written TaskStore::run(QSqlQuery &query)
         written.insertedId = query.lastInsertId().toLongLong();
     } else {
         m_lastError = query.lastError().text();
+        written.busy = SqliteBusy::lockedOut(query.lastError());
     }
     query.finish();
     return written;

@@ -56,6 +56,8 @@ public:
         bool ok = false;
         int affected = 0;
         qint64 insertedId = 0;
+        // It failed because another program holds the file.
+        bool busy = false;
     };
 
     explicit TaskStore(DbManager *db, QObject *parent = nullptr);

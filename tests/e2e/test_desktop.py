@@ -1,12 +1,13 @@
 """Reminders outside the window: desktop notifications through a mock notification server,
 tasks missed while the program was closed, and one running program per data directory."""
 import os
+import pwd
 import signal
 import subprocess
 import time
 import unittest
 
-from harness import DBusMock, notification_mock, wait_until
+from harness import DBusMock, XServer, notification_mock, wait_until
 import taskscreen as ts
 from test_reminder import TOAST, TOAST_INSIDE, iso
 
@@ -36,6 +37,17 @@ class DesktopTest(ts.TasksTestCase):
         found = wait_until(lambda: app.xdotool("search", "--onlyvisible", "--class", "xclock",
                                                 check=False), message="no other window")
         app.xdotool("windowfocus", "--sync", found.split()[0])
+
+    def start_in(self, directory, xserver, env):
+        """Starts the program in a working directory of its own under the home."""
+        path = os.path.join(self.home.root, directory)
+        os.mkdir(path)
+        previous = os.getcwd()
+        os.chdir(path)
+        try:
+            return self.start_app(xserver, extra_env=env)
+        finally:
+            os.chdir(previous)
 
     def window_shown(self, app):
         return app.xdotool("search", "--onlyvisible", "--name", "^Task Manager$", check=False)
@@ -129,6 +141,26 @@ class DesktopTest(ts.TasksTestCase):
         first.wait_exit()
         third = self.start_app(first.xserver)
         third.wait_window()
+
+    def test_second_start_without_runtime_directory_shows_the_running_window(self):
+        # su, ssh and cron leave XDG_RUNTIME_DIR unset, and Qt's fallback in the temporary
+        # directory may be another user's: starts from different directories still find the
+        # one running program, through the data directory.
+        tmp = os.path.join(self.home.root, "tmp")
+        os.mkdir(tmp)
+        with open(os.path.join(tmp, "runtime-" + pwd.getpwuid(os.geteuid()).pw_name), "w") as f:
+            f.write("not a directory of ours")
+        env = {"XDG_RUNTIME_DIR": "", "TMPDIR": tmp, "TZ": ts.ZONE}
+        xserver = XServer(ts.WIDTH, ts.HEIGHT)
+        self.addCleanup(xserver.close)
+        first = self.start_in("first", xserver, env)
+        first.wait_window()
+        self.focus_elsewhere(first)
+        second = self.start_in("second", xserver, env)
+        self.assertEqual(second.wait_exit(30), 0, second.output())
+        self.assertNotIn("DBPATH", second.output())
+        wait_until(lambda: self.in_front(first), message="the first window stayed behind")
+        self.assertEqual(len(first.xdotool("search", "--name", "^Task Manager$").split()), 1)
 
 
 if __name__ == "__main__":
