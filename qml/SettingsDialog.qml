@@ -81,10 +81,32 @@ Dialog {
                         }
                     }
 
-                    ActionButton {
-                        text: "Choose sound (WAV/MP3)"
+                    Row {
+                        spacing: 6
 
-                        onClicked: soundFileDialog.open()
+                        ActionButton {
+                            text: "Choose sound (WAV/MP3)"
+
+                            onClicked: soundFileDialog.open()
+                        }
+
+                        ActionButton {
+                            text: "Test"
+                            enabled: settings.soundFile !== ""
+                            Accessible.name: "Test the reminder sound"
+
+                            onClicked: notifier.testSound()
+                        }
+
+                        ActionButton {
+                            text: "No sound"
+                            enabled: settings.soundFile !== ""
+
+                            onClicked: {
+                                notifier.stopSound()
+                                settings.soundFile = ""
+                            }
+                        }
                     }
 
                     Label {
