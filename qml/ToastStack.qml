@@ -13,6 +13,8 @@ Popup {
     readonly property int reservedHeight: stack.opened ? stack.height + 2 * stack.margin : 0
     readonly property int margin: 20
     property bool expanded: false
+    // How many toasts fit in half the window.
+    readonly property int fitting: Math.max(2 * stack.shownAtOnce, Math.floor((stack.parent ? stack.parent.height / 2 : 400) / 110))
     // Notices that are no reminder get keys of their own below every task id.
     property double noticeSerial: -1
 
@@ -20,61 +22,61 @@ Popup {
 
     // A reminder of a task replaces that task's earlier one.
     function addReminder(taskId, message, detail) {
-        removeTask(taskId)
-        add(taskId, message, detail, true)
+        removeTask(taskId);
+        add(taskId, message, detail, true);
     }
 
     function addNotice(taskId, message, detail) {
-        stack.noticeSerial -= 1
-        add(stack.noticeSerial, message, detail, false, taskId)
+        stack.noticeSerial -= 1;
+        add(stack.noticeSerial, message, detail, false, taskId);
     }
 
     function add(key, message, detail, reminder, target) {
         notices.append({
-                           "key": key,
-                           "target": target === undefined ? key : target,
-                           "title": message,
-                           "detail": detail,
-                           "isReminder": reminder
-                       })
-        stack.open()
+                "key": key,
+                "target": target === undefined ? key : target,
+                "title": message,
+                "detail": detail,
+                "isReminder": reminder
+            });
+        stack.open();
     }
 
     function removeTask(key) {
         for (let i = notices.count - 1; i >= 0; --i) {
             if (notices.get(i).key === key)
-                notices.remove(i)
+                notices.remove(i);
         }
         if (notices.count <= stack.shownAtOnce)
-            stack.expanded = false
+            stack.expanded = false;
         if (notices.count === 0)
-            stack.close()
+            stack.close();
     }
 
     function clear() {
-        notices.clear()
-        stack.expanded = false
-        stack.close()
+        notices.clear();
+        stack.expanded = false;
+        stack.close();
     }
 
     // A reminder goes the same way wherever it was acted on: the service withdraws it.
     function dismiss(key, reminder) {
-        notifier.stopSound()
+        notifier.stopSound();
         if (reminder)
-            notifier.dismiss(key)
+            notifier.dismiss(key);
         else
-            removeTask(key)
+            removeTask(key);
     }
 
     function show(index) {
-        const notice = notices.get(index)
-        const target = notice.target
-        stack.dismiss(notice.key, notice.isReminder)
-        stack.showTask(target)
+        const notice = notices.get(index);
+        const target = notice.target;
+        stack.dismiss(notice.key, notice.isReminder);
+        stack.showTask(target);
     }
 
     function newest() {
-        return notices.count > 0 ? notices.count - 1 : -1
+        return notices.count > 0 ? notices.count - 1 : -1;
     }
 
     x: stack.parent ? stack.parent.width - stack.width - stack.margin : stack.margin
@@ -102,50 +104,38 @@ Popup {
             onClicked: stack.expanded = !stack.expanded
         }
 
-        Flickable {
-            id: list
+        Column {
+            id: column
 
             Layout.preferredWidth: stack.width
-            Layout.preferredHeight: Math.min(column.implicitHeight,
-                                             stack.parent ? stack.parent.height / 2 : 400)
-            contentHeight: column.implicitHeight
-            clip: true
-            interactive: list.contentHeight > list.height
-            ScrollBar.vertical: ScrollBar {}
+            spacing: 6
 
-            Column {
-                id: column
+            Repeater {
+                id: repeater
 
-                width: stack.width
-                spacing: 6
+                model: notices
 
-                Repeater {
-                    id: repeater
+                delegate: Toast {
+                    required property int index
+                    required property double key
+                    required property string title
+                    required property string detail
+                    required property bool isReminder
 
-                    model: notices
+                    // Collapsed, only the newest few show; opened, as many as fit.
+                    visible: index >= notices.count - (stack.expanded ? stack.fitting : stack.shownAtOnce)
+                    height: implicitHeight
+                    taskId: key
+                    message: title
+                    subMessage: detail
+                    reminder: isReminder
 
-                    delegate: Toast {
-                        required property int index
-                        required property double key
-                        required property string title
-                        required property string detail
-                        required property bool isReminder
-
-                        // Collapsed, only the newest few show.
-                        visible: stack.expanded || index >= notices.count - stack.shownAtOnce
-                        height: implicitHeight
-                        taskId: key
-                        message: title
-                        subMessage: detail
-                        reminder: isReminder
-
-                        onShowRequested: stack.show(index)
-                        onDoneRequested: notifier.markDone(key)
-                        onSnoozeRequested: function(choice) {
-                            notifier.snooze(key, choice)
-                        }
-                        onDismissRequested: stack.dismiss(key, isReminder)
+                    onShowRequested: stack.show(index)
+                    onDoneRequested: notifier.markDone(key)
+                    onSnoozeRequested: function (choice) {
+                        notifier.snooze(key, choice);
                     }
+                    onDismissRequested: stack.dismiss(key, isReminder)
                 }
             }
         }
@@ -164,8 +154,8 @@ Popup {
         context: Qt.ApplicationShortcut
         enabled: stack.opened
         onActivated: {
-            const notice = notices.get(stack.newest())
-            stack.dismiss(notice.key, notice.isReminder)
+            const notice = notices.get(stack.newest());
+            stack.dismiss(notice.key, notice.isReminder);
         }
     }
 
@@ -174,9 +164,9 @@ Popup {
         context: Qt.ApplicationShortcut
         enabled: stack.opened
         onActivated: {
-            const item = repeater.itemAt(stack.newest())
+            const item = repeater.itemAt(stack.newest());
             if (item)
-                item.focusFirst()
+                item.focusFirst();
         }
     }
 }

@@ -48,6 +48,8 @@ TestCase {
     }
 
     function button(toast, label) {
+        // The toasts are placed at the next polish: the click goes where the button will be.
+        waitForItemPolished(toast.parent)
         const found = Items.findItem(toast, item => item.text === label && item.clicked !== undefined)
         verify(found, "no button " + label)
         return found
@@ -187,7 +189,7 @@ TestCase {
 
         mouseClick(button(toastFor(toasts, id), "Show"))
 
-        tryCompare(toasts, "visible", false)
+        tryVerify(() => toastFor(toasts, id) === null)
         compare(stackOf(window).currentItem, page)
         verify(dialog.opened)
         compare(findChild(dialog.contentItem, "nameField").text, "pa")
