@@ -96,6 +96,16 @@ const Step kSteps[] = {
                              "    changed_ms INTEGER NOT NULL\n"
                              ")"),
       } },
+    { 3,
+      "reminders put off by the person: the task, the due time it was put off for, and when it "
+      "comes again",
+      {
+              QStringLiteral("CREATE TABLE task_snoozes (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    due_epoch INTEGER NOT NULL,\n"
+                             "    until_epoch INTEGER NOT NULL\n"
+                             ")"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is
