@@ -188,10 +188,33 @@ Dialog {
                     }
                 }
 
-                ActionButton {
-                    text: "Choose sound (WAV/MP3)"
+                Row {
+                    spacing: 6
 
-                    onClicked: soundFileDialog.open()
+                    ActionButton {
+                        text: "Choose sound (WAV/MP3)"
+
+                        onClicked: soundFileDialog.open()
+                    }
+
+                    ActionButton {
+                        text: "Test"
+                        enabled: settings.soundFile !== ""
+                                 && settings.soundFile === settingsDialog.chosenSound
+                        Accessible.name: "Test the reminder sound"
+
+                        onClicked: notifier.testSound()
+                    }
+
+                    ActionButton {
+                        text: "No sound"
+                        enabled: settingsDialog.chosenSound !== ""
+
+                        onClicked: {
+                            notifier.stopSound()
+                            settingsDialog.chosenSound = ""
+                        }
+                    }
                 }
 
                 Label {

@@ -3,12 +3,27 @@ import QtQuick.Controls
 import QtQuick.Layouts
 
 // The signed-in account's sync with a CalDAV server: the address and sign-in, the task list to
-// sync with, "Sync now" and the status line.
+// sync with, "Sync now" and the status line. The password goes only to the host typed: another
+// host the server points to is used only when the person says so. Nothing typed here outlives
+// the account's session.
 ColumnLayout {
     id: syncSection
 
     required property var sync
     required property bool signedIn
+
+    function clearForm() {
+        serverField.text = Qt.binding(() => syncSection.sync.serverUrl)
+        userField.text = Qt.binding(() => syncSection.sync.userName)
+        passwordField.text = ""
+        newListField.text = ""
+        insecureBox.checked = false
+    }
+
+    function useOtherServer() {
+        serverField.text = syncSection.sync.otherServer
+        syncSection.testConnection()
+    }
 
     function testConnection() {
         syncSection.sync.testConnection(serverField.text, userField.text, passwordField.text,
@@ -24,6 +39,8 @@ ColumnLayout {
 
     spacing: 6
     enabled: syncSection.signedIn
+
+    onSignedInChanged: syncSection.clearForm()
 
     Label {
         Layout.topMargin: 16
@@ -94,6 +111,16 @@ ColumnLayout {
             onClicked: syncSection.syncNow()
         }
 
+        Button {
+            visible: syncSection.sync.otherServer.length > 0
+            text: "Sign in at " + syncSection.sync.otherServer
+            enabled: !syncSection.sync.busy
+            Accessible.name: "Sign in at the other host"
+            Accessible.description: syncSection.sync.otherServer
+
+            onClicked: syncSection.useOtherServer()
+        }
+
         BusyIndicator {
             Layout.preferredHeight: 28
             Layout.preferredWidth: 28
@@ -110,6 +137,11 @@ ColumnLayout {
         Accessible.role: Accessible.StaticText
         Accessible.name: syncSection.sync.status
         Accessible.description: "Sync status"
+    }
+
+    SyncDeletionPrompt {
+        Layout.fillWidth: true
+        sync: syncSection.sync
     }
 
     RowLayout {

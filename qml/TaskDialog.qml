@@ -79,7 +79,9 @@ Dialog {
             saved = taskService.setRepeat(taskService.lastCreatedId(), rule,
                                           repeatFields.fromCompletion)
         if (!saved) {
-            dlgErr.text = "could not save the task"
+            dlgErr.text = taskService.fileInUse
+                    ? "could not save the task: the task file is in use by another program"
+                    : "could not save the task"
             return
         }
         taskDialog.close()

@@ -13,6 +13,8 @@ Page {
     property double selectedTaskId: -1
     property int selectedRow: -1
     property int shownPage: 0
+    // The password of the sync is asked for by itself once, as the account signs in.
+    property bool syncPasswordAsked: false
 
     function selectTask(id) {
         const row = taskModel.rowForId(id)
@@ -91,6 +93,13 @@ Page {
         page.stackView.replace(Qt.resolvedUrl("LoginPage.qml"), { "stackView": page.stackView })
     }
 
+    function askSyncPasswordOnce() {
+        if (!syncService.needsPassword || page.syncPasswordAsked)
+            return
+        page.syncPasswordAsked = true
+        syncPasswordDialog.open()
+    }
+
     // The keyboard starts in the table, or in the search box while there is nothing to list.
     function focusStart() {
         if (taskModel.rowCountQml() > 0)
@@ -105,6 +114,15 @@ Page {
     Component.onCompleted: {
         taskService.loadPage(1)
         page.focusStart()
+        page.askSyncPasswordOnce()
+    }
+
+    Connections {
+        target: syncService
+
+        function onNeedsPasswordChanged() {
+            page.askSyncPasswordOnce()
+        }
     }
 
     Connections {
@@ -125,6 +143,7 @@ Page {
 
             Layout.fillWidth: true
             hasSelection: page.selectedRow >= 0
+            sync: syncService
 
             onNewRequested: taskDialog.openForCreate()
             onEditRequested: page.editSelectedTask()
@@ -132,6 +151,7 @@ Page {
             onDeleteDoneRequested: confirmDeleteInactive.open()
             onSettingsRequested: settingsDialog.open()
             onLogoutRequested: page.logout()
+            onSyncPasswordRequested: syncPasswordDialog.open()
         }
 
         TaskTable {
@@ -148,6 +168,19 @@ Page {
             }
         }
 
+        // A command refused because another program holds the file says so here; the task
+        // dialog says it for a save.
+        StatusLabel {
+            id: fileInUseNote
+
+            Layout.fillWidth: true
+            visible: taskService.fileInUse && !taskDialog.visible
+            text: fileInUseNote.visible
+                  ? "The task file is in use by another program: nothing was changed" : ""
+            color: Theme.error
+            wrapMode: Text.Wrap
+        }
+
         TaskPager {
             Layout.fillWidth: true
         }
@@ -161,6 +194,12 @@ Page {
 
     DeleteDoneDialog {
         id: confirmDeleteInactive
+    }
+
+    SyncPasswordDialog {
+        id: syncPasswordDialog
+
+        sync: syncService
     }
 
     SettingsDialog {

@@ -66,11 +66,15 @@ QDateTime propertyTime(icalcomponent *component, icalproperty_kind kind)
     return icalFieldsToDateTime(time, icaltime_is_utc(time));
 }
 
-// The TZIDs every property of the component refers to.
+// The TZIDs the date-time properties of the component refer to; a TZID on a property this
+// program and libical do not know (X-) asks for no time zone to be kept.
 void collectZones(icalcomponent *component, QSet<QByteArray> &zones)
 {
     for (icalproperty *property = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
          property; property = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
+        const icalproperty_kind kind = icalproperty_isa(property);
+        if (kind == ICAL_X_PROPERTY)
+            continue;
         icalparameter *tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
         if (tzid && icalparameter_get_tzid(tzid))
             zones.insert(QByteArray(icalparameter_get_tzid(tzid)));
@@ -101,9 +105,9 @@ public:
         for (const IcalBlock &block : blocks) {
             if (block.kind != "VTIMEZONE" || defineZone(block))
                 continue;
-            if (m_file)
-                return fail();
             qCWarning(lcIcalReader) << "time zone left out:" << m_result.error;
+            if (m_file)
+                noteUnreadable();
             m_result.error.clear(); // a due time in it reads as in an unknown zone
         }
         return m_file ? readFile(blocks) : readResource(blocks);
@@ -115,6 +119,13 @@ private:
         m_result.tasks.clear();
         qCWarning(lcIcalReader) << "cannot read the calendar:" << m_result.error;
         return m_result;
+    }
+
+    // The component the error is about is left out; the file is read on.
+    void noteUnreadable()
+    {
+        if (m_result.unreadable++ == 0)
+            m_result.firstUnreadable = m_result.error;
     }
 
     QByteArray blockText(const IcalBlock &block) const
@@ -134,8 +145,12 @@ private:
                 continue;
             }
             const IcalComponentPtr todo = parseTodo(block);
-            if (!todo)
-                return fail();
+            if (!todo) {
+                noteUnreadable();
+                m_result.error.clear();
+                ++m_result.skipped;
+                continue;
+            }
             TaskText text { blockText(block), {} };
             collectZones(todo.get(), text.zones);
             if (icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
@@ -181,7 +196,7 @@ private:
                     master = std::move(todo);
             } else if (icalcomponent_get_status(todo.get()) == ICAL_STATUS_COMPLETED
                        || icalcomponent_get_first_property(todo.get(), ICAL_COMPLETED_PROPERTY)) {
-                const QDateTime id = readDue(todo.get(), ICAL_RECURRENCEID_PROPERTY);
+                const QDateTime id = readTime(todo.get(), ICAL_RECURRENCEID_PROPERTY);
                 if (id.isValid())
                     completed.insert(id.toSecsSinceEpoch());
             }
@@ -225,6 +240,7 @@ private:
     // task list shows cannot be read.
     IcalComponentPtr parseTodo(const IcalBlock &block)
     {
+        m_dueUnread = false;
         IcalComponentPtr todo = parseIcal(blockText(block));
         if (!todo) {
             m_result.error = icalLineError(block.firstLine, QStringLiteral("not valid iCalendar"));
@@ -246,7 +262,7 @@ private:
 
     // The line of the first property of the VTODO that the task list shows and libical could
     // not read, with libical's words; 0 when there is none.
-    int unreadShownProperty(const IcalBlock &block, QString &message) const
+    int unreadShownProperty(const IcalBlock &block, QString &message)
     {
         IcalLineReader reader(m_data, block.begin, block.end);
         IcalLine line;
@@ -256,7 +272,8 @@ private:
             const QByteArray name = icalPropertyName(line, m_data);
             depth += name == "BEGIN" ? 1 : name == "END" ? -1 : 0;
             if (depth != 1 || !kShownProperties.contains(name)
-                || icalLineValue(icalUnfoldedLine(line, m_data)).trimmed().isEmpty())
+                || icalLineValue(icalUnfoldedLine(line, m_data)).trimmed().isEmpty()
+                || (name == "DUE" && m_dueUnread))
                 continue; // an empty value (libical refuses it) holds nothing to lose
             const IcalComponentPtr alone =
                     parseIcal("BEGIN:VTODO\r\n" + m_data.mid(line.begin, line.end - line.begin)
@@ -264,6 +281,10 @@ private:
             if (!alone
                 || !icalcomponent_get_first_property(alone.get(),
                                                      icalproperty_string_to_kind(name.data()))) {
+                if (name == "DUE" && m_file) {
+                    m_dueUnread = true; // the task comes without a due time, and says so
+                    continue;
+                }
                 message = alone ? libicalMessage(alone.get()) : QStringLiteral("not valid");
                 return block.firstLine + line.number - 1;
             }
@@ -280,18 +301,39 @@ private:
         return false;
     }
 
-    QDateTime readDue(icalcomponent *todo, icalproperty_kind kind = ICAL_DUE_PROPERTY)
+    QDateTime readDue(icalcomponent *todo)
+    {
+        icalproperty *property = icalcomponent_get_first_property(todo, ICAL_DUE_PROPERTY);
+        if (!property) {
+            if (m_dueUnread)
+                ++m_result.dueDropped;
+            return {};
+        }
+        const QDateTime due = readDueValue(property);
+        if (!due.isValid())
+            ++m_result.dueDropped;
+        return due;
+    }
+
+    // Another date-time of the VTODO (DTSTART, RECURRENCE-ID) as a due time reads, uncounted.
+    QDateTime readTime(icalcomponent *todo, icalproperty_kind kind)
     {
         icalproperty *property = icalcomponent_get_first_property(todo, kind);
-        if (!property)
-            return {};
-        const bool counted = kind == ICAL_DUE_PROPERTY;
+        return property ? readDueValue(property, false) : QDateTime();
+    }
+
+    QDateTime readDueValue(icalproperty *property, bool counted = true)
+    {
         icaltimetype due = icalvalue_get_datetime(icalproperty_get_value(property));
         if (due.is_date) {
-            m_result.dateOnly += counted ? 1 : 0;
             const QDate date(due.year, due.month, due.day);
-            return date.isValid() ? QDateTime(date, QTime(23, 59)) : QDateTime();
+            if (!date.isValid() || due.year <= 0)
+                return {};
+            m_result.dateOnly += counted ? 1 : 0;
+            return QDateTime(date, QTime(23, 59));
         }
+        if (due.year <= 0)
+            return {}; // before the calendar's first year
         if (icaltime_is_utc(due))
             return icalFieldsToDateTime(due, true);
         icalparameter *parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
@@ -324,13 +366,15 @@ private:
         task.uid = QString::fromUtf8(uid ? uid : "").trimmed();
         if (task.uid.isEmpty())
             task.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        task.done = icalcomponent_get_status(todo) == ICAL_STATUS_COMPLETED
+        // A cancelled task is not pending either: nobody is to be reminded of it.
+        const icalproperty_status status = icalcomponent_get_status(todo);
+        task.done = status == ICAL_STATUS_COMPLETED || status == ICAL_STATUS_CANCELLED
                     || icalcomponent_get_first_property(todo, ICAL_COMPLETED_PROPERTY);
         task.due = readDue(todo);
         task.created = propertyTime(todo, ICAL_CREATED_PROPERTY);
         task.lastModified = propertyTime(todo, ICAL_LASTMODIFIED_PROPERTY);
         task.stamp = propertyTime(todo, ICAL_DTSTAMP_PROPERTY);
-        task.start = readDue(todo, ICAL_DTSTART_PROPERTY);
+        task.start = readTime(todo, ICAL_DTSTART_PROPERTY);
         task.repeat = icalRepeatOf(todo);
         collectZones(todo, zones);
         m_result.tasks.append(std::move(task));
@@ -341,6 +385,7 @@ private:
     const bool m_file;
     IcalReadResult m_result;
     IcalZones m_zones;
+    bool m_dueUnread = false; // the VTODO parsed last has a DUE libical cannot read
 };
 
 } // namespace

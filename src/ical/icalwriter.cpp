@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QSet>
 
+#include <algorithm>
 #include <optional>
 
 Q_LOGGING_CATEGORY(lcIcalWriter, "tarvik.ical.writer", QtCriticalMsg)
@@ -144,8 +145,21 @@ private:
     QList<Edit> m_edits; // a handful
 };
 
-QByteArray summaryLine(const QString &name)
+// Control characters other than the line break escaping carries have no place in a text value.
+bool isControl(QChar c)
 {
+    return c.category() == QChar::Other_Control && c != u'\n';
+}
+
+bool hasControl(const QByteArray &line)
+{
+    return std::any_of(line.begin(), line.end(),
+                       [](char c) { return uchar(c) < 0x20 ? c != '\t' : c == 0x7F; });
+}
+
+QByteArray summaryLine(QString name)
+{
+    name.removeIf(isControl);
     return propertyLine(icalproperty_new_summary(name.toUtf8().constData()));
 }
 
@@ -184,7 +198,7 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
 {
     const std::optional<TaskFields> kept =
             keptTask ? std::optional(keptTask->fields()) : std::nullopt;
-    const bool name = !kept || kept->name != task.name;
+    const bool name = !kept || kept->name != task.name || hasControl(own.value("SUMMARY"));
     const bool done = !kept || kept->done != task.done;
     const bool due = !kept || kept->due.isValid() != task.due.isValid()
                      || (task.due.isValid() && kept->due != task.due);
@@ -203,8 +217,10 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
         if (own.contains("PERCENT-COMPLETE"))
             edits.set("PERCENT-COMPLETE", "PERCENT-COMPLETE:100\r\n");
     } else if (done) {
-        // A pending status other than COMPLETED (IN-PROCESS, CANCELLED) is the other program's.
-        if (trimmedValue(own.value("STATUS")) == "COMPLETED")
+        // A pending status (IN-PROCESS) is the other program's; a task taken out of Done, or
+        // out of CANCELLED, needs action again.
+        const QByteArray status = trimmedValue(own.value("STATUS"));
+        if (status == "COMPLETED" || status == "CANCELLED")
             edits.set("STATUS", statusLine(false));
         edits.set("COMPLETED", {});
         if (percent == "100")

@@ -64,15 +64,18 @@ bool TaskCommands::runCommand(const std::function<TaskStore::Written()> &write, 
     bool busy = false;
     const bool stamped = m_context->currentStamp(before, &busy);
     // A file another process holds locked refuses the command as it refused the read: the
-    // command is not tried, so that it does not wait a second time.
-    if (busy) {
-        qCWarning(lcTasks) << "the database is locked; the task command was not run";
+    // command is not tried, so that it does not wait a second time. Nor is it when the read
+    // failed for a reason SQLite did not call a lock.
+    m_fileInUse = busy;
+    if (busy || !stamped) {
+        qCWarning(lcTasks) << "the database is locked or unreadable; the task command was not run";
         return false;
     }
 
     const TaskStore::Written written = write();
     if (!written.ok) {
         qCWarning(lcTasks) << "task command failed:" << m_store->lastError();
+        m_fileInUse = written.busy;
         return false;
     }
     const int affected = written.affected;
@@ -130,6 +133,7 @@ bool TaskCommands::updateTask(qint64 id, const QString &name, bool active,
 
     const QString trimmed = name.trimmed();
     const TaskState old = m_counter->taskState(id);
+    m_fileInUse = old.busy;
     if (old.busy)
         return false;
     if (active && old.exists && old.active == 0) {
@@ -160,6 +164,7 @@ bool TaskCommands::deleteTask(qint64 id)
         return false;
 
     const TaskState task = m_counter->taskState(id);
+    m_fileInUse = task.busy;
     if (task.busy)
         return false;
     CountChange change;

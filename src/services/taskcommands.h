@@ -30,6 +30,8 @@ public:
     bool setRepeat(qint64 id, const Recurrence::Rule &rule);
     // The task the last createTask stored; 0 when it stored none.
     qint64 lastCreatedId() const { return m_lastCreatedId; }
+    // Whether the last command was refused because another program holds the database file.
+    bool fileInUse() const { return m_fileInUse; }
 
 private:
     // What a command does to the counts, known before it runs.
@@ -57,4 +59,5 @@ private:
     TaskNameSearch *m_names = nullptr;
     TaskListReader *m_reader = nullptr;
     qint64 m_lastCreatedId = 0;
+    bool m_fileInUse = false;
 };

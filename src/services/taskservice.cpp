@@ -88,7 +88,7 @@ void TaskService::clearFilters()
 
 bool TaskService::createTask(const QString &name, const QDateTime &expireAt, bool active)
 {
-    const bool saved = m_commands.createTask(name, expireAt, active);
+    const bool saved = noteFileUse(m_commands.createTask(name, expireAt, active));
     if (saved)
         emit dueTimesChanged();
     return saved;
@@ -96,7 +96,7 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
 
 bool TaskService::updateTask(qint64 id, const QString &name, bool active, const QDateTime &expireAt)
 {
-    const bool saved = m_commands.updateTask(id, name, active, expireAt);
+    const bool saved = noteFileUse(m_commands.updateTask(id, name, active, expireAt));
     if (saved)
         emit dueTimesChanged();
     return saved;

@@ -39,6 +39,7 @@ class TaskService : public QObject
     Q_PROPERTY(int totalCount READ totalCount NOTIFY countsChanged)
     Q_PROPERTY(int activeCount READ activeCount NOTIFY countsChanged)
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
+    Q_PROPERTY(bool fileInUse READ fileInUse NOTIFY fileInUseChanged)
 
 public:
     // Writes through a task store of its own.
@@ -56,6 +57,8 @@ public:
     int totalCount() const { return m_counter.counts().total; }
     int activeCount() const { return m_counter.counts().active; }
     int inactiveCount() const { return m_counter.counts().inactive; }
+    // Whether the last command was refused because another program holds the database file.
+    bool fileInUse() const { return m_fileInUse; }
 
     void setPageSize(int size);
     void setFilterName(const QString &text);
@@ -84,6 +87,7 @@ signals:
     void filterNameChanged();
     void filterActiveChanged();
     void countsChanged();
+    void fileInUseChanged();
     // A task was created or edited: its due time may be new.
     void dueTimesChanged();
 
@@ -104,12 +108,12 @@ public:
     {
         return updateTask(id, name, active, dueTimeFromText(expireAt));
     }
-    Q_INVOKABLE bool deleteTask(qint64 id) { return m_commands.deleteTask(id); }
+    Q_INVOKABLE bool deleteTask(qint64 id) { return noteFileUse(m_commands.deleteTask(id)); }
     Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes)
     {
         return m_due.nextDueTask(withinMinutes);
     }
-    Q_INVOKABLE bool deleteAllInactive() { return m_commands.deleteAllInactive(); }
+    Q_INVOKABLE bool deleteAllInactive() { return noteFileUse(m_commands.deleteAllInactive()); }
     // The rule of a repeating task: "rrule" (empty when it does not repeat), "fromCompletion",
     // and "text", the rule in words.
     Q_INVOKABLE QVariantMap repeatOf(qint64 id)
@@ -140,6 +144,15 @@ private:
         return QDateTime::fromString(text, Qt::ISODateWithMs);
     }
     void onTasksChanged(TaskStore::Origin origin);
+    // Passes a command's result on, after telling whether the file was found in use.
+    bool noteFileUse(bool result)
+    {
+        if (m_fileInUse != m_commands.fileInUse()) {
+            m_fileInUse = m_commands.fileInUse();
+            emit fileInUseChanged();
+        }
+        return result;
+    }
 
     TaskListContext m_context;
     std::unique_ptr<TaskStore> m_ownStore;
@@ -150,4 +163,5 @@ private:
     TaskListReader m_reader;
     TaskCommands m_commands;
     DueTasks m_due;
+    bool m_fileInUse = false;
 };

@@ -1,5 +1,7 @@
 #include "taskstore.h"
 
+#include "sqlitebusy.h"
+
 #include "dbmanager.h"
 #include "storedtime.h"
 
@@ -59,6 +61,19 @@ QString storeUidSql()
                           "VALUES (:id, :uid, :ical_uid, :calendar)");
 }
 
+// When task :id was last changed here, by the window or the sync, in ms since 1970 (:ms).
+QString stampChangedSql()
+{
+    return QStringLiteral(
+            "INSERT OR REPLACE INTO task_changed_here (task_id, changed_ms) VALUES (:id, :ms)");
+}
+
+// An import took the task as a file has it: nothing here is newer.
+QString clearChangedSql()
+{
+    return QStringLiteral("DELETE FROM task_changed_here WHERE task_id = :id");
+}
+
 } // namespace
 
 TaskStore::TaskStore(DbManager *db, QObject *parent)
@@ -92,9 +107,23 @@ TaskStore::Written TaskStore::run(QSqlQuery &query)
         written.insertedId = query.lastInsertId().toLongLong();
     } else {
         m_lastError = query.lastError().text();
+        written.busy = SqliteBusy::lockedOut(query.lastError());
     }
     query.finish();
     return written;
+}
+
+void TaskStore::noteChanged(qint64 id, Origin origin)
+{
+    QSqlQuery &query = statement(origin == Origin::Import ? clearChangedSql() : stampChangedSql());
+    query.bindValue(QStringLiteral(":id"), id);
+    if (origin != Origin::Import)
+        query.bindValue(QStringLiteral(":ms"), QDateTime::currentMSecsSinceEpoch());
+    // The task is written; without its stamp an import only cannot tell it is newer.
+    if (!query.exec())
+        qWarning("cannot note when task %lld changed: %s", id,
+                 qPrintable(query.lastError().text()));
+    query.finish();
 }
 
 void TaskStore::announce(Origin origin, const TaskChanges &changes)
@@ -132,6 +161,8 @@ TaskStore::Written TaskStore::insertTask(qint64 userId, const TaskValues &task, 
         query.bindValue(QStringLiteral(":created"), createdText);
     const Written written = run(query);
     if (written.ok && written.insertedId > 0) {
+        if (origin != Origin::Import)
+            noteChanged(written.insertedId, origin);
         TaskChanges changes;
         changes.created.append(written.insertedId);
         announce(origin, changes);
@@ -151,6 +182,7 @@ TaskStore::Written TaskStore::updateTask(qint64 userId, qint64 id, const TaskVal
     query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(task.due));
     const Written written = run(query);
     if (written.affected > 0) {
+        noteChanged(id, origin);
         TaskChanges changes;
         changes.updated.append(id);
         announce(origin, changes);

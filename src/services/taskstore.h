@@ -41,8 +41,10 @@ struct TaskChanges
 // The one writer of the tasks table and of the UIDs beside it: the window's commands, the sync
 // and the import all write through it. Due times are written in the encodings the list reads
 // (StoredTime); a creation time is SQLite's CURRENT_TIMESTAMP text, the column default unless
-// the writer brings the task's own (StoredTime::createdText). Every write is announced once it
-// holds: at once, or, inside a transaction begun here, when that commits.
+// the writer brings the task's own (StoredTime::createdText). The time of each task's last
+// change by the window or the sync is kept in task_changed_here, so that an import does not
+// revert it. Every write is announced once it holds: at once, or, inside a transaction begun
+// here, when that commits.
 class TaskStore : public QObject
 {
     Q_OBJECT
@@ -58,6 +60,8 @@ public:
         bool ok = false;
         int affected = 0;
         qint64 insertedId = 0;
+        // It failed because another program holds the file.
+        bool busy = false;
     };
 
     explicit TaskStore(DbManager *db, QObject *parent = nullptr);
@@ -106,6 +110,8 @@ signals:
 private:
     QSqlQuery &statement(const QString &sql);
     Written run(QSqlQuery &query);
+    // Records when a task was last changed here; an import clears it.
+    void noteChanged(qint64 id, Origin origin);
     void announce(Origin origin, const TaskChanges &changes);
     // Takes the rule of a VTODO's text as the task's own.
     bool writeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,

@@ -59,7 +59,9 @@ public:
     bool removeAccount(qint64 userId);
     bool forgetItems(qint64 userId);
 
-    QList<SyncItem> loadItems(qint64 userId);
+    // ok, when given, says whether the tasks could be read.
+    QList<SyncItem> loadItems(qint64 userId, bool *ok = nullptr);
+    // Refused when another task holds the item's UID: a UID is never taken from a task.
     bool saveItem(qint64 userId, const SyncItem &item);
     bool removeItem(qint64 taskId);
     bool noteLocalChange(qint64 taskId, qint64 epoch);
