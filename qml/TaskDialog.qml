@@ -22,6 +22,7 @@ Dialog {
         activeCheck.checked = false
         taskDialog.expireAtLocal = null
         taskDialog.mayHaveNoDueTime = false
+        repeatFields.load("", false)
         taskDialog.open()
     }
 
@@ -34,6 +35,8 @@ Dialog {
         taskDialog.expireAtLocal = expireAt && !isNaN(expireAt.getTime()) ? new Date(expireAt)
                                                                           : null
         taskDialog.mayHaveNoDueTime = taskDialog.expireAtLocal === null
+        const repeat = taskService.repeatOf(id)
+        repeatFields.load(repeat.rrule, repeat.fromCompletion)
         taskDialog.open()
     }
 
@@ -57,12 +60,24 @@ Dialog {
                 expireField.forceActiveFocus()
             return
         }
+        const rule = repeatFields.rule()
+        if (rule === undefined || (rule !== "" && !taskDialog.expireAtLocal)) {
+            dlgErr.text = rule === undefined ? "the last date is not a date (YYYY-MM-DD)"
+                                             : "a repeating task needs a due time"
+            return
+        }
         const dueAt = taskDialog.expireAtLocal ? taskDialog.expireAtLocal.toISOString()
                                                : new Date(NaN)
-        const saved = taskDialog.editMode === "create"
-                ? taskService.createTask(nameField.text, dueAt, activeCheck.checked)
-                : taskService.updateTask(taskDialog.editingId, nameField.text,
-                                         activeCheck.checked, dueAt)
+        // The rule comes first, so that Done moves the task to the occurrence it names.
+        const create = taskDialog.editMode === "create"
+        let saved = create || !repeatFields.edited
+                || taskService.setRepeat(taskDialog.editingId, rule, repeatFields.fromCompletion)
+        saved = saved && (create ? taskService.createTask(nameField.text, dueAt, activeCheck.checked)
+                                 : taskService.updateTask(taskDialog.editingId, nameField.text,
+                                                          activeCheck.checked, dueAt))
+        if (saved && create && rule !== "")
+            saved = taskService.setRepeat(taskService.lastCreatedId(), rule,
+                                          repeatFields.fromCompletion)
         if (!saved) {
             dlgErr.text = taskService.fileInUse
                     ? "could not save the task: the task file is in use by another program"
@@ -131,6 +146,13 @@ Dialog {
                 cursorShape: Qt.PointingHandCursor
                 onClicked: expirePicker.open()
             }
+        }
+
+        RepeatFields {
+            id: repeatFields
+
+            Layout.fillWidth: true
+            dueAt: taskDialog.expireAtLocal
         }
 
         CheckBox {

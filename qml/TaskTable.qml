@@ -64,6 +64,8 @@ TableView {
         required property int row
         required property int column
         required property var display
+        // A repeating task's rule in words; its name cell shows a mark that says it.
+        required property string repeatText
         // A task from a server or an import may have no due time: its cell says so, dimmed.
         readonly property bool noDueTime: cell.column === 3 && cell.display === ""
         readonly property string spoken: cell.column === 2 ? (cell.display === true ? "Done" : "Pending")
@@ -76,6 +78,8 @@ TableView {
         // A cell reads its text; the Done column says in words what its dot shows.
         Accessible.role: Accessible.Cell
         Accessible.name: cell.spoken
+        Accessible.description: cell.column === 1 && cell.repeatText !== ""
+                                ? "Repeats: " + cell.repeatText : ""
         Accessible.selected: cell.row === table.selectedRow
         Accessible.focusable: true
 
@@ -84,6 +88,7 @@ TableView {
 
             anchors.fill: parent
             anchors.margins: 10
+            anchors.rightMargin: repeatMark.visible ? repeatMark.width + 14 : 10
             visible: cell.column !== 2
             text: cell.noDueTime ? "No due time"
                                  : cell.display === undefined ? "" : String(cell.display)
@@ -91,6 +96,25 @@ TableView {
             color: cell.noDueTime ? Theme.quietText : Theme.text
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideRight
+        }
+
+        Text {
+            id: repeatMark
+
+            objectName: "repeatMark"
+            anchors.right: parent.right
+            anchors.rightMargin: 8
+            anchors.verticalCenter: parent.verticalCenter
+            visible: cell.column === 1 && cell.repeatText !== ""
+            text: "\u21BB"
+            color: Theme.quietText
+
+            ToolTip.visible: repeatHover.hovered
+            ToolTip.text: cell.repeatText
+
+            HoverHandler {
+                id: repeatHover
+            }
         }
 
         Rectangle {

@@ -27,7 +27,7 @@ package_packages=(
 
 test_packages=(
     qml6-module-qttest
-    python3-icalendar
+    python3-icalendar python3-dateutil
     at-spi2-core python3-pyatspi
     xvfb xauth xdotool x11-apps x11-utils
     imagemagick

@@ -106,6 +106,20 @@ const Step kSteps[] = {
                              "    until_epoch INTEGER NOT NULL\n"
                              ")"),
       } },
+    { 4,
+      "the rules of repeating tasks: the RRULE, whether the next occurrence counts from the "
+      "completion, the zone the occurrences are counted in, and how long before DUE the "
+      "occurrence starts (DTSTART)",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_repeat (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    rrule TEXT NOT NULL,\n"
+                             "    from_completion INTEGER NOT NULL DEFAULT 0,\n"
+                             "    zone TEXT,\n"
+                             "    start_offset INTEGER NOT NULL DEFAULT 0\n"
+                             ")"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

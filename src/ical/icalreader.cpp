@@ -3,6 +3,7 @@
 #include "icalconvert.h"
 #include "icalholder.h"
 #include "icallines.h"
+#include "icalrepeat.h"
 #include "icalzones.h"
 
 #include <QHash>
@@ -180,6 +181,8 @@ private:
     IcalReadResult readResource(const QList<IcalBlock> &blocks)
     {
         const IcalBlock *first = nullptr;
+        IcalComponentPtr master;
+        QSet<qint64> completed; // the occurrences other clients marked done, by RECURRENCE-ID
         for (const IcalBlock &block : blocks) {
             if (block.kind != "VTODO")
                 continue;
@@ -188,8 +191,21 @@ private:
                 continue;
             if (!first)
                 first = &block;
-            if (!icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY))
-                return take(todo.get());
+            if (!icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
+                if (!master)
+                    master = std::move(todo);
+            } else if (icalcomponent_get_status(todo.get()) == ICAL_STATUS_COMPLETED
+                       || icalcomponent_get_first_property(todo.get(), ICAL_COMPLETED_PROPERTY)) {
+                const QDateTime id = readTime(todo.get(), ICAL_RECURRENCEID_PROPERTY);
+                if (id.isValid())
+                    completed.insert(id.toSecsSinceEpoch());
+            }
+        }
+        if (master) {
+            take(master.get());
+            if (!m_result.tasks.isEmpty() && !completed.isEmpty())
+                skipCompletedOccurrences(m_result.tasks.last(), completed);
+            return m_result;
         }
         // Occurrences without their task: the first stands for the task.
         if (first) {
@@ -299,14 +315,21 @@ private:
         return due;
     }
 
-    QDateTime readDueValue(icalproperty *property)
+    // Another date-time of the VTODO (DTSTART, RECURRENCE-ID) as a due time reads, uncounted.
+    QDateTime readTime(icalcomponent *todo, icalproperty_kind kind)
     {
-        icaltimetype due = icalproperty_get_due(property);
+        icalproperty *property = icalcomponent_get_first_property(todo, kind);
+        return property ? readDueValue(property, false) : QDateTime();
+    }
+
+    QDateTime readDueValue(icalproperty *property, bool counted = true)
+    {
+        icaltimetype due = icalvalue_get_datetime(icalproperty_get_value(property));
         if (due.is_date) {
             const QDate date(due.year, due.month, due.day);
             if (!date.isValid() || due.year <= 0)
                 return {};
-            ++m_result.dateOnly;
+            m_result.dateOnly += counted ? 1 : 0;
             return QDateTime(date, QTime(23, 59));
         }
         if (due.year <= 0)
@@ -318,7 +341,7 @@ private:
             return icalFieldsToDateTime(due, false); // floating: the reader's time
         icaltimezone *zone = m_zones.named(QByteArray(icalparameter_get_tzid(parameter)));
         if (!zone) {
-            ++m_result.unknownZones;
+            m_result.unknownZones += counted ? 1 : 0;
             return icalFieldsToDateTime(due, false);
         }
         due.zone = zone;
@@ -351,6 +374,8 @@ private:
         task.created = propertyTime(todo, ICAL_CREATED_PROPERTY);
         task.lastModified = propertyTime(todo, ICAL_LASTMODIFIED_PROPERTY);
         task.stamp = propertyTime(todo, ICAL_DTSTAMP_PROPERTY);
+        task.start = readTime(todo, ICAL_DTSTART_PROPERTY);
+        task.repeat = icalRepeatOf(todo);
         collectZones(todo, zones);
         m_result.tasks.append(std::move(task));
         return true;

@@ -56,8 +56,9 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
     QSqlQuery query(m_database);
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
-            "       u.calendar\n"
+            "       u.calendar, r.rrule, r.from_completion, r.zone\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
+            "LEFT JOIN task_repeat r ON r.task_id = t.id AND r.user_id = t.user_id\n"
             "WHERE t.user_id = :uid\n"
             "ORDER BY t.create_at, t.id"));
     query.bindValue(QStringLiteral(":uid"), userId);
@@ -74,6 +75,10 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         task.created = StoredTime::read(query.value(5));
         task.uid = query.value(6).toString();
         task.calendar = query.value(7).toString().toUtf8();
+        if (!query.value(8).isNull())
+            task.repeat =
+                    Recurrence::Rule { query.value(8).toString().toUtf8(), query.value(9).toBool(),
+                                       query.value(10).toString().toUtf8() };
         tasks.append(std::move(task));
     }
     return true;

@@ -4,6 +4,7 @@
 #include "icalholder.h"
 #include "icallines.h"
 #include "icalreader.h"
+#include "icalrepeat.h"
 
 #include <QHash>
 #include <QLoggingCategory>
@@ -182,14 +183,21 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
         text += timeLine("COMPLETED", stamp);
     if (task.due.isValid())
         text += timeLine("DUE", task.due);
+    if (task.repeat && task.repeat->repeats()) {
+        text += "RRULE:" + task.repeat->rrule + "\r\n";
+        if (task.repeat->fromCompletion)
+            text += QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n";
+    }
     return text + "END:VTODO\r\n";
 }
 
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
 // when it says no task the list could show.
 Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
-               const std::optional<TaskFields> &kept, const QDateTime &stamp)
+               const std::optional<IcalTask> &keptTask, const QDateTime &stamp)
 {
+    const std::optional<TaskFields> kept =
+            keptTask ? std::optional(keptTask->fields()) : std::nullopt;
     const bool name = !kept || kept->name != task.name || hasControl(own.value("SUMMARY"));
     const bool done = !kept || kept->done != task.done;
     const bool due = !kept || kept->due.isValid() != task.due.isValid()
@@ -226,6 +234,10 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
                 parameters.contains(";VALUE=DATE:") || parameters.contains(";VALUE=DATE;");
         edits.set("DUE", task.due.isValid() ? dueLine(task.due, dateOnly) : QByteArray());
         edits.set("DURATION", {}); // DUE and DURATION exclude each other
+    }
+    if (keptTask) {
+        for (const auto &[name, lines] : icalRepeatEdits(own, task, *keptTask))
+            edits.set(name, lines);
     }
     return edits;
 }
@@ -299,9 +311,8 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
         if (component.kind == "VTIMEZONE")
             component.tzid = icalLineValue(ownLines(lines).value("TZID")).trimmed();
         if (i == master) {
-            const std::optional<TaskFields> kept =
-                    read.tasks.isEmpty() ? std::nullopt
-                                         : std::optional(read.tasks.first().fields());
+            const std::optional<IcalTask> kept =
+                    read.tasks.isEmpty() ? std::nullopt : std::optional(read.tasks.first());
             Edits edits = editsFor(ownLines(lines), task, kept, stamp);
             component.text = patchedTodo(lines, edits);
         } else {

@@ -11,4 +11,5 @@ struct TaskRow
     bool active = false; // the Done flag
     QDateTime expireAt;
     QDateTime createAt;
+    QString repeatText; // the rule of a repeating task in words; empty for any other
 };

@@ -34,10 +34,13 @@ int TaskTableModel::columnCount(const QModelIndex &parent) const
 
 QVariant TaskTableModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_rows.size() || role != Qt::DisplayRole)
+    if (!index.isValid() || index.row() >= m_rows.size()
+        || (role != Qt::DisplayRole && role != RepeatTextRole))
         return {};
 
     const TaskRow &row = m_rows.at(index.row());
+    if (role == RepeatTextRole)
+        return row.repeatText;
     switch (index.column()) {
     case 0:
         return row.id;
@@ -73,6 +76,13 @@ QVariant TaskTableModel::headerData(int section, Qt::Orientation orientation, in
     default:
         return {};
     }
+}
+
+QHash<int, QByteArray> TaskTableModel::roleNames() const
+{
+    QHash<int, QByteArray> names = QAbstractTableModel::roleNames();
+    names.insert(RepeatTextRole, QByteArrayLiteral("repeatText"));
+    return names;
 }
 
 void TaskTableModel::setRows(QList<TaskRow> rows)

@@ -19,6 +19,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
+    QHash<int, QByteArray> roleNames() const override;
+
+    // A repeating task's rule in words, on every cell of its row ("repeatText").
+    static constexpr int RepeatTextRole = Qt::UserRole + 1;
+
     void setRows(QList<TaskRow> rows);
 
     Q_INVOKABLE qint64 taskIdAt(int row) const;

@@ -107,9 +107,13 @@ bool TaskCommands::createTask(const QString &name, const QDateTime &expireAt, bo
     addChange(change, TaskState { true, int(active), matchesFilters(trimmed, int(active)) }, +1);
     const qint64 userId = m_context->userId();
     const int flag = active ? 1 : 0;
+    m_lastCreatedId = 0;
     return runCommand(
             [&] {
-                return m_store->insertTask(userId, { trimmed, active, expireAt }, kWindow);
+                const TaskStore::Written written =
+                        m_store->insertTask(userId, { trimmed, active, expireAt }, kWindow);
+                m_lastCreatedId = written.insertedId;
+                return written;
             },
             false, change,
             [&](TaskNameIndex &names, int, qint64 insertedId) {
@@ -132,6 +136,10 @@ bool TaskCommands::updateTask(qint64 id, const QString &name, bool active,
     m_fileInUse = old.busy;
     if (old.busy)
         return false;
+    if (active && old.exists && old.active == 0) {
+        if (const std::optional<bool> moved = completeOccurrence(id, trimmed, expireAt))
+            return *moved;
+    }
     CountChange change;
     addChange(change, old, -1);
     if (old.exists)

@@ -114,6 +114,27 @@ public:
         return m_due.nextDueTask(withinMinutes);
     }
     Q_INVOKABLE bool deleteAllInactive() { return noteFileUse(m_commands.deleteAllInactive()); }
+    // The rule of a repeating task: "rrule" (empty when it does not repeat), "fromCompletion",
+    // and "text", the rule in words.
+    Q_INVOKABLE QVariantMap repeatOf(qint64 id)
+    {
+        const std::optional<Recurrence::Rule> rule =
+                m_context.ready() ? m_store->repeatOf(m_context.userId(), id) : std::nullopt;
+        const QByteArray rrule = rule ? rule->rrule : QByteArray();
+        return { { QStringLiteral("rrule"), QString::fromUtf8(rrule) },
+                 { QStringLiteral("fromCompletion"), rule && rule->fromCompletion },
+                 { QStringLiteral("text"), Recurrence::describe(rrule) } };
+    }
+    Q_INVOKABLE bool setRepeat(qint64 id, const QString &rrule, bool fromCompletion)
+    {
+        return m_commands.setRepeat(id, { rrule.toUtf8(), fromCompletion, {} });
+    }
+    Q_INVOKABLE QString describeRepeat(const QString &rrule) const
+    {
+        return Recurrence::describe(rrule.toUtf8());
+    }
+    // The task the last createTask stored.
+    Q_INVOKABLE qint64 lastCreatedId() const { return m_commands.lastCreatedId(); }
     // The page of the list, as filtered now, that holds task id; 0 when it holds no such task.
     Q_INVOKABLE int pageOfTask(qint64 id) { return m_counter.pageOfTask(id); }
 

@@ -196,6 +196,8 @@ TaskStore::Written TaskStore::deleteTask(qint64 userId, qint64 id, Origin origin
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
+    if (written.affected > 0)
+        forgetRepeats(userId);
     if (written.affected > 0) {
         TaskChanges changes;
         changes.deleted.append(id);
@@ -209,6 +211,8 @@ TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
     QSqlQuery &query = statement(removeDoneSql());
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
+    if (written.affected > 0)
+        forgetRepeats(userId);
     if (written.affected > 0) {
         TaskChanges changes;
         changes.doneDeleted = true;
@@ -226,7 +230,7 @@ bool TaskStore::storeUid(qint64 userId, qint64 taskId, const QString &uid, const
     query.bindValue(QStringLiteral(":calendar"), calendar.isEmpty()
                                                          ? QVariant(QMetaType::fromType<QString>())
                                                          : QVariant(calendar));
-    return run(query).ok;
+    return run(query).ok && repeatFromCalendar(userId, taskId, calendar);
 }
 
 bool TaskStore::transaction()

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "recurrence.h"
 #include "statementcache.h"
+#include "taskrow.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
+
+#include <optional>
 
 class DbManager;
 class QSqlQuery;
@@ -76,6 +80,23 @@ public:
     // empty), in place of what the task or the UID had before.
     bool storeUid(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar);
 
+    // The rule of a repeating task (taskrepeats.cpp); an empty rule makes the task one that does
+    // not repeat. startOffset is how many seconds before its due time an occurrence starts.
+    bool storeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
+                     Origin origin);
+    // The task's rule: unset when it never had one, empty when it was removed here.
+    std::optional<Recurrence::Rule> repeatOf(qint64 userId, qint64 taskId,
+                                             qint64 *startOffset = nullptr);
+    // Marks the occurrence of a repeating task due at due done, in one transaction: the task
+    // moves to its next occurrence after both now and due (COUNT lowered), and the occurrence
+    // done is stored as a Done task of its own (insertedId). Not ok when the task does not
+    // repeat or has no occurrence left.
+    Written completeOccurrence(qint64 userId, qint64 id, const QString &name, const QDateTime &due,
+                               const QDateTime &now, Origin origin);
+    // Gives each repeating task of rows its rule in words: one read for the page, no rule
+    // evaluated.
+    static void describeRepeats(const QSqlDatabase &database, qint64 userId, QList<TaskRow> &rows);
+
     // Writes between these are one transaction, announced when it commits.
     bool transaction();
     bool commit();
@@ -92,6 +113,12 @@ private:
     // Records when a task was last changed here; an import clears it.
     void noteChanged(qint64 id, Origin origin);
     void announce(Origin origin, const TaskChanges &changes);
+    // Takes the rule of a VTODO's text as the task's own.
+    bool writeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
+                     bool &changed);
+    // Drops the rules of the account's tasks that are gone.
+    void forgetRepeats(qint64 userId);
+    bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
 
     DbManager *m_db = nullptr;
     QSqlDatabase m_database;

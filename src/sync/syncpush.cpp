@@ -83,6 +83,8 @@ void SyncEngine::pushItem(int index)
     task.setFields(item.local);
     task.created = item.created.isValid() ? item.created : modified;
     task.calendar = item.ical.toUtf8();
+    if (item.taskId > 0)
+        task.repeat = m_store.repeatOf(m_account.userId, item.taskId);
     const QByteArray sent = IcalWriter::writeTask(task, modified);
     m_client.put(
             resourceUrl(item.href), sent, create ? QByteArray() : item.etag,

@@ -295,3 +295,8 @@ void SyncStore::rollback()
 {
     m_tasks->rollback();
 }
+
+std::optional<Recurrence::Rule> SyncStore::repeatOf(qint64 userId, qint64 taskId)
+{
+    return m_tasks->repeatOf(userId, taskId);
+}

@@ -172,6 +172,55 @@ TestCase {
         compare(testCase.child(dialog.contentItem, "dlgErr").text, "")
     }
 
+    function test_repeatRule_data() {
+        return [
+            { tag: "every weekday", set: { repeatBox: 2 },
+              rule: "FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR" },
+            { tag: "every 3 months on the third Tuesday, 5 times",
+              set: { repeatBox: 6, repeatUnit: 2, repeatMonthly: 1, repeatEnd: 2 },
+              interval: 3, count: 5, rule: "FREQ=MONTHLY;INTERVAL=3;BYDAY=3TU;COUNT=5" },
+            { tag: "every week on Monday and Thursday, from completion",
+              set: { repeatBox: 3, repeatFrom: 1 }, days: [0, 3],
+              rule: "FREQ=WEEKLY;BYDAY=MO,TH", fromCompletion: true },
+        ]
+    }
+
+    // The Repeat fields give the task its rule; the list marks it, and opening and saving the
+    // task again keeps the rule as it is.
+    function test_repeatRule(data) {
+        const page = createPage()
+        keyClick(Qt.Key_N, Qt.ControlModifier)
+        const dialog = testCase.child(page, "taskDialog")
+        tryCompare(dialog, "opened", true)
+        testCase.child(dialog.contentItem, "nameField").text = "Water the plants"
+        dialog.expireAtLocal = new Date(2030, 0, 15, 9, 5)
+        for (const name in data.set) {
+            const box = testCase.child(dialog.contentItem, name)
+            box.currentIndex = data.set[name]
+            box.activated(data.set[name])
+        }
+        if (data.interval)
+            testCase.child(dialog.contentItem, "repeatInterval").value = data.interval
+        if (data.count)
+            testCase.child(dialog.contentItem, "repeatCount").value = data.count
+        for (const day of data.days || [])
+            testCase.child(dialog.contentItem, "repeatDay" + day).checked = true
+        testCase.child(dialog.contentItem, "saveButton").clicked()
+        tryCompare(dialog, "visible", false)
+        const id = taskModel.taskIdAt(0)
+        compare(taskService.repeatOf(id).rrule, data.rule)
+        compare(taskService.repeatOf(id).fromCompletion, data.fromCompletion === true)
+        const table = testCase.child(page, "table")
+        tryVerify(() => Items.findItem(table, item => item.objectName === "repeatMark"
+                                                      && item.visible))
+
+        dialog.openForEdit(id, "Water the plants", false, new Date(2030, 0, 15, 9, 5))
+        tryCompare(dialog, "opened", true)
+        testCase.child(dialog.contentItem, "saveButton").clicked()
+        tryCompare(dialog, "visible", false)
+        compare(taskService.repeatOf(id).rrule, data.rule)
+    }
+
     // After OK was clicked, the arrow keys move the day again at the next opening.
     function test_arrowKeysAfterMouseOk() {
         const page = createPage()

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
+#include <QTimeZone>
 #include <QUuid>
 
 namespace {
@@ -63,6 +64,23 @@ public:
     {
         QSqlQuery(m_db).exec(QStringLiteral("DELETE FROM tasks WHERE name = '%1'").arg(name));
     }
+    // Done on a pending repeating task at now, as the window's command writes it.
+    bool complete(const QString &name, const QDateTime &now)
+    {
+        const qint64 id =
+                scalar(m_db, QStringLiteral("SELECT id FROM tasks WHERE name = ? AND active = 0"),
+                       name)
+                        .toLongLong();
+        const QDateTime due = QDateTime::fromSecsSinceEpoch(
+                scalar(m_db, QStringLiteral("SELECT expire_at_epoch FROM tasks WHERE id = ?"), id)
+                        .toLongLong(),
+                QTimeZone::utc());
+        TaskStore store(m_db);
+        const bool done =
+                store.completeOccurrence(1, id, name, due, now, TaskStore::Origin::Window).ok;
+        engine->store().noteLocalChange(id, QDateTime::currentSecsSinceEpoch());
+        return done;
+    }
     QVariant value(const QString &sql) const { return scalar(m_db, sql); }
     bool exec(const QString &sql) { return QSqlQuery(m_db).exec(sql); }
 
@@ -101,6 +119,7 @@ private slots:
     void twoProfilesPropagate_data();
     void twoProfilesPropagate();
     void independentClient();
+    void repeatingSeriesWithAnotherClient();
     void conflictKeepsBothVersions();
     void serverDownThenBack();
     void invalidSyncToken();
@@ -244,6 +263,22 @@ url, user, password, collection, mode, ical = sys.argv[1:7]
 calendar = caldav.DAVClient(url=url, username=user, password=password).calendar(url=collection)
 if mode == 'add':
     calendar.save_todo(ical)
+elif mode == 'done-occurrence':
+    # As Thunderbird completes one occurrence of the series whose UID is given.
+    import datetime, icalendar
+    for todo in calendar.todos(include_completed=True):
+        cal = todo.icalendar_instance
+        masters = [c for c in cal.walk('VTODO') if 'RRULE' in c and str(c['UID']) == ical]
+        if masters:
+            master, done = masters[0], icalendar.Todo()
+            for name in ('UID', 'SUMMARY', 'DTSTART', 'DUE'):
+                done.add(name, master[name] if name in ('UID', 'SUMMARY') else master[name].dt)
+            done.add('RECURRENCE-ID', master['DTSTART'].dt)
+            done.add('STATUS', 'COMPLETED')
+            done.add('DTSTAMP', datetime.datetime.now(datetime.timezone.utc))
+            cal.add_component(done)
+            todo.data = cal.to_ical().decode()
+            todo.save()
 else:
     for todo in calendar.todos(include_completed=True):
         print(todo.data)
@@ -406,6 +441,44 @@ void TestCalDavSync::independentClient()
            "RRULE:FREQ=YEARLY", "X-OTHER-PRIORITY:high", "DUE;TZID=Europe/Berlin:20270301T090000",
            "ORDER:3", "PROXIMITY:DEPART" })
         QVERIFY2(seen.contains(QLatin1String(kept)), kept);
+}
+
+// A series another client wrote, done here once and then once there: each client reads the
+// other's completion, and the series never ends or doubles.
+void TestCalDavSync::repeatingSeriesWithAnotherClient()
+{
+    const QString collection = newCollection();
+    Profile laptop(m_template, collection, &m_network);
+    const QString series = QStringLiteral(
+            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//EN\r\nBEGIN:VTODO\r\n"
+            "UID:gym@example.org\r\nDTSTAMP:20300101T100000Z\r\nSUMMARY:Gym\r\n"
+            "DTSTART;TZID=Europe/Berlin:20300104T090000\r\n"
+            "DUE;TZID=Europe/Berlin:20300104T100000\r\nRRULE:FREQ=DAILY;COUNT=5\r\n"
+            "RDATE;TZID=Europe/Berlin:20300120T090000\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    QCOMPARE(caldavScript(collection, QStringLiteral("add"), series), QString());
+    QCOMPARE(laptop.sync(), SyncError::None);
+    const QTimeZone berlin("Europe/Berlin");
+    QVERIFY(laptop.complete(QStringLiteral("Gym"),
+                            QDateTime(QDate(2030, 1, 4), QTime(9, 30), berlin)));
+    QCOMPARE(laptop.sync(), SyncError::None);
+
+    const QString seen = caldavScript(collection, QStringLiteral("list"));
+    for (const char *line :
+         { "UID:gym@example.org", "DUE;TZID=Europe/Berlin:20300105T100000",
+           "DTSTART;TZID=Europe/Berlin:20300105T090000", "RRULE:FREQ=DAILY;COUNT=4",
+           "RDATE;TZID=Europe/Berlin:20300120T090000", "STATUS:COMPLETED", "DUE:20300104T090000Z" })
+        QVERIFY2(seen.contains(QLatin1String(line)), qPrintable(seen));
+    QCOMPARE(seen.count(QLatin1String("RRULE:FREQ=DAILY")), 1); // none on the copy
+    QCOMPARE(laptop.tasks(), QStringList({ "Gym", "Gym (done)" }));
+
+    QCOMPARE(caldavScript(collection, QStringLiteral("done-occurrence"),
+                          QStringLiteral("gym@example.org")),
+             QString());
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(laptop.tasks(), QStringList({ "Gym", "Gym (done)" }));
+    QCOMPARE(laptop.value(QStringLiteral("SELECT expire_at_epoch FROM tasks WHERE active = 0"))
+                     .toLongLong(),
+             QDateTime(QDate(2030, 1, 6), QTime(10, 0), berlin).toSecsSinceEpoch());
 }
 
 void TestCalDavSync::conflictKeepsBothVersions()
