@@ -48,7 +48,7 @@ RowLayout {
 
         Layout.fillWidth: true
         Layout.maximumWidth: welcome.implicitWidth
-        Layout.minimumWidth: Math.min(welcome.implicitWidth, 120)
+        Layout.minimumWidth: Math.min(welcome.implicitWidth, 60)
         text: "Welcome, " + auth.userName
         textFormat: Text.PlainText
         elide: Text.ElideRight
@@ -67,7 +67,7 @@ RowLayout {
         Layout.fillWidth: true
         Layout.preferredWidth: 260
         Layout.maximumWidth: 260
-        Layout.minimumWidth: 200
+        Layout.minimumWidth: 160
         placeholderText: "Search by name..."
 
         Accessible.name: "Search by name"
