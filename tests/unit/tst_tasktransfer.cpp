@@ -15,6 +15,12 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
 namespace {
 
 QByteArray calendar(const QByteArray &components)
@@ -78,6 +84,7 @@ private slots:
     void reimportKeepsNewerWorkHere();
     void importRunsBesideTheWindow_data();
     void importRunsBesideTheWindow();
+    void exportThatCannotBeWrittenKeepsTheOldFile();
 
 private:
     void addSampleTasks();
@@ -529,6 +536,45 @@ void TestTaskTransfer::importRunsBesideTheWindow()
     }
     // Every saved task has its UID and text beside it: no batch is saved in part.
     QCOMPARE(m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM task_uids")).toInt(), count);
+}
+
+// A disk that fills up while the file is written (here: a file size limit, which fails the
+// write as a full disk does, with a reason of its own): the file there before stays as it was,
+// and the result names the system's reason.
+void TestTaskTransfer::exportThatCannotBeWrittenKeepsTheOldFile()
+{
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(m_app->tasks.createTask(QStringLiteral("A long name ").repeated(20)
+                                                + QString::number(i),
+                                        QDateTime(), false));
+    QVERIFY(!m_transfer->exportCalendar().isEmpty()); // the UIDs are stored before the limit
+    const QString path = QFileInfo(m_app->db.database().databaseName())
+                                 .dir()
+                                 .filePath(QStringLiteral("backup.ics"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("the backup of yesterday");
+    old.close();
+
+    QSignalSpy finished(m_transfer.get(), &TaskTransfer::finished);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = 4096;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool started = m_transfer->startExport(QUrl::fromLocalFile(path));
+    const bool ended = finished.wait(60000);
+    setrlimit(RLIMIT_FSIZE, &before);
+    QVERIFY(started && ended);
+
+    QCOMPARE(finished.first().first().toBool(), false);
+    QCOMPARE(m_transfer->resultText(),
+             QStringLiteral("Could not write %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(EFBIG))));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("the backup of yesterday"));
+    QCOMPARE(QDir(QFileInfo(path).path()).entryList({ QStringLiteral("backup.ics*") }).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestTaskTransfer)
