@@ -48,6 +48,9 @@ TaskTransfer::TaskTransfer(DbManager *db, AuthService *auth, TaskStore *store, Q
 {
     m_poll.setInterval(kProgressPollMs);
     connect(&m_poll, &QTimer::timeout, this, &TaskTransfer::showProgress);
+    // The account's transfer is not left running for whoever signs in next.
+    if (m_auth)
+        connect(m_auth, &AuthService::loggedOut, this, &TaskTransfer::cancel);
 }
 
 // A transfer still running stops; what an import saved so far stays.
