@@ -5,8 +5,8 @@
 #include "authservice.h"
 #include "benchstats.h"
 #include "dbmanager.h"
-#include "tasktransfer.h"
 #include "taskstore.h"
+#include "tasktransfer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,9 +40,8 @@ QByteArray calendarOf(int tasks)
     QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Bench//Bench//EN\r\n";
     const QDateTime start(QDate(2026, 1, 1), QTime(9, 0), Qt::UTC);
     for (int i = 0; i < tasks; ++i) {
-        const QByteArray name =
-                QByteArray(kSubjects[random.bounded(int(std::size(kSubjects)))]).replace(
-                        "%1", QByteArray::number(i));
+        const QByteArray name = QByteArray(kSubjects[random.bounded(int(std::size(kSubjects)))])
+                                        .replace("%1", QByteArray::number(i));
         const QDateTime due = start.addSecs(qint64(random.bounded(365 * 24)) * 3600);
         text += "BEGIN:VTODO\r\nUID:bench-" + QByteArray::number(i) + "@example.org\r\n";
         text += "DTSTAMP:20260101T000000Z\r\nCREATED:20251201T080000Z\r\n";
@@ -68,14 +67,14 @@ QByteArray calendarOf(int tasks)
 // the milliseconds it says it took, without starting the interpreter.
 double pythonMs(const QString &file, bool write)
 {
-    const QString script = QStringLiteral(
-            "import sys, time, icalendar\n"
-            "t = time.perf_counter()\n"
-            "cal = icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read())\n"
-            "n = len(cal.walk('VTODO'))\n"
-            "if sys.argv[2] == 'write':\n"
-            "    open(sys.argv[1] + '.out', 'wb').write(cal.to_ical())\n"
-            "print((time.perf_counter() - t) * 1000, n)\n");
+    const QString script =
+            QStringLiteral("import sys, time, icalendar\n"
+                           "t = time.perf_counter()\n"
+                           "cal = icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read())\n"
+                           "n = len(cal.walk('VTODO'))\n"
+                           "if sys.argv[2] == 'write':\n"
+                           "    open(sys.argv[1] + '.out', 'wb').write(cal.to_ical())\n"
+                           "print((time.perf_counter() - t) * 1000, n)\n");
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"),
                  { QStringLiteral("-c"), script, file,
@@ -128,8 +127,8 @@ int main(int argc, char *argv[])
                                          ? qEnvironmentVariableIntValue("BENCH_TRANSFER_RUNS")
                                          : 3);
     const int tasks = qEnvironmentVariableIntValue("BENCH_TRANSFER_TASKS") > 0
-            ? qEnvironmentVariableIntValue("BENCH_TRANSFER_TASKS")
-            : 100000;
+                              ? qEnvironmentVariableIntValue("BENCH_TRANSFER_TASKS")
+                              : 100000;
     QTemporaryDir dir;
     const QString input = dir.filePath(QStringLiteral("tasks.ics"));
     {
@@ -188,10 +187,8 @@ int main(int argc, char *argv[])
     Samples frame;
     frame.add(50);
     table.row(QStringLiteral("longest stall of the event loop, import"), n, importStall,
-              QStringLiteral("a stall the window may have"), frame, QStringLiteral("<= 50 ms"),
-              1);
+              QStringLiteral("a stall the window may have"), frame, QStringLiteral("<= 50 ms"), 1);
     table.row(QStringLiteral("longest stall of the event loop, export"), n, exportStall,
-              QStringLiteral("a stall the window may have"), frame, QStringLiteral("<= 50 ms"),
-              1);
+              QStringLiteral("a stall the window may have"), frame, QStringLiteral("<= 50 ms"), 1);
     return 0;
 }
