@@ -9,6 +9,12 @@
 #include <QFileInfo>
 #include <QThread>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 #include <utility>
 
 namespace {
@@ -19,6 +25,17 @@ constexpr int kProgressPollMs = 100;
 QString localPath(const QUrl &file)
 {
     return file.isLocalFile() ? file.toLocalFile() : file.toString();
+}
+
+// Gives the calling thread the scheduler's lower priority, so that the window's thread of the
+// same process comes first when both want the processor. QThread::LowPriority means nothing to
+// Linux's normal scheduling; a nice value there applies to one thread.
+void yieldToTheWindow()
+{
+#ifdef Q_OS_LINUX
+    constexpr int kNice = 10;
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), kNice);
+#endif
 }
 
 // The file an export writes: a name without a suffix gets ".ics".
@@ -174,6 +191,7 @@ bool TaskTransfer::start(bool import, const QUrl &file)
     const qint64 userId = m_auth->userId();
     const QString path = import ? localPath(file) : exportPath(file);
     m_thread = QThread::create([job, databaseName, userId, path] {
+        yieldToTheWindow();
         job->outcome = TransferWork::onOwnConnection(databaseName, [&](TaskStore *tasks) {
             return job->import ? TransferWork::importFile(tasks, userId, path, &job->progress,
                                                           TransferWork::kBatchTasks)
