@@ -104,6 +104,10 @@ public:
 
     QString lastError() const { return m_lastError; }
 
+    // Announces writes that another connection to the same file committed (an import on a
+    // thread of its own), as this store announces its own.
+    void announceCommitted(const TaskChanges &changes, Origin origin) { announce(origin, changes); }
+
 signals:
     void tasksChanged(const TaskChanges &changes, TaskStore::Origin origin);
 
