@@ -207,7 +207,7 @@ private:
         }
         if (master) {
             take(master.get());
-            if (!m_result.tasks.isEmpty() && !completed.isEmpty())
+            if (!m_result.tasks.isEmpty())
                 skipCompletedOccurrences(m_result.tasks.last(), completed);
             return m_result;
         }

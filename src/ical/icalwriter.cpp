@@ -5,6 +5,7 @@
 #include "icallines.h"
 #include "icalreader.h"
 #include "icalrepeat.h"
+#include "icalzonetext.h"
 
 #include <QHash>
 #include <QLoggingCategory>
@@ -181,14 +182,16 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
     text += statusLine(task.done);
     if (task.done)
         text += timeLine("COMPLETED", stamp);
-    if (task.due.isValid())
-        text += timeLine("DUE", task.due);
-    if (task.repeat && task.repeat->repeats()) {
-        text += "RRULE:" + task.repeat->rrule + "\r\n";
-        if (task.repeat->fromCompletion)
-            text += QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n";
+    // A repeating task's DUE is in its zone where a VTIMEZONE can say it.
+    QByteArray due = task.due.isValid() ? timeLine("DUE", task.due) : QByteArray();
+    QByteArray repeat;
+    for (const auto &[name, line] : icalRepeatEdits({}, task, IcalTask())) {
+        if (name == "DUE")
+            due = line;
+        else
+            repeat += line;
     }
-    return text + "END:VTODO\r\n";
+    return text + due + repeat + "END:VTODO\r\n";
 }
 
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
@@ -323,13 +326,43 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
     return calendar;
 }
 
+// A VTIMEZONE for each zone a time of the task's VTODO came to name (written, not kept) that the
+// calendar does not define.
+void defineWrittenZones(Calendar &calendar, const QByteArray &kept, const QDateTime &due)
+{
+    QSet<QByteArray> defined;
+    qsizetype todo = -1;
+    for (qsizetype i = 0; i < calendar.components.size(); ++i) {
+        if (calendar.components.at(i).kind == "VTIMEZONE")
+            defined.insert(calendar.components.at(i).tzid);
+        else if (todo < 0 && calendar.components.at(i).kind == "VTODO")
+            todo = i;
+    }
+    if (todo < 0)
+        return;
+    const int year = due.isValid() ? due.date().year() : QDate::currentDate().year();
+    for (const QByteArray &line : calendar.components.at(todo).text.split('\n')) {
+        if (!line.startsWith("DUE;") && !line.startsWith("DTSTART;"))
+            continue;
+        const QByteArray tzid = icalLineZone(line.trimmed());
+        if (tzid.isEmpty() || defined.contains(tzid) || kept.contains(";TZID=" + tzid))
+            continue;
+        const QByteArray definition = icalZoneDefinition(tzid, year);
+        if (!definition.isEmpty())
+            calendar.components.prepend(Component { "VTIMEZONE", tzid, definition });
+        defined.insert(tzid);
+    }
+}
+
 Calendar calendarOf(const IcalTask &task, const QDateTime &stamp)
 {
-    if (!task.calendar.isEmpty()) {
-        if (std::optional<Calendar> kept = keptCalendar(task, stamp))
-            return *kept;
-    }
-    return Calendar { {}, { Component { "VTODO", {}, newTodo(task, stamp) } } };
+    std::optional<Calendar> kept;
+    if (!task.calendar.isEmpty())
+        kept = keptCalendar(task, stamp);
+    Calendar calendar =
+            kept ? *kept : Calendar { {}, { Component { "VTODO", {}, newTodo(task, stamp) } } };
+    defineWrittenZones(calendar, kept ? task.calendar : QByteArray(), task.due);
+    return calendar;
 }
 
 } // namespace

@@ -122,6 +122,7 @@ private:
                      bool &changed);
     // Drops the rules of the account's tasks that are gone.
     void forgetRepeats(qint64 userId);
+    QList<QDateTime> excludedOccurrences(qint64 userId, qint64 taskId);
     bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
 
     DbManager *m_db = nullptr;
