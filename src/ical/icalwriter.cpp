@@ -1,6 +1,7 @@
 #include "icalwriter.h"
 
 #include "icalconvert.h"
+#include "icaledits.h"
 #include "icalholder.h"
 #include "icallines.h"
 #include "icalreader.h"
@@ -95,57 +96,6 @@ QByteArray dueLine(const QDateTime &due, bool dateOnly)
     return timeLine("DUE", due);
 }
 
-// The lines that replace every property of a name in a VTODO; an empty text removes them. A
-// property the program comes to own is one more name set here.
-class Edits
-{
-public:
-    void set(const QByteArray &name, const QByteArray &text)
-    {
-        if (Edit *edit = find(name))
-            edit->text = text;
-        else
-            m_edits.append({ name, text, false });
-    }
-    bool contains(const QByteArray &name) { return find(name) != nullptr; }
-    // The replacement the first time a name is met, then nothing.
-    QByteArray take(const QByteArray &name)
-    {
-        Edit *edit = find(name);
-        const bool first = !edit->written;
-        edit->written = true;
-        return first ? edit->text : QByteArray();
-    }
-    // The replacements of the names not met, in the order they were set.
-    QByteArray rest()
-    {
-        QByteArray text;
-        for (Edit &edit : m_edits) {
-            if (!edit.written)
-                text += edit.text;
-            edit.written = true;
-        }
-        return text;
-    }
-
-private:
-    struct Edit
-    {
-        QByteArray name;
-        QByteArray text;
-        bool written = false;
-    };
-    Edit *find(const QByteArray &name)
-    {
-        for (Edit &edit : m_edits) {
-            if (edit.name == name)
-                return &edit;
-        }
-        return nullptr;
-    }
-    QList<Edit> m_edits; // a handful
-};
-
 // Control characters other than the line break escaping carries have no place in a text value.
 bool isControl(QChar c)
 {
@@ -196,8 +146,8 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
 
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
 // when it says no task the list could show.
-Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
-               const std::optional<IcalTask> &keptTask, const QDateTime &stamp)
+IcalEdits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
+                   const std::optional<IcalTask> &keptTask, const QDateTime &stamp)
 {
     const std::optional<TaskFields> kept =
             keptTask ? std::optional(keptTask->fields()) : std::nullopt;
@@ -205,7 +155,7 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
     const bool done = !kept || kept->done != task.done;
     const bool due = !kept || kept->due.isValid() != task.due.isValid()
                      || (task.due.isValid() && kept->due != task.due);
-    Edits edits;
+    IcalEdits edits;
     if (!own.contains("UID"))
         edits.set("UID", propertyLine(icalproperty_new_uid(task.uid.toUtf8().constData())));
     edits.set("DTSTAMP", timeLine("DTSTAMP", stamp));
@@ -247,7 +197,7 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
 
 // A kept VTODO with its owned properties rewritten in place; a property it lacks comes before
 // its first alarm.
-QByteArray patchedTodo(const QList<Line> &lines, Edits &edits)
+QByteArray patchedTodo(const QList<Line> &lines, IcalEdits &edits)
 {
     QByteArray text;
     int depth = 0;
@@ -316,7 +266,7 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
         if (i == master) {
             const std::optional<IcalTask> kept =
                     read.tasks.isEmpty() ? std::nullopt : std::optional(read.tasks.first());
-            Edits edits = editsFor(ownLines(lines), task, kept, stamp);
+            IcalEdits edits = editsFor(ownLines(lines), task, kept, stamp);
             component.text = patchedTodo(lines, edits);
         } else {
             component.text = joined(lines);
