@@ -36,10 +36,12 @@ constexpr int kExportReadShare = 200;
 // Why a transaction on the tasks failed, after "Nothing imported: " or "Nothing exported: ".
 // The statement that found the file locked waited once for the other program; nothing else is
 // tried after it.
-QString failure(const IcalTaskStore &store, const QSqlDatabase &database, bool committing,
+QString failure(const IcalTaskStore &store, const TaskStore &tasks, bool committing,
                 const char *what)
 {
-    const bool inUse = committing ? SqliteBusy::lockedOut(database.lastError()) : store.lockedOut();
+    const bool inUse = tasks.beginLockedOut()
+                       || (committing ? SqliteBusy::lockedOut(tasks.database().lastError())
+                                      : store.lockedOut());
     return inUse ? QStringLiteral("the task file is in use by another program")
                  : QStringLiteral("the tasks could not be %1").arg(QLatin1String(what));
 }
@@ -203,7 +205,7 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
             cancelled = true;
             break;
         }
-        ok = tasks->transaction() && (prepared || (prepared = store.prepare()));
+        ok = tasks->transaction(true) && (prepared || (prepared = store.prepare()));
         ImportCounts counts = saved;
         const qsizetype end = std::min(total, next + perTransaction);
         for (qsizetype i = next; ok && i < end; ++i) {
@@ -230,7 +232,7 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
     QObject::disconnect(collecting);
 
     if (!ok) {
-        const QString cause = failure(store, tasks->database(), committing, "saved");
+        const QString cause = failure(store, *tasks, committing, "saved");
         tasks->rollback();
         qCWarning(lcTransferWork) << "import stopped:" << store.lastError();
         outcome.counts = saved;
@@ -294,7 +296,7 @@ bool TransferWork::readTasks(TaskStore *tasks, qint64 userId, bool assignUids,
     const bool committing = ok;
     ok = ok && tasks->commit();
     if (!ok) {
-        error = failure(store, tasks->database(), committing, "read");
+        error = failure(store, *tasks, committing, "read");
         tasks->rollback();
         qCWarning(lcTransferWork) << "cannot read the tasks:" << store.lastError();
     }

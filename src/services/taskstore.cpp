@@ -233,12 +233,16 @@ bool TaskStore::storeUid(qint64 userId, qint64 taskId, const QString &uid, const
     return run(query).ok && repeatFromCalendar(userId, taskId, calendar);
 }
 
-bool TaskStore::transaction()
+bool TaskStore::transaction(bool immediate)
 {
     m_pending.clear();
-    m_inTransaction = database().transaction();
+    QSqlQuery begin(database());
+    m_inTransaction =
+            immediate ? begin.exec(QStringLiteral("BEGIN IMMEDIATE")) : database().transaction();
+    const QSqlError error = immediate ? begin.lastError() : database().lastError();
+    m_beginLockedOut = !m_inTransaction && SqliteBusy::lockedOut(error);
     if (!m_inTransaction)
-        m_lastError = database().lastError().text();
+        m_lastError = error.text();
     return m_inTransaction;
 }
 

@@ -98,11 +98,15 @@ public:
     static void describeRepeats(const QSqlDatabase &database, qint64 userId, QList<TaskRow> &rows);
 
     // Writes between these are one transaction, announced when it commits.
-    bool transaction();
+    // immediate: takes the file's write lock at once, as a writer beside another connection
+    // does, rather than at its first write, which SQLite may refuse without waiting.
+    bool transaction(bool immediate = false);
     bool commit();
     void rollback();
 
     QString lastError() const { return m_lastError; }
+    // Whether the last transaction could not begin because another program holds the file.
+    bool beginLockedOut() const { return m_beginLockedOut; }
 
     // Announces writes that another connection to the same file committed (an import on a
     // thread of its own), as this store announces its own.
@@ -129,6 +133,7 @@ private:
     QSqlDatabase m_database;
     StatementCache m_statements;
     QString m_lastError;
+    bool m_beginLockedOut = false;
     bool m_inTransaction = false;
     // What the open transaction wrote so far, by origin in the order written.
     QList<std::pair<Origin, TaskChanges>> m_pending;
