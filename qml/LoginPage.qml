@@ -13,6 +13,10 @@ Page {
         errorLabel.color = Theme.error
         errorLabel.text = ""
         if (auth.login(usernameField.text, passwordField.text)) {
+            if (keepBox.checked)
+                keptSignIn.keep()
+            else
+                keptSignIn.forget()
             loginPage.stackView.replace(Qt.resolvedUrl("TasksPage.qml"), {
                                             "stackView": loginPage.stackView
                                         })
@@ -38,6 +42,16 @@ Page {
     }
 
     Component.onCompleted: usernameField.forceActiveFocus()
+
+    // The kept sign-in of an earlier run no longer signs anyone in: the password is needed.
+    Connections {
+        target: keptSignIn
+
+        function onResumeRefused() {
+            errorLabel.color = Theme.error
+            errorLabel.text = "You were signed out. Sign in again."
+        }
+    }
 
     ColumnLayout {
         anchors.centerIn: parent
@@ -97,6 +111,20 @@ Page {
 
                 onClicked: loginPage.openRegistration()
             }
+        }
+
+        // Off unless ticked at each sign-in: the next start, also at login in the background,
+        // signs this account in without the password until it signs out.
+        CheckBox {
+            id: keepBox
+
+            Layout.fillWidth: true
+            text: "Keep me signed in on this computer"
+            checked: false
+
+            Accessible.name: keepBox.text
+            Accessible.onPressAction: keepBox.toggle()
+            Accessible.onToggleAction: keepBox.toggle()
         }
     }
 

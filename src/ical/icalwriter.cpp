@@ -1,5 +1,6 @@
 #include "icalwriter.h"
 
+#include "icalalarm.h"
 #include "icalconvert.h"
 #include "icalholder.h"
 #include "icallines.h"
@@ -188,7 +189,7 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
         if (task.repeat->fromCompletion)
             text += QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n";
     }
-    return text + "END:VTODO\r\n";
+    return IcalAlarm::patched(text + "END:VTODO\r\n", task);
 }
 
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
@@ -314,7 +315,7 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
             const std::optional<IcalTask> kept =
                     read.tasks.isEmpty() ? std::nullopt : std::optional(read.tasks.first());
             Edits edits = editsFor(ownLines(lines), task, kept, stamp);
-            component.text = patchedTodo(lines, edits);
+            component.text = IcalAlarm::patched(patchedTodo(lines, edits), task);
         } else {
             component.text = joined(lines);
         }
