@@ -54,6 +54,8 @@ Page {
     }
 
     ColumnLayout {
+        id: form
+
         anchors.centerIn: parent
         width: 360
         spacing: 12
@@ -112,20 +114,24 @@ Page {
                 onClicked: loginPage.openRegistration()
             }
         }
+    }
 
-        // Off unless ticked at each sign-in: the next start, also at login in the background,
-        // signs this account in without the password until it signs out.
-        CheckBox {
-            id: keepBox
+    // Off unless ticked at each sign-in: the next start, also at login in the background,
+    // signs this account in without the password until it signs out. Below the form, which
+    // stays where it was; in the Tab order after the buttons.
+    CheckBox {
+        id: keepBox
 
-            Layout.fillWidth: true
-            text: "Keep me signed in on this computer"
-            checked: false
+        anchors.top: form.bottom
+        anchors.topMargin: 6
+        anchors.left: form.left
+        width: form.width
+        text: "Keep me signed in on this computer"
+        checked: false
 
-            Accessible.name: keepBox.text
-            Accessible.onPressAction: keepBox.toggle()
-            Accessible.onToggleAction: keepBox.toggle()
-        }
+        Accessible.name: keepBox.text
+        Accessible.onPressAction: keepBox.toggle()
+        Accessible.onToggleAction: keepBox.toggle()
     }
 
     Row {

@@ -389,8 +389,7 @@ void SyncService::updateStatus()
         status = SyncStatusText::synced(QDateTime::currentSecsSinceEpoch()
                                         - m_account.lastSyncEpoch);
     if (m_error == SyncError::None && m_engine->alarmsRefused())
-        status += QStringLiteral("; the server does not take reminders: tasks were sent "
-                                 "without them");
+        status += QStringLiteral("; the server refuses reminders: tasks sent without them");
     if (m_error == SyncError::None && !m_notes.isEmpty())
         status += QStringLiteral("; edited on both sides, kept as separate tasks: ")
                   + m_notes.join(QStringLiteral(", "));
