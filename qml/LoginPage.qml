@@ -13,6 +13,10 @@ Page {
         errorLabel.color = Theme.error
         errorLabel.text = ""
         if (auth.login(usernameField.text, passwordField.text)) {
+            if (keepBox.checked)
+                keptSignIn.keep()
+            else
+                keptSignIn.forget()
             loginPage.stackView.replace(Qt.resolvedUrl("TasksPage.qml"), {
                                             "stackView": loginPage.stackView
                                         })
@@ -39,7 +43,19 @@ Page {
 
     Component.onCompleted: usernameField.forceActiveFocus()
 
+    // The kept sign-in of an earlier run no longer signs anyone in: the password is needed.
+    Connections {
+        target: keptSignIn
+
+        function onResumeRefused() {
+            errorLabel.color = Theme.error
+            errorLabel.text = "You were signed out. Sign in again."
+        }
+    }
+
     ColumnLayout {
+        id: form
+
         anchors.centerIn: parent
         width: 360
         spacing: 12
@@ -98,6 +114,24 @@ Page {
                 onClicked: loginPage.openRegistration()
             }
         }
+    }
+
+    // Off unless ticked at each sign-in: the next start, also at login in the background,
+    // signs this account in without the password until it signs out. Below the form, which
+    // stays where it was; in the Tab order after the buttons.
+    CheckBox {
+        id: keepBox
+
+        anchors.top: form.bottom
+        anchors.topMargin: 6
+        anchors.left: form.left
+        width: form.width
+        text: "Keep me signed in on this computer"
+        checked: false
+
+        Accessible.name: keepBox.text
+        Accessible.onPressAction: keepBox.toggle()
+        Accessible.onToggleAction: keepBox.toggle()
     }
 
     Row {

@@ -89,6 +89,19 @@ ApplicationWindow {
         }
     }
 
+    // Signed in at start by a kept sign-in: the tasks page replaces the sign-in page.
+    Connections {
+        target: keptSignIn
+
+        function onResumed() {
+            const current = stack.currentItem
+            if (!current || current.objectName !== "tasksPage")
+                stack.replace(null, Qt.resolvedUrl("TasksPage.qml"), {
+                                  "stackView": stack
+                              }, StackView.Immediate)
+        }
+    }
+
     // A reminder belongs to the account it was announced for: it goes when that account signs out.
     Connections {
         target: auth

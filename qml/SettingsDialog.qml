@@ -257,6 +257,26 @@ Dialog {
                     Accessible.onToggleAction: settingsDialog.toggleBox(loginBox)
                 }
 
+                // What a kept sign-in means for whoever else uses this desktop account.
+                Label {
+                    objectName: "keptSignInNote"
+
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 32
+                    color: "#cfcfcf"
+                    wrapMode: Text.WordWrap
+                    text: !keptSignIn.kept
+                          ? "Reminders after login need \"Keep me signed in on this computer\" "
+                            + "on the sign-in page."
+                          : (keptSignIn.inSecretService
+                             ? "You stay signed in on this computer: a sign-in token is kept in "
+                               + "the desktop's secret service."
+                             : "You stay signed in on this computer: a sign-in token is kept in "
+                               + "a file only your desktop account can read.")
+                            + " Anyone who uses this desktop account can open your tasks "
+                            + "without your password. Sign out to forget it."
+                }
+
                 StatusLabel {
                     Layout.fillWidth: true
                     text: settingsDialog.problem

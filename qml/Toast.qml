@@ -120,5 +120,10 @@ Rectangle {
             text: "Tomorrow at 09:00"
             onTriggered: toast.snoozeRequested("tomorrow")
         }
+
+        MenuItem {
+            text: "Pick a time…"
+            onTriggered: toast.snoozeRequested("pick")
+        }
     }
 }

@@ -133,11 +133,35 @@ Popup {
                     onShowRequested: stack.show(index)
                     onDoneRequested: notifier.markDone(key)
                     onSnoozeRequested: function (choice) {
-                        notifier.snooze(key, choice);
+                        if (choice === "pick")
+                            stack.pickSnooze(key);
+                        else
+                            notifier.snooze(key, choice);
                     }
                     onDismissRequested: stack.dismiss(key, isReminder)
                 }
             }
+        }
+    }
+
+    // "Pick a time" in a reminder's Snooze menu: the due-time popup, an hour from now to start.
+    function pickSnooze(taskId) {
+        snoozePicker.taskId = taskId;
+        snoozePicker.dueAt = new Date(Date.now() + 3600000);
+        snoozePicker.open();
+    }
+
+    DueTimePopup {
+        id: snoozePicker
+
+        property double taskId: -1
+
+        objectName: "snoozePicker"
+        parent: Overlay.overlay
+
+        // A time already past leaves the reminder as it is.
+        onPicked: function (moment) {
+            notifier.snooze(snoozePicker.taskId, "at:" + Math.floor(moment.getTime() / 1000));
         }
     }
 

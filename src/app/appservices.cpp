@@ -1,5 +1,6 @@
 #include "appservices.h"
 
+#include <QFileInfo>
 #include <QQmlContext>
 #include <QQmlEngine>
 
@@ -7,6 +8,7 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     : QObject(parent)
     , m_dbPath(dbPath)
     , m_auth(db)
+    , m_keptSignIn(&m_auth, QFileInfo(dbPath).absolutePath())
     , m_store(db)
     , m_dueTasks(db, &m_auth)
     , m_tasks(db, &m_auth, &m_taskModel, &m_store)
@@ -25,6 +27,8 @@ void AppServices::connectServices()
     connect(&m_auth, &AuthService::loggedOut, &m_notifier, &NotificationService::clearNotified);
     connect(&m_auth, &AuthService::loggedOut, &m_tasks, &TaskService::clearFilters);
     connect(&m_auth, &AuthService::loggedOut, &m_tasks, &TaskService::forgetNames);
+    // Signing out ends a kept sign-in too: the next start asks for the password.
+    connect(&m_auth, &AuthService::loggedOut, &m_keptSignIn, &KeptSignIn::forget);
     // A reminder due soon is announced at sign-in, and as soon as a task due soon is saved.
     connect(&m_auth, &AuthService::loggedInChanged, &m_notifier, [this] {
         if (m_auth.isLoggedIn())
@@ -41,12 +45,20 @@ void AppServices::connectServices()
     connect(&m_sync, &SyncService::tasksChanged, &m_notifier, &NotificationService::checkDueTasks);
     connect(&m_transfer, &TaskTransfer::tasksImported, &m_notifier,
             &NotificationService::checkDueTasks);
+    // Tasks exported or synced carry the reminder, so that other clients remind too.
+    const auto lead = [this] {
+        m_sync.setReminderLead(m_settings.notifyMinutes());
+        m_transfer.setReminderLead(m_settings.notifyMinutes());
+    };
+    lead();
+    connect(&m_settings, &SettingsService::notifyMinutesChanged, this, lead);
 }
 
 void AppServices::publish(QQmlEngine *engine)
 {
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("auth"), &m_auth);
+    context->setContextProperty(QStringLiteral("keptSignIn"), &m_keptSignIn);
     context->setContextProperty(QStringLiteral("taskModel"), &m_taskModel);
     context->setContextProperty(QStringLiteral("taskService"), &m_tasks);
     context->setContextProperty(QStringLiteral("dbPath"), QVariant(m_dbPath));

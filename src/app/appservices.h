@@ -3,6 +3,7 @@
 #include "authservice.h"
 #include "desktopintegration.h"
 #include "duetasks.h"
+#include "keptsignin.h"
 #include "notificationservice.h"
 #include "settingsservice.h"
 #include "syncservice.h"
@@ -28,14 +29,15 @@ class AppServices : public QObject
 public:
     explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
 
-    // Sets the context properties auth, taskModel, taskService, dbPath, settings, notifier,
-    // syncService, taskTransfer and desktop.
+    // Sets the context properties auth, keptSignIn, taskModel, taskService, dbPath, settings,
+    // notifier, syncService, taskTransfer and desktop.
     void publish(QQmlEngine *engine);
     // Starts the reminder timer.
     void start();
 
     TaskTableModel &taskModel() { return m_taskModel; }
     AuthService &auth() { return m_auth; }
+    KeptSignIn &keptSignIn() { return m_keptSignIn; }
     TaskStore &store() { return m_store; }
     DueTasks &dueTasks() { return m_dueTasks; }
     TaskService &tasks() { return m_tasks; }
@@ -51,6 +53,7 @@ private:
     QString m_dbPath;
     TaskTableModel m_taskModel;
     AuthService m_auth;
+    KeptSignIn m_keptSignIn;
     // Every write of a task goes through it: the window's, the sync's and the import's.
     TaskStore m_store;
     // What the reminders and the notice of missed tasks read.

@@ -95,6 +95,8 @@ int main(int argc, char *argv[])
     services.desktop().setWindow(qobject_cast<QWindow *>(engine.rootObjects().constFirst()));
     if (background)
         services.desktop().startInBackground();
+    // A sign-in kept from an earlier run signs in now, with the window's pages listening.
+    services.keptSignIn().resume();
     const int code = app.exec();
     OpenDialogs::closeAll(engine.rootObjects());
     return code;

@@ -120,6 +120,16 @@ const Step kSteps[] = {
                              "    start_offset INTEGER NOT NULL DEFAULT 0\n"
                              ")"),
       } },
+    { 5,
+      "sign-ins kept on this computer: the SHA-256 of the random token kept in the secret "
+      "service or a private file, never the token itself; signing out forgets it",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS kept_signins (\n"
+                             "    token_hash BLOB PRIMARY KEY,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    created_epoch INTEGER NOT NULL\n"
+                             ")"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

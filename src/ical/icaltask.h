@@ -44,6 +44,9 @@ struct IcalTask
     // them; unset for a writer that leaves the kept text's rule as it is.
     std::optional<Recurrence::Rule> repeat;
     QDateTime start; // DTSTART in UTC as read; invalid when absent
+    // Minutes before DUE of the reminder the writer is to write (IcalAlarm), or negative for
+    // none; unset for a writer that leaves the kept text's alarms as they are.
+    std::optional<int> alarmLead;
     // A VCALENDAR holding the task's VTODO as last read or written, with the VTIMEZONEs it
     // refers to; empty for a task that never went through iCalendar.
     QByteArray calendar;

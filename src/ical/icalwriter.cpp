@@ -1,5 +1,6 @@
 #include "icalwriter.h"
 
+#include "icalalarm.h"
 #include "icalconvert.h"
 #include "icaledits.h"
 #include "icalholder.h"
@@ -141,7 +142,7 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
         else
             repeat += line;
     }
-    return text + due + repeat + "END:VTODO\r\n";
+    return IcalAlarm::patched(text + due + repeat + "END:VTODO\r\n", task);
 }
 
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
@@ -267,7 +268,7 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
             const std::optional<IcalTask> kept =
                     read.tasks.isEmpty() ? std::nullopt : std::optional(read.tasks.first());
             IcalEdits edits = editsFor(ownLines(lines), task, kept, stamp);
-            component.text = patchedTodo(lines, edits);
+            component.text = IcalAlarm::patched(patchedTodo(lines, edits), task);
         } else {
             component.text = joined(lines);
         }

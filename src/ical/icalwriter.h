@@ -13,7 +13,8 @@
 // a UID where it has none. Every other line (RRULE, VALARM, DESCRIPTION, CATEGORIES, X- and
 // unknown properties, occurrences, time zones) is written back as it came, so that another
 // program reads it as it wrote it. A property is rewritten only when the task differs from what
-// the kept text says. Every line is folded at 75 octets, never inside a UTF-8 character.
+// the kept text says. This program's own VALARM is written as IcalTask::alarmLead asks
+// (icalalarm.h). Every line is folded at 75 octets, never inside a UTF-8 character.
 class IcalWriter
 {
 public:

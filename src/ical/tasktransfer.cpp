@@ -131,6 +131,8 @@ QByteArray TaskTransfer::exportCalendar(qsizetype *count)
         return {};
     if (count)
         *count = tasks.size();
+    for (IcalTask &task : tasks)
+        task.alarmLead = m_reminderLead;
     return IcalWriter::write(tasks, QDateTime::currentDateTimeUtc());
 }
 

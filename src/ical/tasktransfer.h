@@ -46,6 +46,8 @@ public:
     // resultText set on failure. Tasks that had no UID get one, kept for the next import.
     QByteArray exportCalendar(qsizetype *count = nullptr);
     QByteArray exportCsv(qsizetype *count = nullptr);
+    // The reminder lead in minutes written into exported tasks, as other clients' VALARM.
+    void setReminderLead(int minutes) { m_reminderLead = minutes; }
 
 signals:
     void resultTextChanged();
@@ -82,6 +84,7 @@ private:
     DbManager *m_db = nullptr;
     AuthService *m_auth = nullptr;
     TaskStore *m_store = nullptr;
+    std::optional<int> m_reminderLead;
     QString m_resultText;
     std::shared_ptr<Job> m_job;
     QThread *m_thread = nullptr;

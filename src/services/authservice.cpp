@@ -3,6 +3,9 @@
 #include "dbmanager.h"
 #include "passwordhash.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -14,6 +17,13 @@ const QByteArray &dummySalt()
 {
     static const QByteArray salt = PasswordHash::makeSalt();
     return salt;
+}
+
+constexpr int kTokenLength = 32;
+
+QByteArray tokenHash(const QByteArray &token)
+{
+    return QCryptographicHash::hash(token, QCryptographicHash::Sha256);
 }
 
 } // namespace
@@ -53,13 +63,68 @@ bool AuthService::login(const QString &username, const QString &password)
     if (PasswordHash::derive(password, salt) != storedHash)
         return false;
 
+    signIn(id, name);
+    return true;
+}
+
+void AuthService::signIn(qint64 id, const QString &name)
+{
     m_loggedIn = true;
     m_userId = id;
     m_userName = name;
     emit loggedInChanged();
     emit userIdChanged();
     emit userNameChanged();
+}
+
+QByteArray AuthService::makeKeptToken()
+{
+    if (!databaseReady() || !m_loggedIn)
+        return {};
+    QByteArray token(kTokenLength, Qt::Uninitialized);
+    QRandomGenerator::system()->generate(token.begin(), token.end());
+
+    QSqlDatabase db = m_db->database();
+    if (!db.transaction())
+        return {};
+    QSqlQuery query(db);
+    bool ok = query.exec(QStringLiteral("DELETE FROM kept_signins"));
+    if (ok) {
+        query.prepare(QStringLiteral("INSERT INTO kept_signins (token_hash, user_id, "
+                                     "created_epoch) VALUES (:h, :u, :at)"));
+        query.bindValue(QStringLiteral(":h"), tokenHash(token));
+        query.bindValue(QStringLiteral(":u"), m_userId);
+        query.bindValue(QStringLiteral(":at"), QDateTime::currentSecsSinceEpoch());
+        ok = query.exec();
+    }
+    if (!ok || !db.commit()) {
+        db.rollback();
+        return {};
+    }
+    return token;
+}
+
+bool AuthService::loginWithKeptToken(const QByteArray &token)
+{
+    if (!databaseReady() || token.size() != kTokenLength)
+        return false;
+    QSqlQuery query(m_db->database());
+    query.prepare(QStringLiteral("SELECT u.id, u.name FROM kept_signins k\n"
+                                 "JOIN users u ON u.id = k.user_id\n"
+                                 "WHERE k.token_hash = :h AND u.active = 1"));
+    query.bindValue(QStringLiteral(":h"), tokenHash(token));
+    if (!query.exec() || !query.next())
+        return false;
+    signIn(query.value(0).toLongLong(), query.value(1).toString());
     return true;
+}
+
+bool AuthService::forgetKeptTokens()
+{
+    if (!databaseReady())
+        return false;
+    QSqlQuery query(m_db->database());
+    return query.exec(QStringLiteral("DELETE FROM kept_signins"));
 }
 
 void AuthService::logout()

@@ -32,8 +32,20 @@ public:
     Q_INVOKABLE bool registerUser(const QString &username, const QString &password,
                                   const QString &fullName);
 
+    // Kept sign-ins. A token is 32 random bytes; the database holds only its SHA-256, so that a
+    // copy of the file signs nobody in. This computer keeps one at a time: a new one replaces
+    // every other.
+    // A new token for the signed-in account; empty when nobody is signed in or it is not stored.
+    QByteArray makeKeptToken();
+    // Signs in the account the token was made for, as login does, while the token is kept and
+    // the account active; false, changing nothing, otherwise.
+    bool loginWithKeptToken(const QByteArray &token);
+    // Forgets every kept token: none signs anyone in again.
+    bool forgetKeptTokens();
+
 private:
     bool databaseReady() const;
+    void signIn(qint64 id, const QString &name);
 
     DbManager *m_db = nullptr;
     bool m_loggedIn = false;

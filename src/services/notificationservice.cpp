@@ -112,6 +112,12 @@ qint64 NotificationService::snoozeEnd(const QString &choice, qint64 nowEpoch)
         const QDate tomorrow = QDateTime::fromSecsSinceEpoch(nowEpoch).date().addDays(1);
         return QDateTime(tomorrow, QTime(9, 0)).toSecsSinceEpoch();
     }
+    // A time picked by the person, in epoch seconds: only one still to come.
+    if (choice.startsWith(QLatin1String("at:"))) {
+        bool ok = false;
+        const qint64 at = choice.mid(3).toLongLong(&ok);
+        return ok && at > nowEpoch ? at : -1;
+    }
     return -1;
 }
 

@@ -37,8 +37,9 @@ public:
     // Where "now" comes from (epoch seconds); the system clock unless a test sets another.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
-    // The moment a snooze choice ("10m", "1h", "tomorrow": 09:00 local the next day) ends,
-    // counted from nowEpoch; -1 for an unknown choice.
+    // The moment a snooze choice ("10m", "1h", "tomorrow": 09:00 local the next day, or
+    // "at:<epoch seconds>" picked by the person) ends, counted from nowEpoch; -1 for an unknown
+    // choice or a picked time that has passed.
     static qint64 snoozeEnd(const QString &choice, qint64 nowEpoch);
 
     Q_INVOKABLE bool markDone(qint64 taskId);

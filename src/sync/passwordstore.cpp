@@ -10,7 +10,13 @@ const auto kService = QStringLiteral("Tarvik CalDAV");
 } // namespace
 
 PasswordStore::PasswordStore(QObject *parent)
+    : PasswordStore(kService, parent)
+{
+}
+
+PasswordStore::PasswordStore(const QString &service, QObject *parent)
     : QObject(parent)
+    , m_service(service)
 {
 }
 
@@ -29,7 +35,7 @@ void PasswordStore::read(const QString &key)
         emit passwordRead(key, QString(), false);
         return;
     }
-    auto *job = new QKeychain::ReadPasswordJob(kService, this);
+    auto *job = new QKeychain::ReadPasswordJob(m_service, this);
     job->setKey(key);
     job->setInsecureFallback(false);
     connect(job, &QKeychain::Job::finished, this, [this, job, key]() {
@@ -43,15 +49,18 @@ void PasswordStore::read(const QString &key)
 
 void PasswordStore::write(const QString &key, const QString &password)
 {
-    if (!m_available)
+    if (!m_available) {
+        emit passwordWritten(key, false);
         return;
-    auto *job = new QKeychain::WritePasswordJob(kService, this);
+    }
+    auto *job = new QKeychain::WritePasswordJob(m_service, this);
     job->setKey(key);
     job->setInsecureFallback(false);
     job->setTextData(password);
-    connect(job, &QKeychain::Job::finished, this, [this, job]() {
+    connect(job, &QKeychain::Job::finished, this, [this, job, key]() {
         if (job->error() != QKeychain::NoError)
             noteFailure(job->error(), job->errorString());
+        emit passwordWritten(key, job->error() == QKeychain::NoError);
     });
     job->start();
 }
@@ -60,7 +69,7 @@ void PasswordStore::remove(const QString &key)
 {
     if (!m_available)
         return;
-    auto *job = new QKeychain::DeletePasswordJob(kService, this);
+    auto *job = new QKeychain::DeletePasswordJob(m_service, this);
     job->setKey(key);
     job->start();
 }

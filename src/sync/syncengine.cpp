@@ -29,6 +29,8 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
 {
     if (m_running)
         return;
+    if (account.collectionUrl != m_account.collectionUrl)
+        m_alarmsRefused = false;
     m_account = account;
     m_collection = QUrl(account.collectionUrl);
     if (!m_collection.path().endsWith(QLatin1Char('/')))

@@ -9,6 +9,8 @@
 #include <QSqlDatabase>
 #include <QStringList>
 
+#include <optional>
+
 // One two-way sync of an account's tasks with its CalDAV collection: read what changed on the
 // server (sync-collection with the stored token, else a comparison of ETags), apply it to the
 // tasks, then send what changed here (If-None-Match: * to create, If-Match to change or delete).
@@ -38,6 +40,12 @@ public:
     // The tasks whose change the server has not taken yet, when the last pass ended.
     QStringList pending() const { return m_pending; }
     bool takeOwnWrite(qint64 taskId) { return m_store.takeWritten(taskId); }
+    // The lead in minutes of the reminder written into the tasks sent (IcalAlarm); unset sends
+    // the tasks' alarms as they were read.
+    void setAlarmLead(std::optional<int> minutes) { m_alarmLead = minutes; }
+    // The server refused a task with this program's reminder and took it without one: the
+    // tasks go without it from then on, for this collection.
+    bool alarmsRefused() const { return m_alarmsRefused; }
 
 signals:
     // Tasks were written from the server's side; the list should be read again.
@@ -96,4 +104,7 @@ private:
     QHash<QString, int> m_byUid;
     QList<int> m_pushQueue;
     QStringList m_notes;
+    std::optional<int> m_alarmLead;
+    bool m_alarmsRefused = false;
+    QString m_alarmRetry; // the UID sent again without the reminder, until the answer
 };

@@ -1,3 +1,4 @@
+#include "icalalarm.h"
 #include "icalwriter.h"
 #include "syncengine.h"
 #include "synclog.h"
@@ -85,6 +86,8 @@ void SyncEngine::pushItem(int index)
     task.calendar = item.ical.toUtf8();
     if (item.taskId > 0)
         task.repeat = m_store.repeatOf(m_account.userId, item.taskId);
+    if (m_alarmLead)
+        task.alarmLead = m_alarmsRefused ? -1 : *m_alarmLead;
     const QByteArray sent = IcalWriter::writeTask(task, modified);
     m_client.put(
             resourceUrl(item.href), sent, create ? QByteArray() : item.etag,
@@ -99,6 +102,8 @@ void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByte
     if (found == m_byUid.constEnd())
         return pushNext();
     SyncItem &item = m_items[*found];
+    const bool alarmRetry = m_alarmRetry == uid;
+    m_alarmRetry.clear();
     if (CalDavClient::isSuccess(reply.status)) {
         item.etag = reply.etag;
         item.ical = QString::fromUtf8(sent);
@@ -114,7 +119,16 @@ void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByte
         m_refused.append(item.href);
         m_retry = true;
         m_softStatus = reply.status;
+    } else if (!m_alarmsRefused && IcalAlarm::carriesOwn(sent) && reply.status != 401
+               && reply.status != 429 && reply.status != 503) {
+        // Some servers refuse alarms: the task goes again without this program's reminder.
+        qCWarning(lcSync) << "PUT with a reminder refused with" << reply.status;
+        m_alarmsRefused = true;
+        m_alarmRetry = uid;
+        return pushItem(*found);
     } else {
+        if (alarmRetry)
+            m_alarmsRefused = false; // refused for another reason
         qCWarning(lcSync) << "PUT refused with" << reply.status << reply.body.left(200);
         m_softError = SyncError::ServerError;
         m_softStatus = reply.status;

@@ -190,6 +190,11 @@ void SyncService::providePassword(const QString &password)
     syncNow();
 }
 
+void SyncService::setReminderLead(int minutes)
+{
+    m_engine->setAlarmLead(minutes);
+}
+
 void SyncService::onFinished(SyncError error, int httpStatus, const QStringList &notes)
 {
     setBusy(false);
@@ -383,6 +388,8 @@ void SyncService::updateStatus()
     else
         status = SyncStatusText::synced(QDateTime::currentSecsSinceEpoch()
                                         - m_account.lastSyncEpoch);
+    if (m_error == SyncError::None && m_engine->alarmsRefused())
+        status += QStringLiteral("; the server refuses reminders: tasks sent without them");
     if (m_error == SyncError::None && !m_notes.isEmpty())
         status += QStringLiteral("; edited on both sides, kept as separate tasks: ")
                   + m_notes.join(QStringLiteral(", "));

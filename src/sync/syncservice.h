@@ -63,6 +63,8 @@ public:
 
     // How long after a change here the sync starts, and how often it runs anyway.
     void setIntervals(int afterChangeMs, int periodicMs);
+    // The reminder lead in minutes written into the tasks sent, as other clients' VALARM.
+    void setReminderLead(int minutes);
 
 signals:
     void accountChanged();

@@ -208,7 +208,8 @@ class App:
     """The program running in an X server; offers keyboard, mouse and screenshot helpers, and
     `reader`, which reads its accessibility tree."""
 
-    def __init__(self, home, xserver=None, platform="xcb", extra_env=None, program=APP):
+    def __init__(self, home, xserver=None, platform="xcb", extra_env=None, program=APP,
+                 arguments=()):
         self.home = home
         self.xserver = xserver
         self.reader = None
@@ -226,8 +227,9 @@ class App:
             env.update(ScreenReader.app_env())
         self.log_path = os.path.join(home.root, "app.log")
         self.log = open(self.log_path, "w")
-        self.env, self.program, self.restarted = env, program, False
-        self.proc = subprocess.Popen([program], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.env, self.program, self.restarted = env, [program, *arguments], False
+        self.proc = subprocess.Popen(self.program, env=env, stdout=self.log,
+                                     stderr=subprocess.STDOUT)
         self.window = None
 
     def ended_without_display(self):
@@ -246,7 +248,7 @@ class App:
         self.log.write("--- the X server vanished; the program starts again on %s\n"
                        % self.xserver.display)
         self.log.flush()
-        self.proc = subprocess.Popen([self.program], env=self.env, stdout=self.log,
+        self.proc = subprocess.Popen(self.program, env=self.env, stdout=self.log,
                                      stderr=subprocess.STDOUT)
         return True
 
@@ -449,8 +451,8 @@ class AppTestCase(unittest.TestCase):
         self.addCleanup(bus.close)
         self.home.bus_address = bus.address
 
-    def start_app(self, xserver=None, platform="xcb", extra_env=None, program=APP):
-        app = App(self.home, xserver, platform, extra_env, program)
+    def start_app(self, xserver=None, platform="xcb", extra_env=None, program=APP, arguments=()):
+        app = App(self.home, xserver, platform, extra_env, program, arguments)
         self.addCleanup(app.close)
         return app
 

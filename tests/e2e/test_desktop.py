@@ -110,6 +110,48 @@ class DesktopTest(ts.TasksTestCase):
                    message="the shown notification stayed")
         self.assertEqual(len(mock.calls("Notify")), 2)
 
+    @ts.shoot_on_failure
+    def test_kept_sign_in_reminds_after_a_start_at_login(self):
+        # Signed in once with "Keep me signed in on this computer" ticked (after the buttons).
+        self.app = app = self.start_window()
+        ts.register(app, "Ada Lovelace", "ada", "correct horse")
+        app.type("correct horse")
+        app.key("Tab", "Tab", "Tab", "space", "shift+Tab", "shift+Tab", "space")
+        wait_until(lambda: "Welcome" in app.read_text(0, 0, 400, ts.TABLE_TOP), timeout=15,
+                   message="the tasks page did not open")
+        token_file = os.path.join(os.path.dirname(self.home.db_path), "kept-sign-in")
+        kept = wait_until(lambda: self.home.query("SELECT hex(token_hash) FROM kept_signins"),
+                          message="the sign-in was not kept")
+        # No secret service on the test's bus: a file only its owner reads, the hash elsewhere.
+        self.assertEqual(os.stat(token_file).st_mode & 0o777, 0o600)
+        with open(token_file) as f:
+            self.assertNotIn(f.read().strip().upper(), kept[0][0])
+        app.close_window()
+        self.assertEqual(app.wait_exit(30), 0, app.output())
+
+        # Started at login: no window, no input, and still the reminder.
+        mock = notification_mock(self.home)
+        self.addCleanup(mock.close)
+        due = int(time.time()) + 180
+        self.home.sqlite3_cli("INSERT INTO tasks (user_id, name, active, expire_at, "
+                              f"expire_at_epoch) VALUES (1, 'Pay rent', 0, '{iso(due)}', {due})")
+        self.app = app = self.start_app(app.xserver, extra_env={"TZ": ts.ZONE},
+                                        arguments=["--background"])
+        calls = wait_until(lambda: mock.calls("Notify"), timeout=30,
+                           message="no reminder after a start at login")
+        self.assertEqual(calls[0][3], "Task expiring soon: Pay rent")
+
+        # Show, then sign out: the kept sign-in is forgotten everywhere.
+        mock.run("mock.EmitSignal('org.freedesktop.Notifications', 'ActionInvoked', 'us',"
+                 " [dbus.UInt32(1), 'show'])")
+        wait_until(lambda: self.window_shown(app), message="the window did not show")
+        wait_until(lambda: "Welcome" in app.read_text(0, 0, 400, ts.TABLE_TOP),
+                   message="the kept sign-in did not open the tasks page")
+        app.key("ctrl+l")
+        wait_until(lambda: not self.home.query("SELECT 1 FROM kept_signins"),
+                   message="signing out kept the sign-in")
+        self.assertFalse(os.path.exists(token_file))
+
     def check_toast_alone(self):
         app = self.start(before_sign_in=self.seed_missed())
         wait_until(lambda: app.pixel(*TOAST_INSIDE) == TOAST, message="no toast")

@@ -148,6 +148,28 @@ TestCase {
             compare(stackOf(window).currentItem.selectedTaskId, id)
     }
 
+    // "Pick a time…" puts the reminder off until the time OK takes from the due-time popup.
+    function test_snoozeUntilAPickedTime() {
+        const window = signedInWindow()
+        verify(taskService.createTask("Pay rent", new Date(Date.now() + 120000).toISOString(),
+                                      false))
+        const id = taskModel.taskIdAt(0)
+        notifier.taskDueSoon(id, "Pay rent", "soon")
+        const toasts = toastsOf(window)
+        tryVerify(() => toastFor(toasts, id) !== null)
+
+        toastFor(toasts, id).snoozeRequested("pick")
+        const overlay = window.Overlay.overlay
+        let ok = null
+        tryVerify(() => (ok = Items.findItem(overlay, item => item.text === "OK"
+                                             && item.clicked !== undefined && item.visible)))
+        waitForItemPolished(ok.parent)
+        mouseClick(ok)
+
+        tryVerify(() => toastFor(toasts, id) === null)
+        compare(taskModel.data(taskModel.index(0, 2), Qt.DisplayRole), false)
+    }
+
     function test_signOutClearsTheToasts() {
         const window = createTemporaryObject(mainComponent, testCase)
         verify(auth.login("reminded", "reminded-password"))

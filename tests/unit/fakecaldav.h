@@ -78,6 +78,15 @@ public:
         return names;
     }
 
+    // How many alarms the tasks stored hold.
+    int alarms() const
+    {
+        int count = 0;
+        for (const Resource &resource : m_resources)
+            count += resource.ical.count("BEGIN:VALARM");
+        return count;
+    }
+
     quint64 send(const DavRequest &request, Done done) override
     {
         requests.append(request);
@@ -94,6 +103,7 @@ public:
     void cancel(quint64 id) override { m_pending.remove(id); }
 
     QList<DavRequest> requests;
+    bool refuseAlarms = false; // as some servers do
     bool etagOnPut = true; // RFC 4791 lets a server leave the ETag out of its answer to a PUT
 
 private:
@@ -155,6 +165,9 @@ private:
         if (!request.url.toString().startsWith(m_collection.toString()))
             return status(404);
         const QString href = request.url.path();
+        if (request.method == "PUT" && refuseAlarms && request.body.contains("BEGIN:VALARM"))
+            return status(403, "<d:error xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:"
+                               "caldav\"><c:valid-calendar-data/></d:error>");
         if (request.method == "PUT" || request.method == "DELETE") {
             const auto found = m_resources.constFind(href);
             const QByteArray ifMatch = header(request, "If-Match");

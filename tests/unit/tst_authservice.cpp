@@ -40,6 +40,8 @@ private slots:
     void loginReplacesIdentityWithoutLoggedOut();
     void logoutSignalsEvenWhenSignedOut();
     void inactiveAccountIsRefused();
+    void keptToken_data();
+    void keptToken();
     void storedSaltAndHash();
     void storedKeyVerifiesWithPython();
     void noDatabase_data();
@@ -256,6 +258,62 @@ void TestAuthService::inactiveAccountIsRefused()
     QCOMPARE(PasswordHash::derivations() - derived, quint64(1));
     QVERIFY(q.exec("UPDATE users SET active = 1"));
     QVERIFY(auth.login(QStringLiteral("ann"), QStringLiteral("password")));
+}
+
+void TestAuthService::keptToken_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("the kept token") << "" << true;
+    QTest::newRow("an earlier token, replaced") << "keep again" << false;
+    QTest::newRow("forgotten") << "forget" << false;
+    QTest::newRow("account made inactive") << "inactive" << false;
+    QTest::newRow("the stored hash as a token") << "use hash" << false;
+    QTest::newRow("one bit changed") << "flip" << false;
+    QTest::newRow("empty") << "empty" << false;
+}
+
+// Only a token kept and not forgotten signs its account in; the file holds its hash only.
+void TestAuthService::keptToken()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, accepted);
+
+    AuthService auth(m_db.get());
+    QVERIFY(auth.makeKeptToken().isEmpty()); // nobody signed in
+    QVERIFY(signUp(auth, QStringLiteral("bob"), QStringLiteral("Bob")) > 0);
+    const qint64 ann = signUp(auth, QStringLiteral("ann"), QStringLiteral("Ann"));
+    QByteArray token = auth.makeKeptToken();
+    QVERIFY(!token.isEmpty());
+    auto q = query();
+    QVERIFY(q.exec("SELECT token_hash, user_id FROM kept_signins"));
+    QVERIFY(q.next());
+    const QByteArray stored = q.value(0).toByteArray();
+    QVERIFY(!stored.contains(token) && !token.contains(stored));
+    QCOMPARE(q.value(1).toLongLong(), ann);
+    QVERIFY(!q.next());
+
+    if (change == QLatin1String("keep again"))
+        QVERIFY(!auth.makeKeptToken().isEmpty());
+    else if (change == QLatin1String("forget"))
+        QVERIFY(auth.forgetKeptTokens());
+    else if (change == QLatin1String("inactive"))
+        QVERIFY(q.exec("UPDATE users SET active = 0"));
+    else if (change == QLatin1String("use hash"))
+        token = stored;
+    else if (change == QLatin1String("flip"))
+        token[5] = char(token.at(5) ^ 1);
+    else if (change == QLatin1String("empty"))
+        token.clear();
+
+    auth.logout();
+    SignalOrder order;
+    watchIdentity(order, auth);
+    QCOMPARE(auth.loginWithKeptToken(token), accepted);
+    QCOMPARE(auth.isLoggedIn(), accepted);
+    QCOMPARE(auth.userId(), accepted ? ann : -1);
+    QCOMPARE(order.take(), accepted ? kLoginSignals : QStringList());
 }
 
 void TestAuthService::storedSaltAndHash()

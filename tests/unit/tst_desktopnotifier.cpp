@@ -1,4 +1,7 @@
+#include "appservices.h"
 #include "desktopnotifier.h"
+#include "fixture.h"
+#include "testenv.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -39,6 +42,7 @@ private slots:
     }
 
     void init() { mock(QStringLiteral("ClearCalls")); }
+    void cleanup() { releaseDefaultConnection(); }
 
     void replacesItsNotificationAndClosesIt_data()
     {
@@ -98,6 +102,49 @@ private slots:
         mock(QStringLiteral("GetCalls"));
         QCoreApplication::processEvents();
         QCOMPARE(shown.size(), 1);
+    }
+
+    // An action on a task's reminder on the desktop acts on the task and takes the
+    // notification away. Last: the daemon answers every Notify with one id from here on.
+    void actionOnAReminder_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("doneFlag");
+        QTest::addColumn<int>("snoozes");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("Mark done") << "done" << 1 << 0 << 0;
+        QTest::newRow("Snooze 10 minutes") << "snooze-10m" << 0 << 1 << 0;
+        QTest::newRow("Show") << "show" << 0 << 0 << 1;
+    }
+
+    void actionOnAReminder()
+    {
+        QFETCH(QString, action);
+        const uint id = 4242;
+        mock(QStringLiteral("AddMethod"), kInterface, QStringLiteral("GetCapabilities"), QString(),
+             QStringLiteral("as"), QStringLiteral("ret = ['body', 'actions']"));
+        mock(QStringLiteral("AddMethod"), kInterface, QStringLiteral("Notify"),
+             QStringLiteral("susssasa{sv}i"), QStringLiteral("u"),
+             QStringLiteral("ret = %1").arg(id));
+        ProgramServices program(testEnvironment.newDatabasePath());
+        QSignalSpy shown(&program.services.desktop(), &DesktopIntegration::showTaskRequested);
+        QVERIFY(signUp(program.auth, QStringLiteral("ann")) > 0);
+        QVERIFY(program.tasks.createTask(QStringLiteral("Pay rent"),
+                                         QDateTime::currentDateTimeUtc().addSecs(120), false));
+        QTRY_COMPARE(calls("Notify").size(), 1);
+        QVERIFY(qdbus_cast<QStringList>(calls("Notify")[0].value(5)).contains(action));
+
+        mock(QStringLiteral("EmitSignal"), kInterface, QStringLiteral("ActionInvoked"),
+             QStringLiteral("us"),
+             QVariantList { QVariant::fromValue(QDBusVariant(id)),
+                            QVariant::fromValue(QDBusVariant(action)) });
+        QTRY_COMPARE(calls("CloseNotification").size(), 1);
+        QCOMPARE(calls("CloseNotification")[0].value(0).toUInt(), id);
+        QTEST(program.scalar(QStringLiteral("SELECT active FROM tasks")).toInt(), "doneFlag");
+        QTEST(program.scalar(QStringLiteral("SELECT count(*) FROM task_snoozes")).toInt(),
+              "snoozes");
+        QTEST(int(shown.size()), "shown");
+        QCOMPARE(calls("Notify").size(), 1);
     }
 
 private:

@@ -100,6 +100,8 @@ private slots:
     void movesSeriesInItsZone();
     void writesSeriesInItsZone_data();
     void writesSeriesInItsZone();
+    void ownAlarm_data();
+    void ownAlarm();
 };
 
 void TestIcalCodec::writesBackWhatOthersWrote_data()
@@ -442,6 +444,89 @@ void TestIcalCodec::writesSeriesInItsZone()
     QVERIFY(python.waitForFinished(60000));
     QCOMPARE(python.readAllStandardError(), QByteArray());
     QCOMPARE(python.readAllStandardOutput(), QByteArray());
+}
+
+void TestIcalCodec::ownAlarm_data()
+{
+    QTest::addColumn<QByteArray>("kept"); // lines inside the VTODO; empty: never read
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<bool>("due");
+    QTest::addColumn<int>("lead"); // -2: unset
+    QTest::addColumn<QByteArray>("trigger"); // of this program's alarm; empty: none
+    QTest::addColumn<int>("alarms"); // VALARMs written
+
+    const QByteArray own = "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER;RELATED=END:-PT15M\n"
+                           "DESCRIPTION:Pay rent\nX-TARVIK-REMINDER:TRUE\nEND:VALARM\n";
+    const QByteArray other = "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER;VALUE=DURATION:-PT1H\n"
+                             "DESCRIPTION:Default Mozilla Description\nEND:VALARM\n";
+    QTest::newRow("new task, due")
+            << QByteArray() << false << true << 15 << QByteArray("-PT15M") << 1;
+    QTest::newRow("new task, at the due time")
+            << QByteArray() << false << true << 0 << QByteArray("PT0M") << 1;
+    QTest::newRow("new task, done") << QByteArray() << true << true << 15 << QByteArray() << 0;
+    QTest::newRow("new task, no due time")
+            << QByteArray() << false << false << 15 << QByteArray() << 0;
+    QTest::newRow("kept without alarms gains one")
+            << QByteArray("X-A:1\n") << false << true << 90 << QByteArray("-PT90M") << 1;
+    QTest::newRow("own alarm follows the lead, once")
+            << own << false << true << 30 << QByteArray("-PT30M") << 1;
+    QTest::newRow("own alarm goes when done") << own << true << true << 30 << QByteArray() << 0;
+    QTest::newRow("own alarm goes for a server that refuses")
+            << own << false << true << -1 << QByteArray() << 0;
+    QTest::newRow("unset lead leaves it")
+            << own << false << true << -2 << QByteArray("-PT15M") << 1;
+    QTest::newRow("another client's alarm is kept, none added")
+            << other << false << true << 15 << QByteArray() << 1;
+    QTest::newRow("another client's alarm beside ours: ours goes")
+            << (other + own) << false << true << 15 << QByteArray() << 1;
+}
+
+// The reminder other clients read: written, moved or removed as the task asks; another
+// program's alarm stays as it was written.
+void TestIcalCodec::ownAlarm()
+{
+    QFETCH(QByteArray, kept);
+    QFETCH(bool, done);
+    QFETCH(bool, due);
+    QFETCH(int, lead);
+    QFETCH(QByteArray, trigger);
+    QFETCH(int, alarms);
+
+    IcalTask task;
+    QByteArray resource;
+    if (!kept.isEmpty()) {
+        resource = calendar("-//Mozilla.org/NONSGML Mozilla Calendar V1.1//EN",
+                            "BEGIN:VTODO\nUID:rent-1\nDTSTAMP:20260101T090000Z\n"
+                            "SUMMARY:Pay rent\nDUE:20260301T090000Z\n"
+                                    + kept + "END:VTODO\n");
+        const IcalReadResult read = IcalReader::read(resource, IcalReader::Mode::Resource);
+        QCOMPARE(read.tasks.size(), 1);
+        task = read.tasks.first();
+    } else {
+        task.uid = QStringLiteral("rent-1");
+        task.name = QStringLiteral("Pay rent");
+    }
+    task.done = done;
+    task.due = due ? utc(2026, 3, 1, 9, 0) : QDateTime();
+    if (lead != -2)
+        task.alarmLead = lead;
+
+    const QByteArray written = IcalWriter::writeTask(task, kStamp);
+    QCOMPARE(written.count("BEGIN:VALARM"), alarms);
+    QCOMPARE(written.count("END:VALARM"), alarms);
+    QCOMPARE(written.count("X-TARVIK-REMINDER:TRUE"), trigger.isEmpty() ? 0 : 1);
+    if (!trigger.isEmpty()) {
+        QVERIFY2(written.contains("BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;RELATED=END:" + trigger
+                                  + "\r\nDESCRIPTION:Pay rent\r\n"),
+                 written.constData());
+        // Inside the task, after its own properties.
+        QVERIFY(written.indexOf("END:VALARM\r\nEND:VTODO") > written.indexOf("SUMMARY"));
+    }
+    const IcalReadResult again = IcalReader::read(written, IcalReader::Mode::Resource);
+    QVERIFY2(again.error.isEmpty(), qPrintable(again.error));
+    QCOMPARE(again.tasks.first().fields(), task.fields());
+    if (!kept.isEmpty() && lead == -2)
+        QCOMPARE(differences(resource, written, { "DTSTAMP", "LAST-MODIFIED" }), QString());
 }
 
 QTEST_GUILESS_MAIN(TestIcalCodec)

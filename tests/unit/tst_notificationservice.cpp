@@ -453,6 +453,7 @@ void TestNotificationService::snoozeComesBackOnceAfterRestart_data()
     QTest::newRow("10 minutes") << "10m" << qint64(600);
     QTest::newRow("1 hour") << "1h" << qint64(3600);
     QTest::newRow("tomorrow at 09:00") << "tomorrow" << qint64(-1);
+    QTest::newRow("a time picked") << "at" << qint64(5000);
 }
 
 void TestNotificationService::snoozeComesBackOnceAfterRestart()
@@ -468,6 +469,10 @@ void TestNotificationService::snoozeComesBackOnceAfterRestart()
     QSignalSpy withdrawn(m_notifier.get(), &NotificationService::reminderWithdrawn);
     check();
     QCOMPARE(spy.count(), 1);
+    if (choice == QLatin1String("at")) {
+        QVERIFY(!m_notifier->snooze(id, QStringLiteral("at:%1").arg(now)));
+        choice = QStringLiteral("at:%1").arg(now + afterSeconds);
+    }
     QVERIFY(m_notifier->snooze(id, choice));
     QCOMPARE(withdrawn.count(), 1);
     QVERIFY(!m_notifier->snooze(id, QStringLiteral("someday")));

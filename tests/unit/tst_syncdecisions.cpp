@@ -222,6 +222,19 @@ void TestSyncDecisions::engine_data()
             << typed << QStringList { "no-etag", "here+ Pay rent", "sync", "here- Pay rent" }
             << Rules() << SyncError::None << QStringList() << QStringList();
 
+    // Tasks due carry this program's reminder; a server that refuses it gets them without.
+    QTest::newRow("a task due is sent with its reminder")
+            << typed << QStringList { "lead 15", "here+due Pay rent", "sync", "alarms 1" }
+            << Rules() << SyncError::None << rent << rent;
+    QTest::newRow("a server that refuses reminders gets the task without")
+            << typed << QStringList { "lead 15", "no-alarms", "here+due Pay rent",
+                                      "sync",    "alarms 0",  "here~ Pay rent>Pay" }
+            << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
+    QTest::newRow("a task with its reminder refused for another reason is no success")
+            << typed << QStringList { "lead 15", "here+due Pay rent" }
+            << Rules { { "PUT", "", reply(403), 99 } } << SyncError::ServerError << rent
+            << QStringList();
+
     // Changes on both sides merge field by field against the version both agreed on.
     QTest::newRow("a rename here and a note there make no copy")
             << typed
@@ -309,6 +322,12 @@ void TestSyncDecisions::engine()
                     && profile.engine->store().saveToken(1, QString(), 0));
         else if (step == QLatin1String("no-etag"))
             server.etagOnPut = false;
+        else if (step == QLatin1String("no-alarms"))
+            server.refuseAlarms = true;
+        else if (step.startsWith(QLatin1String("lead ")))
+            profile.engine->setAlarmLead(what.toInt());
+        else if (step.startsWith(QLatin1String("alarms ")))
+            QCOMPARE(server.alarms(), what.toInt());
         else if (step.startsWith(QLatin1String("refuse")))
             sql = QStringLiteral(
                           "CREATE TRIGGER refuse BEFORE INSERT ON tasks WHEN NEW.name = '%1' "
@@ -332,6 +351,10 @@ void TestSyncDecisions::engine()
             server.changeTask(what.section(QLatin1Char('>'), 0, 0), what.section('>', 1));
         else if (step.startsWith(QLatin1String("there-")))
             server.changeTask(what, QString());
+        else if (step.startsWith(QLatin1String("here+due")))
+            sql = QStringLiteral("INSERT INTO tasks (user_id, name, active, expire_at_epoch) "
+                                 "VALUES (1, ?, 0, strftime('%s', 'now') + 86400)"),
+            values = { what };
         else if (step.startsWith(QLatin1String("here+")))
             sql = QStringLiteral("INSERT INTO tasks (user_id, name) VALUES (1, ?)"),
             values = { what };
