@@ -120,6 +120,35 @@ const Step kSteps[] = {
                              "    start_offset INTEGER NOT NULL DEFAULT 0\n"
                              ")"),
       } },
+    { 5,
+      "a counter of the changes to tasks, kept by triggers for every program that writes the "
+      "file, and the last change each sync account has sent, so that a sync reads only the "
+      "tasks changed since; an index of the sync's addresses and of what the server has not "
+      "taken yet",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_changes (\n"
+                             "    seq INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+                             "    task_id INTEGER NOT NULL UNIQUE,\n"
+                             "    user_id INTEGER NOT NULL\n"
+                             ")"),
+              QStringLiteral("CREATE INDEX IF NOT EXISTS task_changes_user "
+                             "ON task_changes (user_id, seq)"),
+              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_insert AFTER INSERT ON "
+                             "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                             "VALUES (new.id, new.user_id); END"),
+              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_update AFTER UPDATE ON "
+                             "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                             "VALUES (new.id, new.user_id); END"),
+              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_delete AFTER DELETE ON "
+                             "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                             "VALUES (old.id, old.user_id); END"),
+              QStringLiteral("ALTER TABLE sync_accounts ADD COLUMN changes_sent INTEGER NOT NULL "
+                             "DEFAULT 0"),
+              QStringLiteral("CREATE INDEX IF NOT EXISTS sync_items_href "
+                             "ON sync_items (user_id, href)"),
+              QStringLiteral("CREATE INDEX IF NOT EXISTS sync_items_unsent ON sync_items "
+                             "(user_id) WHERE synced = 0 OR etag IS NULL OR etag = ''"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

@@ -1,6 +1,8 @@
 #include "syncengine.h"
 #include "synclog.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kMultigetBatch = 50;
@@ -44,6 +46,9 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_softStatus = 0;
     m_tasksWritten = false;
     m_freshStart = false;
+    m_relists = 0;
+    m_lastChange = 0;
+    m_writtenHrefs.clear();
     m_heldDeletions = 0;
     m_pending.clear();
     beginPass();
@@ -54,6 +59,7 @@ void SyncEngine::abort()
     if (!m_running)
         return;
     m_client.abortAll();
+    recordAcknowledged();
     m_running = false;
 }
 
@@ -84,7 +90,16 @@ void SyncEngine::index()
 void SyncEngine::beginPass()
 {
     m_retry = false;
-    m_items = m_store.loadItems(m_account.userId);
+    m_wroteThere = false;
+    // With a token and every change before a point sent, a pass reads only the tasks changed
+    // since and those the listing names; a full listing needs every task.
+    m_scope = ItemScope();
+    if (m_account.changesSent > 0 && !m_account.syncToken.isEmpty()
+        && !m_syncCollectionUnsupported) {
+        m_scope.all = false;
+        m_scope.changedAfter = m_account.changesSent;
+    }
+    m_items = m_store.loadItems(m_account.userId, nullptr, m_scope);
     index();
     listChanges();
 }
@@ -109,6 +124,15 @@ void SyncEngine::syncCollection(const QString &token)
             return fail(reply);
         const DavMultistatus listing = parseMultistatus(reply.body, reply.url);
         if (reply.status == 207 && listing.valid) {
+            readNamed(listing, !token.isEmpty());
+            if (!token.isEmpty() && !m_freshStart && namesNothingTracked(listing, token)) {
+                // A collection made again at the same address may answer an old token with
+                // what it holds now and nothing about what it lost: the full listing that
+                // follows is matched as a fresh start, and nothing is deleted on it.
+                qCInfo(lcSync) << "the listing since the token names no task tracked here";
+                m_freshStart = true;
+                return syncCollection(QString());
+            }
             m_newToken = listing.syncToken;
             return onListing(listing, !token.isEmpty());
         }
@@ -127,6 +151,41 @@ void SyncEngine::syncCollection(const QString &token)
     });
 }
 
+// A new token with changes none of which concern a task that the server holds for this account
+// is either another client's new tasks or a collection that lost ours: a full listing tells.
+bool SyncEngine::namesNothingTracked(const DavMultistatus &listing, const QString &token)
+{
+    if (listing.syncToken == token)
+        return false;
+    for (const DavResource &resource : listing.resources) {
+        if (m_byHref.contains(resource.href))
+            return false;
+    }
+    return m_store.syncedCount(m_account.userId) > 0;
+}
+
+// The tasks a listing names, beside those read at the start of the pass; all of them for a
+// full listing.
+void SyncEngine::readNamed(const DavMultistatus &listing, bool incremental)
+{
+    if (m_scope.all)
+        return;
+    ItemScope named = m_scope;
+    if (!incremental) {
+        named.all = true;
+    } else {
+        for (const DavResource &resource : listing.resources)
+            named.hrefs.append(resource.href);
+        named.hrefs += m_refused;
+        named.hrefs += QStringList(m_writtenHrefs.cbegin(), m_writtenHrefs.cend());
+        if (named.hrefs.isEmpty())
+            return;
+    }
+    m_scope = named;
+    m_items = m_store.loadItems(m_account.userId, nullptr, m_scope);
+    index();
+}
+
 void SyncEngine::compareEtags()
 {
     m_client.propfind(m_collection, 1, "<d:getetag/><d:resourcetype/>",
@@ -135,6 +194,7 @@ void SyncEngine::compareEtags()
                           if (reply.status != 207 || !listing.valid)
                               return fail(reply);
                           m_newToken.clear();
+                          readNamed(listing, false);
                           onListing(listing, false);
                       });
 }
@@ -166,6 +226,16 @@ void SyncEngine::onListing(const DavMultistatus &listing, bool incremental)
             m_toFetch.append(href);
     }
     m_refused.clear();
+    // What this program wrote after the token changed since: a listing that does not name it
+    // comes from a server whose tokens name content, and the resource may be gone.
+    if (incremental && !m_writtenHrefs.isEmpty()) {
+        QSet<QString> named(m_removed.cbegin(), m_removed.cend());
+        named += QSet<QString>(m_toFetch.cbegin(), m_toFetch.cend());
+        for (const QString &href : std::as_const(m_writtenHrefs)) {
+            if (!listed.contains(href) && !named.contains(href) && m_byHref.contains(href))
+                m_toFetch.append(href);
+        }
+    }
     if (!incremental) {
         // A full listing names every member: what the server took but does not list is gone,
         // unless the listing is a fresh start, which uploads it again.
@@ -214,6 +284,7 @@ void SyncEngine::done(SyncError error, int status)
 {
     if (!m_running)
         return;
+    recordAcknowledged();
     m_running = false;
     // An answer about deletions is for the pass it was asked for, whatever became of it.
     if (error != SyncError::ManyDeletions)
@@ -226,6 +297,10 @@ void SyncEngine::done(SyncError error, int status)
     }
     if (error == SyncError::None && (m_retry || !m_pending.isEmpty()))
         error = SyncError::ServerError;
+    // Every change up to the one read before the tasks were sent is on both sides now.
+    if (error == SyncError::None && m_lastChange > 0
+        && m_store.saveChangesSent(m_account.userId, m_lastChange))
+        m_account.changesSent = m_lastChange;
     if (m_tasksWritten)
         emit tasksChanged();
     m_tasksWritten = false;

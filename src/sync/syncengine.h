@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QStringList>
 
@@ -51,12 +52,18 @@ private:
     void syncCollection(const QString &token);
     void compareEtags();
     void onListing(const DavMultistatus &listing, bool incremental);
+    void readNamed(const DavMultistatus &listing, bool incremental);
+    bool namesNothingTracked(const DavMultistatus &listing, const QString &token);
     void fetchNext();
     void applyChanges();
+    void applySlice();
+    bool refresh(SyncItem &item);
     void applyResource(const DavResource &resource);
     void applyRemoval(const QString &href);
     void pushNext();
     void pushItem(int index);
+    void trackUpcoming();
+    void recordAcknowledged();
     void onPushed(const QString &uid, const DavReply &reply, const QByteArray &sent);
     void readEtag(const QString &uid);
     bool holdDeletions();
@@ -72,6 +79,8 @@ private:
     SyncStore m_store;
     CalDavClient m_client;
     SyncAccount m_account;
+    ItemScope m_scope; // the tasks this pass reads
+    qint64 m_lastChange = 0; // the last change to tasks before the tasks were read to be sent
     QUrl m_collection;
     bool m_running = false;
     bool m_syncCollectionUnsupported = false;
@@ -79,6 +88,11 @@ private:
     bool m_tasksWritten = false;
     bool m_freshStart = false; // the token was refused: the listing says nothing about deletions
     bool m_writeFailed = false;
+    bool m_wroteThere = false; // this pass changed the collection
+    int m_relists = 0;
+    // Resources written after the token of the next listing: that listing must name each of
+    // them, or they are asked for one by one.
+    QSet<QString> m_writtenHrefs;
     Deletions m_deletionChoice = Deletions::Ask;
     int m_heldDeletions = 0;
     QStringList m_pending;
@@ -91,9 +105,12 @@ private:
     QStringList m_refused; // written resources the server refused with 412 or 404
     QStringList m_removed;
     QList<DavResource> m_fetched;
+    qsizetype m_applied = 0; // of the unlisted, removed and fetched, in this order
     QList<SyncItem> m_items;
     QHash<QString, int> m_byHref;
     QHash<QString, int> m_byUid;
     QList<int> m_pushQueue;
+    int m_current = -1; // the item being sent
+    QStringList m_acknowledged; // UIDs the server took, not recorded yet
     QStringList m_notes;
 };

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -22,6 +23,19 @@ struct SyncAccount
     QString syncToken;
     bool insecureAllowed = false;
     qint64 lastSyncEpoch = 0;
+    // The last change to tasks (task_changes.seq) that a pass left nothing of to send; 0 when
+    // every task must be looked at.
+    qint64 changesSent = 0;
+};
+
+// Which items a pass reads: every item of the account, or those changed here since a change,
+// those the server has not taken yet, and those at the given addresses or of the given UIDs.
+struct ItemScope
+{
+    bool all = true;
+    qint64 changedAfter = 0;
+    QStringList hrefs;
+    QStringList uids;
 };
 
 // A task and what the server last acknowledged of it. A row without a task is a task deleted
@@ -60,10 +74,19 @@ public:
     bool forgetItems(qint64 userId);
 
     // ok, when given, says whether the tasks could be read.
-    QList<SyncItem> loadItems(qint64 userId, bool *ok = nullptr);
+    QList<SyncItem> loadItems(qint64 userId, bool *ok = nullptr,
+                              const ItemScope &scope = ItemScope());
+    // The last change to any task, and that the account sent every change up to it.
+    qint64 lastChange();
+    bool saveChangesSent(qint64 userId, qint64 seq);
+    // Whether the server holds any of the account's tasks, and how many.
+    int syncedCount(qint64 userId);
     // Refused when another task holds the item's UID: a UID is never taken from a task.
     bool saveItem(qint64 userId, const SyncItem &item);
     bool removeItem(qint64 taskId);
+    // Reads item's task as it is now: its fields, when it was last changed here, and whether it
+    // still exists.
+    bool refreshTask(qint64 userId, SyncItem &item);
     bool noteLocalChange(qint64 taskId, qint64 epoch);
 
     qint64 insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created);
