@@ -4,7 +4,6 @@
 #include "syncmerge.h"
 
 #include <QElapsedTimer>
-#include <QTimer>
 
 #include <limits>
 
@@ -74,10 +73,8 @@ void SyncEngine::applySlice()
         m_store.rollback();
         return done(SyncError::LocalWriteFailed);
     }
-    if (!last) {
-        QTimer::singleShot(0, this, &SyncEngine::applySlice);
-        return;
-    }
+    if (!last)
+        return later(&SyncEngine::applySlice);
     m_fetched.clear();
     if (m_tasksWritten)
         emit tasksChanged();
@@ -86,11 +83,13 @@ void SyncEngine::applySlice()
 
     // What is sent: the tasks in scope, with every change made by then.
     m_lastChange = m_store.lastChange();
-    ItemScope sending = m_scope;
-    sending.hrefs.clear();
-    sending.uids.clear();
-    m_items = m_store.loadItems(m_account.userId, nullptr, sending);
-    index();
+    m_scope.hrefs.clear();
+    m_scope.uids.clear();
+    readItems(&SyncEngine::startPush);
+}
+
+void SyncEngine::startPush()
+{
     m_pushQueue.clear();
     for (int i = 0; i < m_items.size(); ++i)
         m_pushQueue.append(i);

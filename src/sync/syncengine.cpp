@@ -1,11 +1,15 @@
 #include "syncengine.h"
 #include "synclog.h"
 
-#include <algorithm>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
 constexpr int kMultigetBatch = 50;
+// Tasks read in one turn of the event loop.
+constexpr int kReadPage = 500;
 
 QByteArray xmlEscaped(const QString &text)
 {
@@ -39,6 +43,7 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_client.setCredentials(account.userName, password);
     m_client.setInsecureAllowed(account.insecureAllowed);
     m_running = true;
+    ++m_run;
     m_pass = 0;
     m_refused.clear();
     m_notes.clear();
@@ -99,9 +104,49 @@ void SyncEngine::beginPass()
         m_scope.all = false;
         m_scope.changedAfter = m_account.changesSent;
     }
-    m_items = m_store.loadItems(m_account.userId, nullptr, m_scope);
+    readItems(&SyncEngine::listChanges);
+}
+
+// The tasks in scope are read a page per turn of the event loop, so that the window keeps
+// answering; then the pass goes on with then.
+void SyncEngine::readItems(void (SyncEngine::*then)())
+{
+    m_items.clear();
+    m_readAfter = -1;
+    m_afterRead = then;
+    readPage();
+}
+
+void SyncEngine::readPage()
+{
+    if (!m_running)
+        return;
+    bool ok = false;
+    const QList<SyncItem> page =
+            m_store.loadItemPage(m_account.userId, m_scope, m_readAfter, kReadPage, &ok);
+    if (!ok)
+        return done(SyncError::LocalWriteFailed);
+    int tasks = 0;
+    for (const SyncItem &item : page) {
+        if (item.hasTask) {
+            ++tasks;
+            m_readAfter = item.taskId;
+        }
+    }
+    m_items += page;
+    if (tasks >= kReadPage)
+        return later(&SyncEngine::readPage);
     index();
-    listChanges();
+    (this->*m_afterRead)();
+}
+
+// Runs step at the next turn of the event loop, unless the pass ended meanwhile.
+void SyncEngine::later(void (SyncEngine::*step)())
+{
+    QTimer::singleShot(0, this, [this, step, run = m_run]() {
+        if (m_running && run == m_run)
+            (this->*step)();
+    });
 }
 
 void SyncEngine::listChanges()
@@ -123,19 +168,8 @@ void SyncEngine::syncCollection(const QString &token)
         if (isTransportError(reply.error))
             return fail(reply);
         const DavMultistatus listing = parseMultistatus(reply.body, reply.url);
-        if (reply.status == 207 && listing.valid) {
-            readNamed(listing, !token.isEmpty());
-            if (!token.isEmpty() && !m_freshStart && namesNothingTracked(listing, token)) {
-                // A collection made again at the same address may answer an old token with
-                // what it holds now and nothing about what it lost: the full listing that
-                // follows is matched as a fresh start, and nothing is deleted on it.
-                qCInfo(lcSync) << "the listing since the token names no task tracked here";
-                m_freshStart = true;
-                return syncCollection(QString());
-            }
-            m_newToken = listing.syncToken;
-            return onListing(listing, !token.isEmpty());
-        }
+        if (reply.status == 207 && listing.valid)
+            return listed(listing, token);
         if (!token.isEmpty()) {
             // The token expired or the collection was replaced: list everything again.
             // Nothing in the full listing that follows tells a deletion from a collection made
@@ -164,14 +198,16 @@ bool SyncEngine::namesNothingTracked(const DavMultistatus &listing, const QStrin
     return m_store.syncedCount(m_account.userId) > 0;
 }
 
-// The tasks a listing names, beside those read at the start of the pass; all of them for a
-// full listing.
-void SyncEngine::readNamed(const DavMultistatus &listing, bool incremental)
+// The tasks a listing names are read beside those read at the start of the pass; all of them
+// for a full listing (no token).
+void SyncEngine::listed(const DavMultistatus &listing, const QString &token)
 {
+    m_listing = listing;
+    m_listedToken = token;
     if (m_scope.all)
-        return;
+        return afterNamed();
     ItemScope named = m_scope;
-    if (!incremental) {
+    if (token.isEmpty()) {
         named.all = true;
     } else {
         for (const DavResource &resource : listing.resources)
@@ -179,11 +215,26 @@ void SyncEngine::readNamed(const DavMultistatus &listing, bool incremental)
         named.hrefs += m_refused;
         named.hrefs += QStringList(m_writtenHrefs.cbegin(), m_writtenHrefs.cend());
         if (named.hrefs.isEmpty())
-            return;
+            return afterNamed();
     }
     m_scope = named;
-    m_items = m_store.loadItems(m_account.userId, nullptr, m_scope);
-    index();
+    readItems(&SyncEngine::afterNamed);
+}
+
+void SyncEngine::afterNamed()
+{
+    const QString token = m_listedToken;
+    const DavMultistatus listing = std::exchange(m_listing, {});
+    if (!token.isEmpty() && !m_freshStart && namesNothingTracked(listing, token)) {
+        // A collection made again at the same address may answer an old token with what it
+        // holds now and nothing about what it lost: the full listing that follows is matched
+        // as a fresh start, and nothing is deleted on it.
+        qCInfo(lcSync) << "the listing since the token names no task tracked here";
+        m_freshStart = true;
+        return syncCollection(QString());
+    }
+    m_newToken = listing.syncToken;
+    onListing(listing, !token.isEmpty());
 }
 
 void SyncEngine::compareEtags()
@@ -193,9 +244,7 @@ void SyncEngine::compareEtags()
                           const DavMultistatus listing = parseMultistatus(reply.body, reply.url);
                           if (reply.status != 207 || !listing.valid)
                               return fail(reply);
-                          m_newToken.clear();
-                          readNamed(listing, false);
-                          onListing(listing, false);
+                          listed(listing, QString());
                       });
 }
 

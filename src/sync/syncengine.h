@@ -52,7 +52,12 @@ private:
     void syncCollection(const QString &token);
     void compareEtags();
     void onListing(const DavMultistatus &listing, bool incremental);
-    void readNamed(const DavMultistatus &listing, bool incremental);
+    void readItems(void (SyncEngine::*then)());
+    void readPage();
+    void later(void (SyncEngine::*step)());
+    void listed(const DavMultistatus &listing, const QString &token);
+    void afterNamed();
+    void startPush();
     bool namesNothingTracked(const DavMultistatus &listing, const QString &token);
     void fetchNext();
     void applyChanges();
@@ -80,6 +85,11 @@ private:
     CalDavClient m_client;
     SyncAccount m_account;
     ItemScope m_scope; // the tasks this pass reads
+    void (SyncEngine::*m_afterRead)() = nullptr;
+    qint64 m_readAfter = -1; // the last task read
+    int m_run = 0; // counts the passes started, so that a step left from an earlier one is not run
+    DavMultistatus m_listing; // while the tasks it names are read
+    QString m_listedToken;
     qint64 m_lastChange = 0; // the last change to tasks before the tasks were read to be sent
     QUrl m_collection;
     bool m_running = false;

@@ -3,13 +3,10 @@
 #include "synclog.h"
 #include "taskstore.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
-#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -19,18 +16,6 @@ QVariant epochOrNull(const QDateTime &time)
 {
     return time.isValid() ? QVariant(time.toSecsSinceEpoch())
                           : QVariant(QMetaType(QMetaType::LongLong));
-}
-
-QDateTime timeFromEpoch(const QVariant &value)
-{
-    return value.isNull() ? QDateTime()
-                          : QDateTime::fromSecsSinceEpoch(value.toLongLong(), Qt::UTC);
-}
-
-QString jsonList(const QStringList &values)
-{
-    return QString::fromUtf8(
-            QJsonDocument(QJsonArray::fromStringList(values)).toJson(QJsonDocument::Compact));
 }
 
 bool run(QSqlQuery &query)
@@ -153,98 +138,6 @@ int SyncStore::syncedCount(qint64 userId)
     return run(query) && query.next() ? query.value(0).toInt() : 0;
 }
 
-QList<SyncItem> SyncStore::loadItems(qint64 userId, bool *ok, const ItemScope &scope)
-{
-    if (ok)
-        *ok = false;
-    QList<SyncItem> items;
-    QSqlQuery query(m_db);
-    // Every task of the account with its row, then the rows whose task is gone; or only those
-    // of the tasks in scope, each found by its key.
-    QString wanted;
-    if (!scope.all) {
-        wanted = QStringLiteral(
-                "WITH wanted(id) AS ("
-                "SELECT task_id FROM task_changes WHERE user_id = :uid3 AND seq > :after "
-                "UNION SELECT task_id FROM sync_items WHERE user_id = :uid4 "
-                "AND (synced = 0 OR etag IS NULL OR etag = '')");
-        if (!scope.hrefs.isEmpty())
-            wanted += QStringLiteral(" UNION SELECT task_id FROM sync_items WHERE user_id = :uid5 "
-                                     "AND href IN (SELECT value FROM json_each(:hrefs))");
-        if (!scope.uids.isEmpty())
-            wanted += QStringLiteral(" UNION SELECT task_id FROM sync_items WHERE user_id = :uid6 "
-                                     "AND uid IN (SELECT value FROM json_each(:uids))"
-                                     " UNION SELECT task_id FROM task_uids WHERE user_id = :uid7 "
-                                     "AND uid IN (SELECT value FROM json_each(:uids2))");
-        wanted += QStringLiteral(") ");
-    }
-    const QString fromTasks = scope.all
-                                      ? QStringLiteral("FROM tasks t")
-                                      : QStringLiteral("FROM wanted w JOIN tasks t ON t.id = w.id");
-    const QString fromItems =
-            scope.all ? QStringLiteral("FROM sync_items i")
-                      : QStringLiteral("FROM wanted w JOIN sync_items i ON i.task_id = w.id");
-    query.prepare(wanted
-                  + QStringLiteral(R"(
-        SELECT t.id, 1, t.name, t.active, t.expire_at_epoch, i.task_id IS NOT NULL,
-               COALESCE(i.uid, u.uid), i.href, i.etag, COALESCE(i.ical, u.calendar), i.synced,
-               i.synced_name, i.synced_done, i.synced_due, i.changed_at, t.create_at
-        %1
-            LEFT JOIN sync_items i ON i.task_id = t.id
-            LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id
-        WHERE t.user_id = :uid
-        UNION ALL
-        SELECT i.task_id, 0, NULL, NULL, NULL, 1, i.uid, i.href, i.etag, i.ical, i.synced,
-               i.synced_name, i.synced_done, i.synced_due, i.changed_at, NULL
-        %2
-        WHERE i.user_id = :uid2 AND NOT EXISTS (SELECT 1 FROM tasks t WHERE t.id = i.task_id))")
-                            .arg(fromTasks, fromItems));
-    query.bindValue(QStringLiteral(":uid"), userId);
-    query.bindValue(QStringLiteral(":uid2"), userId);
-    if (!scope.all) {
-        query.bindValue(QStringLiteral(":uid3"), userId);
-        query.bindValue(QStringLiteral(":uid4"), userId);
-        query.bindValue(QStringLiteral(":after"), scope.changedAfter);
-        if (!scope.hrefs.isEmpty()) {
-            query.bindValue(QStringLiteral(":uid5"), userId);
-            query.bindValue(QStringLiteral(":hrefs"), jsonList(scope.hrefs));
-        }
-        if (!scope.uids.isEmpty()) {
-            query.bindValue(QStringLiteral(":uid6"), userId);
-            query.bindValue(QStringLiteral(":uid7"), userId);
-            query.bindValue(QStringLiteral(":uids"), jsonList(scope.uids));
-            query.bindValue(QStringLiteral(":uids2"), jsonList(scope.uids));
-        }
-    }
-    if (!run(query))
-        return items;
-    if (ok)
-        *ok = true;
-    while (query.next()) {
-        SyncItem item;
-        item.taskId = query.value(0).toLongLong();
-        item.hasTask = query.value(1).toBool();
-        item.local.name = query.value(2).toString();
-        item.local.done = query.value(3).toInt() != 0;
-        item.local.due = timeFromEpoch(query.value(4));
-        item.tracked = query.value(5).toBool();
-        item.uid = query.value(6).toString();
-        item.href = query.value(7).toString();
-        item.etag = query.value(8).toString().toUtf8();
-        item.ical = query.value(9).toString();
-        item.synced = query.value(10).toBool();
-        item.acknowledged.name = query.value(11).toString();
-        item.acknowledged.done = query.value(12).toInt() != 0;
-        item.acknowledged.due = timeFromEpoch(query.value(13));
-        item.changedAt = query.value(14).toLongLong();
-        item.created = QDateTime::fromString(query.value(15).toString(),
-                                             QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        item.created.setTimeSpec(Qt::UTC);
-        items.append(item);
-    }
-    return items;
-}
-
 bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
 {
     QSqlQuery holder(m_db);
@@ -300,27 +193,6 @@ bool SyncStore::removeItem(qint64 taskId)
 {
     return run(m_db, QStringLiteral("DELETE FROM sync_items WHERE task_id = :task"),
                { { QStringLiteral(":task"), taskId } });
-}
-
-bool SyncStore::refreshTask(qint64 userId, SyncItem &item)
-{
-    QSqlQuery query(m_db);
-    query.prepare(
-            QStringLiteral("SELECT t.name, t.active, t.expire_at_epoch, "
-                           "(SELECT changed_at FROM sync_items WHERE task_id = t.id) FROM tasks t "
-                           "WHERE t.id = :task AND t.user_id = :uid"));
-    query.bindValue(QStringLiteral(":task"), item.taskId);
-    query.bindValue(QStringLiteral(":uid"), userId);
-    if (!run(query))
-        return false;
-    item.hasTask = query.next();
-    if (item.hasTask) {
-        item.local.name = query.value(0).toString();
-        item.local.done = query.value(1).toInt() != 0;
-        item.local.due = timeFromEpoch(query.value(2));
-        item.changedAt = std::max(item.changedAt, query.value(3).toLongLong());
-    }
-    return true;
 }
 
 bool SyncStore::noteLocalChange(qint64 taskId, qint64 epoch)

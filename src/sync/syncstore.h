@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class QSqlQuery;
 class TaskStore;
 
 // The sync settings of one account; the password is never among them.
@@ -76,6 +77,10 @@ public:
     // ok, when given, says whether the tasks could be read.
     QList<SyncItem> loadItems(qint64 userId, bool *ok = nullptr,
                               const ItemScope &scope = ItemScope());
+    // At most limit tasks in scope after task afterId in id order; the rows whose task is gone
+    // come with the last page, the first that has fewer.
+    QList<SyncItem> loadItemPage(qint64 userId, const ItemScope &scope, qint64 afterId, int limit,
+                                 bool *ok);
     // The last change to any task, and that the account sent every change up to it.
     qint64 lastChange();
     bool saveChangesSent(qint64 userId, qint64 seq);
@@ -103,6 +108,8 @@ public:
     void rollback();
 
 private:
+    static void readItems(QSqlQuery &query, QList<SyncItem> &items);
+
     QSqlDatabase m_db;
     std::unique_ptr<TaskStore> m_ownTasks;
     TaskStore *m_tasks = nullptr;
