@@ -29,6 +29,7 @@ SyncEngine::SyncEngine(const QSqlDatabase &db, CalDavTransport *transport, TaskS
     , m_store(db, tasks)
     , m_client(transport)
 {
+    m_parser.setMaxThreadCount(1); // answers are read in the order they came
 }
 
 void SyncEngine::start(const SyncAccount &account, const QString &password)
@@ -140,6 +141,19 @@ void SyncEngine::readPage()
     (this->*m_afterRead)();
 }
 
+// A listing is read on a thread of the pool, then handed to then, unless the pass ended
+// meanwhile.
+void SyncEngine::parse(const DavReply &reply, Parsed then)
+{
+    m_parser.start([this, reply, then = std::move(then), run = m_run]() {
+        const DavMultistatus parsed = parseMultistatus(reply.body, reply.url);
+        QMetaObject::invokeMethod(this, [this, reply, then, parsed, run]() {
+            if (m_running && run == m_run)
+                then(reply, parsed);
+        });
+    });
+}
+
 // Runs step at the next turn of the event loop, unless the pass ended meanwhile.
 void SyncEngine::later(void (SyncEngine::*step)())
 {
@@ -167,21 +181,22 @@ void SyncEngine::syncCollection(const QString &token)
     m_client.report(m_collection, 0, body, [this, token](const DavReply &reply) {
         if (isTransportError(reply.error))
             return fail(reply);
-        const DavMultistatus listing = parseMultistatus(reply.body, reply.url);
-        if (reply.status == 207 && listing.valid)
-            return listed(listing, token);
-        if (!token.isEmpty()) {
-            // The token expired or the collection was replaced: list everything again.
-            // Nothing in the full listing that follows tells a deletion from a collection made
-            // again or restored from a backup: it is matched as a fresh start.
-            qCWarning(lcSync) << "sync token refused with" << reply.status;
-            m_account.syncToken.clear();
-            m_freshStart = true;
-            return syncCollection(QString());
-        }
-        qCWarning(lcSync) << "sync-collection unsupported:" << reply.status;
-        m_syncCollectionUnsupported = true;
-        compareEtags();
+        parse(reply, [this, token](const DavReply &reply, const DavMultistatus &listing) {
+            if (reply.status == 207 && listing.valid)
+                return listed(listing, token);
+            if (!token.isEmpty()) {
+                // The token expired or the collection was replaced: list everything again.
+                // Nothing in the full listing that follows tells a deletion from a collection made
+                // again or restored from a backup: it is matched as a fresh start.
+                qCWarning(lcSync) << "sync token refused with" << reply.status;
+                m_account.syncToken.clear();
+                m_freshStart = true;
+                return syncCollection(QString());
+            }
+            qCWarning(lcSync) << "sync-collection unsupported:" << reply.status;
+            m_syncCollectionUnsupported = true;
+            compareEtags();
+        });
     });
 }
 
@@ -239,13 +254,14 @@ void SyncEngine::afterNamed()
 
 void SyncEngine::compareEtags()
 {
-    m_client.propfind(m_collection, 1, "<d:getetag/><d:resourcetype/>",
-                      [this](const DavReply &reply) {
-                          const DavMultistatus listing = parseMultistatus(reply.body, reply.url);
-                          if (reply.status != 207 || !listing.valid)
-                              return fail(reply);
-                          listed(listing, QString());
-                      });
+    m_client.propfind(
+            m_collection, 1, "<d:getetag/><d:resourcetype/>", [this](const DavReply &reply) {
+                parse(reply, [this](const DavReply &reply, const DavMultistatus &listing) {
+                    if (reply.status != 207 || !listing.valid)
+                        return fail(reply);
+                    listed(listing, QString());
+                });
+            });
 }
 
 void SyncEngine::onListing(const DavMultistatus &listing, bool incremental)
@@ -311,16 +327,17 @@ void SyncEngine::fetchNext()
         body += "<d:href>" + xmlEscaped(href) + "</d:href>";
     body += "</c:calendar-multiget>";
     m_client.report(m_collection, 1, body, [this](const DavReply &reply) {
-        const DavMultistatus answer = parseMultistatus(reply.body, reply.url);
-        if (reply.status != 207 || !answer.valid)
-            return fail(reply);
-        for (const DavResource &resource : answer.resources) {
-            if (resource.status == 404)
-                m_removed.append(resource.href);
-            else if (!resource.calendarData.isEmpty())
-                m_fetched.append(resource);
-        }
-        fetchNext();
+        parse(reply, [this](const DavReply &reply, const DavMultistatus &answer) {
+            if (reply.status != 207 || !answer.valid)
+                return fail(reply);
+            for (const DavResource &resource : answer.resources) {
+                if (resource.status == 404)
+                    m_removed.append(resource.href);
+                else if (!resource.calendarData.isEmpty())
+                    m_fetched.append(resource);
+            }
+            fetchNext();
+        });
     });
 }
 

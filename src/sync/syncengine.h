@@ -9,6 +9,9 @@
 #include <QSet>
 #include <QSqlDatabase>
 #include <QStringList>
+#include <QThreadPool>
+
+#include <functional>
 
 // One two-way sync of an account's tasks with its CalDAV collection: read what changed on the
 // server (sync-collection with the stored token, else a comparison of ETags), apply it to the
@@ -55,6 +58,8 @@ private:
     void readItems(void (SyncEngine::*then)());
     void readPage();
     void later(void (SyncEngine::*step)());
+    using Parsed = std::function<void(const DavReply &, const DavMultistatus &)>;
+    void parse(const DavReply &reply, Parsed then);
     void listed(const DavMultistatus &listing, const QString &token);
     void afterNamed();
     void startPush();
@@ -123,4 +128,6 @@ private:
     int m_current = -1; // the item being sent
     QStringList m_acknowledged; // UIDs the server took, not recorded yet
     QStringList m_notes;
+    // Last, so that it goes first: its destructor waits for a listing being read.
+    QThreadPool m_parser;
 };
