@@ -364,7 +364,7 @@ void SyncEngine::done(SyncError error, int status)
     if (error == SyncError::None && (m_retry || !m_pending.isEmpty()))
         error = SyncError::ServerError;
     // Every change up to the one read before the tasks were sent is on both sides now.
-    if (error == SyncError::None && m_lastChange > 0
+    if (error == SyncError::None && m_lastChange > 0 && m_lastChange != m_account.changesSent
         && m_store.saveChangesSent(m_account.userId, m_lastChange))
         m_account.changesSent = m_lastChange;
     if (m_tasksWritten)
