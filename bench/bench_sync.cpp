@@ -130,6 +130,8 @@ QSqlDatabase makeDatabase(const QString &path, int tasks)
     db.open();
     Schema::upgrade(db);
     QSqlQuery query(db);
+    for (const QString &trigger : Schema::changeTriggers())
+        query.exec(trigger);
     query.exec(QStringLiteral("INSERT INTO users (id, username, password_hash, salt, name) "
                               "VALUES (1, 'sam', x'00', x'00', 'Sam')"));
     db.transaction();

@@ -121,10 +121,10 @@ const Step kSteps[] = {
                              ")"),
       } },
     { 5,
-      "a counter of the changes to tasks, kept by triggers for every program that writes the "
-      "file, and the last change each sync account has sent, so that a sync reads only the "
-      "tasks changed since; an index of the sync's addresses and of what the server has not "
-      "taken yet",
+      "a counter of the changes to tasks (kept by triggers made with the indexes, for every "
+      "program that writes the file), and the last change each sync account has sent, so that "
+      "a sync reads only the tasks changed since; an index of the sync's addresses and of what "
+      "the server has not taken yet",
       {
               QStringLiteral("CREATE TABLE IF NOT EXISTS task_changes (\n"
                              "    seq INTEGER PRIMARY KEY AUTOINCREMENT,\n"
@@ -133,15 +133,6 @@ const Step kSteps[] = {
                              ")"),
               QStringLiteral("CREATE INDEX IF NOT EXISTS task_changes_user "
                              "ON task_changes (user_id, seq)"),
-              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_insert AFTER INSERT ON "
-                             "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
-                             "VALUES (new.id, new.user_id); END"),
-              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_update AFTER UPDATE ON "
-                             "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
-                             "VALUES (new.id, new.user_id); END"),
-              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_delete AFTER DELETE ON "
-                             "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
-                             "VALUES (old.id, old.user_id); END"),
               QStringLiteral("ALTER TABLE sync_accounts ADD COLUMN changes_sent INTEGER NOT NULL "
                              "DEFAULT 0"),
               QStringLiteral("CREATE INDEX IF NOT EXISTS sync_items_href "
@@ -263,6 +254,24 @@ QString searchFillSlice()
 {
     return QStringLiteral("INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
                           "SELECT id, name, user_id, active FROM tasks WHERE id > ? AND id <= ?");
+}
+
+// Every write to tasks, by any program, moves the task to the end of task_changes, so that a
+// sync reads only the tasks changed since the last change it sent.
+const QStringList &changeTriggers()
+{
+    static const QStringList triggers {
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_insert AFTER INSERT ON "
+                       "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                       "VALUES (new.id, new.user_id); END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_update AFTER UPDATE ON "
+                       "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                       "VALUES (new.id, new.user_id); END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_delete AFTER DELETE ON "
+                       "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                       "VALUES (old.id, old.user_id); END"),
+    };
+    return triggers;
 }
 
 const QStringList &searchIndexTriggers()

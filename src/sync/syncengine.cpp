@@ -100,8 +100,8 @@ void SyncEngine::beginPass()
     // With a token and every change before a point sent, a pass reads only the tasks changed
     // since and those the listing names; a full listing needs every task.
     m_scope = ItemScope();
-    if (m_account.changesSent > 0 && !m_account.syncToken.isEmpty()
-        && !m_syncCollectionUnsupported) {
+    if (m_account.changesSent > 0 && !m_account.syncToken.isEmpty() && !m_syncCollectionUnsupported
+        && m_store.changesCounted()) {
         m_scope.all = false;
         m_scope.changedAfter = m_account.changesSent;
     }

@@ -121,6 +121,15 @@ qint64 SyncStore::lastChange()
     return query.value(0).toLongLong();
 }
 
+bool SyncStore::changesCounted()
+{
+    QSqlQuery query(m_db);
+    return query.exec(QStringLiteral(
+                   "SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+                   "('task_changes_insert', 'task_changes_update', 'task_changes_delete')"))
+           && query.next() && query.value(0).toInt() == 3;
+}
+
 bool SyncStore::saveChangesSent(qint64 userId, qint64 seq)
 {
     return run(m_db,

@@ -83,6 +83,8 @@ public:
                                  bool *ok);
     // The last change to any task, and that the account sent every change up to it.
     qint64 lastChange();
+    // Whether every write to tasks is counted in task_changes (its triggers are there).
+    bool changesCounted();
     bool saveChangesSent(qint64 userId, qint64 seq);
     // Whether the server holds any of the account's tasks, and how many.
     int syncedCount(qint64 userId);
