@@ -131,6 +131,12 @@ bool DbManager::buildStep()
         if (!hasSchemaObject(query, index.name))
             return query.exec(index.sql);
     }
+    if (!hasSchemaObject(query, QStringLiteral("task_changes_delete"))) {
+        bool ok = true;
+        for (const QString &trigger : Schema::changeTriggers())
+            ok = ok && query.exec(trigger);
+        return ok;
+    }
 
     // The search index and its triggers come first, empty, so that every write from then on
     // reaches it; the rows already there are filled in afterwards.

@@ -130,6 +130,26 @@ const Step kSteps[] = {
                              "    created_epoch INTEGER NOT NULL\n"
                              ")"),
       } },
+    { 6,
+      "a counter of the changes to tasks (kept by triggers made with the indexes, for every "
+      "program that writes the file), and the last change each sync account has sent, so that "
+      "a sync reads only the tasks changed since; an index of the sync's addresses and of what "
+      "the server has not taken yet",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_changes (\n"
+                             "    seq INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+                             "    task_id INTEGER NOT NULL UNIQUE,\n"
+                             "    user_id INTEGER NOT NULL\n"
+                             ")"),
+              QStringLiteral("CREATE INDEX IF NOT EXISTS task_changes_user "
+                             "ON task_changes (user_id, seq)"),
+              QStringLiteral("ALTER TABLE sync_accounts ADD COLUMN changes_sent INTEGER NOT NULL "
+                             "DEFAULT 0"),
+              QStringLiteral("CREATE INDEX IF NOT EXISTS sync_items_href "
+                             "ON sync_items (user_id, href)"),
+              QStringLiteral("CREATE INDEX IF NOT EXISTS sync_items_unsent ON sync_items "
+                             "(user_id) WHERE synced = 0 OR etag IS NULL OR etag = ''"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is
@@ -244,6 +264,24 @@ QString searchFillSlice()
 {
     return QStringLiteral("INSERT OR REPLACE INTO tasks_trigram (rowid, name, user_id, active) "
                           "SELECT id, name, user_id, active FROM tasks WHERE id > ? AND id <= ?");
+}
+
+// Every write to tasks, by any program, moves the task to the end of task_changes, so that a
+// sync reads only the tasks changed since the last change it sent.
+const QStringList &changeTriggers()
+{
+    static const QStringList triggers {
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_insert AFTER INSERT ON "
+                       "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                       "VALUES (new.id, new.user_id); END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_update AFTER UPDATE ON "
+                       "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                       "VALUES (new.id, new.user_id); END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_changes_delete AFTER DELETE ON "
+                       "tasks BEGIN INSERT OR REPLACE INTO task_changes (task_id, user_id) "
+                       "VALUES (old.id, old.user_id); END"),
+    };
+    return triggers;
 }
 
 const QStringList &searchIndexTriggers()

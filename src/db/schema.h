@@ -54,5 +54,7 @@ QString searchIndexTable();
 QString searchFillTable();
 QString searchFillSlice();
 const QStringList &searchIndexTriggers();
+// Keep task_changes; made like the indexes, on a tasks table of this program's shape only.
+const QStringList &changeTriggers();
 
 } // namespace Schema

@@ -3,11 +3,17 @@
 #include "synclog.h"
 #include "syncmerge.h"
 
+#include <QElapsedTimer>
+
+#include <limits>
+
 namespace {
 
 // A pass that would delete more tasks than this, and more than a quarter of the account's
 // synced tasks, asks the person first.
 constexpr int kDeletionsWithoutAsking = 10;
+// How long one slice of writes may take before the event loop has its turn.
+constexpr qint64 kSliceMs = 15;
 
 } // namespace
 
@@ -18,51 +24,82 @@ bool SyncEngine::written(bool ok)
     return ok;
 }
 
-// The tasks are read again in the transaction that writes them, so that a change made here
-// while the server was asked is what the server's changes are weighed against; a failed write
-// undoes the pass and its sync token with it.
+// What a listing causes is written in slices of a few milliseconds, each a transaction of its
+// own, so that the window keeps answering; the sync token goes with the last slice, so that a
+// failed write keeps every change it covers to be made again on the next pass. Each task is read
+// again in the slice that writes it: a change made here while the server was asked, or between
+// two slices, is what the server's change is weighed against.
 void SyncEngine::applyChanges()
 {
     m_writeFailed = false;
-    bool read = false;
-    if (m_store.transaction())
-        m_items = m_store.loadItems(m_account.userId, &read);
-    if (!read) {
-        m_store.rollback();
-        return done(SyncError::LocalWriteFailed);
-    }
-    index();
-    if (holdDeletions()) {
-        m_store.rollback();
+    m_applied = 0;
+    if (holdDeletions())
         return done(SyncError::ManyDeletions);
+    applySlice();
+}
+
+void SyncEngine::applySlice()
+{
+    if (!m_running)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    if (!m_store.transaction())
+        return done(SyncError::LocalWriteFailed);
+    const qsizetype total = m_unlisted.size() + m_removed.size() + m_fetched.size();
+    while (m_applied < total && !m_writeFailed && clock.elapsed() < kSliceMs) {
+        qsizetype at = m_applied++;
+        if (at < m_unlisted.size()) {
+            const auto found = m_byHref.constFind(m_unlisted.at(at));
+            if (found != m_byHref.constEnd() && refresh(m_items[*found]))
+                reupload(m_items[*found]);
+            continue;
+        }
+        at -= m_unlisted.size();
+        if (at < m_removed.size()) {
+            applyRemoval(m_removed.at(at));
+            continue;
+        }
+        applyResource(m_fetched.at(at - m_removed.size()));
     }
-    for (const QString &href : std::as_const(m_unlisted)) {
-        const auto found = m_byHref.constFind(href);
-        if (found != m_byHref.constEnd())
-            reupload(m_items[*found]);
+    const bool last = m_applied >= total;
+    if (last) {
+        if (!m_newToken.isEmpty() || m_syncCollectionUnsupported)
+            m_account.syncToken = m_newToken;
+        written(m_store.saveToken(m_account.userId, m_account.syncToken,
+                                  QDateTime::currentSecsSinceEpoch()));
     }
-    for (const QString &href : std::as_const(m_removed))
-        applyRemoval(href);
-    for (const DavResource &resource : std::as_const(m_fetched))
-        applyResource(resource);
-    if (!m_newToken.isEmpty() || m_syncCollectionUnsupported)
-        m_account.syncToken = m_newToken;
-    written(m_store.saveToken(m_account.userId, m_account.syncToken,
-                              QDateTime::currentSecsSinceEpoch()));
     if (m_writeFailed || !m_store.commit()) {
         m_store.rollback();
         return done(SyncError::LocalWriteFailed);
     }
+    if (!last)
+        return later(&SyncEngine::applySlice);
+    m_fetched.clear();
     if (m_tasksWritten)
         emit tasksChanged();
     m_tasksWritten = false;
+    m_writtenHrefs.clear(); // the token just kept was given after those writes
 
-    m_items = m_store.loadItems(m_account.userId);
-    index();
+    // What is sent: the tasks in scope, with every change made by then.
+    m_lastChange = m_store.lastChange();
+    m_scope.hrefs.clear();
+    m_scope.uids.clear();
+    readItems(&SyncEngine::startPush);
+}
+
+void SyncEngine::startPush()
+{
     m_pushQueue.clear();
     for (int i = 0; i < m_items.size(); ++i)
         m_pushQueue.append(i);
     pushNext();
+}
+
+// The task of item as it is now; false when it cannot be read.
+bool SyncEngine::refresh(SyncItem &item)
+{
+    return written(!item.hasTask || m_store.refreshTask(m_account.userId, item));
 }
 
 // Many deletions at once are more often a server emptied or restored than a person's doing:
@@ -70,9 +107,6 @@ void SyncEngine::applyChanges()
 bool SyncEngine::holdDeletions()
 {
     QStringList deleting;
-    int synced = 0;
-    for (const SyncItem &item : std::as_const(m_items))
-        synced += item.tracked && item.hasTask && item.synced ? 1 : 0;
     for (const QString &href : std::as_const(m_removed)) {
         const auto found = m_byHref.constFind(href);
         if (found == m_byHref.constEnd())
@@ -81,7 +115,8 @@ bool SyncEngine::holdDeletions()
         if (item.hasTask && item.synced && item.local == item.acknowledged)
             deleting.append(href);
     }
-    const bool many = deleting.size() > kDeletionsWithoutAsking && deleting.size() * 4 > synced;
+    const bool many = deleting.size() > kDeletionsWithoutAsking
+                      && deleting.size() * 4 > m_store.syncedCount(m_account.userId);
     if (!many || m_deletionChoice == Deletions::Delete)
         return false;
     if (m_deletionChoice == Deletions::Keep) {
@@ -112,6 +147,8 @@ void SyncEngine::applyRemoval(const QString &href)
     if (found == m_byHref.constEnd())
         return;
     SyncItem &item = m_items[*found];
+    if (!refresh(item))
+        return;
     const bool changedHere = !item.synced || item.local != item.acknowledged;
     if (!item.hasTask) {
         written(m_store.removeItem(item.taskId));
@@ -140,6 +177,21 @@ void SyncEngine::applyResource(const DavResource &resource)
     const TaskFields there = todo.fields();
     const QDateTime lastModified = todo.lastModified.isValid() ? todo.lastModified : todo.stamp;
     int index = m_byHref.value(resource.href, -1);
+    if (index < 0 && !m_scope.all && !m_byUid.contains(todo.uid)) {
+        // Not read at the start of the pass: a task of this UID here, unchanged since.
+        ItemScope byUid;
+        byUid.all = false;
+        byUid.changedAfter = std::numeric_limits<qint64>::max();
+        byUid.uids = QStringList { todo.uid };
+        for (const SyncItem &found : m_store.loadItems(m_account.userId, nullptr, byUid)) {
+            if (found.uid == todo.uid && !m_byUid.contains(found.uid)) {
+                m_items.append(found);
+                m_byUid.insert(found.uid, int(m_items.size()) - 1);
+                if (found.tracked)
+                    m_byHref.insert(found.href, int(m_items.size()) - 1);
+            }
+        }
+    }
     if (index < 0)
         index = m_byUid.value(todo.uid, -1); // whatever gave the task its UID: import, a sync
 
@@ -163,6 +215,8 @@ void SyncEngine::applyResource(const DavResource &resource)
     }
 
     SyncItem &item = m_items[index];
+    if (!refresh(item))
+        return;
     // The version both sides last agreed on, when there is one.
     const bool agreed = item.tracked && item.synced;
     const bool changedThere = agreed && item.etag != resource.etag;

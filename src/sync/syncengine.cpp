@@ -1,9 +1,15 @@
 #include "syncengine.h"
 #include "synclog.h"
 
+#include <QTimer>
+
+#include <utility>
+
 namespace {
 
 constexpr int kMultigetBatch = 50;
+// Tasks read in one turn of the event loop.
+constexpr int kReadPage = 500;
 
 QByteArray xmlEscaped(const QString &text)
 {
@@ -23,6 +29,7 @@ SyncEngine::SyncEngine(const QSqlDatabase &db, CalDavTransport *transport, TaskS
     , m_store(db, tasks)
     , m_client(transport)
 {
+    m_parser.setMaxThreadCount(1); // answers are read in the order they came
 }
 
 void SyncEngine::start(const SyncAccount &account, const QString &password)
@@ -39,6 +46,7 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_client.setCredentials(account.userName, password);
     m_client.setInsecureAllowed(account.insecureAllowed);
     m_running = true;
+    ++m_run;
     m_pass = 0;
     m_refused.clear();
     m_notes.clear();
@@ -46,6 +54,9 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_softStatus = 0;
     m_tasksWritten = false;
     m_freshStart = false;
+    m_relists = 0;
+    m_lastChange = 0;
+    m_writtenHrefs.clear();
     m_heldDeletions = 0;
     m_pending.clear();
     beginPass();
@@ -56,6 +67,7 @@ void SyncEngine::abort()
     if (!m_running)
         return;
     m_client.abortAll();
+    recordAcknowledged();
     m_running = false;
 }
 
@@ -86,9 +98,71 @@ void SyncEngine::index()
 void SyncEngine::beginPass()
 {
     m_retry = false;
-    m_items = m_store.loadItems(m_account.userId);
+    m_wroteThere = false;
+    // With a token and every change before a point sent, a pass reads only the tasks changed
+    // since and those the listing names; a full listing needs every task.
+    m_scope = ItemScope();
+    if (m_account.changesSent > 0 && !m_account.syncToken.isEmpty() && !m_syncCollectionUnsupported
+        && m_store.changesCounted()) {
+        m_scope.all = false;
+        m_scope.changedAfter = m_account.changesSent;
+    }
+    readItems(&SyncEngine::listChanges);
+}
+
+// The tasks in scope are read a page per turn of the event loop, so that the window keeps
+// answering; then the pass goes on with then.
+void SyncEngine::readItems(void (SyncEngine::*then)())
+{
+    m_items.clear();
+    m_readAfter = -1;
+    m_afterRead = then;
+    readPage();
+}
+
+void SyncEngine::readPage()
+{
+    if (!m_running)
+        return;
+    bool ok = false;
+    const QList<SyncItem> page =
+            m_store.loadItemPage(m_account.userId, m_scope, m_readAfter, kReadPage, &ok);
+    if (!ok)
+        return done(SyncError::LocalWriteFailed);
+    int tasks = 0;
+    for (const SyncItem &item : page) {
+        if (item.hasTask) {
+            ++tasks;
+            m_readAfter = item.taskId;
+        }
+    }
+    m_items += page;
+    if (tasks >= kReadPage)
+        return later(&SyncEngine::readPage);
     index();
-    listChanges();
+    (this->*m_afterRead)();
+}
+
+// A listing is read on a thread of the pool, then handed to then, unless the pass ended
+// meanwhile.
+void SyncEngine::parse(const DavReply &reply, Parsed then)
+{
+    m_parser.start([this, reply, then = std::move(then), run = m_run]() {
+        const DavMultistatus parsed = parseMultistatus(reply.body, reply.url);
+        QMetaObject::invokeMethod(this, [this, reply, then, parsed, run]() {
+            if (m_running && run == m_run)
+                then(reply, parsed);
+        });
+    });
+}
+
+// Runs step at the next turn of the event loop, unless the pass ended meanwhile.
+void SyncEngine::later(void (SyncEngine::*step)())
+{
+    QTimer::singleShot(0, this, [this, step, run = m_run]() {
+        if (m_running && run == m_run)
+            (this->*step)();
+    });
 }
 
 void SyncEngine::listChanges()
@@ -109,36 +183,87 @@ void SyncEngine::syncCollection(const QString &token)
     m_client.report(m_collection, 0, body, [this, token](const DavReply &reply) {
         if (isTransportError(reply.error))
             return fail(reply);
-        const DavMultistatus listing = parseMultistatus(reply.body, reply.url);
-        if (reply.status == 207 && listing.valid) {
-            m_newToken = listing.syncToken;
-            return onListing(listing, !token.isEmpty());
-        }
-        if (!token.isEmpty()) {
-            // The token expired or the collection was replaced: list everything again.
-            // Nothing in the full listing that follows tells a deletion from a collection made
-            // again or restored from a backup: it is matched as a fresh start.
-            qCWarning(lcSync) << "sync token refused with" << reply.status;
-            m_account.syncToken.clear();
-            m_freshStart = true;
-            return syncCollection(QString());
-        }
-        qCWarning(lcSync) << "sync-collection unsupported:" << reply.status;
-        m_syncCollectionUnsupported = true;
-        compareEtags();
+        parse(reply, [this, token](const DavReply &reply, const DavMultistatus &listing) {
+            if (reply.status == 207 && listing.valid)
+                return listed(listing, token);
+            if (!token.isEmpty()) {
+                // The token expired or the collection was replaced: list everything again.
+                // Nothing in the full listing that follows tells a deletion from a collection made
+                // again or restored from a backup: it is matched as a fresh start.
+                qCWarning(lcSync) << "sync token refused with" << reply.status;
+                m_account.syncToken.clear();
+                m_freshStart = true;
+                return syncCollection(QString());
+            }
+            qCWarning(lcSync) << "sync-collection unsupported:" << reply.status;
+            m_syncCollectionUnsupported = true;
+            compareEtags();
+        });
     });
+}
+
+// A new token with changes none of which concern a task that the server holds for this account
+// is either another client's new tasks or a collection that lost ours: a full listing tells.
+bool SyncEngine::namesNothingTracked(const DavMultistatus &listing, const QString &token)
+{
+    if (listing.syncToken == token)
+        return false;
+    for (const DavResource &resource : listing.resources) {
+        if (m_byHref.contains(resource.href))
+            return false;
+    }
+    return m_store.syncedCount(m_account.userId) > 0;
+}
+
+// The tasks a listing names are read beside those read at the start of the pass; all of them
+// for a full listing (no token).
+void SyncEngine::listed(const DavMultistatus &listing, const QString &token)
+{
+    m_listing = listing;
+    m_listedToken = token;
+    if (m_scope.all)
+        return afterNamed();
+    ItemScope named = m_scope;
+    if (token.isEmpty()) {
+        named.all = true;
+    } else {
+        for (const DavResource &resource : listing.resources)
+            named.hrefs.append(resource.href);
+        named.hrefs += m_refused;
+        named.hrefs += QStringList(m_writtenHrefs.cbegin(), m_writtenHrefs.cend());
+        if (named.hrefs.isEmpty())
+            return afterNamed();
+    }
+    m_scope = named;
+    readItems(&SyncEngine::afterNamed);
+}
+
+void SyncEngine::afterNamed()
+{
+    const QString token = m_listedToken;
+    const DavMultistatus listing = std::exchange(m_listing, {});
+    if (!token.isEmpty() && !m_freshStart && namesNothingTracked(listing, token)) {
+        // A collection made again at the same address may answer an old token with what it
+        // holds now and nothing about what it lost: the full listing that follows is matched
+        // as a fresh start, and nothing is deleted on it.
+        qCInfo(lcSync) << "the listing since the token names no task tracked here";
+        m_freshStart = true;
+        return syncCollection(QString());
+    }
+    m_newToken = listing.syncToken;
+    onListing(listing, !token.isEmpty());
 }
 
 void SyncEngine::compareEtags()
 {
-    m_client.propfind(m_collection, 1, "<d:getetag/><d:resourcetype/>",
-                      [this](const DavReply &reply) {
-                          const DavMultistatus listing = parseMultistatus(reply.body, reply.url);
-                          if (reply.status != 207 || !listing.valid)
-                              return fail(reply);
-                          m_newToken.clear();
-                          onListing(listing, false);
-                      });
+    m_client.propfind(
+            m_collection, 1, "<d:getetag/><d:resourcetype/>", [this](const DavReply &reply) {
+                parse(reply, [this](const DavReply &reply, const DavMultistatus &listing) {
+                    if (reply.status != 207 || !listing.valid)
+                        return fail(reply);
+                    listed(listing, QString());
+                });
+            });
 }
 
 void SyncEngine::onListing(const DavMultistatus &listing, bool incremental)
@@ -168,6 +293,16 @@ void SyncEngine::onListing(const DavMultistatus &listing, bool incremental)
             m_toFetch.append(href);
     }
     m_refused.clear();
+    // What this program wrote after the token changed since: a listing that does not name it
+    // comes from a server whose tokens name content, and the resource may be gone.
+    if (incremental && !m_writtenHrefs.isEmpty()) {
+        QSet<QString> named(m_removed.cbegin(), m_removed.cend());
+        named += QSet<QString>(m_toFetch.cbegin(), m_toFetch.cend());
+        for (const QString &href : std::as_const(m_writtenHrefs)) {
+            if (!listed.contains(href) && !named.contains(href) && m_byHref.contains(href))
+                m_toFetch.append(href);
+        }
+    }
     if (!incremental) {
         // A full listing names every member: what the server took but does not list is gone,
         // unless the listing is a fresh start, which uploads it again.
@@ -194,16 +329,17 @@ void SyncEngine::fetchNext()
         body += "<d:href>" + xmlEscaped(href) + "</d:href>";
     body += "</c:calendar-multiget>";
     m_client.report(m_collection, 1, body, [this](const DavReply &reply) {
-        const DavMultistatus answer = parseMultistatus(reply.body, reply.url);
-        if (reply.status != 207 || !answer.valid)
-            return fail(reply);
-        for (const DavResource &resource : answer.resources) {
-            if (resource.status == 404)
-                m_removed.append(resource.href);
-            else if (!resource.calendarData.isEmpty())
-                m_fetched.append(resource);
-        }
-        fetchNext();
+        parse(reply, [this](const DavReply &reply, const DavMultistatus &answer) {
+            if (reply.status != 207 || !answer.valid)
+                return fail(reply);
+            for (const DavResource &resource : answer.resources) {
+                if (resource.status == 404)
+                    m_removed.append(resource.href);
+                else if (!resource.calendarData.isEmpty())
+                    m_fetched.append(resource);
+            }
+            fetchNext();
+        });
     });
 }
 
@@ -216,6 +352,7 @@ void SyncEngine::done(SyncError error, int status)
 {
     if (!m_running)
         return;
+    recordAcknowledged();
     m_running = false;
     // An answer about deletions is for the pass it was asked for, whatever became of it.
     if (error != SyncError::ManyDeletions)
@@ -228,6 +365,10 @@ void SyncEngine::done(SyncError error, int status)
     }
     if (error == SyncError::None && (m_retry || !m_pending.isEmpty()))
         error = SyncError::ServerError;
+    // Every change up to the one read before the tasks were sent is on both sides now.
+    if (error == SyncError::None && m_lastChange > 0 && m_lastChange != m_account.changesSent
+        && m_store.saveChangesSent(m_account.userId, m_lastChange))
+        m_account.changesSent = m_lastChange;
     if (m_tasksWritten)
         emit tasksChanged();
     m_tasksWritten = false;

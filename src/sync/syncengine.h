@@ -6,8 +6,12 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QStringList>
+#include <QThreadPool>
+
+#include <functional>
 
 #include <optional>
 
@@ -59,12 +63,25 @@ private:
     void syncCollection(const QString &token);
     void compareEtags();
     void onListing(const DavMultistatus &listing, bool incremental);
+    void readItems(void (SyncEngine::*then)());
+    void readPage();
+    void later(void (SyncEngine::*step)());
+    using Parsed = std::function<void(const DavReply &, const DavMultistatus &)>;
+    void parse(const DavReply &reply, Parsed then);
+    void listed(const DavMultistatus &listing, const QString &token);
+    void afterNamed();
+    void startPush();
+    bool namesNothingTracked(const DavMultistatus &listing, const QString &token);
     void fetchNext();
     void applyChanges();
+    void applySlice();
+    bool refresh(SyncItem &item);
     void applyResource(const DavResource &resource);
     void applyRemoval(const QString &href);
     void pushNext();
     void pushItem(int index);
+    void trackUpcoming();
+    void recordAcknowledged();
     void onPushed(const QString &uid, const DavReply &reply, const QByteArray &sent);
     void readEtag(const QString &uid);
     bool holdDeletions();
@@ -80,6 +97,13 @@ private:
     SyncStore m_store;
     CalDavClient m_client;
     SyncAccount m_account;
+    ItemScope m_scope; // the tasks this pass reads
+    void (SyncEngine::*m_afterRead)() = nullptr;
+    qint64 m_readAfter = -1; // the last task read
+    int m_run = 0; // counts the passes started, so that a step left from an earlier one is not run
+    DavMultistatus m_listing; // while the tasks it names are read
+    QString m_listedToken;
+    qint64 m_lastChange = 0; // the last change to tasks before the tasks were read to be sent
     QUrl m_collection;
     bool m_running = false;
     bool m_syncCollectionUnsupported = false;
@@ -87,6 +111,11 @@ private:
     bool m_tasksWritten = false;
     bool m_freshStart = false; // the token was refused: the listing says nothing about deletions
     bool m_writeFailed = false;
+    bool m_wroteThere = false; // this pass changed the collection
+    int m_relists = 0;
+    // Resources written after the token of the next listing: that listing must name each of
+    // them, or they are asked for one by one.
+    QSet<QString> m_writtenHrefs;
     Deletions m_deletionChoice = Deletions::Ask;
     int m_heldDeletions = 0;
     QStringList m_pending;
@@ -99,12 +128,17 @@ private:
     QStringList m_refused; // written resources the server refused with 412 or 404
     QStringList m_removed;
     QList<DavResource> m_fetched;
+    qsizetype m_applied = 0; // of the unlisted, removed and fetched, in this order
     QList<SyncItem> m_items;
     QHash<QString, int> m_byHref;
     QHash<QString, int> m_byUid;
     QList<int> m_pushQueue;
+    int m_current = -1; // the item being sent
+    QStringList m_acknowledged; // UIDs the server took, not recorded yet
     QStringList m_notes;
     std::optional<int> m_alarmLead;
     bool m_alarmsRefused = false;
     QString m_alarmRetry; // the UID sent again without the reminder, until the answer
+    // Last, so that it goes first: its destructor waits for a listing being read.
+    QThreadPool m_parser;
 };

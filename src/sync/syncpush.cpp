@@ -6,9 +6,13 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+#include <utility>
+
 namespace {
 
 constexpr int kMaxPasses = 3;
+// Tasks recorded in one transaction, before they are sent and once the server took them.
+constexpr int kRecordBatch = 50;
 
 } // namespace
 
@@ -26,15 +30,78 @@ void SyncEngine::pushNext()
         if (create || update || remove)
             return pushItem(index);
     }
+    recordAcknowledged();
     if (m_retry && m_pass + 1 < kMaxPasses) {
         ++m_pass;
+        return beginPass();
+    }
+    // A token is kept only from a listing taken after this program's own writes: a server
+    // whose tokens name the collection's content shows nothing of a task written here and
+    // deleted elsewhere before the next listing.
+    if (m_wroteThere && !m_retry && !m_syncCollectionUnsupported && m_relists < kMaxPasses) {
+        ++m_relists;
         return beginPass();
     }
     done(m_softError, m_softStatus);
 }
 
+// The next tasks never sent get their UID and address, recorded in one transaction before the
+// first of them is sent, so that a crash before an answer finds each resource again by its UID
+// instead of creating a second one. A task imported or exported before keeps its UID; the file
+// name is made of it when it is safe in a path.
+void SyncEngine::trackUpcoming()
+{
+    static const QRegularExpression safe(QStringLiteral("^[A-Za-z0-9@._-]{1,200}$"));
+    QList<int> batch;
+    for (int index : std::as_const(m_pushQueue)) {
+        if (batch.size() >= kRecordBatch)
+            break;
+        const SyncItem &item = m_items.at(index);
+        if (item.hasTask && !item.tracked)
+            batch.append(index);
+    }
+    if (!m_items.at(m_current).tracked)
+        batch.prepend(m_current);
+    const bool began = m_store.transaction();
+    for (int index : std::as_const(batch)) {
+        SyncItem &item = m_items[index];
+        if (item.uid.isEmpty())
+            item.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString name = safe.match(item.uid).hasMatch()
+                                     ? item.uid
+                                     : QUuid::createUuid().toString(QUuid::WithoutBraces);
+        item.href = hrefPath(m_collection.resolved(QUrl(name + QStringLiteral(".ics"))));
+        item.tracked = true;
+        if (!m_store.saveItem(m_account.userId, item))
+            m_softError = SyncError::LocalWriteFailed;
+        m_byUid.insert(item.uid, index);
+    }
+    if (began && !m_store.commit()) {
+        m_store.rollback();
+        m_softError = SyncError::LocalWriteFailed;
+    }
+}
+
+// What the server took since the last record, in one transaction.
+void SyncEngine::recordAcknowledged()
+{
+    if (m_acknowledged.isEmpty())
+        return;
+    const bool began = m_store.transaction();
+    for (const QString &uid : std::exchange(m_acknowledged, {})) {
+        const auto found = m_byUid.constFind(uid);
+        if (found != m_byUid.constEnd() && !m_store.saveItem(m_account.userId, m_items.at(*found)))
+            m_softError = SyncError::LocalWriteFailed;
+    }
+    if (began && !m_store.commit()) {
+        m_store.rollback();
+        m_softError = SyncError::LocalWriteFailed;
+    }
+}
+
 void SyncEngine::pushItem(int index)
 {
+    m_current = index;
     SyncItem &item = m_items[index];
     const QString uid = item.uid;
     if (!item.hasTask) {
@@ -43,9 +110,10 @@ void SyncEngine::pushItem(int index)
         m_client.remove(resourceUrl(item.href), item.etag, [this, uid](const DavReply &reply) {
             if (isTransportError(reply.error))
                 return fail(reply);
-            if (CalDavClient::isSuccess(reply.status) || reply.status == 404)
+            if (CalDavClient::isSuccess(reply.status) || reply.status == 404) {
                 m_store.removeItem(m_items.at(m_byUid.value(uid)).taskId);
-            else if (reply.status == 412) {
+                m_wroteThere = true;
+            } else if (reply.status == 412) {
                 m_refused.append(m_items.at(m_byUid.value(uid)).href);
                 m_retry = true;
                 m_softStatus = reply.status;
@@ -61,22 +129,8 @@ void SyncEngine::pushItem(int index)
     const QDateTime modified = item.changedAt > 0
                                        ? QDateTime::fromSecsSinceEpoch(item.changedAt, Qt::UTC)
                                        : QDateTime::currentDateTimeUtc();
-    if (!item.tracked) {
-        // A task imported or exported before keeps its UID; the file name is made of it when it
-        // is safe in a path.
-        static const QRegularExpression safe(QStringLiteral("^[A-Za-z0-9@._-]{1,200}$"));
-        if (item.uid.isEmpty())
-            item.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        const QString name = safe.match(item.uid).hasMatch()
-                                     ? item.uid
-                                     : QUuid::createUuid().toString(QUuid::WithoutBraces);
-        item.href = hrefPath(m_collection.resolved(QUrl(name + QStringLiteral(".ics"))));
-        item.tracked = true;
-        // Recorded before the request, so that a crash before the answer finds the resource
-        // again by its UID instead of creating a second one.
-        m_store.saveItem(m_account.userId, item);
-        m_byUid.insert(item.uid, index);
-    }
+    if (!item.tracked)
+        trackUpcoming();
     // A task the server took without giving an ETag is changed only once its ETag is read.
     const bool create = item.etag.isEmpty();
     IcalTask task;
@@ -109,10 +163,17 @@ void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByte
         item.ical = QString::fromUtf8(sent);
         item.synced = true;
         item.acknowledged = item.local;
-        if (!m_store.saveItem(m_account.userId, item))
-            m_softError = SyncError::LocalWriteFailed;
-        if (item.etag.isEmpty())
+        m_wroteThere = true;
+        m_writtenHrefs.insert(item.href);
+        if (item.etag.isEmpty()) {
+            recordAcknowledged();
+            if (!m_store.saveItem(m_account.userId, item))
+                m_softError = SyncError::LocalWriteFailed;
             return readEtag(uid);
+        }
+        m_acknowledged.append(uid);
+        if (m_acknowledged.size() >= kRecordBatch)
+            recordAcknowledged();
     } else if (reply.status == 412 || reply.status == 404) {
         // Changed or deleted on the server since it was read: fetched, merged and written again
         // on the next pass.

@@ -18,12 +18,6 @@ QVariant epochOrNull(const QDateTime &time)
                           : QVariant(QMetaType(QMetaType::LongLong));
 }
 
-QDateTime timeFromEpoch(const QVariant &value)
-{
-    return value.isNull() ? QDateTime()
-                          : QDateTime::fromSecsSinceEpoch(value.toLongLong(), Qt::UTC);
-}
-
 bool run(QSqlQuery &query)
 {
     if (query.exec())
@@ -62,7 +56,7 @@ bool SyncStore::loadAccount(qint64 userId, SyncAccount &account)
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral(R"(
         SELECT server_url, username, collection_url, sync_token, insecure_allowed,
-               last_sync_epoch
+               last_sync_epoch, changes_sent
         FROM sync_accounts WHERE user_id = :uid)"));
     query.bindValue(QStringLiteral(":uid"), userId);
     if (!run(query) || !query.next())
@@ -74,6 +68,7 @@ bool SyncStore::loadAccount(qint64 userId, SyncAccount &account)
     account.syncToken = query.value(3).toString();
     account.insecureAllowed = query.value(4).toBool();
     account.lastSyncEpoch = query.value(5).toLongLong();
+    account.changesSent = query.value(6).toLongLong();
     return true;
 }
 
@@ -113,59 +108,43 @@ bool SyncStore::removeAccount(qint64 userId)
 
 bool SyncStore::forgetItems(qint64 userId)
 {
-    return run(m_db, QStringLiteral("DELETE FROM sync_items WHERE user_id = :uid"),
-               { { QStringLiteral(":uid"), userId } });
+    return saveChangesSent(userId, 0)
+           && run(m_db, QStringLiteral("DELETE FROM sync_items WHERE user_id = :uid"),
+                  { { QStringLiteral(":uid"), userId } });
 }
 
-QList<SyncItem> SyncStore::loadItems(qint64 userId, bool *ok)
+qint64 SyncStore::lastChange()
 {
-    if (ok)
-        *ok = false;
-    QList<SyncItem> items;
     QSqlQuery query(m_db);
-    // Every task of the account with its row, then the rows whose task is gone.
-    query.prepare(QStringLiteral(R"(
-        SELECT t.id, 1, t.name, t.active, t.expire_at_epoch, i.task_id IS NOT NULL,
-               COALESCE(i.uid, u.uid), i.href, i.etag, COALESCE(i.ical, u.calendar), i.synced,
-               i.synced_name, i.synced_done, i.synced_due, i.changed_at, t.create_at
-        FROM tasks t
-            LEFT JOIN sync_items i ON i.task_id = t.id
-            LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id
-        WHERE t.user_id = :uid
-        UNION ALL
-        SELECT i.task_id, 0, NULL, NULL, NULL, 1, i.uid, i.href, i.etag, i.ical, i.synced,
-               i.synced_name, i.synced_done, i.synced_due, i.changed_at, NULL
-        FROM sync_items i
-        WHERE i.user_id = :uid2 AND NOT EXISTS (SELECT 1 FROM tasks t WHERE t.id = i.task_id))"));
+    if (!query.exec(QStringLiteral("SELECT MAX(seq) FROM task_changes")) || !query.next())
+        return 0;
+    return query.value(0).toLongLong();
+}
+
+bool SyncStore::changesCounted()
+{
+    QSqlQuery query(m_db);
+    return query.exec(QStringLiteral(
+                   "SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+                   "('task_changes_insert', 'task_changes_update', 'task_changes_delete')"))
+           && query.next() && query.value(0).toInt() == 3;
+}
+
+bool SyncStore::saveChangesSent(qint64 userId, qint64 seq)
+{
+    return run(m_db,
+               QStringLiteral("UPDATE sync_accounts SET changes_sent = :seq WHERE user_id = :uid"),
+               { { QStringLiteral(":seq"), seq }, { QStringLiteral(":uid"), userId } });
+}
+
+int SyncStore::syncedCount(qint64 userId)
+{
+    QSqlQuery query(m_db);
+    query.prepare(
+            QStringLiteral("SELECT COUNT(*) FROM sync_items i JOIN tasks t ON t.id = i.task_id "
+                           "WHERE i.user_id = :uid AND i.synced = 1"));
     query.bindValue(QStringLiteral(":uid"), userId);
-    query.bindValue(QStringLiteral(":uid2"), userId);
-    if (!run(query))
-        return items;
-    if (ok)
-        *ok = true;
-    while (query.next()) {
-        SyncItem item;
-        item.taskId = query.value(0).toLongLong();
-        item.hasTask = query.value(1).toBool();
-        item.local.name = query.value(2).toString();
-        item.local.done = query.value(3).toInt() != 0;
-        item.local.due = timeFromEpoch(query.value(4));
-        item.tracked = query.value(5).toBool();
-        item.uid = query.value(6).toString();
-        item.href = query.value(7).toString();
-        item.etag = query.value(8).toString().toUtf8();
-        item.ical = query.value(9).toString();
-        item.synced = query.value(10).toBool();
-        item.acknowledged.name = query.value(11).toString();
-        item.acknowledged.done = query.value(12).toInt() != 0;
-        item.acknowledged.due = timeFromEpoch(query.value(13));
-        item.changedAt = query.value(14).toLongLong();
-        item.created = QDateTime::fromString(query.value(15).toString(),
-                                             QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        item.created.setTimeSpec(Qt::UTC);
-        items.append(item);
-    }
-    return items;
+    return run(query) && query.next() ? query.value(0).toInt() : 0;
 }
 
 bool SyncStore::saveItem(qint64 userId, const SyncItem &item)

@@ -7,9 +7,11 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
+class QSqlQuery;
 class TaskStore;
 
 // The sync settings of one account; the password is never among them.
@@ -22,6 +24,19 @@ struct SyncAccount
     QString syncToken;
     bool insecureAllowed = false;
     qint64 lastSyncEpoch = 0;
+    // The last change to tasks (task_changes.seq) that a pass left nothing of to send; 0 when
+    // every task must be looked at.
+    qint64 changesSent = 0;
+};
+
+// Which items a pass reads: every item of the account, or those changed here since a change,
+// those the server has not taken yet, and those at the given addresses or of the given UIDs.
+struct ItemScope
+{
+    bool all = true;
+    qint64 changedAfter = 0;
+    QStringList hrefs;
+    QStringList uids;
 };
 
 // A task and what the server last acknowledged of it. A row without a task is a task deleted
@@ -60,10 +75,25 @@ public:
     bool forgetItems(qint64 userId);
 
     // ok, when given, says whether the tasks could be read.
-    QList<SyncItem> loadItems(qint64 userId, bool *ok = nullptr);
+    QList<SyncItem> loadItems(qint64 userId, bool *ok = nullptr,
+                              const ItemScope &scope = ItemScope());
+    // At most limit tasks in scope after task afterId in id order; the rows whose task is gone
+    // come with the last page, the first that has fewer.
+    QList<SyncItem> loadItemPage(qint64 userId, const ItemScope &scope, qint64 afterId, int limit,
+                                 bool *ok);
+    // The last change to any task, and that the account sent every change up to it.
+    qint64 lastChange();
+    // Whether every write to tasks is counted in task_changes (its triggers are there).
+    bool changesCounted();
+    bool saveChangesSent(qint64 userId, qint64 seq);
+    // Whether the server holds any of the account's tasks, and how many.
+    int syncedCount(qint64 userId);
     // Refused when another task holds the item's UID: a UID is never taken from a task.
     bool saveItem(qint64 userId, const SyncItem &item);
     bool removeItem(qint64 taskId);
+    // Reads item's task as it is now: its fields, when it was last changed here, and whether it
+    // still exists.
+    bool refreshTask(qint64 userId, SyncItem &item);
     bool noteLocalChange(qint64 taskId, qint64 epoch);
 
     qint64 insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created);
@@ -80,6 +110,8 @@ public:
     void rollback();
 
 private:
+    static void readItems(QSqlQuery &query, QList<SyncItem> &items);
+
     QSqlDatabase m_db;
     std::unique_ptr<TaskStore> m_ownTasks;
     TaskStore *m_tasks = nullptr;

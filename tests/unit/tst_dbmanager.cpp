@@ -228,8 +228,13 @@ void TestDbManager::filesOfOtherReleases()
             QVERIFY(db.refusal().isEmpty());
             QCOMPARE(Schema::fileVersion(db.database()), Schema::latestVersion());
             const auto after = contents(db.database());
-            for (auto table = before.cbegin(); table != before.cend(); ++table)
-                QCOMPARE(after.value(table.key()), table.value());
+            for (auto table = before.cbegin(); table != before.cend(); ++table) {
+                // A later step may add columns; what was there stays as it was.
+                QList<QVariantList> kept = after.value(table.key());
+                for (int i = 0; i < kept.size() && i < table.value().size(); ++i)
+                    kept[i] = kept[i].mid(0, table.value().at(i).size());
+                QCOMPARE(kept, table.value());
+            }
             for (const QString &table : dropped)
                 QVERIFY(after.contains(table));
         }

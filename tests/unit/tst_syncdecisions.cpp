@@ -191,6 +191,14 @@ void TestSyncDecisions::engine_data()
     QTest::newRow("a refused token and an empty list keep the tasks and upload them")
             << typed << QStringList { "here+ Pay rent", "sync", "there- Pay rent" }
             << Rules { { "REPORT", "", refused } } << SyncError::None << rent << rent;
+    // A collection made again may answer the old token with an empty listing and a new token
+    // instead: the full listing that follows finds the tasks gone, and they are sent again.
+    const DavResponse emptied = reply(207, {},
+                                      "<d:multistatus xmlns:d=\"DAV:\"><d:sync-token>fake-99"
+                                      "</d:sync-token></d:multistatus>");
+    QTest::newRow("an old token answered with nothing by a new list keeps and uploads the tasks")
+            << typed << QStringList { "here+ Pay rent", "sync", "there- Pay rent" }
+            << Rules { { "REPORT", "", emptied } } << SyncError::None << rent << rent;
     QStringList many, manyMade, manyGone;
     for (int i = 1; i <= 12; ++i) {
         many << QStringLiteral("Task %1").arg(i, 2, 10, QLatin1Char('0'));
