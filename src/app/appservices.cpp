@@ -14,6 +14,7 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     , m_sync(db, &m_auth, &m_store)
     , m_transfer(db, &m_auth, &m_store)
     , m_desktop(&m_dueTasks, &m_auth, &m_notifier)
+    , m_accountRemoval(db, &m_auth, &m_sync)
 {
     connectServices();
 }
@@ -55,6 +56,8 @@ void AppServices::publish(QQmlEngine *engine)
     context->setContextProperty(QStringLiteral("syncService"), &m_sync);
     context->setContextProperty(QStringLiteral("taskTransfer"), &m_transfer);
     context->setContextProperty(QStringLiteral("desktop"), &m_desktop);
+    context->setContextProperty(QStringLiteral("taskUndo"), &m_tasks.undoJournal());
+    context->setContextProperty(QStringLiteral("accountRemoval"), &m_accountRemoval);
 }
 
 void AppServices::start()

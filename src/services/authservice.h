@@ -31,9 +31,17 @@ public:
     Q_INVOKABLE void logout();
     Q_INVOKABLE bool registerUser(const QString &username, const QString &password,
                                   const QString &fullName);
+    // The signed-in account's password, given its current one: a new salt and key. Empty when
+    // changed, else what is wrong.
+    Q_INVOKABLE QString changePassword(const QString &current, const QString &newPassword,
+                                       const QString &repeated);
+    // Whether password is the signed-in account's.
+    bool checkPassword(const QString &password) const;
 
 private:
     bool databaseReady() const;
+    // The stored key and salt of the account id; false when it has none.
+    bool readKey(qint64 id, QByteArray &hash, QByteArray &salt) const;
 
     DbManager *m_db = nullptr;
     bool m_loggedIn = false;

@@ -5,6 +5,7 @@
 #include "passwordstore.h"
 #include "syncengine.h"
 #include "syncstatustext.h"
+#include "taskstore.h"
 
 #include <QDateTime>
 #include <QSqlDriver>
@@ -59,6 +60,12 @@ SyncService::SyncService(DbManager *db, AuthService *auth, TaskStore *tasks, QOb
             });
     connect(m_passwords, &PasswordStore::passwordRead, this, &SyncService::onPasswordRead);
     connect(m_auth, &AuthService::loggedInChanged, this, &SyncService::onSignInChanged);
+    // A deletion whose undo window passed is sent with the next changes.
+    if (tasks)
+        connect(tasks, &TaskStore::deletionsReleased, this, [this] {
+            if (configured() && !m_afterChange.isActive())
+                m_afterChange.start();
+        });
 }
 
 // Every write to the tasks table through this connection, whoever makes it, is a change to send.
@@ -100,6 +107,13 @@ void SyncService::setIntervals(int afterChangeMs, int periodicMs)
 QString SyncService::passwordKey() const
 {
     return m_account.userName + QLatin1Char('@') + m_account.serverUrl;
+}
+
+void SyncService::forgetPassword(const SyncAccount &account)
+{
+    const QString key = account.userName + QLatin1Char('@') + account.serverUrl;
+    m_knownPasswords.remove(QString::number(account.userId) + QLatin1Char(' ') + key);
+    m_passwords->remove(key);
 }
 
 QString SyncService::knownPasswordKey() const
