@@ -7,6 +7,11 @@ import QtQuick.Layouts
 ColumnLayout {
     id: accountSection
 
+    // The accounts (auth), the deletion of one (accountRemoval) and the export (taskTransfer).
+    required property var identity
+    required property var removal
+    required property var transfer
+
     // The account is gone and signed out.
     signal accountDeleted()
 
@@ -19,7 +24,7 @@ ColumnLayout {
     }
 
     function changePassword() {
-        const problem = auth.changePassword(currentField.text, newField.text, repeatField.text)
+        const problem = accountSection.identity.changePassword(currentField.text, newField.text, repeatField.text)
         passwordNote.color = problem === "" ? Theme.success : Theme.error
         passwordNote.text = problem === "" ? "The password is changed." : problem
         if (problem === "") {
@@ -30,7 +35,7 @@ ColumnLayout {
     }
 
     function deleteAccount() {
-        const problem = accountRemoval.deleteAccount(deletePasswordField.text)
+        const problem = accountSection.removal.deleteAccount(deletePasswordField.text)
         deletePasswordField.text = ""
         deleteNote.text = problem
         if (problem === "")
@@ -149,7 +154,7 @@ ColumnLayout {
 
     Label {
         Layout.fillWidth: true
-        text: taskTransfer.resultText
+        text: accountSection.transfer.resultText
         textFormat: Text.PlainText
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
     }
@@ -163,15 +168,14 @@ ColumnLayout {
         acceptLabel: "Save"
         nameFilters: ["iCalendar (*.ics)"]
 
-        onAccepted: taskTransfer.exportTasks(String(backupDialog.selectedFile))
+        onAccepted: accountSection.transfer.exportTasks(String(backupDialog.selectedFile))
     }
 
     Dialog {
         id: confirmDelete
 
         objectName: "confirmDeleteAccount"
-        parent: Overlay.overlay
-        anchors.centerIn: parent
+        anchors.centerIn: Overlay.overlay
         modal: true
         title: "Delete account"
 
@@ -192,7 +196,7 @@ ColumnLayout {
         }
 
         Label {
-            text: "Delete the account \"" + auth.userName + "\" and all its tasks?"
+            text: "Delete this account and all its tasks for good?"
             color: Theme.text
             padding: 10
         }

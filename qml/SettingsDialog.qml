@@ -320,6 +320,9 @@ Dialog {
                     id: accountSection
 
                     Layout.fillWidth: true
+                    identity: auth
+                    removal: accountRemoval
+                    transfer: taskTransfer
 
                     onAccountDeleted: {
                         settingsDialog.problem = ""

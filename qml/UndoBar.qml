@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Layouts
 
 // The last command on the tasks, with the button that undoes it, for a few seconds after it ran.
@@ -7,7 +6,7 @@ Rectangle {
     id: undoBar
 
     // The journal of commands (the taskUndo service).
-    required property QtObject journal
+    required property var journal
 
     signal undoRequested()
 
