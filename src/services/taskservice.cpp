@@ -106,6 +106,17 @@ TaskSnapshot TaskService::snapshot(const QList<qint64> &ids, bool doneOnly)
                              : TaskSnapshot();
 }
 
+bool TaskService::refusedAsBusy(const TaskSnapshot &before)
+{
+    if (!before.busy)
+        return false;
+    if (!m_fileInUse) {
+        m_fileInUse = true;
+        emit fileInUseChanged();
+    }
+    return true;
+}
+
 // A change of the Done flag alone reads as such in the undo bar; any other edit as a save.
 bool TaskService::updateTask(qint64 id, const QString &name, bool active, const QDateTime &expireAt)
 {
@@ -113,6 +124,8 @@ bool TaskService::updateTask(qint64 id, const QString &name, bool active, const 
                                         ? std::exchange(m_beforeRule, {})
                                         : snapshot({ id });
     m_beforeRule = {};
+    if (refusedAsBusy(before))
+        return false;
     QList<qint64> created;
     const auto listening = connect(m_store, &TaskStore::tasksChanged, this,
                                    [&created](const TaskChanges &changes, TaskStore::Origin) {
@@ -150,6 +163,8 @@ bool TaskService::deleteTask(qint64 id)
 {
     m_beforeRule = {};
     const TaskSnapshot before = TaskListContext::validId(id) ? snapshot({ id }) : TaskSnapshot();
+    if (refusedAsBusy(before))
+        return false;
     const bool deleted = noteFileUse(m_commands.deleteTask(id));
     if (deleted && before.taskCount() == 1)
         m_undo.recordDeletion(QStringLiteral("Deleted '%1'.")
@@ -162,6 +177,8 @@ bool TaskService::deleteAllInactive()
 {
     m_beforeRule = {};
     const TaskSnapshot before = snapshot({}, true);
+    if (refusedAsBusy(before))
+        return false;
     const bool deleted = noteFileUse(m_commands.deleteAllInactive());
     const int count = before.taskCount();
     if (deleted && count > 0)

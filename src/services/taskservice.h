@@ -156,6 +156,8 @@ private:
     void onTasksChanged(TaskStore::Origin origin);
     // The signed-in account's tasks as they are now, for an undo.
     TaskSnapshot snapshot(const QList<qint64> &ids, bool doneOnly = false);
+    // A file another program holds refuses a command at its first read, as the command would.
+    bool refusedAsBusy(const TaskSnapshot &before);
     // Passes a command's result on, after telling whether the file was found in use.
     bool noteFileUse(bool result)
     {

@@ -53,6 +53,8 @@ struct TaskSnapshot
     };
 
     qint64 userId = -1;
+    // It could not be read because another program holds the file.
+    bool busy = false;
     // The tasks table first.
     QList<Table> tables;
 

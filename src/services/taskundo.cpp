@@ -1,6 +1,8 @@
 // Tasks as they were and written back: what an undo needs of the task store.
 #include "taskstore.h"
 
+#include "sqlitebusy.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -78,6 +80,14 @@ TaskSnapshot TaskStore::snapshot(qint64 userId, const QList<qint64> &ids, bool d
 {
     TaskSnapshot snapshot;
     snapshot.userId = userId;
+    // A file another program holds is found out by one statement, and nothing more is tried.
+    QSqlQuery probe(database());
+    if (!probe.exec(QStringLiteral("PRAGMA table_info(tasks)"))) {
+        m_lastError = probe.lastError().text();
+        snapshot.busy = SqliteBusy::lockedOut(probe.lastError());
+        return snapshot;
+    }
+    probe.finish();
     snapshot.tables.append({ kTasks, columnsOf(database(), kTasks), {} });
     snapshot.tables += sideTables();
     const QString doneTasks =
@@ -101,7 +111,9 @@ TaskSnapshot TaskStore::snapshot(qint64 userId, const QList<qint64> &ids, bool d
             }
             if (!query.exec()) {
                 m_lastError = query.lastError().text();
-                return {};
+                TaskSnapshot failed;
+                failed.busy = SqliteBusy::lockedOut(query.lastError());
+                return failed;
             }
             while (query.next()) {
                 QVariantList row;
