@@ -42,6 +42,8 @@ void AppServices::connectServices()
     connect(&m_sync, &SyncService::tasksChanged, &m_notifier, &NotificationService::checkDueTasks);
     connect(&m_transfer, &TaskTransfer::tasksImported, &m_notifier,
             &NotificationService::checkDueTasks);
+    // A deletion goes to the server once it can no longer be undone.
+    connect(&m_store, &TaskStore::deletionsReleased, &m_sync, &SyncService::syncNow);
 }
 
 void AppServices::publish(QQmlEngine *engine)

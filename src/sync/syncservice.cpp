@@ -5,7 +5,6 @@
 #include "passwordstore.h"
 #include "syncengine.h"
 #include "syncstatustext.h"
-#include "taskstore.h"
 
 #include <QDateTime>
 #include <QSqlDriver>
@@ -60,12 +59,6 @@ SyncService::SyncService(DbManager *db, AuthService *auth, TaskStore *tasks, QOb
             });
     connect(m_passwords, &PasswordStore::passwordRead, this, &SyncService::onPasswordRead);
     connect(m_auth, &AuthService::loggedInChanged, this, &SyncService::onSignInChanged);
-    // A deletion whose undo window passed is sent with the next changes.
-    if (tasks)
-        connect(tasks, &TaskStore::deletionsReleased, this, [this] {
-            if (configured() && !m_afterChange.isActive())
-                m_afterChange.start();
-        });
 }
 
 // Every write to the tasks table through this connection, whoever makes it, is a change to send.
