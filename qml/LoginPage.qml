@@ -114,6 +114,58 @@ Page {
                 onClicked: loginPage.openRegistration()
             }
         }
+
+        // Opens and closes what a person who forgot the password can do, as the link below
+        // does: by the mouse, the keyboard or a screen reader.
+        MouseArea {
+            id: forgotLink
+
+            function toggle() {
+                forgotText.visible = !forgotText.visible
+            }
+
+            objectName: "forgotPassword"
+            implicitWidth: forgotLabel.implicitWidth
+            implicitHeight: forgotLabel.implicitHeight
+            hoverEnabled: true
+            cursorShape: Qt.PointingHandCursor
+            activeFocusOnTab: true
+
+            Accessible.role: Accessible.Link
+            Accessible.name: forgotLabel.text
+            Accessible.focusable: true
+            Accessible.onPressAction: forgotLink.toggle()
+            Keys.onReturnPressed: forgotLink.toggle()
+            Keys.onEnterPressed: forgotLink.toggle()
+            Keys.onSpacePressed: forgotLink.toggle()
+            onClicked: forgotLink.toggle()
+
+            Label {
+                id: forgotLabel
+
+                text: "Forgot password?"
+                font.underline: forgotLink.activeFocus || forgotLink.containsMouse
+                color: forgotLink.containsMouse ? "#c1c3d3" : "#7f89e0"
+
+                Accessible.ignored: true
+            }
+        }
+
+        Label {
+            id: forgotText
+
+            objectName: "forgotText"
+            Layout.fillWidth: true
+            visible: false
+            wrapMode: Text.WordWrap
+            color: Theme.text
+            text: "An account's tasks are protected by its password: nobody can open them "
+                  + "without it, and another account on this desktop cannot read them. No "
+                  + "password can be reset or recovered. The only way back to the tasks is a "
+                  + "copy made with \"Export tasks\" (Settings, \"Tasks in and out\") or the "
+                  + "tasks on a sync server: create a new account and import the file, or set "
+                  + "up the sync again."
+        }
     }
 
     // Off unless ticked at each sign-in: the next start, also at login in the background,

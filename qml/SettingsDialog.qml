@@ -3,8 +3,8 @@ import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
 
-// The settings in four tabs: reminders, sync, export and import with the database's place,
-// and the keyboard shortcuts. A setting takes effect on OK: every opening starts from the stored
+// The settings in five tabs: reminders, sync, export and import with the database's place, the
+// account, and the keyboard shortcuts. A setting takes effect on OK: every opening starts from the stored
 // values, and Cancel, Escape or a press outside leave them as they were. Sync, export and import
 // are commands and act at once.
 Dialog {
@@ -14,6 +14,9 @@ Dialog {
     property string chosenSound: ""
     // What went wrong when OK was last pressed; kept until the dialog is left without it.
     property string problem: ""
+
+    // The signed-in account was deleted from the Account tab.
+    signal accountDeleted()
 
     // A tab's content: one column that scrolls, with its bar shown, when the dialog is too low.
     component SettingsTab: ScrollView {
@@ -61,7 +64,8 @@ Dialog {
         backgroundBox.checked = desktop.keepRunningInBackground
         loginBox.checked = desktop.startAtLogin
         sections.setCurrentIndex(0)
-        for (const tab of [remindersTab, syncTab, transferTab, shortcutsTab])
+        accountSection.clear()
+        for (const tab of [remindersTab, syncTab, transferTab, accountTab, shortcutsTab])
             tab.toTop()
     }
 
@@ -149,6 +153,10 @@ Dialog {
 
             SectionButton {
                 text: "Tasks in and out"
+            }
+
+            SectionButton {
+                text: "Account"
             }
 
             SectionButton {
@@ -326,6 +334,25 @@ Dialog {
             }
 
             SettingsTab {
+                id: accountTab
+
+                AccountSection {
+                    id: accountSection
+
+                    Layout.fillWidth: true
+                    identity: auth
+                    removal: accountRemoval
+                    transfer: taskTransfer
+
+                    onAccountDeleted: {
+                        settingsDialog.problem = ""
+                        settingsDialog.close()
+                        settingsDialog.accountDeleted()
+                    }
+                }
+            }
+
+            SettingsTab {
                 id: shortcutsTab
 
                 Label {
@@ -339,7 +366,7 @@ Dialog {
 
                     Repeater {
                         model: ["ctrl+f: search", "ctrl+n: new", "ctrl+e: edit", "delete: delete",
-                            "ctrl+l: logout", "home: first page", "end: last page",
+                            "ctrl+z: undo", "ctrl+l: logout", "home: first page", "end: last page",
                             "up arrow: previous task", "down arrow: next task",
                             "right arrow: next page", "left arrow: previous page"]
 

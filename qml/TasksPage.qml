@@ -88,6 +88,12 @@ Page {
         taskService.deleteTask(id)
     }
 
+    // The command the undo bar shows is undone; the keyboard goes back to the list.
+    function undo() {
+        taskService.undo()
+        page.focusStart()
+    }
+
     function logout() {
         auth.logout()
         page.stackView.replace(Qt.resolvedUrl("LoginPage.qml"), { "stackView": page.stackView })
@@ -168,6 +174,15 @@ Page {
             }
         }
 
+        UndoBar {
+            id: undoBar
+
+            Layout.fillWidth: true
+            journal: taskUndo
+
+            onUndoRequested: page.undo()
+        }
+
         // A command refused because another program holds the file says so here; the task
         // dialog says it for a save.
         StatusLabel {
@@ -213,6 +228,9 @@ Page {
         x: (page.width - settingsDialog.width) / 2
         y: Math.max(0, Math.min((page.height - settingsDialog.height) / 2,
                                 page.height - settingsDialog.height - Theme.toastStrip))
+
+        onAccountDeleted: page.stackView.replace(Qt.resolvedUrl("LoginPage.qml"),
+                                                 { "stackView": page.stackView })
     }
 
     Timer {
@@ -281,6 +299,12 @@ Page {
         sequence: "Ctrl+E"
         enabled: !taskDialog.visible && page.selectedRow >= 0
         onActivated: page.editSelectedTask()
+    }
+
+    Shortcut {
+        sequence: "Ctrl+Z"
+        enabled: !taskDialog.visible && taskUndo.canUndo
+        onActivated: page.undo()
     }
 
     Shortcut {

@@ -16,6 +16,7 @@ AppServices::AppServices(DbManager *db, const QString &dbPath, QObject *parent)
     , m_sync(db, &m_auth, &m_store)
     , m_transfer(db, &m_auth, &m_store)
     , m_desktop(&m_dueTasks, &m_auth, &m_notifier)
+    , m_accountRemoval(db, &m_auth, &m_sync)
 {
     connectServices();
 }
@@ -29,6 +30,7 @@ void AppServices::connectServices()
     connect(&m_auth, &AuthService::loggedOut, &m_tasks, &TaskService::forgetNames);
     // Signing out ends a kept sign-in too: the next start asks for the password.
     connect(&m_auth, &AuthService::loggedOut, &m_keptSignIn, &KeptSignIn::forget);
+    connect(&m_auth, &AuthService::passwordChanged, &m_keptSignIn, &KeptSignIn::forget);
     // A reminder due soon is announced at sign-in, and as soon as a task due soon is saved.
     connect(&m_auth, &AuthService::loggedInChanged, &m_notifier, [this] {
         if (m_auth.isLoggedIn())
@@ -52,6 +54,8 @@ void AppServices::connectServices()
     };
     lead();
     connect(&m_settings, &SettingsService::notifyMinutesChanged, this, lead);
+    // A deletion goes to the server once it can no longer be undone.
+    connect(&m_store, &TaskStore::deletionsReleased, &m_sync, &SyncService::syncNow);
 }
 
 void AppServices::publish(QQmlEngine *engine)
@@ -67,6 +71,8 @@ void AppServices::publish(QQmlEngine *engine)
     context->setContextProperty(QStringLiteral("syncService"), &m_sync);
     context->setContextProperty(QStringLiteral("taskTransfer"), &m_transfer);
     context->setContextProperty(QStringLiteral("desktop"), &m_desktop);
+    context->setContextProperty(QStringLiteral("taskUndo"), &m_tasks.undoJournal());
+    context->setContextProperty(QStringLiteral("accountRemoval"), &m_accountRemoval);
 }
 
 void AppServices::start()

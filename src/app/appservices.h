@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accountremoval.h"
 #include "authservice.h"
 #include "desktopintegration.h"
 #include "duetasks.h"
@@ -30,7 +31,7 @@ public:
     explicit AppServices(DbManager *db, const QString &dbPath, QObject *parent = nullptr);
 
     // Sets the context properties auth, keptSignIn, taskModel, taskService, dbPath, settings,
-    // notifier, syncService, taskTransfer and desktop.
+    // notifier, syncService, taskTransfer, desktop, taskUndo and accountRemoval.
     void publish(QQmlEngine *engine);
     // Starts the reminder timer.
     void start();
@@ -46,6 +47,7 @@ public:
     SyncService &sync() { return m_sync; }
     TaskTransfer &transfer() { return m_transfer; }
     DesktopIntegration &desktop() { return m_desktop; }
+    AccountRemoval &accountRemoval() { return m_accountRemoval; }
 
 private:
     void connectServices();
@@ -64,4 +66,5 @@ private:
     SyncService m_sync;
     TaskTransfer m_transfer;
     DesktopIntegration m_desktop;
+    AccountRemoval m_accountRemoval;
 };

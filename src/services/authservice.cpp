@@ -172,3 +172,49 @@ bool AuthService::registerUser(const QString &username, const QString &password,
     insert.bindValue(QStringLiteral(":n"), name);
     return insert.exec();
 }
+
+bool AuthService::readKey(qint64 id, QByteArray &hash, QByteArray &salt) const
+{
+    QSqlQuery query(m_db->database());
+    query.prepare(QStringLiteral("SELECT password_hash, salt FROM users WHERE id = :id"));
+    query.bindValue(QStringLiteral(":id"), id);
+    if (!query.exec() || !query.next())
+        return false;
+    hash = query.value(0).toByteArray();
+    salt = query.value(1).toByteArray();
+    return true;
+}
+
+bool AuthService::checkPassword(const QString &password) const
+{
+    QByteArray hash;
+    QByteArray salt;
+    if (!m_loggedIn || !databaseReady() || !readKey(m_userId, hash, salt))
+        return false;
+    const QByteArray derived = PasswordHash::derive(password, salt);
+    return !derived.isEmpty() && derived == hash;
+}
+
+QString AuthService::changePassword(const QString &current, const QString &newPassword,
+                                    const QString &repeated)
+{
+    if (!checkPassword(current))
+        return QStringLiteral("The current password is not right");
+    if (newPassword.size() < 8)
+        return QStringLiteral("The new password needs at least 8 characters");
+    if (newPassword != repeated)
+        return QStringLiteral("The new passwords do not match");
+    const QByteArray salt = PasswordHash::makeSalt();
+    const QByteArray hash = PasswordHash::derive(newPassword, salt);
+    QSqlQuery update(m_db->database());
+    update.prepare(
+            QStringLiteral("UPDATE users SET password_hash = :ph, salt = :s WHERE id = :id"));
+    update.bindValue(QStringLiteral(":ph"), hash);
+    update.bindValue(QStringLiteral(":s"), salt);
+    update.bindValue(QStringLiteral(":id"), m_userId);
+    if (hash.isEmpty() || !update.exec() || update.numRowsAffected() != 1)
+        return QStringLiteral("The password could not be changed");
+    forgetKeptTokens();
+    emit passwordChanged();
+    return QString();
+}

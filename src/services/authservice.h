@@ -25,12 +25,20 @@ signals:
     void userIdChanged();
     void userNameChanged();
     void loggedOut();
+    // A new password: what a kept sign-in made under the old one no longer holds.
+    void passwordChanged();
 
 public:
     Q_INVOKABLE bool login(const QString &username, const QString &password);
     Q_INVOKABLE void logout();
     Q_INVOKABLE bool registerUser(const QString &username, const QString &password,
                                   const QString &fullName);
+    // The signed-in account's password, given its current one: a new salt and key. Empty when
+    // changed, else what is wrong.
+    Q_INVOKABLE QString changePassword(const QString &current, const QString &newPassword,
+                                       const QString &repeated);
+    // Whether password is the signed-in account's.
+    bool checkPassword(const QString &password) const;
 
     // Kept sign-ins. A token is 32 random bytes; the database holds only its SHA-256, so that a
     // copy of the file signs nobody in. This computer keeps one at a time: a new one replaces
@@ -46,6 +54,8 @@ public:
 private:
     bool databaseReady() const;
     void signIn(qint64 id, const QString &name);
+    // The stored key and salt of the account id; false when it has none.
+    bool readKey(qint64 id, QByteArray &hash, QByteArray &salt) const;
 
     DbManager *m_db = nullptr;
     bool m_loggedIn = false;

@@ -1,5 +1,9 @@
 #include "taskservice.h"
 
+#include "storedtime.h"
+
+#include <QTimer>
+
 #include <algorithm>
 
 namespace {
@@ -24,6 +28,7 @@ TaskService::TaskService(DbManager *db, AuthService *auth, TaskTableModel *model
     , m_reader(&m_context, &m_counter, &m_names, model)
     , m_commands(&m_context, m_store, &m_counter, &m_names, &m_reader)
     , m_due(db, auth)
+    , m_undo(m_store)
 {
     m_context.db = db;
     m_context.auth = auth;
@@ -88,16 +93,110 @@ void TaskService::clearFilters()
 
 bool TaskService::createTask(const QString &name, const QDateTime &expireAt, bool active)
 {
+    m_beforeRule = {};
     const bool saved = noteFileUse(m_commands.createTask(name, expireAt, active));
     if (saved)
         emit dueTimesChanged();
     return saved;
 }
 
+TaskSnapshot TaskService::snapshot(const QList<qint64> &ids, bool doneOnly)
+{
+    return m_context.ready() ? m_store->snapshot(m_context.userId(), ids, doneOnly)
+                             : TaskSnapshot();
+}
+
+bool TaskService::refusedAsBusy(const TaskSnapshot &before)
+{
+    if (!before.busy)
+        return false;
+    if (!m_fileInUse) {
+        m_fileInUse = true;
+        emit fileInUseChanged();
+    }
+    return true;
+}
+
+// A change of the Done flag alone reads as such in the undo bar; any other edit as a save.
 bool TaskService::updateTask(qint64 id, const QString &name, bool active, const QDateTime &expireAt)
 {
+    const TaskSnapshot before = m_beforeRule.taskIds() == QList<qint64> { id }
+                                        ? std::exchange(m_beforeRule, {})
+                                        : snapshot({ id });
+    m_beforeRule = {};
+    if (refusedAsBusy(before))
+        return false;
+    QList<qint64> created;
+    const auto listening = connect(m_store, &TaskStore::tasksChanged, this,
+                                   [&created](const TaskChanges &changes, TaskStore::Origin) {
+                                       created += changes.created;
+                                   });
     const bool saved = noteFileUse(m_commands.updateTask(id, name, active, expireAt));
+    disconnect(listening);
     if (saved)
         emit dueTimesChanged();
+    if (saved && before.taskCount() == 1) {
+        const QString trimmed = name.trimmed();
+        const bool wasDone = before.taskValue(0, QStringLiteral("active")).toInt() == 1;
+        const bool sameFields = before.taskValue(0, QStringLiteral("name")).toString() == trimmed
+                                && before.taskValue(0, QStringLiteral("expire_at_epoch"))
+                                           == StoredTime::dueEpoch(expireAt);
+        if (sameFields && wasDone != active)
+            m_undo.recordChange((active ? QStringLiteral("Marked '%1' done.")
+                                        : QStringLiteral("Marked '%1' not done."))
+                                        .arg(trimmed),
+                                before, created);
+        else
+            m_undo.recordChange(QStringLiteral("Saved '%1'.").arg(trimmed), before, created);
+    }
     return saved;
+}
+
+bool TaskService::setRepeat(qint64 id, const QString &rrule, bool fromCompletion)
+{
+    m_beforeRule = snapshot({ id });
+    QTimer::singleShot(0, this, [this] { m_beforeRule = {}; });
+    return m_commands.setRepeat(id, { rrule.toUtf8(), fromCompletion, {}, {} });
+}
+
+bool TaskService::deleteTask(qint64 id)
+{
+    m_beforeRule = {};
+    const TaskSnapshot before = TaskListContext::validId(id) ? snapshot({ id }) : TaskSnapshot();
+    if (refusedAsBusy(before))
+        return false;
+    const bool deleted = noteFileUse(m_commands.deleteTask(id));
+    if (deleted && before.taskCount() == 1)
+        m_undo.recordDeletion(QStringLiteral("Deleted '%1'.")
+                                      .arg(before.taskValue(0, QStringLiteral("name")).toString()),
+                              before);
+    return deleted;
+}
+
+bool TaskService::deleteAllInactive()
+{
+    m_beforeRule = {};
+    const TaskSnapshot before = snapshot({}, true);
+    if (refusedAsBusy(before))
+        return false;
+    const bool deleted = noteFileUse(m_commands.deleteAllInactive());
+    const int count = before.taskCount();
+    if (deleted && count > 0)
+        m_undo.recordDeletion(count == 1 ? QStringLiteral("Deleted 1 done task.")
+                                         : QStringLiteral("Deleted %1 done tasks.").arg(count),
+                              before);
+    return deleted;
+}
+
+// Read again as after a write by someone else: the counts and the names held follow.
+bool TaskService::undo()
+{
+    m_beforeRule = {};
+    if (!m_context.ready())
+        return false;
+    const bool undone = m_undo.undoShowing();
+    loadPage(currentPage());
+    if (undone)
+        emit dueTimesChanged();
+    return undone;
 }

@@ -8,6 +8,7 @@
 #include "tasklistreader.h"
 #include "tasknamesearch.h"
 #include "taskstore.h"
+#include "undojournal.h"
 
 #include <QDateTime>
 #include <QList>
@@ -77,8 +78,13 @@ public:
         m_names.setLimits(minimumTasks, rowsPerSlice, pauseMs);
     }
     bool nameIndexReady() const { return m_names.isReady(); }
-    // Lets go of the names held of the account that signed out.
-    void forgetNames() { m_names.forget(); }
+    // Lets go of the names held of the account that signed out, and of its commands to undo.
+    void forgetNames()
+    {
+        m_names.forget();
+        m_undo.clear();
+    }
+    UndoJournal &undoJournal() { return m_undo; }
 
 signals:
     void pageSizeChanged();
@@ -92,7 +98,11 @@ signals:
     void dueTimesChanged();
 
 public:
-    Q_INVOKABLE void loadPage(int page) { m_reader.loadPage(page); }
+    Q_INVOKABLE void loadPage(int page)
+    {
+        m_beforeRule = {};
+        m_reader.loadPage(page);
+    }
     Q_INVOKABLE bool createTask(const QString &name, const QDateTime &expireAt, bool active = true);
     Q_INVOKABLE bool updateTask(qint64 id, const QString &name, bool active,
                                 const QDateTime &expireAt);
@@ -108,12 +118,14 @@ public:
     {
         return updateTask(id, name, active, dueTimeFromText(expireAt));
     }
-    Q_INVOKABLE bool deleteTask(qint64 id) { return noteFileUse(m_commands.deleteTask(id)); }
+    Q_INVOKABLE bool deleteTask(qint64 id);
     Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes)
     {
         return m_due.nextDueTask(withinMinutes);
     }
-    Q_INVOKABLE bool deleteAllInactive() { return noteFileUse(m_commands.deleteAllInactive()); }
+    Q_INVOKABLE bool deleteAllInactive();
+    // Undoes the command the undo bar shows; the list, its counts and the names follow.
+    Q_INVOKABLE bool undo();
     // The rule of a repeating task: "rrule" (empty when it does not repeat), "fromCompletion",
     // and "text", the rule in words.
     Q_INVOKABLE QVariantMap repeatOf(qint64 id)
@@ -125,10 +137,8 @@ public:
                  { QStringLiteral("fromCompletion"), rule && rule->fromCompletion },
                  { QStringLiteral("text"), Recurrence::describe(rrule) } };
     }
-    Q_INVOKABLE bool setRepeat(qint64 id, const QString &rrule, bool fromCompletion)
-    {
-        return m_commands.setRepeat(id, { rrule.toUtf8(), fromCompletion, {}, {} });
-    }
+    // Followed by the task's updateTask, whose undo takes the rule back too.
+    Q_INVOKABLE bool setRepeat(qint64 id, const QString &rrule, bool fromCompletion);
     Q_INVOKABLE QString describeRepeat(const QString &rrule) const
     {
         return Recurrence::describe(rrule.toUtf8());
@@ -144,6 +154,10 @@ private:
         return QDateTime::fromString(text, Qt::ISODateWithMs);
     }
     void onTasksChanged(TaskStore::Origin origin);
+    // The signed-in account's tasks as they are now, for an undo.
+    TaskSnapshot snapshot(const QList<qint64> &ids, bool doneOnly = false);
+    // A file another program holds refuses a command at its first read, as the command would.
+    bool refusedAsBusy(const TaskSnapshot &before);
     // Passes a command's result on, after telling whether the file was found in use.
     bool noteFileUse(bool result)
     {
@@ -163,5 +177,9 @@ private:
     TaskListReader m_reader;
     TaskCommands m_commands;
     DueTasks m_due;
+    UndoJournal m_undo;
+    // The task as it was before the rule its edit saves first, until the edit is saved: kept
+    // for the one call that saves the dialog.
+    TaskSnapshot m_beforeRule;
     bool m_fileInUse = false;
 };

@@ -7,8 +7,11 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
 
 #include <optional>
 
@@ -36,6 +39,29 @@ struct TaskChanges
     {
         return created.isEmpty() && updated.isEmpty() && deleted.isEmpty() && !doneDeleted;
     }
+};
+
+// Some tasks of an account as they were, with their rows in the tables beside the tasks table
+// (UIDs, rules, snoozes, ...): what an undo writes back (taskundo.cpp).
+struct TaskSnapshot
+{
+    struct Table
+    {
+        QString name;
+        QStringList columns;
+        QList<QVariantList> rows;
+    };
+
+    qint64 userId = -1;
+    // It could not be read because another program holds the file.
+    bool busy = false;
+    // The tasks table first.
+    QList<Table> tables;
+
+    int taskCount() const { return tables.isEmpty() ? 0 : int(tables.first().rows.size()); }
+    QList<qint64> taskIds() const;
+    // A value of the i-th task's row.
+    QVariant taskValue(int i, const QString &column) const;
 };
 
 // The one writer of the tasks table and of the UIDs beside it: the window's commands, the sync
@@ -97,6 +123,25 @@ public:
     // evaluated.
     static void describeRepeats(const QSqlDatabase &database, qint64 userId, QList<TaskRow> &rows);
 
+    // The account's tasks ids, or every Done task of it when doneOnly, as they are now.
+    TaskSnapshot snapshot(qint64 userId, const QList<qint64> &ids, bool doneOnly = false);
+    // Puts deleted tasks back with their ids, creation times and the rows beside them; refused
+    // (and nothing written) when a task's id or UID is taken meanwhile. The sync's record of
+    // what the server holds stays as the sync last wrote it.
+    Written restoreDeleted(const TaskSnapshot &snapshot, Origin origin);
+    // Gives tasks still there the fields, rule and snoozes they had, as a new change, and
+    // deletes the tasks created since (created).
+    Written restoreChanged(const TaskSnapshot &snapshot, const QList<qint64> &created,
+                           Origin origin);
+    // Deleted tasks whose deletion may still be undone: the sync does not send it yet.
+    void holdDeletions(const QList<qint64> &ids)
+    {
+        for (const qint64 id : ids)
+            m_heldDeletions.insert(id);
+    }
+    void releaseDeletions(const QList<qint64> &ids);
+    bool deletionHeld(qint64 id) const { return m_heldDeletions.contains(id); }
+
     // Writes between these are one transaction, announced when it commits.
     // immediate: takes the file's write lock at once, as a writer beside another connection
     // does, rather than at its first write, which SQLite may refuse without waiting.
@@ -114,6 +159,8 @@ public:
 
 signals:
     void tasksChanged(const TaskChanges &changes, TaskStore::Origin origin);
+    // Deletions held for an undo may be sent now.
+    void deletionsReleased();
 
 private:
     QSqlQuery &statement(const QString &sql);
@@ -121,6 +168,11 @@ private:
     // Records when a task was last changed here; an import clears it.
     void noteChanged(qint64 id, Origin origin);
     void announce(Origin origin, const TaskChanges &changes);
+    bool commitWith(Origin origin, const TaskChanges &changes)
+    {
+        announce(origin, changes);
+        return commit();
+    }
     // Takes the rule of a VTODO's text as the task's own.
     bool writeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
                      bool &changed);
@@ -128,6 +180,9 @@ private:
     void forgetRepeats(qint64 userId);
     QList<QDateTime> excludedOccurrences(qint64 userId, qint64 taskId);
     bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
+    // The tables beside the tasks table, each with its columns, keyed by task_id.
+    const QList<TaskSnapshot::Table> &sideTables();
+    bool insertRow(const TaskSnapshot::Table &table, const QVariantList &row, bool onlyMissing);
 
     DbManager *m_db = nullptr;
     QSqlDatabase m_database;
@@ -137,6 +192,9 @@ private:
     bool m_inTransaction = false;
     // What the open transaction wrote so far, by origin in the order written.
     QList<std::pair<Origin, TaskChanges>> m_pending;
+    QSet<qint64> m_heldDeletions;
+    QList<TaskSnapshot::Table> m_sideTables;
+    bool m_sideTablesRead = false;
 };
 
 Q_DECLARE_METATYPE(TaskChanges)

@@ -26,7 +26,7 @@ void SyncEngine::pushNext()
         const bool create =
                 item.hasTask && (!item.tracked || (!item.synced && item.etag.isEmpty()));
         const bool update = item.hasTask && item.synced && item.local != item.acknowledged;
-        const bool remove = item.tracked && !item.hasTask;
+        const bool remove = item.tracked && !item.hasTask && !m_store.deletionHeld(item.taskId);
         if (create || update || remove)
             return pushItem(index);
     }

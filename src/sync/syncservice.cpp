@@ -102,6 +102,13 @@ QString SyncService::passwordKey() const
     return m_account.userName + QLatin1Char('@') + m_account.serverUrl;
 }
 
+void SyncService::forgetPassword(const SyncAccount &account)
+{
+    const QString key = account.userName + QLatin1Char('@') + account.serverUrl;
+    m_knownPasswords.remove(QString::number(account.userId) + QLatin1Char(' ') + key);
+    m_passwords->remove(key);
+}
+
 QString SyncService::knownPasswordKey() const
 {
     return QString::number(m_account.userId) + QLatin1Char(' ') + passwordKey();

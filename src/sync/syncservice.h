@@ -61,6 +61,9 @@ public:
     // How many deletions from the server wait for the person's answer.
     int deletionsToConfirm() const;
 
+    // Forgets the password of an account's sync, stored and remembered: the account is going.
+    void forgetPassword(const SyncAccount &account);
+
     // How long after a change here the sync starts, and how often it runs anyway.
     void setIntervals(int afterChangeMs, int periodicMs);
     // The reminder lead in minutes written into the tasks sent, as other clients' VALARM.

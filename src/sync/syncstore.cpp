@@ -260,6 +260,11 @@ bool SyncStore::takeWritten(qint64 taskId)
     return true;
 }
 
+bool SyncStore::deletionHeld(qint64 taskId) const
+{
+    return m_tasks->deletionHeld(taskId);
+}
+
 bool SyncStore::transaction()
 {
     return m_tasks->transaction();

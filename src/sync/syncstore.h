@@ -104,6 +104,8 @@ public:
     // True once for every write of a task through this store: SQLite reports writes later,
     // and these are not changes made by the person.
     bool takeWritten(qint64 taskId);
+    // A task deleted here whose deletion may still be undone: not sent yet.
+    bool deletionHeld(qint64 taskId) const;
 
     bool transaction();
     bool commit();

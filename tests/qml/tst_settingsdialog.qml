@@ -161,7 +161,8 @@ TestCase {
         dialog.height = 260
         const tabs = findChild(dialog.contentItem, "sections")
         const sections = [["Reminders", "Choose sound (WAV/MP3)"], ["Sync", "Test connection"],
-                          ["Tasks in and out", "Database path:"], ["Shortcuts", "Shortcuts task table"]]
+                          ["Tasks in and out", "Database path:"], ["Account", "Change password"],
+                          ["Shortcuts", "Shortcuts task table"]]
         compare(tabs.count, sections.length)
         sections.forEach(([title, content], index) => {
                              compare(tabs.itemAt(index).text, title)

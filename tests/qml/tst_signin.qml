@@ -73,6 +73,17 @@ TestCase {
             field(page, placeholder).text = values[placeholder]
     }
 
+    // The link opens and closes what a person who forgot the password can do.
+    function test_forgotPassword() {
+        const page = openSignIn().currentItem
+        const text = findChild(page, "forgotText")
+        compare(text.visible, false)
+        mouseClick(findChild(page, "forgotPassword"))
+        compare(text.visible, true)
+        mouseClick(findChild(page, "forgotPassword"))
+        compare(text.visible, false)
+    }
+
     function test_wrongPasswordKeepsTheFields() {
         const stack = openSignIn()
         const page = stack.currentItem

@@ -140,6 +140,45 @@ TestCase {
         compare(testCase.child(page, "taskDialog").visible, data.kept)
     }
 
+    // A task deleted by a slip of the Delete key comes back with Ctrl+Z, the same task; an
+    // edit saved in the dialog is undone from the bar's button. Without the bar, Ctrl+Z does
+    // nothing.
+    function test_undoFromTheKeyboardAndTheBar() {
+        addTasks(3)
+        const page = createPage()
+        const bar = testCase.child(page, "undoBar")
+        const id = taskModel.taskIdAt(1)
+        const name = taskModel.nameAt(1)
+        page.selectTask(id)
+        keyClick(Qt.Key_Delete)
+        compare(taskModel.rowForId(id), -1)
+        tryCompare(bar, "visible", true)
+        compare(testCase.child(bar, "undoText").text, "Deleted '" + name + "'.")
+
+        keyClick(Qt.Key_Z, Qt.ControlModifier)
+        compare(taskModel.rowForId(id), 1)
+        compare(taskService.totalCount, 3)
+
+        page.selectTask(id)
+        keyClick(Qt.Key_E, Qt.ControlModifier)
+        const dialog = testCase.child(page, "taskDialog")
+        tryCompare(dialog, "opened", true)
+        testCase.child(dialog.contentItem, "nameField").text = "renamed"
+        keyClick(Qt.Key_Return)
+        tryCompare(dialog, "visible", false)
+        compare(taskModel.nameAt(taskModel.rowForId(id)), "renamed")
+        compare(testCase.child(bar, "undoText").text, "Saved 'renamed'.")
+        mouseClick(testCase.child(bar, "undoButton"))
+        compare(taskModel.nameAt(taskModel.rowForId(id)), name)
+        compare(taskService.totalCount, 3)
+        // What shows next is older; closed, the bar leaves it as it is.
+        if (bar.visible)
+            testCase.child(bar, "undoClose").clicked()
+        compare(bar.visible, false)
+        keyClick(Qt.Key_Z, Qt.ControlModifier)
+        compare(taskService.totalCount, 3)
+    }
+
     // Another page opens at its first row, not at the previous page's scroll position.
     function test_pageChangeShowsFirstRow() {
         taskService.pageSize = 50

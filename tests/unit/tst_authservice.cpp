@@ -46,6 +46,8 @@ private slots:
     void storedKeyVerifiesWithPython();
     void noDatabase_data();
     void noDatabase();
+    void changePassword_data();
+    void changePassword();
 
 private:
     QSqlQuery query() const { return QSqlQuery(m_db->database()); }
@@ -402,6 +404,68 @@ void TestAuthService::noDatabase()
     QSignalSpy loggedOut(&auth, &AuthService::loggedOut);
     auth.logout();
     QCOMPARE(loggedOut.count(), 1);
+}
+
+void TestAuthService::changePassword_data()
+{
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("newPassword");
+    QTest::addColumn<QString>("repeated");
+    QTest::addColumn<bool>("changed");
+
+    QTest::newRow("changed") << "old password"
+                             << "new password"
+                             << "new password" << true;
+    QTest::newRow("eight characters") << "old password"
+                                      << "12345678"
+                                      << "12345678" << true;
+    QTest::newRow("wrong current password") << "old passwort"
+                                            << "new password"
+                                            << "new password" << false;
+    QTest::newRow("seven characters") << "old password"
+                                      << "1234567"
+                                      << "1234567" << false;
+    QTest::newRow("repeated differently") << "old password"
+                                          << "new password"
+                                          << "new passwort" << false;
+}
+
+// A changed password has a new salt and key: the old one fails, the new one works, a kept
+// sign-in no longer signs in; refused, it leaves the account as it was. Another account is never
+// touched.
+void TestAuthService::changePassword()
+{
+    QFETCH(QString, current);
+    QFETCH(QString, newPassword);
+    QFETCH(QString, repeated);
+    QFETCH(bool, changed);
+    AuthService auth(m_db.get());
+    QVERIFY(auth.registerUser(QStringLiteral("bob"), QStringLiteral("old password"),
+                              QStringLiteral("Bob")));
+    QVERIFY(auth.registerUser(QStringLiteral("ann"), QStringLiteral("old password"),
+                              QStringLiteral("Ann")));
+    QVERIFY(auth.changePassword(QStringLiteral("old password"), newPassword, newPassword).size()
+            > 0); // signed out
+    QVERIFY(auth.login(QStringLiteral("ann"), QStringLiteral("old password")));
+    auto keys = [this] {
+        QStringList rows;
+        auto q = query();
+        q.exec("SELECT username, hex(password_hash), hex(salt) FROM users ORDER BY id");
+        while (q.next())
+            rows << q.value(0).toString() + q.value(1).toString() + q.value(2).toString();
+        return rows;
+    };
+    const QStringList before = keys();
+    const QByteArray kept = auth.makeKeptToken();
+
+    QCOMPARE(auth.changePassword(current, newPassword, repeated).isEmpty(), changed);
+    QCOMPARE(auth.loginWithKeptToken(kept), !changed); // a kept sign-in ends with the password
+    const QStringList after = keys();
+    QCOMPARE(after.first(), before.first());
+    QCOMPARE(after.last() != before.last(), changed);
+    QCOMPARE(auth.login(QStringLiteral("ann"), QStringLiteral("old password")), !changed);
+    QCOMPARE(auth.login(QStringLiteral("ann"), newPassword), changed);
+    QVERIFY(auth.login(QStringLiteral("bob"), QStringLiteral("old password")));
 }
 
 QTEST_GUILESS_MAIN(TestAuthService)

@@ -125,6 +125,7 @@ private slots:
     void invalidSyncToken();
     void remadeCollectionKeepsTasks();
     void serviceSendsLocalChanges();
+    void undoneDeletionStaysOnServer();
     void signOutCancelsDiscovery();
 
 private:
@@ -612,6 +613,47 @@ void TestCalDavSync::serviceSendsLocalChanges()
     QCOMPARE(desktop.sync(), SyncError::None);
     QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
     QTRY_COMPARE_WITH_TIMEOUT(laptop.model.rowCount(), 3, 10000);
+}
+
+// A deletion reaches the server only once it can no longer be undone: undone before, the task
+// never leaves the server and is not sent a second time; left, it is deleted there.
+void TestCalDavSync::undoneDeletionStaysOnServer()
+{
+    const QString collection = newCollection();
+    ProgramServices laptop(testEnvironment.newDatabasePath());
+    QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
+    SyncService &sync = laptop.services.sync();
+    sync.setIntervals(100, 600000);
+    laptop.tasks.undoJournal().setWindowMs(8000);
+    sync.testConnection(m_server.url().toString(), RadicaleServer::kUser, RadicaleServer::kPassword,
+                        false);
+    QTRY_VERIFY_WITH_TIMEOUT(!sync.taskLists().isEmpty(), 10000);
+    QVERIFY(sync.useTaskList(collection));
+    QVERIFY(laptop.tasks.createTask(QStringLiteral("Pay rent"), QDateTime(), false));
+    const qint64 id = laptop.tasks.lastCreatedId();
+    auto onServer = [&] {
+        return caldavScript(collection, QStringLiteral("list")).count(QLatin1String("BEGIN:VTODO"));
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(onServer(), 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!sync.busy(), 10000);
+
+    // The pass the deletion starts leaves it for later; the undo puts the same row back.
+    QSignalSpy passes(&sync, &SyncService::busyChanged);
+    QVERIFY(laptop.tasks.deleteTask(id));
+    QTRY_VERIFY_WITH_TIMEOUT(passes.size() >= 2 && !sync.busy(), 10000);
+    QVERIFY(laptop.tasks.undoJournal().canUndo());
+    QCOMPARE(onServer(), 1);
+    QVERIFY(laptop.tasks.undo());
+    passes.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(passes.size() >= 2 && !sync.busy(), 10000);
+    QCOMPARE(onServer(), 1);
+    QCOMPARE(laptop.scalar("SELECT count(*) FROM sync_items WHERE task_id = ?", id).toInt(), 1);
+    QCOMPARE(laptop.model.rowCount(), 1);
+
+    // Left alone, it goes once its window has passed.
+    QVERIFY(laptop.tasks.deleteTask(id));
+    QTRY_VERIFY_WITH_TIMEOUT(!laptop.tasks.undoJournal().showing(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(onServer(), 0, 15000);
 }
 
 // Alice asks a server that has not answered yet and signs out; Bob signs in. The question is

@@ -1,10 +1,13 @@
 #include "fixture.h"
+#include "syncstore.h"
 #include "testenv.h"
 
 #include <QAbstractItemModelTester>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSqlError>
+#include <QSqlRecord>
 #include <QTest>
 #include <QTimeZone>
 
@@ -60,6 +63,10 @@ private slots:
     void createdAtShownInLocalTime();
     void rowsWrittenByAnotherProgram();
     void signedOutRefusesEverything();
+    void undoRestoresTheRows_data();
+    void undoRestoresTheRows();
+    void undoStackAndWindow();
+    void deleteAccountRemovesEveryRow();
 
 private:
     int signUp(const QString &user) { return ::signUp(m_app->auth, user); }
@@ -764,6 +771,217 @@ void TestTaskService::signedOutRefusesEverything()
     TaskService closedDb(&closed, &m_app->auth, &m_app->model);
     QVERIFY(!closedDb.createTask(QStringLiteral("x"), QDateTime()));
     QVERIFY(closedDb.nextDueTask(10).isEmpty());
+}
+
+// Every row of the tables a task has rows in, as text, for comparing before and after.
+static QStringList dumpTables(TestDatabase &db, const QStringList &tables)
+{
+    QStringList rows;
+    for (const QString &table : tables) {
+        QSqlQuery q = db.query();
+        if (!q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY 1, 2").arg(table)))
+            return { q.lastError().text() };
+        while (q.next()) {
+            QStringList values { table };
+            for (int i = 0; i < q.record().count(); ++i)
+                values << (q.isNull(i) ? QStringLiteral("NULL") : q.value(i).toString());
+            rows << values.join(QLatin1Char('|'));
+        }
+    }
+    return rows;
+}
+
+void TestTaskService::undoRestoresTheRows_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("pageChange"); // the list moved to another page before the undo
+
+    QTest::newRow("delete") << "delete" << false;
+    QTest::newRow("delete, then another page") << "delete" << true;
+    QTest::newRow("delete a repeating, snoozed task") << "deleteRepeating" << false;
+    QTest::newRow("delete done") << "deleteDone" << false;
+    QTest::newRow("delete done, then another page") << "deleteDone" << true;
+    QTest::newRow("edit with a new rule") << "edit" << false;
+    QTest::newRow("done") << "done" << false;
+    QTest::newRow("done on a repeating task") << "doneRepeating" << true;
+}
+
+// An undone deletion brings back the very rows (ids, creation times, UIDs, rules, snoozes); an
+// undone change gives the task its fields and rule again. The other account is not touched, and
+// the counts follow.
+void TestTaskService::undoRestoresTheRows()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, pageChange);
+    const qint64 bobId = signUp(QStringLiteral("bob"));
+    QVERIFY(m_app->insertTasks(bobId, 2, 1, QStringLiteral("bob's")));
+    QVERIFY(m_app->auth.login(QStringLiteral("ann"), kTestPassword));
+    QVERIFY(m_app->insertTasks(m_userId, 5, 0, QStringLiteral("filler")));
+    const QDateTime due(QDate::currentDate().addDays(1), QTime(9, 0));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("milk"), QDateTime(), true));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("rent"), due, false));
+    const qint64 rent = m_app->tasks.lastCreatedId();
+    QVERIFY(m_app->store.storeUid(m_userId, rent, QStringLiteral("uid-rent"), QString()));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("water"), due, false));
+    const qint64 water = m_app->tasks.lastCreatedId();
+    QVERIFY(m_app->tasks.setRepeat(water, QStringLiteral("FREQ=DAILY;COUNT=4"), false));
+    QVERIFY(m_app->query().exec(QStringLiteral("INSERT INTO task_snoozes VALUES (%1, %2, %3)")
+                                        .arg(water)
+                                        .arg(due.toSecsSinceEpoch())
+                                        .arg(due.toSecsSinceEpoch() + 600)));
+    m_app->tasks.setPageSize(3);
+    m_app->tasks.loadPage(1);
+    const TaskCounts counts { m_app->tasks.totalCount(), m_app->tasks.activeCount(),
+                              m_app->tasks.inactiveCount() };
+    const QStringList tables { "tasks", "task_uids", "task_repeat", "task_snoozes" };
+    const bool deletion = command.startsWith(QLatin1String("delete"));
+    const QStringList kept = deletion ? tables + QStringList { "task_changed_here" } : tables;
+    const QStringList before = dumpTables(*m_app, kept);
+
+    if (command == "delete")
+        QVERIFY(m_app->tasks.deleteTask(rent));
+    else if (command == "deleteRepeating")
+        QVERIFY(m_app->tasks.deleteTask(water));
+    else if (command == "deleteDone")
+        QVERIFY(m_app->tasks.deleteAllInactive());
+    else if (command == "edit")
+        QVERIFY(m_app->tasks.setRepeat(rent, QStringLiteral("FREQ=WEEKLY"), false)
+                && m_app->tasks.updateTask(rent, QStringLiteral("rent!"), false, due.addDays(1)));
+    else
+        QVERIFY(m_app->tasks.updateTask(command == "done" ? rent : water,
+                                        command == "done" ? "rent" : "water", true, due));
+    QVERIFY(dumpTables(*m_app, kept) != before);
+    QVERIFY(m_app->tasks.undoJournal().showing());
+    if (pageChange)
+        m_app->tasks.loadPage(2);
+    const int page = m_app->tasks.currentPage();
+
+    QVERIFY(m_app->tasks.undo());
+    QCOMPARE(dumpTables(*m_app, kept), before);
+    QCOMPARE(m_app->tasks.totalCount(), counts.total);
+    QCOMPARE(m_app->tasks.activeCount(), counts.active);
+    QCOMPARE(m_app->tasks.inactiveCount(), counts.inactive);
+    QCOMPARE(m_app->tasks.currentPage(), page);
+    QCOMPARE(m_app->scalar("SELECT count(*) FROM tasks WHERE user_id = " + QString::number(bobId))
+                     .toInt(),
+             2);
+    QVERIFY(!m_app->store.deletionHeld(rent) && !m_app->store.deletionHeld(water));
+    // Nothing more shows: a second undo writes nothing.
+    QVERIFY(!m_app->tasks.undo());
+    QCOMPARE(dumpTables(*m_app, kept), before);
+}
+
+// Ctrl+Z goes back one command at a time while the bar shows; a command whose window passed is
+// left, and its deletion goes to the sync. At most the last twenty are kept.
+void TestTaskService::undoStackAndWindow()
+{
+    UndoJournal &journal = m_app->tasks.undoJournal();
+    QSignalSpy released(&m_app->store, &TaskStore::deletionsReleased);
+    QVERIFY(m_app->insertTasks(m_userId, UndoJournal::kDepth + 2));
+    m_app->tasks.loadPage(1);
+    QList<qint64> ids;
+    for (int row = 0; row < UndoJournal::kDepth + 2; ++row)
+        ids << m_app->model.taskIdAt(row);
+    for (const qint64 id : ids)
+        QVERIFY(m_app->tasks.deleteTask(id));
+    QCOMPARE(journal.depth(), UndoJournal::kDepth);
+    QVERIFY(m_app->store.deletionHeld(ids.last()));
+    QVERIFY(!m_app->store.deletionHeld(ids.first()));
+    QCOMPARE(journal.text(), QStringLiteral("Deleted 'task 1'."));
+    QVERIFY(m_app->tasks.undo());
+    QCOMPARE(journal.text(), QStringLiteral("Deleted 'task 2'."));
+    QVERIFY(m_app->tasks.undo());
+    QCOMPARE(m_app->tasks.totalCount(), 2);
+
+    journal.setWindowMs(50);
+    QVERIFY(m_app->tasks.deleteTask(ids.last()));
+    QTRY_VERIFY(!m_app->store.deletionHeld(ids.last()));
+    QTRY_VERIFY(!journal.showing());
+    QVERIFY(!released.isEmpty());
+    QVERIFY(!m_app->tasks.undo());
+    QCOMPARE(m_app->tasks.totalCount(), 1);
+
+    // Signing out forgets the commands: another account cannot undo them.
+    QVERIFY(m_app->tasks.deleteTask(ids.at(ids.size() - 2)));
+    m_app->tasks.forgetNames();
+    QCOMPARE(journal.depth(), 0);
+    QVERIFY(!m_app->tasks.undo());
+}
+
+// Every row of an account's own, in each table that holds some, as text.
+static QStringList accountRows(TestDatabase &db, qint64 userId)
+{
+    const QString id = QString::number(userId);
+    const QString tasks = QStringLiteral("(SELECT id FROM tasks WHERE user_id = %1)").arg(id);
+    QStringList rows;
+    for (const QString &where :
+         { "users WHERE id = " + id, "tasks WHERE user_id = " + id,
+           "task_uids WHERE user_id = " + id, "task_repeat WHERE user_id = " + id,
+           "sync_items WHERE user_id = " + id, "sync_accounts WHERE user_id = " + id,
+           "task_snoozes WHERE task_id IN " + tasks,
+           "task_changed_here WHERE task_id IN " + tasks }) {
+        QSqlQuery q = db.query();
+        if (!q.exec("SELECT * FROM " + where))
+            return { q.lastError().text() };
+        while (q.next()) {
+            QStringList values { where };
+            for (int i = 0; i < q.record().count(); ++i)
+                values << q.value(i).toString();
+            rows << values.join(QLatin1Char('|'));
+        }
+    }
+    return rows;
+}
+
+// Deleting an account removes every row that is its own, in every table, with its settings,
+// and nothing of another account; the file stays sound.
+void TestTaskService::deleteAccountRemovesEveryRow()
+{
+    m_app.reset();
+    releaseDefaultConnection();
+    ProgramServices program(testEnvironment.newDatabasePath());
+    const qint64 bob = ::signUp(program.auth, QStringLiteral("bob"));
+    QVERIFY(program.tasks.createTask(QStringLiteral("bob's"), QDateTime(), false));
+    const qint64 ann = ::signUp(program.auth, QStringLiteral("ann"));
+    const QDateTime due = QDateTime::currentDateTime().addDays(1);
+    QVERIFY(program.tasks.createTask(QStringLiteral("rent"), due, false));
+    const qint64 rent = program.tasks.lastCreatedId();
+    QVERIFY(program.services.store().storeUid(ann, rent, QStringLiteral("u-1"), QString()));
+    QVERIFY(program.tasks.setRepeat(rent, QStringLiteral("FREQ=DAILY"), false));
+    QVERIFY(program.query().exec(
+            QStringLiteral("INSERT INTO task_snoozes VALUES (%1, 1, 2)").arg(rent)));
+    SyncAccount account;
+    account.userId = ann;
+    account.serverUrl = QStringLiteral("https://dav.example/");
+    account.userName = QStringLiteral("ann");
+    account.collectionUrl = QStringLiteral("https://dav.example/ann/tasks/");
+    QVERIFY(SyncStore(program.db.database()).saveAccount(account));
+    QVERIFY(program.query().exec(QStringLiteral("INSERT INTO sync_items (task_id, user_id, uid, "
+                                                "href) VALUES (%1, %2, 'u-1', '/a.ics')")
+                                         .arg(rent)
+                                         .arg(ann)));
+    const QString checkKey = QStringLiteral("lastReminderCheck/%1").arg(ann);
+    appSettings().setValue(checkKey, 1);
+    const QStringList annRows = accountRows(program, ann);
+    const QStringList bobRows = accountRows(program, bob);
+    QCOMPARE(annRows.size(), 8);
+
+    QVERIFY(!program.services.accountRemoval().deleteAccount(QStringLiteral("wrong")).isEmpty());
+    QCOMPARE(accountRows(program, ann), annRows);
+    QVERIFY(program.auth.isLoggedIn());
+
+    QCOMPARE(program.services.accountRemoval().deleteAccount(kTestPassword), QString());
+    QVERIFY(!program.auth.isLoggedIn());
+    QCOMPARE(accountRows(program, ann), QStringList());
+    QCOMPARE(program.scalar("SELECT count(*) FROM task_snoozes").toInt(), 0);
+    QCOMPARE(program.scalar("SELECT count(*) FROM tasks_trigram WHERE user_id = ?", ann).toInt(),
+             0);
+    QCOMPARE(accountRows(program, bob), bobRows);
+    appSettings().sync();
+    QVERIFY(!appSettings().contains(checkKey));
+    QCOMPARE(program.scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+    QVERIFY(!program.auth.login(QStringLiteral("ann"), kTestPassword));
+    QCOMPARE(::signUp(program.auth, QStringLiteral("bob")), bob);
 }
 
 QTEST_GUILESS_MAIN(TestTaskService)
