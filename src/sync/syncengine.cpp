@@ -58,6 +58,7 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_lastChange = 0;
     m_writtenHrefs.clear();
     m_heldDeletions = 0;
+    m_undoHeld = false;
     m_pending.clear();
     beginPass();
 }
@@ -366,7 +367,9 @@ void SyncEngine::done(SyncError error, int status)
     if (error == SyncError::None && (m_retry || !m_pending.isEmpty()))
         error = SyncError::ServerError;
     // Every change up to the one read before the tasks were sent is on both sides now.
-    if (error == SyncError::None && m_lastChange > 0 && m_lastChange != m_account.changesSent
+    // A deletion held for its undo is still to be sent: the next pass reads it again.
+    if (error == SyncError::None && !m_undoHeld && m_lastChange > 0
+        && m_lastChange != m_account.changesSent
         && m_store.saveChangesSent(m_account.userId, m_lastChange))
         m_account.changesSent = m_lastChange;
     if (m_tasksWritten)

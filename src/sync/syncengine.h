@@ -112,6 +112,7 @@ private:
     bool m_freshStart = false; // the token was refused: the listing says nothing about deletions
     bool m_writeFailed = false;
     bool m_wroteThere = false; // this pass changed the collection
+    bool m_undoHeld = false; // a deletion waits for its undo window
     int m_relists = 0;
     // Resources written after the token of the next listing: that listing must name each of
     // them, or they are asked for one by one.

@@ -26,7 +26,9 @@ void SyncEngine::pushNext()
         const bool create =
                 item.hasTask && (!item.tracked || (!item.synced && item.etag.isEmpty()));
         const bool update = item.hasTask && item.synced && item.local != item.acknowledged;
-        const bool remove = item.tracked && !item.hasTask && !m_store.deletionHeld(item.taskId);
+        const bool held = item.tracked && !item.hasTask && m_store.deletionHeld(item.taskId);
+        m_undoHeld = m_undoHeld || held;
+        const bool remove = item.tracked && !item.hasTask && !held;
         if (create || update || remove)
             return pushItem(index);
     }
