@@ -19,6 +19,7 @@ Dialog {
         nameField.text = ""
         activeCheck.checked = false
         taskDialog.expireAtLocal = null
+        detailsFields.reset()
         taskDialog.open()
     }
 
@@ -30,6 +31,7 @@ Dialog {
         // A task saved without a due time comes back as an invalid date.
         taskDialog.expireAtLocal = expireAt && !isNaN(expireAt.getTime()) ? new Date(expireAt)
                                                                           : null
+        detailsFields.load(taskService.taskDetails(id))
         taskDialog.open()
     }
 
@@ -51,6 +53,15 @@ Dialog {
                                          activeCheck.checked, expireText)
         if (!saved) {
             dlgErr.text = "could not save the task"
+            return
+        }
+        const taskId = taskDialog.editMode === "create" ? taskService.lastCreatedId()
+                                                        : taskDialog.editingId
+        if (!detailsFields.save(taskId)) {
+            // The task itself is saved: a second Save edits it.
+            taskDialog.editMode = "edit"
+            taskDialog.editingId = taskId
+            dlgErr.text = "could not save the notes, priority and tags"
             return
         }
         taskDialog.close()
@@ -112,6 +123,12 @@ Dialog {
             text: "Done"
         }
 
+        TaskDetailsFields {
+            id: detailsFields
+
+            Layout.fillWidth: true
+        }
+
         StatusLabel {
             id: dlgErr
 
@@ -153,7 +170,7 @@ Dialog {
     // While the due-time popup is open, Return belongs to the popup.
     Shortcut {
         sequence: "Return"
-        enabled: taskDialog.visible && !expirePicker.visible
+        enabled: taskDialog.visible && !expirePicker.visible && !detailsFields.notesFocused
         onActivated: {
             if (closeButton.activeFocus)
                 taskDialog.dismiss()

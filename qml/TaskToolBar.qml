@@ -2,7 +2,8 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 
-// The row above the table: the greeting, the search and Done filter, and the page's commands.
+// The row above the table: the greeting, the search, the Done and tag filters and the order, and
+// the page's commands.
 RowLayout {
     id: toolbar
 
@@ -25,10 +26,20 @@ RowLayout {
         activeFilter.currentIndex = 0
         taskService.filterName = ""
         taskService.filterActive = -1
+        taskService.filterTag = ""
+    }
+
+    // The tags to choose from are read again whenever the list opens.
+    function refreshTags() {
+        tagFilter.model = ["All tags"].concat(taskService.tagNames())
+        tagFilter.currentIndex = Math.max(0, tagFilter.model.indexOf(taskService.filterTag))
     }
 
     // The search box shows the service's search text, also on a page made while it is set.
-    Component.onCompleted: searchName.text = taskService.filterName
+    Component.onCompleted: {
+        searchName.text = taskService.filterName
+        toolbar.refreshTags()
+    }
 
     Connections {
         target: taskService
@@ -36,6 +47,10 @@ RowLayout {
         function onFilterNameChanged() {
             if (searchName.text.trim() !== taskService.filterName)
                 searchName.text = taskService.filterName
+        }
+
+        function onFilterTagChanged() {
+            toolbar.refreshTags()
         }
     }
 
@@ -64,7 +79,7 @@ RowLayout {
         Layout.fillWidth: true
         Layout.preferredWidth: 260
         Layout.maximumWidth: 260
-        Layout.minimumWidth: 200
+        Layout.minimumWidth: 140
         placeholderText: "Search by name..."
 
         Accessible.name: "Search by name"
@@ -81,6 +96,40 @@ RowLayout {
         Accessible.name: "Show tasks"
         onActivated: function(index) {
             taskService.filterActive = [-1, 1, 0][index]
+        }
+    }
+
+    ChoiceBox {
+        id: tagFilter
+
+        objectName: "tagFilter"
+        Layout.maximumWidth: 150
+        model: ["All tags"]
+
+        Accessible.name: "Show tag"
+        onActivated: function(index) {
+            taskService.filterTag = index > 0 ? tagFilter.model[index] : ""
+        }
+        onPressedChanged: {
+            if (tagFilter.pressed && !tagFilter.popup.visible)
+                toolbar.refreshTags()
+        }
+        onActiveFocusChanged: {
+            if (tagFilter.activeFocus)
+                toolbar.refreshTags()
+        }
+    }
+
+    ChoiceBox {
+        id: sortChoice
+
+        objectName: "sortChoice"
+        model: ["Newest first", "Due soonest"]
+        currentIndex: taskService.sortOrder
+
+        Accessible.name: "Sort by"
+        onActivated: function(index) {
+            taskService.sortOrder = index
         }
     }
 

@@ -78,6 +78,24 @@ Page {
                                taskModel.expireAt(row))
     }
 
+    // Space belongs to the table only: the buttons and fields keep theirs.
+    function focusInTable() {
+        let item = page.Window.activeFocusItem
+        while (item && item !== table)
+            item = item.parent
+        return item === table
+    }
+
+    // Done becomes Pending and Pending Done; the notice names the task.
+    function toggleDone(row) {
+        const id = taskModel.taskIdAt(row)
+        const name = taskModel.nameAt(row)
+        const done = !taskModel.activeAt(row)
+        if (id < 0 || !taskService.setTaskDone(id, done))
+            return
+        doneNotice.show((done ? "Done: " : "Pending again: ") + name)
+    }
+
     function deleteSelectedTask() {
         if (page.selectedRow < 0)
             return
@@ -146,6 +164,9 @@ Page {
                 page.selectTask(taskModel.taskIdAt(row))
                 table.focusRow(row)
             }
+            onDoneToggled: function(row) {
+                page.toggleDone(row)
+            }
         }
 
         TaskPager {
@@ -161,6 +182,10 @@ Page {
 
     DeleteDoneDialog {
         id: confirmDeleteInactive
+    }
+
+    TaskNotice {
+        id: doneNotice
     }
 
     SettingsDialog {
@@ -242,6 +267,12 @@ Page {
         sequence: "Ctrl+E"
         enabled: !taskDialog.visible && page.selectedRow >= 0
         onActivated: page.editSelectedTask()
+    }
+
+    Shortcut {
+        sequence: "Space"
+        enabled: !taskDialog.visible && page.selectedRow >= 0 && page.focusInTable()
+        onActivated: page.toggleDone(page.selectedRow)
     }
 
     Shortcut {

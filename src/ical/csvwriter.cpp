@@ -32,11 +32,16 @@ QString isoText(const QDateTime &dateTime)
 
 QByteArray CsvWriter::write(const QList<IcalTask> &tasks)
 {
-    QByteArray text = QByteArrayLiteral("name,status,due,created\r\n");
+    static const QString priorities[] = { QString(), QStringLiteral("low"),
+                                          QStringLiteral("medium"), QStringLiteral("high") };
+    QByteArray text = QByteArrayLiteral("name,status,due,created,notes,priority,tags\r\n");
     for (const IcalTask &task : tasks) {
         text += cell(task.name) + ',';
         text += cell(task.done ? QStringLiteral("Done") : QStringLiteral("Pending")) + ',';
-        text += cell(isoText(task.due)) + ',' + cell(isoText(task.created)) + "\r\n";
+        text += cell(isoText(task.due)) + ',' + cell(isoText(task.created)) + ',';
+        text += cell(task.details.notes) + ','
+                + cell(priorities[qBound(0, task.details.priority, 3)]) + ','
+                + cell(task.details.tags.join(QStringLiteral(", "))) + "\r\n";
     }
     return text;
 }

@@ -1,3 +1,4 @@
+#include "icaldetails.h"
 #include "icalreader.h"
 
 #include "icalconvert.h"
@@ -313,6 +314,8 @@ private:
         task.created = propertyTime(todo, ICAL_CREATED_PROPERTY);
         task.lastModified = propertyTime(todo, ICAL_LASTMODIFIED_PROPERTY);
         task.stamp = propertyTime(todo, ICAL_DTSTAMP_PROPERTY);
+        task.details = IcalDetails::read(todo);
+        task.detailsKnown = true;
         collectZones(todo, zones);
         m_result.tasks.append(std::move(task));
         return true;

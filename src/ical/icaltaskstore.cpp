@@ -1,6 +1,7 @@
 #include "icaltaskstore.h"
 
 #include "storedtime.h"
+#include "taskdetailssql.h"
 #include "taskstore.h"
 
 #include <QLoggingCategory>
@@ -44,8 +45,9 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
     QSqlQuery query(m_database);
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
-            "       u.calendar\n"
+            "       u.calendar, d.notes, d.priority, d.priority_raw, d.tags\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
+            "LEFT JOIN task_details d ON d.task_id = t.id\n"
             "WHERE t.user_id = :uid\n"
             "ORDER BY t.create_at, t.id"));
     query.bindValue(QStringLiteral(":uid"), userId);
@@ -64,6 +66,8 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         task.created = StoredTime::read(query.value(5));
         task.uid = query.value(6).toString();
         task.calendar = query.value(7).toString().toUtf8();
+        task.details = TaskDetailsSql::read(query, 8);
+        task.detailsKnown = true;
         tasks.append(std::move(task));
     }
     return true;
@@ -87,7 +91,7 @@ bool IcalTaskStore::insertTask(qint64 userId, IcalTask &task)
     if (!written.ok)
         return failed();
     task.id = written.insertedId;
-    return task.id > 0 && storeUid(userId, task);
+    return task.id > 0 && storeUid(userId, task) && storeDetails(userId, task);
 }
 
 bool IcalTaskStore::updateTask(qint64 userId, const IcalTask &task)
@@ -96,7 +100,14 @@ bool IcalTaskStore::updateTask(qint64 userId, const IcalTask &task)
                              TaskStore::Origin::Import)
                  .ok)
         return failed();
-    return storeUid(userId, task);
+    return storeUid(userId, task) && storeDetails(userId, task);
+}
+
+bool IcalTaskStore::storeDetails(qint64 userId, const IcalTask &task)
+{
+    return !task.detailsKnown
+           || m_tasks->storeDetails(userId, task.id, task.details, TaskStore::Origin::Import)
+           || failed();
 }
 
 bool IcalTaskStore::storeUid(qint64 userId, const IcalTask &task)

@@ -29,6 +29,8 @@ public:
     bool updateTask(qint64 userId, const IcalTask &task);
     // Records the task's UID and text, in place of what the task or the UID had before.
     bool storeUid(qint64 userId, const IcalTask &task);
+    // Records the task's notes, priority and tags when the task knows them.
+    bool storeDetails(qint64 userId, const IcalTask &task);
     QString lastError() const { return m_lastError; }
 
 private:

@@ -1,6 +1,7 @@
 #include "icalwriter.h"
 
 #include "icalconvert.h"
+#include "icaldetails.h"
 #include "icalholder.h"
 #include "icallines.h"
 #include "icalreader.h"
@@ -168,13 +169,43 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
         text += timeLine("COMPLETED", stamp);
     if (task.due.isValid())
         text += timeLine("DUE", task.due);
+    if (task.detailsKnown) {
+        text += IcalDetails::descriptionLine(task.details.notes);
+        text += IcalDetails::priorityLine(task.details);
+        text += IcalDetails::categoriesLine(task.details.tags);
+    }
     return text + "END:VTODO\r\n";
+}
+
+// The notes, priority and tags that differ from what the kept VTODO says; notes edited here
+// take the HTML copy (X-ALT-DESC) other programs keep with them, which would be stale.
+bool setDetails(Edits &edits, const IcalTask &task, const std::optional<IcalTask> &kept)
+{
+    if (!task.detailsKnown)
+        return false;
+    const TaskDetails before = kept ? kept->details : TaskDetails();
+    const TaskDetails &now = task.details;
+    bool changed = false;
+    if (!kept || before.notes != now.notes) {
+        edits.set("DESCRIPTION", IcalDetails::descriptionLine(now.notes));
+        edits.set("X-ALT-DESC", {});
+        changed = true;
+    }
+    if (!kept || IcalDetails::value(before) != IcalDetails::value(now)) {
+        edits.set("PRIORITY", IcalDetails::priorityLine(now));
+        changed = true;
+    }
+    if (!kept || before.tags != now.tags) {
+        edits.set("CATEGORIES", IcalDetails::categoriesLine(now.tags));
+        changed = true;
+    }
+    return changed;
 }
 
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
 // when it says no task the list could show.
 Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
-               const std::optional<TaskFields> &kept, const QDateTime &stamp)
+               const std::optional<IcalTask> &kept, const QDateTime &stamp)
 {
     const bool name = !kept || kept->name != task.name;
     const bool done = !kept || kept->done != task.done;
@@ -184,7 +215,8 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
     if (!own.contains("UID"))
         edits.set("UID", propertyLine(icalproperty_new_uid(task.uid.toUtf8().constData())));
     edits.set("DTSTAMP", timeLine("DTSTAMP", stamp));
-    if (name || done || due)
+    const bool details = setDetails(edits, task, kept);
+    if (name || done || due || details)
         edits.set("LAST-MODIFIED", timeLine("LAST-MODIFIED", stamp));
     if (name)
         edits.set("SUMMARY", summaryLine(task.name));
@@ -283,9 +315,8 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
         if (component.kind == "VTIMEZONE")
             component.tzid = icalLineValue(ownLines(lines).value("TZID")).trimmed();
         if (i == master) {
-            const std::optional<TaskFields> kept =
-                    read.tasks.isEmpty() ? std::nullopt
-                                         : std::optional(read.tasks.first().fields());
+            const std::optional<IcalTask> kept =
+                    read.tasks.isEmpty() ? std::nullopt : std::optional(read.tasks.first());
             Edits edits = editsFor(ownLines(lines), task, kept, stamp);
             component.text = patchedTodo(lines, edits);
         } else {

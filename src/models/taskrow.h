@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // One task as the table shows it; date-times are already in local time.
 struct TaskRow
@@ -11,4 +12,7 @@ struct TaskRow
     bool active = false; // the Done flag
     QDateTime expireAt;
     QDateTime createAt;
+    QString notes;
+    int priority = 0; // none, low, medium, high: 0 to 3
+    QStringList tags;
 };

@@ -68,7 +68,8 @@ int TaskCounter::countMatching(qint64 userId, bool viaTrigram, bool *ok)
             return count;
         }
     }
-    QSqlQuery &query = m_context->statement(TaskSql::countMatching(byName, byDone));
+    QSqlQuery &query = m_context->statement(
+            TaskSql::countMatching(byName, byDone, !m_context->filterTag.isEmpty()));
     m_context->bindFilters(query, userId);
     *ok = query.exec() && query.next();
     const int count = *ok ? query.value(0).toInt() : 0;
@@ -78,13 +79,13 @@ int TaskCounter::countMatching(qint64 userId, bool viaTrigram, bool *ok)
 
 const TaskCounts *TaskCounter::keptMatching(const DataStamp &stamp, qint64 userId) const
 {
-    return m_matching.find(stamp, userId, m_context->filterName, m_context->filterActive);
+    return m_matching.find(stamp, userId, m_context->matchKey(), m_context->filterActive);
 }
 
 void TaskCounter::keepMatching(const DataStamp *stamp, qint64 userId, bool known, int matching)
 {
     if (stamp && known)
-        m_matching.keep(*stamp, userId, TaskCounts { matching }, m_context->filterName,
+        m_matching.keep(*stamp, userId, TaskCounts { matching }, m_context->matchKey(),
                         m_context->filterActive);
     else
         m_matching.clear();
@@ -108,7 +109,7 @@ void TaskCounter::adjust(const DataStamp &before, const DataStamp &after, qint64
 {
     m_counters.adjust(before, after, counters, userId);
     if (matching) {
-        m_matching.adjust(before, after, TaskCounts { *matching }, userId, m_context->filterName,
+        m_matching.adjust(before, after, TaskCounts { *matching }, userId, m_context->matchKey(),
                           m_context->filterActive);
     } else {
         m_matching.clear();
@@ -143,9 +144,12 @@ int TaskCounter::pageOfTask(qint64 id)
 {
     if (!m_context->ready() || !TaskListContext::validId(id))
         return 0;
+    // The tag filter is not told apart here: the first page stands for the task.
     const TaskState task = taskState(id);
-    if (!task.exists || !task.matches)
+    if (!task.exists || !task.matches || !m_context->filterTag.isEmpty())
         return 0;
+    if (m_context->order == TaskListContext::Order::DueSoonest)
+        return pageInSoonest(id);
     QSqlQuery &created = m_context->statement(TaskSql::createdAt());
     created.bindValue(QStringLiteral(":id"), id);
     const bool found = created.exec() && created.next();
@@ -160,6 +164,26 @@ int TaskCounter::pageOfTask(qint64 id)
     query.bindValue(QStringLiteral(":id"), id);
     if (!createdAt.isNull())
         query.bindValue(QStringLiteral(":created"), createdAt);
+    const bool counted = query.exec() && query.next();
+    const qint64 before = counted ? query.value(0).toLongLong() : -1;
+    query.finish();
+    return before < 0 ? 0 : int(before / m_context->pageSize) + 1;
+}
+
+int TaskCounter::pageInSoonest(qint64 id)
+{
+    QSqlQuery &key = m_context->statement(TaskSql::dueKeyOf());
+    key.bindValue(QStringLiteral(":id"), id);
+    const bool found = key.exec() && key.next();
+    const QVariant due = found ? key.value(0) : QVariant();
+    key.finish();
+    if (!found)
+        return 0;
+    QSqlQuery &query = m_context->statement(TaskSql::countBeforeSoonest(
+            !m_context->filterName.isEmpty(), m_context->filterActive != -1));
+    m_context->bindFilters(query, m_context->userId());
+    query.bindValue(QStringLiteral(":due"), due);
+    query.bindValue(QStringLiteral(":id"), id);
     const bool counted = query.exec() && query.next();
     const qint64 before = counted ? query.value(0).toLongLong() : -1;
     query.finish();

@@ -45,6 +45,8 @@ private:
         qint64 userId = -1;
         QString filterName;
         int filterActive = -1;
+        QString filterTag;
+        int order = 0;
         int pageSize = 0;
         int page = 0;
         QVariant firstCreated;
@@ -58,6 +60,7 @@ private:
                    bool viaTrigram, QList<TaskRow> &rows);
     bool besideEdges(qint64 userId, int page, const DataStamp *stamp);
     bool rowsByNames(const std::vector<quint32> &places, int page, QList<TaskRow> &rows);
+    void readDetails(QList<TaskRow> &rows);
 
     TaskListContext *m_context = nullptr;
     TaskCounter *m_counter = nullptr;

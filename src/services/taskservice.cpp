@@ -1,5 +1,11 @@
 #include "taskservice.h"
 
+#include "storedtime.h"
+#include "taskdetailssql.h"
+#include "tasksql.h"
+
+#include <QSqlQuery>
+
 #include <algorithm>
 
 namespace {
@@ -32,7 +38,11 @@ TaskService::TaskService(DbManager *db, AuthService *auth, TaskTableModel *model
     connect(&m_reader, &TaskListReader::totalPagesChanged, this, &TaskService::totalPagesChanged);
     connect(&m_reader, &TaskListReader::currentPageChanged, this, &TaskService::currentPageChanged);
     connect(m_store, &TaskStore::tasksChanged, this,
-            [this](const TaskChanges &, TaskStore::Origin origin) { onTasksChanged(origin); });
+            [this](const TaskChanges &changes, TaskStore::Origin origin) {
+                if (origin == TaskStore::Origin::Window && !changes.created.isEmpty())
+                    m_lastCreatedId = changes.created.last();
+                onTasksChanged(origin);
+            });
 }
 
 // The window's commands follow what they wrote themselves; what the sync or an import wrote is
@@ -74,8 +84,33 @@ void TaskService::setFilterActive(int value)
     loadPage(1);
 }
 
+void TaskService::setFilterTag(const QString &tag)
+{
+    const QString trimmed = tag.trimmed();
+    if (trimmed == m_context.filterTag)
+        return;
+    m_context.filterTag = trimmed;
+    emit filterTagChanged();
+    loadPage(1);
+}
+
+void TaskService::setSortOrder(int order)
+{
+    const auto value = order == 1 ? TaskListContext::Order::DueSoonest
+                                  : TaskListContext::Order::Newest;
+    if (value == m_context.order)
+        return;
+    m_context.order = value;
+    emit sortOrderChanged();
+    loadPage(1);
+}
+
 void TaskService::clearFilters()
 {
+    if (!m_context.filterTag.isEmpty()) {
+        m_context.filterTag.clear();
+        emit filterTagChanged();
+    }
     if (!m_context.filterName.isEmpty()) {
         m_context.filterName.clear();
         emit filterNameChanged();
@@ -100,4 +135,69 @@ bool TaskService::updateTask(qint64 id, const QString &name, bool active, const 
     if (saved)
         emit dueTimesChanged();
     return saved;
+}
+
+bool TaskService::setTaskDone(qint64 id, bool done)
+{
+    if (!m_context.ready() || !TaskListContext::validId(id))
+        return false;
+    QSqlQuery &query = m_context.statement(TaskSql::taskRow());
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_context.userId());
+    const bool found = query.exec() && query.next();
+    const QString name = found ? query.value(0).toString() : QString();
+    const QDateTime due = found ? StoredTime::read(query.value(1)) : QDateTime();
+    query.finish();
+    return found && m_commands.updateTask(id, name, done, due);
+}
+
+QVariantMap TaskService::taskDetails(qint64 id)
+{
+    if (!m_context.ready())
+        return {};
+    QSqlQuery &query = m_context.statement(TaskDetailsSql::forTask());
+    query.bindValue(QStringLiteral(":id"), id);
+    const TaskDetails details =
+            query.exec() && query.next() ? TaskDetailsSql::read(query) : TaskDetails();
+    query.finish();
+    return { { QStringLiteral("notes"), details.notes },
+             { QStringLiteral("priority"), details.priority },
+             { QStringLiteral("tags"), details.tags.join(QStringLiteral(", ")) } };
+}
+
+// A priority received that this program does not write stays until the priority is changed.
+bool TaskService::saveTaskDetails(qint64 id, const QString &notes, int priority,
+                                  const QString &tags)
+{
+    if (!m_context.ready() || !TaskListContext::validId(id))
+        return false;
+    QSqlQuery &query = m_context.statement(TaskDetailsSql::forTask());
+    query.bindValue(QStringLiteral(":id"), id);
+    const TaskDetails before =
+            query.exec() && query.next() ? TaskDetailsSql::read(query) : TaskDetails();
+    query.finish();
+    TaskDetails details;
+    details.notes = notes;
+    details.priority = qBound(0, priority, int(TaskDetails::High));
+    details.priorityRaw = details.priority == before.priority ? before.priorityRaw : -1;
+    details.tags = TaskDetails::parseTags(tags);
+    if (!m_store->storeDetails(m_context.userId(), id, details, TaskStore::Origin::Window))
+        return false;
+    loadPage(currentPage());
+    return true;
+}
+
+QStringList TaskService::tagNames()
+{
+    QStringList tags;
+    if (!m_context.ready())
+        return tags;
+    QSqlQuery &query = m_context.statement(TaskDetailsSql::accountTags());
+    query.bindValue(QStringLiteral(":uid"), m_context.userId());
+    if (query.exec()) {
+        while (query.next())
+            tags.append(query.value(0).toString());
+    }
+    query.finish();
+    return tags;
 }

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <memory>
@@ -39,6 +40,9 @@ class TaskService : public QObject
     Q_PROPERTY(int totalCount READ totalCount NOTIFY countsChanged)
     Q_PROPERTY(int activeCount READ activeCount NOTIFY countsChanged)
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
+    Q_PROPERTY(QString filterTag READ filterTag WRITE setFilterTag NOTIFY filterTagChanged)
+    // 0: newest first, 1: due soonest (tasks without a due time last).
+    Q_PROPERTY(int sortOrder READ sortOrder WRITE setSortOrder NOTIFY sortOrderChanged)
 
 public:
     // Writes through a task store of its own.
@@ -56,11 +60,15 @@ public:
     int totalCount() const { return m_counter.counts().total; }
     int activeCount() const { return m_counter.counts().active; }
     int inactiveCount() const { return m_counter.counts().inactive; }
+    QString filterTag() const { return m_context.filterTag; }
+    int sortOrder() const { return int(m_context.order); }
 
     void setPageSize(int size);
     void setFilterName(const QString &text);
     void setFilterActive(int value);
-    // Both filters back to their initial values, without loading a page.
+    void setFilterTag(const QString &tag);
+    void setSortOrder(int order);
+    // The filters back to their initial values, without loading a page.
     void clearFilters();
 
     // Every pending task of the signed-in user due within the next withinMinutes minutes.
@@ -86,6 +94,8 @@ signals:
     void countsChanged();
     // A task was created or edited: its due time may be new.
     void dueTimesChanged();
+    void filterTagChanged();
+    void sortOrderChanged();
 
 public:
     Q_INVOKABLE void loadPage(int page) { m_reader.loadPage(page); }
@@ -112,6 +122,17 @@ public:
     Q_INVOKABLE bool deleteAllInactive() { return m_commands.deleteAllInactive(); }
     // The page of the list, as filtered now, that holds task id; 0 when it holds no such task.
     Q_INVOKABLE int pageOfTask(qint64 id) { return m_counter.pageOfTask(id); }
+    // Done or Pending in one action, the rest of the task as it is.
+    Q_INVOKABLE bool setTaskDone(qint64 id, bool done);
+    // The id of the task the window created last; -1 before any.
+    Q_INVOKABLE double lastCreatedId() const { return double(m_lastCreatedId); }
+    // The notes, priority (0 none to 3 high) and tags of task id: "notes", "priority", "tags"
+    // (the tags as one comma-separated text).
+    Q_INVOKABLE QVariantMap taskDetails(qint64 id);
+    Q_INVOKABLE bool saveTaskDetails(qint64 id, const QString &notes, int priority,
+                                     const QString &tags);
+    // The account's tags, each once, in order.
+    Q_INVOKABLE QStringList tagNames();
 
 private:
     static QDateTime dueTimeFromText(const QString &text)
@@ -129,4 +150,5 @@ private:
     TaskListReader m_reader;
     TaskCommands m_commands;
     DueTasks m_due;
+    qint64 m_lastCreatedId = -1;
 };

@@ -2,6 +2,7 @@
 
 #include "dbmanager.h"
 #include "storedtime.h"
+#include "taskdetailssql.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -57,6 +58,11 @@ QString storeUidSql()
 {
     return QStringLiteral("INSERT OR REPLACE INTO task_uids (task_id, user_id, uid, calendar) "
                           "VALUES (:id, :uid, :ical_uid, :calendar)");
+}
+
+QVariant textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
 }
 
 } // namespace
@@ -195,6 +201,56 @@ bool TaskStore::storeUid(qint64 userId, qint64 taskId, const QString &uid, const
                                                          ? QVariant(QMetaType::fromType<QString>())
                                                          : QVariant(calendar));
     return run(query).ok;
+}
+
+// Details that hold nothing leave no row. The rows of one task change together or not at all.
+bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details,
+                             Origin origin)
+{
+    const bool own = !m_inTransaction;
+    if (own && !database().transaction()) {
+        m_lastError = database().lastError().text();
+        return false;
+    }
+    auto bindTask = [&](QSqlQuery &query) {
+        query.bindValue(QStringLiteral(":id"), taskId);
+        query.bindValue(QStringLiteral(":uid"), userId);
+    };
+    QSqlQuery &clearTags = statement(TaskDetailsSql::removeTags());
+    bindTask(clearTags);
+    bool ok = run(clearTags).ok;
+    QSqlQuery &write = statement(details.isEmpty() ? TaskDetailsSql::remove() : TaskDetailsSql::store());
+    bindTask(write);
+    if (!details.isEmpty()) {
+        write.bindValue(QStringLiteral(":notes"), textOrNull(details.notes));
+        write.bindValue(QStringLiteral(":priority"), details.priority);
+        write.bindValue(QStringLiteral(":raw"), details.priorityRaw >= 0
+                                                        ? QVariant(details.priorityRaw)
+                                                        : QVariant(QMetaType::fromType<int>()));
+        write.bindValue(QStringLiteral(":tags"), textOrNull(details.tags.join(QLatin1Char(','))));
+    }
+    const Written written = ok ? run(write) : Written {};
+    ok = written.ok;
+    // A task of another account, or none, gets no tags either.
+    for (int i = 0; ok && written.affected > 0 && i < details.tags.size(); ++i) {
+        QSqlQuery &tag = statement(TaskDetailsSql::storeTag());
+        bindTask(tag);
+        tag.bindValue(QStringLiteral(":tag"), details.tags.at(i));
+        ok = run(tag).ok;
+    }
+    if (own && ok && !database().commit()) {
+        m_lastError = database().lastError().text();
+        ok = false;
+    }
+    if (!ok) {
+        if (own)
+            database().rollback();
+        return false;
+    }
+    TaskChanges changes;
+    changes.updated.append(taskId);
+    announce(origin, changes);
+    return true;
 }
 
 bool TaskStore::transaction()

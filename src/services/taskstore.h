@@ -1,6 +1,7 @@
 #pragma once
 
 #include "statementcache.h"
+#include "taskdetails.h"
 
 #include <QDateTime>
 #include <QList>
@@ -71,6 +72,9 @@ public:
     // The UID a task is imported, exported or synced with, and its iCalendar text (none when
     // empty), in place of what the task or the UID had before.
     bool storeUid(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar);
+    // The notes, priority and tags of a task of the account, in place of those it had; they
+    // go with the task when it is deleted.
+    bool storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details, Origin origin);
 
     // Writes between these are one transaction, announced when it commits.
     bool transaction();

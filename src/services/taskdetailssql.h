@@ -1,0 +1,27 @@
+#pragma once
+
+#include "taskdetails.h"
+
+#include <QString>
+
+class QSqlQuery;
+
+// The statements on the notes, priority and tags of tasks (task_details, and task_tags, which
+// holds each tag of a task as a row of its own, for the tag filter and the tag completion).
+namespace TaskDetailsSql {
+
+// Writes the details of task :id when it is a task of :uid: :notes, :priority, :raw, :tags.
+QString store();
+// Removes the details, and the tags, of task :id of :uid.
+QString remove();
+QString removeTags();
+// Adds the tag :tag to task :id of :uid.
+QString storeTag();
+// The details of task :id: notes, priority, priority_raw, tags.
+QString forTask();
+// The account's (:uid) tags, each once, in order.
+QString accountTags();
+// The details as forTask() selects them, from the query's current row, starting at column first.
+TaskDetails read(const QSqlQuery &query, int first = 0);
+
+} // namespace TaskDetailsSql
