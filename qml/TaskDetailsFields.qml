@@ -54,14 +54,9 @@ ColumnLayout {
 
     spacing: 10
 
-    Label {
-        text: "Notes"
-        color: Theme.text
-    }
-
     ScrollView {
         Layout.fillWidth: true
-        Layout.preferredHeight: 90
+        Layout.preferredHeight: 60
 
         TextArea {
             id: notesField
@@ -75,6 +70,7 @@ ColumnLayout {
     }
 
     RowLayout {
+        Layout.fillWidth: true
         spacing: 10
 
         Label {
@@ -90,22 +86,22 @@ ColumnLayout {
 
             Accessible.name: "Priority"
         }
-    }
 
-    TextField {
-        id: tagsField
+        TextField {
+            id: tagsField
 
-        objectName: "tagsField"
-        Layout.fillWidth: true
-        placeholderText: "Tags (comma-separated)"
+            objectName: "tagsField"
+            Layout.fillWidth: true
+            placeholderText: "Tags (comma-separated)"
 
-        Accessible.name: "Tags"
-        Keys.onTabPressed: function(event) {
-            const offered = details.suggestions()
-            if (offered.length > 0)
-                details.complete(offered[0])
-            else
-                event.accepted = false
+            Accessible.name: "Tags"
+            Keys.onTabPressed: function(event) {
+                const offered = details.suggestions()
+                if (offered.length > 0)
+                    details.complete(offered[0])
+                else
+                    event.accepted = false
+            }
         }
     }
 

@@ -11,8 +11,8 @@ Popup {
         notice.message = text
         if (notice.opened) {
             // A screen reader announces a notification as it shows: show the new one anew.
-            noticeText.visible = false
-            noticeText.visible = true
+            notice.contentItem.visible = false
+            notice.contentItem.visible = true
         }
         notice.open()
         hideTimer.restart()
@@ -21,6 +21,7 @@ Popup {
     objectName: "taskNotice"
     x: notice.parent ? (notice.parent.width - notice.width) / 2 : 0
     y: notice.parent ? notice.parent.height - notice.height - 60 : 0
+    width: Math.min(notice.implicitWidth, 520)
     padding: 10
     modal: false
     focus: false
@@ -32,13 +33,10 @@ Popup {
     }
 
     contentItem: Label {
-        id: noticeText
-
         text: notice.message
         textFormat: Text.PlainText
         color: Theme.text
         elide: Text.ElideRight
-        width: Math.min(noticeText.implicitWidth, 500)
 
         Accessible.role: Accessible.Notification
         Accessible.name: notice.message

@@ -79,7 +79,7 @@ RowLayout {
         Layout.fillWidth: true
         Layout.preferredWidth: 260
         Layout.maximumWidth: 260
-        Layout.minimumWidth: 140
+        Layout.minimumWidth: 120
         placeholderText: "Search by name..."
 
         Accessible.name: "Search by name"
@@ -103,7 +103,7 @@ RowLayout {
         id: tagFilter
 
         objectName: "tagFilter"
-        Layout.maximumWidth: 150
+        Layout.preferredWidth: 110
         model: ["All tags"]
 
         Accessible.name: "Show tag"
@@ -124,6 +124,7 @@ RowLayout {
         id: sortChoice
 
         objectName: "sortChoice"
+        Layout.preferredWidth: 130
         model: ["Newest first", "Due soonest"]
         currentIndex: taskService.sortOrder
 

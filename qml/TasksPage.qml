@@ -177,6 +177,12 @@ Page {
     TaskDialog {
         id: taskDialog
 
+        // Centred, unless a reminder at the bottom edge would cover its buttons.
+        anchors.centerIn: undefined
+        x: (page.width - taskDialog.width) / 2
+        y: Math.max(0, Math.min((page.height - taskDialog.height) / 2,
+                                page.height - taskDialog.height - Theme.toastStrip))
+
         onDismissed: page.selectTask(-1)
     }
 

@@ -88,8 +88,7 @@ const Step kSteps[] = {
                              ")"),
       } },
     { 2,
-      "a task's notes, priority and tags beside it, and the account's tags by name; both go "
-      "with their task",
+      "a task's notes, priority and tags beside it, and the account's tags by name",
       {
               QStringLiteral("CREATE TABLE IF NOT EXISTS task_details (\n"
                              "    task_id INTEGER PRIMARY KEY,\n"
@@ -106,9 +105,6 @@ const Step kSteps[] = {
                              "    PRIMARY KEY (user_id, tag, task_id)\n"
                              ") WITHOUT ROWID"),
               QStringLiteral("CREATE INDEX IF NOT EXISTS idx_task_tags_task ON task_tags (task_id)"),
-              QStringLiteral("CREATE TRIGGER IF NOT EXISTS task_details_delete AFTER DELETE ON "
-                             "tasks BEGIN DELETE FROM task_details WHERE task_id = old.id; "
-                             "DELETE FROM task_tags WHERE task_id = old.id; END"),
       } },
 };
 

@@ -22,6 +22,18 @@ QString removeTags()
     return QStringLiteral("DELETE FROM task_tags WHERE task_id = :id AND user_id = :uid");
 }
 
+QString removeOrphans()
+{
+    return QStringLiteral("DELETE FROM task_details WHERE user_id = :uid AND NOT EXISTS "
+                          "(SELECT 1 FROM tasks WHERE tasks.id = task_details.task_id)");
+}
+
+QString removeOrphanTags()
+{
+    return QStringLiteral("DELETE FROM task_tags WHERE user_id = :uid AND NOT EXISTS "
+                          "(SELECT 1 FROM tasks WHERE tasks.id = task_tags.task_id)");
+}
+
 QString storeTag()
 {
     return QStringLiteral(

@@ -15,6 +15,9 @@ QString store();
 // Removes the details, and the tags, of task :id of :uid.
 QString remove();
 QString removeTags();
+// Removes the details, and the tags, of the tasks of :uid that are gone.
+QString removeOrphans();
+QString removeOrphanTags();
 // Adds the tag :tag to task :id of :uid.
 QString storeTag();
 // The details of task :id: notes, priority, priority_raw, tags.

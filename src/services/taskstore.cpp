@@ -171,6 +171,14 @@ TaskStore::Written TaskStore::deleteTask(qint64 userId, qint64 id, Origin origin
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
     if (written.affected > 0) {
+        // The details go after the task: a failure leaves rows no task reads, never a task
+        // without its details.
+        for (const QString &sql : { TaskDetailsSql::remove(), TaskDetailsSql::removeTags() }) {
+            QSqlQuery &details = statement(sql);
+            details.bindValue(QStringLiteral(":id"), id);
+            details.bindValue(QStringLiteral(":uid"), userId);
+            run(details);
+        }
         TaskChanges changes;
         changes.deleted.append(id);
         announce(origin, changes);
@@ -184,6 +192,12 @@ TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
     if (written.affected > 0) {
+        for (const QString &sql :
+             { TaskDetailsSql::removeOrphans(), TaskDetailsSql::removeOrphanTags() }) {
+            QSqlQuery &details = statement(sql);
+            details.bindValue(QStringLiteral(":uid"), userId);
+            run(details);
+        }
         TaskChanges changes;
         changes.doneDeleted = true;
         announce(origin, changes);

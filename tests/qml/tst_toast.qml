@@ -257,7 +257,7 @@ TestCase {
         window.height = Theme.minimumWindowHeight
         const page = stackOf(window).currentItem
         tryCompare(page, "width", window.width)
-        for (const name of ["searchName", "activeFilter", "clearButton", "newButton", "editButton",
+        for (const name of ["searchName", "activeFilter", "tagFilter", "sortChoice", "clearButton", "newButton", "editButton",
                             "deleteButton", "deleteDoneButton", "settingsButton", "logoutButton",
                             "prevButton", "nextButton", "pageSizeBox"])
             verify(inside(findChild(page, name), window), name)

@@ -258,8 +258,9 @@ void TestIndexes::schemaGainsIndexesOnly()
     QStringList indexes;
     while (query.next())
         indexes << query.value(0).toString() + QLatin1Char(':') + query.value(1).toString();
-    QCOMPARE(indexes, (QStringList { "idx_tasks_user_created:tasks", "idx_tasks_user_due:tasks",
-                                     "idx_tasks_user_name:tasks" }));
+    QCOMPARE(indexes, (QStringList { "idx_task_tags_task:task_tags", "idx_tasks_user_created:tasks",
+                                     "idx_tasks_user_due:tasks", "idx_tasks_user_name:tasks",
+                                     "idx_tasks_user_soonest:tasks" }));
 
     // The list and the reminder query read through them.
     auto plan = [&](const QString &sql) {

@@ -140,10 +140,10 @@ void TestTaskTransfer::roundTripIntoAnotherAccount()
     QCOMPARE(m_app->tasks.totalCount(), 4);
 
     const QList<QByteArray> csv = m_transfer->exportCsv().split('\n');
-    QCOMPARE(csv.first(), "name,status,due,created\r");
+    QCOMPARE(csv.first(), "name,status,due,created,notes,priority,tags\r");
     QVERIFY(csv.at(1).startsWith(
             "\"Pay rent, gas; water \\ bills\",Pending,2026-03-10T14:30:00+05:30,20"));
-    QVERIFY(csv.at(1).endsWith("+05:30\r"));
+    QVERIFY(csv.at(1).endsWith("+05:30,,,\r"));
     QVERIFY(csv.at(3).startsWith("'=SUM(A1:A2),Pending,1965-05-01T17:30:00+05:30,"));
 }
 
