@@ -35,6 +35,8 @@ RowLayout {
         tagFilter.currentIndex = Math.max(0, tagFilter.model.indexOf(taskService.filterTag))
     }
 
+    spacing: 4
+
     // The search box shows the service's search text, also on a page made while it is set.
     Component.onCompleted: {
         searchName.text = taskService.filterName
@@ -60,7 +62,7 @@ RowLayout {
 
         Layout.fillWidth: true
         Layout.maximumWidth: welcome.implicitWidth
-        Layout.minimumWidth: Math.min(welcome.implicitWidth, 120)
+        Layout.minimumWidth: Math.min(welcome.implicitWidth, 40)
         text: "Welcome, " + auth.userName
         textFormat: Text.PlainText
         elide: Text.ElideRight
@@ -79,7 +81,7 @@ RowLayout {
         Layout.fillWidth: true
         Layout.preferredWidth: 260
         Layout.maximumWidth: 260
-        Layout.minimumWidth: 120
+        Layout.minimumWidth: 100
         placeholderText: "Search by name..."
 
         Accessible.name: "Search by name"
@@ -90,6 +92,7 @@ RowLayout {
         id: activeFilter
 
         objectName: "activeFilter"
+        Layout.preferredWidth: 96
         model: ["All", "Done", "Pending"]
         currentIndex: [-1, 1, 0].indexOf(taskService.filterActive)
 
@@ -103,7 +106,7 @@ RowLayout {
         id: tagFilter
 
         objectName: "tagFilter"
-        Layout.preferredWidth: 110
+        Layout.preferredWidth: 96
         model: ["All tags"]
 
         Accessible.name: "Show tag"
@@ -124,7 +127,7 @@ RowLayout {
         id: sortChoice
 
         objectName: "sortChoice"
-        Layout.preferredWidth: 130
+        Layout.preferredWidth: 116
         model: ["Newest first", "Due soonest"]
         currentIndex: taskService.sortOrder
 
