@@ -244,9 +244,9 @@ bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &de
         write.bindValue(QStringLiteral(":tags"), textOrNull(details.tags.join(QLatin1Char(','))));
     }
     const Written written = ok ? run(write) : Written {};
-    ok = written.ok;
-    // A task of another account, or none, gets no tags either.
-    for (int i = 0; ok && written.affected > 0 && i < details.tags.size(); ++i) {
+    // A task of another account, or none, gets nothing.
+    ok = written.ok && (details.isEmpty() || written.affected > 0);
+    for (int i = 0; ok && i < details.tags.size(); ++i) {
         QSqlQuery &tag = statement(TaskDetailsSql::storeTag());
         bindTask(tag);
         tag.bindValue(QStringLiteral(":tag"), details.tags.at(i));
