@@ -104,7 +104,8 @@ const Step kSteps[] = {
                              "    task_id INTEGER NOT NULL,\n"
                              "    PRIMARY KEY (user_id, tag, task_id)\n"
                              ") WITHOUT ROWID"),
-              QStringLiteral("CREATE INDEX IF NOT EXISTS idx_task_tags_task ON task_tags (task_id)"),
+              QStringLiteral(
+                      "CREATE INDEX IF NOT EXISTS idx_task_tags_task ON task_tags (task_id)"),
       } },
 };
 

@@ -32,8 +32,7 @@ TaskDetails read(icalcomponent *todo)
     }
     QStringList tags;
     for (icalproperty *property = icalcomponent_get_first_property(todo, ICAL_CATEGORIES_PROPERTY);
-         property;
-         property = icalcomponent_get_next_property(todo, ICAL_CATEGORIES_PROPERTY)) {
+         property; property = icalcomponent_get_next_property(todo, ICAL_CATEGORIES_PROPERTY)) {
         const char *text = icalproperty_get_categories(property);
         tags.append(QString::fromUtf8(text ? text : ""));
     }

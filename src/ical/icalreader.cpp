@@ -1,5 +1,5 @@
-#include "icaldetails.h"
 #include "icalreader.h"
+#include "icaldetails.h"
 
 #include "icalconvert.h"
 #include "icalholder.h"

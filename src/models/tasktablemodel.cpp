@@ -154,6 +154,5 @@ bool TaskTableModel::overdueAt(int row) const
     if (!inRange(row))
         return false;
     const TaskRow &task = m_rows.at(row);
-    return !task.active && task.expireAt.isValid()
-           && task.expireAt < QDateTime::currentDateTime();
+    return !task.active && task.expireAt.isValid() && task.expireAt < QDateTime::currentDateTime();
 }

@@ -16,7 +16,10 @@ struct TaskDetails
     int priorityRaw = -1;
     QStringList tags;
 
-    bool isEmpty() const { return notes.isEmpty() && priority == None && priorityRaw < 0 && tags.isEmpty(); }
+    bool isEmpty() const
+    {
+        return notes.isEmpty() && priority == None && priorityRaw < 0 && tags.isEmpty();
+    }
 
     // Tags as typed: split at commas, trimmed, empty ones and repeats (ignoring case) dropped.
     static QStringList parseTags(const QString &text)

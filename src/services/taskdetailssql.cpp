@@ -62,4 +62,18 @@ TaskDetails read(const QSqlQuery &query, int first)
     return details;
 }
 
+void fillRows(QSqlQuery &query, QList<TaskRow> &rows)
+{
+    for (TaskRow &row : rows) {
+        query.bindValue(QStringLiteral(":id"), row.id);
+        if (query.exec() && query.next()) {
+            const TaskDetails details = read(query);
+            row.notes = details.notes;
+            row.priority = details.priority;
+            row.tags = details.tags;
+        }
+        query.finish();
+    }
+}
+
 } // namespace TaskDetailsSql

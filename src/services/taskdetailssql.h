@@ -1,7 +1,9 @@
 #pragma once
 
 #include "taskdetails.h"
+#include "taskrow.h"
 
+#include <QList>
 #include <QString>
 
 class QSqlQuery;
@@ -24,6 +26,8 @@ QString storeTag();
 QString forTask();
 // The account's (:uid) tags, each once, in order.
 QString accountTags();
+// Fills in the details of each row, looked up one by one with forTask().
+void fillRows(QSqlQuery &query, QList<TaskRow> &rows);
 // The details as forTask() selects them, from the query's current row, starting at column first.
 TaskDetails read(const QSqlQuery &query, int first = 0);
 

@@ -285,23 +285,7 @@ void TaskListReader::readPage(int page, qint64 userId, const DataStamp *stamp, b
         }
         queryRows(userId, m_currentPage, matchingKnown ? matching : -1, stamp, sortMatches, rows);
     }
-    readDetails(rows);
+    TaskDetailsSql::fillRows(m_context->statement(TaskDetailsSql::forTask()), rows);
     if (m_model)
         m_model->setRows(std::move(rows));
-}
-
-// The notes, priority and tags of the page's tasks, each looked up by its task.
-void TaskListReader::readDetails(QList<TaskRow> &rows)
-{
-    QSqlQuery &query = m_context->statement(TaskDetailsSql::forTask());
-    for (TaskRow &row : rows) {
-        query.bindValue(QStringLiteral(":id"), row.id);
-        if (query.exec() && query.next()) {
-            const TaskDetails details = TaskDetailsSql::read(query);
-            row.notes = details.notes;
-            row.priority = details.priority;
-            row.tags = details.tags;
-        }
-        query.finish();
-    }
 }

@@ -60,7 +60,6 @@ private:
                    bool viaTrigram, QList<TaskRow> &rows);
     bool besideEdges(qint64 userId, int page, const DataStamp *stamp);
     bool rowsByNames(const std::vector<quint32> &places, int page, QList<TaskRow> &rows);
-    void readDetails(QList<TaskRow> &rows);
 
     TaskListContext *m_context = nullptr;
     TaskCounter *m_counter = nullptr;

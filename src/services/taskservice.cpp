@@ -96,8 +96,8 @@ void TaskService::setFilterTag(const QString &tag)
 
 void TaskService::setSortOrder(int order)
 {
-    const auto value = order == 1 ? TaskListContext::Order::DueSoonest
-                                  : TaskListContext::Order::Newest;
+    const auto value =
+            order == 1 ? TaskListContext::Order::DueSoonest : TaskListContext::Order::Newest;
     if (value == m_context.order)
         return;
     m_context.order = value;

@@ -89,8 +89,7 @@ QString pageRowsBeside(bool byName, bool byDone, bool older, bool byTag)
 QString pageRowsSoonest(bool byName, bool byDone, bool byTag, bool fromEnd)
 {
     return soonestColumns() + filters(byName, byDone, byTag) + QStringLiteral(" ORDER BY ")
-           + kDueKey
-           + (fromEnd ? QStringLiteral(" DESC, id DESC") : QStringLiteral(" ASC, id ASC"))
+           + kDueKey + (fromEnd ? QStringLiteral(" DESC, id DESC") : QStringLiteral(" ASC, id ASC"))
            + QStringLiteral(" LIMIT :lim OFFSET :off");
 }
 
@@ -101,10 +100,10 @@ QString pageRowsSoonestBeside(bool byName, bool byDone, bool byTag, bool later)
     const QString where = soonestColumns() + filters(byName, byDone, byTag);
     const QString ties = later ? QStringLiteral(" AND id > :id ORDER BY id ASC")
                                : QStringLiteral(" AND id < :id ORDER BY id DESC");
-    const QString beyond = later ? QStringLiteral(" > :due ORDER BY ") + kDueKey
-                                           + QStringLiteral(" ASC, id ASC")
-                                 : QStringLiteral(" < :due ORDER BY ") + kDueKey
-                                           + QStringLiteral(" DESC, id DESC");
+    const QString beyond =
+            later ? QStringLiteral(" > :due ORDER BY ") + kDueKey + QStringLiteral(" ASC, id ASC")
+                  : QStringLiteral(" < :due ORDER BY ") + kDueKey
+                            + QStringLiteral(" DESC, id DESC");
     return QStringLiteral("SELECT * FROM (") + where + QStringLiteral(" AND ") + kDueKey
            + QStringLiteral(" = :due") + ties
            + QStringLiteral(" LIMIT :lim) UNION ALL SELECT * FROM (") + where

@@ -233,7 +233,8 @@ bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &de
     QSqlQuery &clearTags = statement(TaskDetailsSql::removeTags());
     bindTask(clearTags);
     bool ok = run(clearTags).ok;
-    QSqlQuery &write = statement(details.isEmpty() ? TaskDetailsSql::remove() : TaskDetailsSql::store());
+    QSqlQuery &write =
+            statement(details.isEmpty() ? TaskDetailsSql::remove() : TaskDetailsSql::store());
     bindTask(write);
     if (!details.isEmpty()) {
         write.bindValue(QStringLiteral(":notes"), textOrNull(details.notes));

@@ -326,33 +326,35 @@ void TestIcalCodec::mapsNotesPriorityAndTags_data()
     QTest::addColumn<QByteArrayList>("absent"); // property names it no longer has
 
     const QByteArrayList none;
-    QTest::newRow("PRIORITY 3 reads high and stays 3") << QByteArray("PRIORITY:3\n") << 3
-                                                       << QStringList() << QString()
-                                                       << QByteArrayList { "PRIORITY:3" } << none;
+    QTest::newRow("PRIORITY 3 reads high and stays 3")
+            << QByteArray("PRIORITY:3\n") << 3 << QStringList() << QString()
+            << QByteArrayList { "PRIORITY:3" } << none;
     QTest::newRow("PRIORITY 4 reads high") << QByteArray("PRIORITY:4\n") << 3 << QStringList()
                                            << QString() << QByteArrayList { "PRIORITY:4" } << none;
-    QTest::newRow("PRIORITY 5 reads medium") << QByteArray("PRIORITY:5\n") << 2 << QStringList()
-                                             << QString() << QByteArrayList { "PRIORITY:5" } << none;
+    QTest::newRow("PRIORITY 5 reads medium")
+            << QByteArray("PRIORITY:5\n") << 2 << QStringList() << QString()
+            << QByteArrayList { "PRIORITY:5" } << none;
     QTest::newRow("PRIORITY 6 reads low") << QByteArray("PRIORITY:6\n") << 1 << QStringList()
                                           << QString() << QByteArrayList { "PRIORITY:6" } << none;
-    QTest::newRow("PRIORITY 0 reads none and stays") << QByteArray("PRIORITY:0\n") << 0
-                                                     << QStringList() << QString()
-                                                     << QByteArrayList { "PRIORITY:0" } << none;
-    QTest::newRow("PRIORITY 12 reads none and stays") << QByteArray("PRIORITY:12\n") << 0
-                                                      << QStringList() << QString()
-                                                      << QByteArrayList { "PRIORITY:12" } << none;
+    QTest::newRow("PRIORITY 0 reads none and stays")
+            << QByteArray("PRIORITY:0\n") << 0 << QStringList() << QString()
+            << QByteArrayList { "PRIORITY:0" } << none;
+    QTest::newRow("PRIORITY 12 reads none and stays")
+            << QByteArray("PRIORITY:12\n") << 0 << QStringList() << QString()
+            << QByteArrayList { "PRIORITY:12" } << none;
     QTest::newRow("PRIORITY 2 changed to low writes 9")
             << QByteArray("PRIORITY:2\n") << 3 << QStringList() << QStringLiteral("priority 1")
             << QByteArrayList { "PRIORITY:9" } << none;
-    QTest::newRow("medium written as 5") << QByteArray() << 0 << QStringList()
-                                         << QStringLiteral("priority 2")
-                                         << QByteArrayList { "PRIORITY:5" } << none;
-    QTest::newRow("priority taken away") << QByteArray("PRIORITY:1\n") << 3 << QStringList()
-                                         << QStringLiteral("priority 0") << QByteArrayList()
-                                         << QByteArrayList { "PRIORITY" };
+    QTest::newRow("medium written as 5")
+            << QByteArray() << 0 << QStringList() << QStringLiteral("priority 2")
+            << QByteArrayList { "PRIORITY:5" } << none;
+    QTest::newRow("priority taken away")
+            << QByteArray("PRIORITY:1\n") << 3 << QStringList() << QStringLiteral("priority 0")
+            << QByteArrayList() << QByteArrayList { "PRIORITY" };
     QTest::newRow("two CATEGORIES lines read, one written")
             << QByteArray("CATEGORIES:home,garden\nCATEGORIES:errands\n") << 0
-            << QStringList { "home", "garden", "errands" } << QStringLiteral("tags home,errands,new")
+            << QStringList { "home", "garden", "errands" }
+            << QStringLiteral("tags home,errands,new")
             << QByteArrayList { "CATEGORIES:home,errands,new" }
             << QByteArrayList { "CATEGORIES:errands" };
     QTest::newRow("tags untouched stay as written")
@@ -383,7 +385,7 @@ void TestIcalCodec::mapsNotesPriorityAndTags()
     const QByteArray resource = calendar("-//Other//EN", "BEGIN:VTODO\nUID:details-1\n"
                                                          "DTSTAMP:20260105T101700Z\n"
                                                          "SUMMARY:Water the plants\n"
-                                                         + properties + "END:VTODO\n");
+                                                                 + properties + "END:VTODO\n");
     const IcalReadResult read = IcalReader::read(resource, IcalReader::Mode::Resource);
     QCOMPARE(read.tasks.size(), 1);
     IcalTask task = read.tasks.first();
