@@ -9,8 +9,11 @@ Popup {
     id: expirePicker
 
     property var dueAt: null
+    // Offered only for a task that already has no due time; a new task needs one.
+    property bool offersNoDueTime: false
 
     signal picked(date moment)
+    signal noDueTimePicked
 
     // A number typed into a spin box counts even when OK comes before the box lost focus.
     function commitTypedTime(box) {
@@ -29,6 +32,15 @@ Popup {
         const minutes = mm.value + delta
         if (minutes >= 0 && minutes <= 59)
             mm.value = minutes
+    }
+
+    // Moves the time of day, carrying into the hour and stopping at either end of the day.
+    function moveTime(minutes) {
+        expirePicker.commitTypedTime(hh)
+        expirePicker.commitTypedTime(mm)
+        const moved = Math.max(0, Math.min(23 * 60 + 59, hh.value * 60 + mm.value + minutes))
+        hh.value = Math.floor(moved / 60)
+        mm.value = moved % 60
     }
 
     function take() {
@@ -131,6 +143,17 @@ Popup {
                 onClicked: expirePicker.take()
             }
         }
+
+        ActionButton {
+            objectName: "noDueTimeButton"
+            Layout.alignment: Qt.AlignRight
+            visible: expirePicker.offersNoDueTime
+            text: "No due time"
+            onClicked: {
+                expirePicker.noDueTimePicked()
+                expirePicker.close()
+            }
+        }
     }
 
     // Return on the focused Cancel button cancels; anywhere else it takes the moment.
@@ -167,5 +190,17 @@ Popup {
         sequence: "Ctrl+Left"
         enabled: expirePicker.visible
         onActivated: expirePicker.stepMinutes(-1)
+    }
+
+    Shortcut {
+        sequence: "PgUp"
+        enabled: expirePicker.visible
+        onActivated: expirePicker.moveTime(15)
+    }
+
+    Shortcut {
+        sequence: "PgDown"
+        enabled: expirePicker.visible
+        onActivated: expirePicker.moveTime(-15)
     }
 }

@@ -10,6 +10,7 @@ Page {
     title: "Login"
 
     function doLogin() {
+        errorLabel.color = Theme.error
         errorLabel.text = ""
         if (auth.login(usernameField.text, passwordField.text)) {
             loginPage.stackView.replace(Qt.resolvedUrl("TasksPage.qml"), {
@@ -18,6 +19,22 @@ Page {
         } else {
             errorLabel.text = "Invalid credentials (or user inactive)."
         }
+    }
+
+    // Back from a new account: its user name filled in, the password to type next.
+    function showRegistered(userName) {
+        usernameField.text = userName
+        passwordField.text = ""
+        errorLabel.color = Theme.success
+        errorLabel.text = "Account created, sign in"
+        passwordField.forceActiveFocus()
+    }
+
+    function openRegistration() {
+        const page = loginPage.stackView.push(Qt.resolvedUrl("RegisterPage.qml"), {
+                                                  "stackView": loginPage.stackView
+                                              })
+        page.registered.connect(loginPage.showRegistered)
     }
 
     Component.onCompleted: usernameField.forceActiveFocus()
@@ -43,24 +60,26 @@ Page {
             focus: true
 
             Accessible.name: "Username"
+
+            onTextEdited: errorLabel.text = ""
         }
 
-        TextField {
+        PasswordField {
             id: passwordField
 
             Layout.fillWidth: true
             placeholderText: "Password"
-            echoMode: TextInput.Password
 
             Accessible.name: "Password"
 
             onAccepted: loginPage.doLogin()
+            onTextEdited: errorLabel.text = ""
         }
 
         StatusLabel {
             id: errorLabel
 
-            color: "tomato"
+            color: Theme.error
         }
 
         RowLayout {
@@ -76,9 +95,7 @@ Page {
             ActionButton {
                 text: "Create account"
 
-                onClicked: loginPage.stackView.push(Qt.resolvedUrl("RegisterPage.qml"), {
-                                                        "stackView": loginPage.stackView
-                                                    })
+                onClicked: loginPage.openRegistration()
             }
         }
     }

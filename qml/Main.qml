@@ -43,30 +43,35 @@ ApplicationWindow {
     StackView {
         id: stack
 
+        // The pages end above the reminders, which never cover a control.
         anchors.fill: parent
+        anchors.bottomMargin: toasts.reservedHeight
 
         Component.onCompleted: stack.push(Qt.resolvedUrl("LoginPage.qml"), {
                                               "stackView": stack
                                           }, StackView.Immediate)
     }
 
-    Toast {
-        id: toast
+    ToastStack {
+        id: toasts
 
         parent: Overlay.overlay
         z: 9999
 
-        onActivated: function(taskId) {
+        onShowTask: function(taskId) {
             window.openTask(taskId)
         }
-        onClosed: desktop.closeNotifications()
     }
 
     Connections {
         target: notifier
 
         function onTaskDueSoon(taskId, name, expireAtText) {
-            toast.showToast(taskId, "Task expiring soon: " + name, "Expire at: " + expireAtText)
+            toasts.addReminder(taskId, "Task expiring soon: " + name, "Expire at: " + expireAtText)
+        }
+
+        function onReminderWithdrawn(taskId) {
+            toasts.removeTask(taskId)
         }
     }
 
@@ -75,12 +80,11 @@ ApplicationWindow {
         target: desktop
 
         function onMissedTasksFound(taskId, message, detail) {
-            toast.showToast(taskId, message, detail)
+            toasts.addNotice(taskId, message, detail)
         }
 
         function onShowTaskRequested(taskId) {
             notifier.stopSound()
-            toast.close()
             window.openTask(taskId)
         }
     }
@@ -90,7 +94,7 @@ ApplicationWindow {
         target: auth
 
         function onLoggedOut() {
-            toast.close()
+            toasts.clear()
         }
     }
 }

@@ -9,34 +9,46 @@ Page {
 
     title: "Create account"
 
-    // The first check that fails names the problem; the service is asked only when all pass.
+    // The new account's user name, as the service stored it, just before the page leaves.
+    signal registered(string userName)
+
+    // The first check that fails names the problem and takes the focus to its field; the
+    // service is asked only when all pass. Return in any field or on the focused button runs it,
+    // and the message goes once a field is edited.
     function register() {
-        messageLabel.color = "tomato"
+        messageLabel.color = Theme.error
         messageLabel.text = ""
-        if (fullNameField.text.trim().length === 0) {
-            messageLabel.text = "Insert full name."
-            return
-        }
-        if (usernameField.text.trim().length < 3) {
-            messageLabel.text = "Username too short."
-            return
-        }
-        if (passwordField.text.length < 8) {
-            messageLabel.text = "Password must be at least 8 characters."
-            return
-        }
-        if (passwordField.text !== confirmField.text) {
-            messageLabel.text = "Passwords do not match."
+        const problem = registerPage.firstProblem()
+        if (problem) {
+            messageLabel.text = problem.message
+            problem.field.forceActiveFocus()
             return
         }
         if (auth.registerUser(usernameField.text, passwordField.text, fullNameField.text)) {
-            messageLabel.color = "lightgreen"
+            messageLabel.color = Theme.success
             messageLabel.text = "Account created. You can login now."
+            registerPage.registered(usernameField.text.trim())
             registerPage.stackView.pop()
         } else {
             messageLabel.text = "Registration failed (username already exists or DB error)."
+            usernameField.forceActiveFocus()
         }
     }
+
+    function firstProblem() {
+        if (fullNameField.text.trim().length === 0)
+            return { field: fullNameField, message: "Insert full name." }
+        if (usernameField.text.trim().length < 3)
+            return { field: usernameField, message: "Username too short." }
+        if (passwordField.text.length < 8)
+            return { field: passwordField, message: "Password must be at least 8 characters." }
+        if (passwordField.text !== confirmField.text)
+            return { field: confirmField, message: "Passwords do not match." }
+        return null
+    }
+
+    // Pushed with a transition: the first field takes the focus once the page is in place.
+    StackView.onActivated: fullNameField.forceActiveFocus()
 
     ColumnLayout {
         anchors.centerIn: parent
@@ -56,8 +68,12 @@ Page {
 
             Layout.fillWidth: true
             placeholderText: "Full name"
+            focus: true
 
             Accessible.name: "Full name"
+
+            onAccepted: registerPage.register()
+            onTextEdited: messageLabel.text = ""
         }
 
         TextField {
@@ -67,33 +83,40 @@ Page {
             placeholderText: "Username"
 
             Accessible.name: "Username"
+
+            onAccepted: registerPage.register()
+            onTextEdited: messageLabel.text = ""
         }
 
-        TextField {
+        PasswordField {
             id: passwordField
 
             Layout.fillWidth: true
             placeholderText: "Password (min 8 chars)"
-            echoMode: TextInput.Password
 
             Accessible.name: "Password"
+
+            onAccepted: registerPage.register()
+            onTextEdited: messageLabel.text = ""
         }
 
-        TextField {
+        PasswordField {
             id: confirmField
 
             Layout.fillWidth: true
             placeholderText: "Confirm password"
-            echoMode: TextInput.Password
 
             Accessible.name: "Confirm password"
+
+            onAccepted: registerPage.register()
+            onTextEdited: messageLabel.text = ""
         }
 
         StatusLabel {
             id: messageLabel
 
             Layout.fillWidth: true
-            color: "tomato"
+            color: Theme.error
             wrapMode: Text.WordWrap
         }
 

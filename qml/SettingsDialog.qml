@@ -3,9 +3,98 @@ import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
 
-// Changes are written to the settings the moment they are made; OK and Cancel only close.
+// The settings in four tabs: reminders, sync, export and import with the database's place,
+// and the keyboard shortcuts. A setting takes effect on OK: every opening starts from the stored
+// values, and Cancel, Escape or a press outside leave them as they were. Sync, export and import
+// are commands and act at once.
 Dialog {
     id: settingsDialog
+
+    // The sound file chosen in this opening, stored on OK.
+    property string chosenSound: ""
+    // What went wrong when OK was last pressed; kept until the dialog is left without it.
+    property string problem: ""
+
+    // A tab's content: one column that scrolls, with its bar shown, when the dialog is too low.
+    component SettingsTab: ScrollView {
+        id: tab
+
+        default property alias content: column.data
+
+        function toTop() {
+            tab.ScrollBar.vertical.position = 0
+        }
+
+        implicitWidth: 600
+        contentWidth: tab.availableWidth
+        clip: true
+
+        ScrollBar.vertical.policy: tab.contentHeight > tab.availableHeight ? ScrollBar.AlwaysOn
+                                                                           : ScrollBar.AsNeeded
+
+        ColumnLayout {
+            id: column
+
+            width: tab.availableWidth
+                   - (tab.ScrollBar.vertical.visible ? tab.ScrollBar.vertical.width : 0)
+            spacing: 10
+        }
+    }
+
+    // A tab as wide as its title, which a screen reader's Press selects as a click does.
+    component SectionButton: TabButton {
+        id: sectionButton
+
+        width: sectionButton.implicitWidth
+        font.pixelSize: 16
+
+        Accessible.name: sectionButton.text
+        Accessible.onPressAction: {
+            sectionButton.TabBar.tabBar.setCurrentIndex(sectionButton.TabBar.index)
+        }
+    }
+
+    // Every opening shows the stored settings, in the first tab, from its top.
+    function load() {
+        minutesBox.value = settings.notifyMinutes
+        settingsDialog.chosenSound = settings.soundFile
+        backgroundBox.checked = desktop.keepRunningInBackground
+        loginBox.checked = desktop.startAtLogin
+        sections.setCurrentIndex(0)
+        for (const tab of [remindersTab, syncTab, transferTab, shortcutsTab])
+            tab.toTop()
+    }
+
+    // A number typed into a spin box counts, also when OK comes before the box lost the focus.
+    // The box shows its value in the locale's format ("1,440"); a text that is no number yet
+    // leaves the value as it was.
+    function commitTypedValue(box) {
+        try {
+            const typed = box.valueFromText(box.contentItem.text, box.locale)
+            if (!isNaN(typed))
+                box.value = typed
+        } catch (notANumber) {
+        }
+    }
+
+    // A screen reader's Press and Toggle tick or untick a box as a click does. (Qt 6.4 does
+    // nothing on Press and flips the box on Toggle without telling it.)
+    function toggleBox(box) {
+        if (box.enabled)
+            box.toggle()
+    }
+
+    // The autostart entry alone can fail: then the dialog opens again, once closed, and says so.
+    function apply() {
+        settingsDialog.commitTypedValue(minutesBox)
+        settings.notifyMinutes = minutesBox.value
+        settings.soundFile = settingsDialog.chosenSound
+        desktop.keepRunningInBackground = backgroundBox.checked
+        desktop.startAtLogin = loginBox.checked
+        settingsDialog.problem = desktop.startAtLogin === loginBox.checked
+                ? "" : loginBox.checked ? "The autostart entry could not be written."
+                                        : "The autostart entry could not be removed."
+    }
 
     anchors.centerIn: parent
     margins: 0
@@ -29,57 +118,78 @@ Dialog {
     }
 
     onAboutToShow: {
+        settingsDialog.load()
         taskTransfer.clearResult()
         desktop.refreshTray()
     }
+    onAccepted: settingsDialog.apply()
+    onRejected: settingsDialog.problem = ""
+    onClosed: {
+        if (settingsDialog.problem !== "")
+            settingsDialog.open()
+    }
 
-    // Scrolls when the window is too low for every section.
-    ScrollView {
-        id: scroller
-
+    ColumnLayout {
         anchors.fill: parent
-        contentWidth: scroller.availableWidth
-        implicitWidth: content.implicitWidth
-        implicitHeight: content.implicitHeight
-        clip: true
+        spacing: 12
 
-        ColumnLayout {
-            id: content
+        TabBar {
+            id: sections
 
-            width: 360
-            spacing: 10
+            objectName: "sections"
+            Layout.fillWidth: true
 
-            Label {
-                text: "Notifications"
-                font.pointSize: 14
+            SectionButton {
+                text: "Reminders"
             }
 
-            // The reminder settings on the left, running in the background beside them.
-            RowLayout {
-                spacing: 24
+            SectionButton {
+                text: "Sync"
+            }
 
-                ColumnLayout {
-                    Layout.alignment: Qt.AlignTop
-                    spacing: 10
+            SectionButton {
+                text: "Tasks in and out"
+            }
 
-                    RowLayout {
-                        SpinBox {
-                            id: minutesBox
+            SectionButton {
+                text: "Shortcuts"
+            }
+        }
 
-                            from: 1
-                            to: 1440
-                            stepSize: 1
-                            editable: true
-                            value: settings.notifyMinutes
+        StackLayout {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            currentIndex: sections.currentIndex
 
-                            Accessible.name: "Minutes before task expiration"
-                            onValueModified: settings.notifyMinutes = minutesBox.value
-                        }
+            SettingsTab {
+                id: remindersTab
 
-                        Label {
-                            text: "Minutes before task expiration"
-                        }
+                objectName: "remindersTab"
+
+                Label {
+                    text: "Notifications"
+                    font.pointSize: 14
+                }
+
+                RowLayout {
+                    SpinBox {
+                        id: minutesBox
+
+                        from: 1
+                        to: 1440
+                        stepSize: 1
+                        editable: true
+
+                        Accessible.name: "Minutes before task expiration"
                     }
+
+                    Label {
+                        text: "Minutes before task expiration"
+                    }
+                }
+
+                Row {
+                    spacing: 6
 
                     ActionButton {
                         text: "Choose sound (WAV/MP3)"
@@ -87,186 +197,165 @@ Dialog {
                         onClicked: soundFileDialog.open()
                     }
 
-                    Label {
-                        Layout.fillWidth: true
-                        text: settings.soundFile
-                        textFormat: Text.PlainText
-                        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-                    }
-                }
+                    ActionButton {
+                        text: "Test"
+                        enabled: settings.soundFile !== ""
+                                 && settings.soundFile === settingsDialog.chosenSound
+                        Accessible.name: "Test the reminder sound"
 
-                ColumnLayout {
-                    Layout.alignment: Qt.AlignTop
-                    spacing: 4
-
-                    CheckBox {
-                        id: backgroundBox
-
-                        Layout.fillWidth: true
-                        text: "Keep running in the background when the window is closed"
-                        enabled: desktop.trayAvailable
-                        checked: desktop.keepRunningInBackground
-
-                        onToggled: desktop.keepRunningInBackground = backgroundBox.checked
+                        onClicked: notifier.testSound()
                     }
 
-                    Label {
-                        Layout.fillWidth: true
-                        Layout.leftMargin: 32
-                        visible: !desktop.trayAvailable
-                        text: "The desktop offers no tray to keep the program in."
-                        color: "#cfcfcf"
-                        wrapMode: Text.WordWrap
-                    }
+                    ActionButton {
+                        text: "No sound"
+                        enabled: settingsDialog.chosenSound !== ""
 
-                    CheckBox {
-                        id: loginBox
-
-                        Layout.fillWidth: true
-                        text: "Start at login"
-                        checked: desktop.startAtLogin
-
-                        // Stays unticked when the entry could not be written.
-                        onToggled: {
-                            desktop.startAtLogin = loginBox.checked
-                            loginBox.checked = desktop.startAtLogin
+                        onClicked: {
+                            notifier.stopSound()
+                            settingsDialog.chosenSound = ""
                         }
                     }
                 }
-            }
-
-            Label {
-                Layout.topMargin: 16
-                text: "Shortcuts task table"
-                font.pointSize: 14
-            }
-
-            RowLayout {
-                Layout.fillWidth: true
-                spacing: 10
 
                 Label {
-                    text: "ctrl+f: search"
-                }
-
-                Label {
-                    text: "ctrl+n: new"
-                }
-
-                Label {
-                    text: "ctrl+e: edit"
-                }
-
-                Label {
-                    text: "delete: delete"
-                }
-
-                Label {
-                    text: "ctrl+l: logout"
-                }
-
-                Label {
-                    text: "home: first page"
-                }
-
-                Label {
-                    text: "end: last page"
-                }
-            }
-
-            RowLayout {
-                Layout.fillWidth: true
-                spacing: 10
-
-                Label {
-                    text: "up arrow: previous task"
-                }
-
-                Label {
-                    text: "down arrow: next task"
-                }
-
-                Label {
-                    text: "right arrow: next page"
-                }
-
-                Label {
-                    text: "left arrow: previous page"
-                }
-            }
-
-            Label {
-                text: "Shortcuts task form"
-                font.pointSize: 14
-            }
-
-            RowLayout {
-                Layout.fillWidth: true
-                spacing: 10
-
-                Label {
-                    text: "return: save"
-                }
-
-                Label {
-                    text: "esc: taks/calendar dialog"
-                }
-
-                Label {
-                    text: "ctrl+d: toggle done"
-                }
-
-                Label {
-                    text: "ctrl+g: pick date & time"
-                }
-
-                Label {
-                    text: "arrows: change calendar day"
-                }
-            }
-
-            RowLayout {
-                Label {
-                    text: "ctrl+up/down: change calendar hour"
-                }
-
-                Label {
-                    text: "ctrl+right/left: change calendar minute"
-                }
-
-                Label {
-                    text: "ctrl+shift+s/d: show/dismiss reminder"
-                }
-            }
-
-            SyncSection {
-                Layout.fillWidth: true
-                sync: syncService
-                signedIn: auth.loggedIn
-            }
-
-            RowLayout {
-                Layout.fillWidth: true
-                Layout.topMargin: 16
-                spacing: 10
-
-                Label {
-                    text: "Database path:"
-                    font.pointSize: 12
+                    Layout.fillWidth: true
+                    text: settingsDialog.chosenSound
+                    textFormat: Text.PlainText
                     wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                }
+
+                CheckBox {
+                    id: backgroundBox
+
+                    Layout.fillWidth: true
+                    Layout.topMargin: 6
+                    text: "Keep running in the background when the window is closed"
+                    enabled: desktop.trayAvailable
+
+                    Accessible.name: backgroundBox.text
+                    Accessible.onPressAction: settingsDialog.toggleBox(backgroundBox)
+                    Accessible.onToggleAction: settingsDialog.toggleBox(backgroundBox)
+                }
+
+                Label {
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 32
+                    visible: !desktop.trayAvailable
+                    text: "The desktop offers no tray to keep the program in."
+                    color: "#cfcfcf"
+                    wrapMode: Text.WordWrap
+                }
+
+                CheckBox {
+                    id: loginBox
+
+                    Layout.fillWidth: true
+                    text: "Start at login"
+
+                    Accessible.name: loginBox.text
+                    Accessible.onPressAction: settingsDialog.toggleBox(loginBox)
+                    Accessible.onToggleAction: settingsDialog.toggleBox(loginBox)
+                }
+
+                StatusLabel {
+                    Layout.fillWidth: true
+                    text: settingsDialog.problem
+                    color: Theme.error
+                    wrapMode: Text.Wrap
+                }
+            }
+
+            SettingsTab {
+                id: syncTab
+
+                SyncSection {
+                    Layout.fillWidth: true
+                    sync: syncService
+                    signedIn: auth.loggedIn
+                }
+            }
+
+            SettingsTab {
+                id: transferTab
+
+                Label {
+                    Layout.fillWidth: true
+                    text: "Export writes this account's tasks to an iCalendar or CSV file; import "
+                          + "reads the tasks of an iCalendar file into it."
+                    wrapMode: Text.WordWrap
                 }
 
                 TaskTransferRow {
                     Layout.fillWidth: true
                     transfer: taskTransfer
                 }
+
+                Label {
+                    Layout.topMargin: 16
+                    text: "Database path:"
+                    font.pointSize: 12
+                    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                }
+
+                Label {
+                    Layout.fillWidth: true
+                    text: dbPath
+                    textFormat: Text.PlainText
+                    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                }
             }
 
-            Label {
-                Layout.fillWidth: true
-                text: dbPath
-                textFormat: Text.PlainText
-                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            SettingsTab {
+                id: shortcutsTab
+
+                Label {
+                    text: "Shortcuts task table"
+                    font.pointSize: 14
+                }
+
+                Flow {
+                    Layout.fillWidth: true
+                    spacing: 10
+
+                    Repeater {
+                        model: ["ctrl+f: search", "ctrl+n: new", "ctrl+e: edit", "delete: delete",
+                            "ctrl+l: logout", "home: first page", "end: last page",
+                            "up arrow: previous task", "down arrow: next task",
+                            "right arrow: next page", "left arrow: previous page"]
+
+                        Label {
+                            required property string modelData
+
+                            text: modelData
+                        }
+                    }
+                }
+
+                Label {
+                    Layout.topMargin: 16
+                    text: "Shortcuts task form"
+                    font.pointSize: 14
+                }
+
+                Flow {
+                    Layout.fillWidth: true
+                    spacing: 10
+
+                    Repeater {
+                        model: ["return: save", "esc: taks/calendar dialog", "ctrl+d: toggle done",
+                            "ctrl+g: pick date & time", "space, down: pick date & time",
+                            "arrows: change calendar day", "ctrl+up/down: change calendar hour",
+                            "ctrl+right/left: change calendar minute",
+                            "page up/down: 15 minutes later/earlier",
+                            "ctrl+shift+s/d: show/dismiss reminder"]
+
+                        Label {
+                            required property string modelData
+
+                            text: modelData
+                        }
+                    }
+                }
             }
         }
     }
@@ -276,6 +365,9 @@ Dialog {
 
         fileMode: FileDialog.OpenFile
 
-        onAccepted: settings.soundFile = soundFileDialog.selectedFile.toString()
+        onAccepted: {
+            const url = String(soundFileDialog.selectedFile)
+            settingsDialog.chosenSound = settings.soundFilePath(url)
+        }
     }
 }

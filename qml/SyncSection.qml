@@ -3,12 +3,27 @@ import QtQuick.Controls
 import QtQuick.Layouts
 
 // The signed-in account's sync with a CalDAV server: the address and sign-in, the task list to
-// sync with, "Sync now" and the status line.
+// sync with, "Sync now" and the status line. The password goes only to the host typed: another
+// host the server points to is used only when the person says so. Nothing typed here outlives
+// the account's session.
 ColumnLayout {
     id: syncSection
 
     required property var sync
     required property bool signedIn
+
+    function clearForm() {
+        serverField.text = Qt.binding(() => syncSection.sync.serverUrl)
+        userField.text = Qt.binding(() => syncSection.sync.userName)
+        passwordField.text = ""
+        newListField.text = ""
+        insecureBox.checked = false
+    }
+
+    function useOtherServer() {
+        serverField.text = syncSection.sync.otherServer
+        syncSection.testConnection()
+    }
 
     function testConnection() {
         syncSection.sync.testConnection(serverField.text, userField.text, passwordField.text,
@@ -24,6 +39,8 @@ ColumnLayout {
 
     spacing: 6
     enabled: syncSection.signedIn
+
+    onSignedInChanged: syncSection.clearForm()
 
     Label {
         Layout.topMargin: 16
@@ -53,12 +70,11 @@ ColumnLayout {
             Accessible.name: "User name"
         }
 
-        TextField {
+        PasswordField {
             id: passwordField
 
             Layout.fillWidth: true
             placeholderText: "Password"
-            echoMode: TextInput.Password
             Accessible.name: "Password"
 
             onAccepted: syncSection.syncNow()
@@ -71,10 +87,14 @@ ColumnLayout {
         visible: syncSection.sync.needsInsecureConsent || insecureBox.checked
         text: "Send the password over plain HTTP to this server"
         Accessible.name: insecureBox.text
+        // A screen reader's Press and Toggle tick the box as a click does (Qt 6.4 leaves Press
+        // to the item).
+        Accessible.onPressAction: insecureBox.toggle()
+        Accessible.onToggleAction: insecureBox.toggle()
     }
 
     RowLayout {
-        Button {
+        ActionButton {
             text: "Test connection"
             enabled: !syncSection.sync.busy && serverField.text.length > 0
                      && userField.text.length > 0
@@ -83,12 +103,22 @@ ColumnLayout {
             onClicked: syncSection.testConnection()
         }
 
-        Button {
+        ActionButton {
             text: "Sync now"
             enabled: syncSection.sync.configured && !syncSection.sync.busy
             Accessible.name: "Sync now"
 
             onClicked: syncSection.syncNow()
+        }
+
+        Button {
+            visible: syncSection.sync.otherServer.length > 0
+            text: "Sign in at " + syncSection.sync.otherServer
+            enabled: !syncSection.sync.busy
+            Accessible.name: "Sign in at the other host"
+            Accessible.description: syncSection.sync.otherServer
+
+            onClicked: syncSection.useOtherServer()
         }
 
         BusyIndicator {
@@ -109,6 +139,11 @@ ColumnLayout {
         Accessible.description: "Sync status"
     }
 
+    SyncDeletionPrompt {
+        Layout.fillWidth: true
+        sync: syncSection.sync
+    }
+
     RowLayout {
         Layout.fillWidth: true
         visible: listBox.count > 0
@@ -123,7 +158,7 @@ ColumnLayout {
             Accessible.name: "Task list"
         }
 
-        Button {
+        ActionButton {
             text: "Sync with this list"
             enabled: !syncSection.sync.busy
             Accessible.name: "Sync with this list"
@@ -144,7 +179,7 @@ ColumnLayout {
             Accessible.name: "New task list"
         }
 
-        Button {
+        ActionButton {
             text: "Create"
             enabled: !syncSection.sync.busy
             Accessible.name: "Create task list"
@@ -153,7 +188,7 @@ ColumnLayout {
         }
     }
 
-    Button {
+    ActionButton {
         visible: syncSection.sync.configured
         text: "Stop syncing"
         Accessible.name: "Stop syncing"

@@ -10,6 +10,8 @@ Dialog {
     property string editMode: "create"
     property double editingId: -1
     property var expireAtLocal: null
+    // An edited task that came without a due time (from a server or an import) may stay so.
+    property bool mayHaveNoDueTime: false
 
     signal dismissed
 
@@ -19,6 +21,8 @@ Dialog {
         nameField.text = ""
         activeCheck.checked = false
         taskDialog.expireAtLocal = null
+        taskDialog.mayHaveNoDueTime = false
+        repeatFields.load("", false)
         detailsFields.reset()
         taskDialog.open()
     }
@@ -31,6 +35,9 @@ Dialog {
         // A task saved without a due time comes back as an invalid date.
         taskDialog.expireAtLocal = expireAt && !isNaN(expireAt.getTime()) ? new Date(expireAt)
                                                                           : null
+        taskDialog.mayHaveNoDueTime = taskDialog.expireAtLocal === null
+        const repeat = taskService.repeatOf(id)
+        repeatFields.load(repeat.rrule, repeat.fromCompletion)
         detailsFields.load(taskService.taskDetails(id))
         taskDialog.open()
     }
@@ -39,20 +46,44 @@ Dialog {
         nameField.forceActiveFocus()
     }
 
-    // The due time travels as UTC text; the name goes as typed and the service trims it.
+    // The due time travels as UTC text, or as an invalid date for a task kept without one; the
+    // name goes as typed and the service trims it. The message names what is missing, and the
+    // first missing field takes the focus.
     function submit() {
         dlgErr.text = ""
-        if (nameField.text.trim() === "" || !taskDialog.expireAtLocal) {
-            dlgErr.text = "all fields are required"
+        const noName = nameField.text.trim() === ""
+        const noDueTime = !taskDialog.expireAtLocal && !taskDialog.mayHaveNoDueTime
+        if (noName || noDueTime) {
+            dlgErr.text = "all fields are required: " + (noName && noDueTime ? "task name, due time"
+                                                         : noName ? "task name" : "due time")
+            if (noName)
+                nameField.forceActiveFocus()
+            else
+                expireField.forceActiveFocus()
             return
         }
-        const expireText = taskDialog.expireAtLocal.toISOString()
-        const saved = taskDialog.editMode === "create"
-                ? taskService.createTask(nameField.text, expireText, activeCheck.checked)
-                : taskService.updateTask(taskDialog.editingId, nameField.text,
-                                         activeCheck.checked, expireText)
+        const rule = repeatFields.rule()
+        if (rule === undefined || (rule !== "" && !taskDialog.expireAtLocal)) {
+            dlgErr.text = rule === undefined ? "the last date is not a date (YYYY-MM-DD)"
+                                             : "a repeating task needs a due time"
+            return
+        }
+        const dueAt = taskDialog.expireAtLocal ? taskDialog.expireAtLocal.toISOString()
+                                               : new Date(NaN)
+        // The rule comes first, so that Done moves the task to the occurrence it names.
+        const create = taskDialog.editMode === "create"
+        let saved = create || !repeatFields.edited
+                || taskService.setRepeat(taskDialog.editingId, rule, repeatFields.fromCompletion)
+        saved = saved && (create ? taskService.createTask(nameField.text, dueAt, activeCheck.checked)
+                                 : taskService.updateTask(taskDialog.editingId, nameField.text,
+                                                          activeCheck.checked, dueAt))
+        if (saved && create && rule !== "")
+            saved = taskService.setRepeat(taskService.lastCreatedId(), rule,
+                                          repeatFields.fromCompletion)
         if (!saved) {
-            dlgErr.text = "could not save the task"
+            dlgErr.text = taskService.fileInUse
+                    ? "could not save the task: the task file is in use by another program"
+                    : "could not save the task"
             return
         }
         const taskId = taskDialog.editMode === "create" ? taskService.lastCreatedId()
@@ -104,16 +135,35 @@ Dialog {
             readOnly: true
             placeholderText: "Expire at (pick date & time)"
             text: taskDialog.expireAtLocal
-                  ? Qt.formatDateTime(taskDialog.expireAtLocal, "yyyy-MM-dd HH:mm") : ""
+                  ? Qt.formatDateTime(taskDialog.expireAtLocal, "yyyy-MM-dd HH:mm")
+                  : taskDialog.mayHaveNoDueTime ? "No due time" : ""
 
             Accessible.name: "Due time"
-            Accessible.description: "Ctrl+G picks the date and time"
+            Accessible.description: "Space, Down or Ctrl+G picks the date and time"
+            // Space, Down and Alt+Down open the picker; Return does too, through the dialog's
+            // Return shortcut.
+            Keys.onPressed: function(event) {
+                const plain = event.modifiers === Qt.NoModifier
+                const alt = event.modifiers === Qt.AltModifier
+                if ((event.key === Qt.Key_Space && plain)
+                        || (event.key === Qt.Key_Down && (plain || alt))) {
+                    expirePicker.open()
+                    event.accepted = true
+                }
+            }
 
             MouseArea {
                 anchors.fill: parent
                 cursorShape: Qt.PointingHandCursor
                 onClicked: expirePicker.open()
             }
+        }
+
+        RepeatFields {
+            id: repeatFields
+
+            Layout.fillWidth: true
+            dueAt: taskDialog.expireAtLocal
         }
 
         CheckBox {
@@ -161,19 +211,24 @@ Dialog {
 
         parent: taskDialog.parent
         dueAt: taskDialog.expireAtLocal
+        offersNoDueTime: taskDialog.mayHaveNoDueTime
         onPicked: function(moment) {
             taskDialog.expireAtLocal = moment
         }
+        onNoDueTimePicked: taskDialog.expireAtLocal = null
     }
 
-    // Return saves, unless the focused button is Close: then it closes, as a click would.
-    // While the due-time popup is open, Return belongs to the popup.
+    // Return saves, unless the focused button is Close, which closes as a click would, or the
+    // focused due-time field, which opens the picker. While the picker is open, Return belongs
+    // to it.
     Shortcut {
         sequence: "Return"
         enabled: taskDialog.visible && !expirePicker.visible && !detailsFields.notesFocused
         onActivated: {
             if (closeButton.activeFocus)
                 taskDialog.dismiss()
+            else if (expireField.activeFocus)
+                expirePicker.open()
             else
                 taskDialog.submit()
         }

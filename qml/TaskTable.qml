@@ -76,11 +76,15 @@ TableView {
         required property string notes
         required property int priority
         required property var tags
+        // A repeating task's rule in words; its name cell shows a mark that says it.
+        required property string repeatText
         // The name cell as spoken: the name, its priority and its tags.
         readonly property string marked: cellText.text
                                          + (cell.priority > 0 ? ", " + ["", "low", "medium", "high"][cell.priority]
                                                                 + " priority" : "")
                                          + (cell.tags.length > 0 ? ", tags " + cell.tags.join(", ") : "")
+        // A task from a server or an import may have no due time: its cell says so, dimmed.
+        readonly property bool noDueTime: cell.column === 3 && cell.display === ""
         readonly property string spoken: cell.column === 2 ? (cell.display === true ? "Done" : "Pending")
                                                            : cell.column === 1 ? cell.marked
                                                                                : cellText.text
@@ -92,6 +96,8 @@ TableView {
         // A cell reads its text; the Done column says in words what its dot shows.
         Accessible.role: Accessible.Cell
         Accessible.name: cell.spoken
+        Accessible.description: cell.column === 1 && cell.repeatText !== ""
+                                ? "Repeats: " + cell.repeatText : ""
         Accessible.selected: cell.row === table.selectedRow
         Accessible.focusable: true
 
@@ -101,9 +107,11 @@ TableView {
             anchors.fill: parent
             anchors.margins: 10
             visible: cell.column !== 2 && cell.column !== 1
-            text: cell.display === undefined ? "" : String(cell.display)
+            text: cell.noDueTime ? "No due time"
+                                 : cell.display === undefined ? "" : String(cell.display)
             textFormat: Text.PlainText
-            color: cell.column === 3 && cell.overdue ? Theme.error : Theme.text
+            color: cell.noDueTime ? Theme.quietText
+                                  : cell.column === 3 && cell.overdue ? Theme.error : Theme.text
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideRight
         }
@@ -114,6 +122,7 @@ TableView {
 
             anchors.fill: parent
             anchors.margins: 10
+            anchors.rightMargin: repeatMark.visible ? repeatMark.width + 14 : 10
             spacing: 6
             visible: cell.column === 1
 
@@ -153,6 +162,25 @@ TableView {
                 color: Theme.totalCount
                 elide: Text.ElideRight
                 anchors.verticalCenter: parent.verticalCenter
+            }
+        }
+
+        Text {
+            id: repeatMark
+
+            objectName: "repeatMark"
+            anchors.right: parent.right
+            anchors.rightMargin: 8
+            anchors.verticalCenter: parent.verticalCenter
+            visible: cell.column === 1 && cell.repeatText !== ""
+            text: "\u21BB"
+            color: Theme.quietText
+
+            ToolTip.visible: repeatHover.hovered
+            ToolTip.text: cell.repeatText
+
+            HoverHandler {
+                id: repeatHover
             }
         }
 

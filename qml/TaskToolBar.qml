@@ -2,12 +2,13 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 
-// The row above the table: the greeting, the search, the Done and tag filters and the order, and
-// the page's commands.
+// The row above the table: the greeting, the search, the Done and tag filters and the order,
+// the page's commands and the sync's state.
 RowLayout {
     id: toolbar
 
     required property bool hasSelection
+    required property var sync
 
     signal newRequested
     signal editRequested
@@ -15,6 +16,7 @@ RowLayout {
     signal deleteDoneRequested
     signal settingsRequested
     signal logoutRequested
+    signal syncPasswordRequested
 
     function focusSearch() {
         searchName.forceActiveFocus()
@@ -179,6 +181,13 @@ RowLayout {
         text: "   "
 
         Accessible.ignored: true
+    }
+
+    SyncIndicator {
+        sync: toolbar.sync
+
+        onPasswordRequested: toolbar.syncPasswordRequested()
+        onSettingsRequested: toolbar.settingsRequested()
     }
 
     ActionButton {

@@ -31,14 +31,14 @@ RowLayout {
         Accessible.name: text
     }
 
-    Button {
+    ActionButton {
         text: "Export tasks..."
         Accessible.name: text
 
         onClicked: exportDialog.open()
     }
 
-    Button {
+    ActionButton {
         text: "Import tasks..."
         Accessible.name: text
 
@@ -50,6 +50,7 @@ RowLayout {
 
         title: "Export tasks"
         fileMode: FileDialog.SaveFile
+        acceptLabel: "Save"
         nameFilters: ["iCalendar (*.ics)", "CSV (*.csv)"]
 
         onAccepted: transferRow.transfer.exportTasks(transferRow.exportTarget())
@@ -60,7 +61,8 @@ RowLayout {
 
         title: "Import tasks"
         fileMode: FileDialog.OpenFile
-        nameFilters: ["iCalendar (*.ics)"]
+        acceptLabel: "Import"
+        nameFilters: ["iCalendar (*.ics *.ical)"]
 
         onAccepted: transferRow.transfer.importTasks(importDialog.selectedFile)
     }

@@ -13,6 +13,8 @@ Page {
     property double selectedTaskId: -1
     property int selectedRow: -1
     property int shownPage: 0
+    // The password of the sync is asked for by itself once, as the account signs in.
+    property bool syncPasswordAsked: false
 
     function selectTask(id) {
         const row = taskModel.rowForId(id)
@@ -109,6 +111,13 @@ Page {
         page.stackView.replace(Qt.resolvedUrl("LoginPage.qml"), { "stackView": page.stackView })
     }
 
+    function askSyncPasswordOnce() {
+        if (!syncService.needsPassword || page.syncPasswordAsked)
+            return
+        page.syncPasswordAsked = true
+        syncPasswordDialog.open()
+    }
+
     // The keyboard starts in the table, or in the search box while there is nothing to list.
     function focusStart() {
         if (taskModel.rowCountQml() > 0)
@@ -123,6 +132,15 @@ Page {
     Component.onCompleted: {
         taskService.loadPage(1)
         page.focusStart()
+        page.askSyncPasswordOnce()
+    }
+
+    Connections {
+        target: syncService
+
+        function onNeedsPasswordChanged() {
+            page.askSyncPasswordOnce()
+        }
     }
 
     Connections {
@@ -143,6 +161,7 @@ Page {
 
             Layout.fillWidth: true
             hasSelection: page.selectedRow >= 0
+            sync: syncService
 
             onNewRequested: taskDialog.openForCreate()
             onEditRequested: page.editSelectedTask()
@@ -150,6 +169,7 @@ Page {
             onDeleteDoneRequested: confirmDeleteInactive.open()
             onSettingsRequested: settingsDialog.open()
             onLogoutRequested: page.logout()
+            onSyncPasswordRequested: syncPasswordDialog.open()
         }
 
         TaskTable {
@@ -167,6 +187,19 @@ Page {
             onDoneToggled: function(row) {
                 page.toggleDone(row)
             }
+        }
+
+        // A command refused because another program holds the file says so here; the task
+        // dialog says it for a save.
+        StatusLabel {
+            id: fileInUseNote
+
+            Layout.fillWidth: true
+            visible: taskService.fileInUse && !taskDialog.visible
+            text: fileInUseNote.visible
+                  ? "The task file is in use by another program: nothing was changed" : ""
+            color: Theme.error
+            wrapMode: Text.Wrap
         }
 
         TaskPager {
@@ -192,6 +225,12 @@ Page {
 
     TaskNotice {
         id: doneNotice
+    }
+
+    SyncPasswordDialog {
+        id: syncPasswordDialog
+
+        sync: syncService
     }
 
     SettingsDialog {

@@ -5,7 +5,9 @@ import QtQuick
 // The colours and sizes of the tasks page and its parts, kept in one place.
 QtObject {
     readonly property color text: "white"
+    readonly property color quietText: "#9a9a9a"
     readonly property color error: "tomato"
+    readonly property color success: "lightgreen"
     readonly property color cellBorder: "#2a2a2a"
     readonly property color selectedRow: "#721675"
     readonly property color evenRow: "#1b1b1b"

@@ -2,60 +2,43 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 
-Popup {
+// One notice in the reminder corner: the reminder of a task, with its own actions, or the notice
+// of tasks missed while nobody watched (Show and Dismiss only).
+Rectangle {
     id: toast
 
     // Task ids are numbers: exact up to 2^53, far beyond 32 bits.
     property double taskId: -1
     property string message: ""
     property string subMessage: ""
+    property bool reminder: true
 
-    signal activated(double taskId)
+    signal showRequested
+    signal doneRequested
+    signal snoozeRequested(string choice)
+    signal dismissRequested
 
-    function showToast(taskId, msg, sub) {
-        toast.taskId = taskId
-        toast.message = msg
-        toast.subMessage = sub
-        if (toast.opened) {
-            // A screen reader announces a notification as it shows: show the new one anew.
-            toast.contentItem.visible = false
-            toast.contentItem.visible = true
-        }
-        toast.open()
+    // Keyboard access: the reminders never take the focus by themselves.
+    function focusFirst() {
+        showButton.forceActiveFocus(Qt.ShortcutFocusReason)
     }
 
-    function show() {
-        notifier.stopSound()
-        toast.close()
-        toast.activated(toast.taskId)
-    }
-
-    function dismiss() {
-        notifier.stopSound()
-        toast.close()
-    }
-
-    // The bottom-right corner keeps 20 px from the bottom-right corner of the parent.
-    x: toast.parent ? toast.parent.width - toast.width - 20 : 20
-    y: toast.parent ? toast.parent.height - toast.height - 20 : 20
     width: 360
-    padding: 12
-    modal: false
-    focus: false
-    closePolicy: Popup.NoAutoClose
+    implicitHeight: column.implicitHeight + 24
+    radius: 1
+    color: "#202020"
+    border.color: "#721675"
 
-    background: Rectangle {
-        radius: 1
-        color: "#202020"
-        border.color: "#721675"
-    }
+    Accessible.role: Accessible.Notification
+    Accessible.name: toast.message
+    Accessible.description: toast.subMessage
 
-    contentItem: ColumnLayout {
+    ColumnLayout {
+        id: column
+
+        anchors.fill: parent
+        anchors.margins: 12
         spacing: 6
-
-        Accessible.role: Accessible.Notification
-        Accessible.name: toast.message
-        Accessible.description: toast.subMessage
 
         Label {
             Layout.fillWidth: true
@@ -78,38 +61,64 @@ Popup {
 
         RowLayout {
             Layout.fillWidth: true
-            spacing: 8
+            spacing: 6
 
             Item {
                 Layout.fillWidth: true
             }
 
             ActionButton {
-                text: "Show"
+                id: showButton
 
-                onClicked: toast.show()
+                text: "Show"
+                Accessible.name: "Show " + toast.message
+
+                onClicked: toast.showRequested()
+            }
+
+            ActionButton {
+                visible: toast.reminder
+                text: "Done"
+                Accessible.name: "Mark done: " + toast.message
+
+                onClicked: toast.doneRequested()
+            }
+
+            ActionButton {
+                id: snoozeButton
+
+                visible: toast.reminder
+                text: "Snooze"
+                Accessible.name: "Snooze " + toast.message
+
+                onClicked: snoozeMenu.popup(snoozeButton, 0, snoozeButton.height)
             }
 
             ActionButton {
                 text: "Dismiss"
+                Accessible.name: "Dismiss " + toast.message
 
-                onClicked: toast.dismiss()
+                onClicked: toast.dismissRequested()
             }
         }
     }
 
-    // The toast never takes the focus, so its buttons have keys that work wherever it is.
-    Shortcut {
-        sequence: "Ctrl+Shift+S"
-        context: Qt.ApplicationShortcut
-        enabled: toast.opened
-        onActivated: toast.show()
-    }
+    Menu {
+        id: snoozeMenu
 
-    Shortcut {
-        sequence: "Ctrl+Shift+D"
-        context: Qt.ApplicationShortcut
-        enabled: toast.opened
-        onActivated: toast.dismiss()
+        MenuItem {
+            text: "10 minutes"
+            onTriggered: toast.snoozeRequested("10m")
+        }
+
+        MenuItem {
+            text: "1 hour"
+            onTriggered: toast.snoozeRequested("1h")
+        }
+
+        MenuItem {
+            text: "Tomorrow at 09:00"
+            onTriggered: toast.snoozeRequested("tomorrow")
+        }
     }
 }

@@ -17,7 +17,7 @@ run_packages=(
     qml6-module-qtquick-templates qml6-module-qtquick-dialogs qml6-module-qtquick-window
     qml6-module-qtqml-workerscript qml6-module-qtqml-models qml6-module-qt-labs-folderlistmodel
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-    libssl-dev libical-dev qtkeychain-qt6-dev
+    libssl-dev libical-dev qtkeychain-qt6-dev libsqlite3-dev
     python3
 )
 
@@ -27,14 +27,14 @@ package_packages=(
 
 test_packages=(
     qml6-module-qttest
-    python3-icalendar
+    python3-icalendar python3-dateutil
     at-spi2-core python3-pyatspi
     xvfb xauth xdotool x11-apps x11-utils
     imagemagick
     sqlite3 tzdata
     pulseaudio pulseaudio-utils
     desktop-file-utils appstream lintian
-    radicale apache2-utils python3-caldav openssl
+    radicale apache2-utils python3-caldav openssl xandikos
     dbus python3-dbusmock
 )
 

@@ -30,6 +30,10 @@ void AppServices::connectServices()
         if (m_auth.isLoggedIn())
             m_notifier.checkDueTasks();
     });
+    // A reminder's task done, deleted or moved elsewhere withdraws the reminder; Mark done on a
+    // reminder is the window's own command.
+    m_notifier.setTaskService(&m_tasks);
+    connect(&m_store, &TaskStore::tasksChanged, &m_notifier, &NotificationService::onTasksChanged);
     connect(&m_tasks, &TaskService::dueTimesChanged, &m_notifier,
             &NotificationService::checkDueTasks);
     // Tasks the sync or an import brought are listed as the task store announces them (the task

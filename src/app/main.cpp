@@ -1,5 +1,7 @@
 #include "appservices.h"
+#include "commandline.h"
 #include "dbmanager.h"
+#include "opendialogs.h"
 #include "privatefiles.h"
 #include "singleinstance.h"
 
@@ -21,8 +23,14 @@ static DbManager dbManager;
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));
+    CommandLine commandLine;
+    if (const int code = commandLine.answerWithoutWindow(argc, argv); code >= 0)
+        return code;
     // A QApplication rather than a QGuiApplication: the tray icon is a Qt Widgets class.
     QApplication app(argc, argv);
+    if (!commandLine.parse(app.arguments()))
+        return 2;
     // Docks and task bars match the window to the installed desktop entry by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TARVIK_APP_ID));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/" TARVIK_APP_ID ".png")));
@@ -32,12 +40,13 @@ int main(int argc, char *argv[])
                            + QStringLiteral("/taskmanager.db");
 
     // A second start shows the running program's window instead of opening the database twice.
+    // Its lock is kept beside the database, so the private directory comes first.
+    PrivateFiles::makeDirectory(QFileInfo(dbPath).absolutePath());
     SingleInstance instance(dbPath);
     if (!instance.claim())
         return instance.notifyRunning() ? 0 : 1;
 
     qDebug() << "DBPATH:" << dbPath;
-    PrivateFiles::makeDirectory(QFileInfo(dbPath).absolutePath());
 
     if (!dbManager.open(dbPath))
         qFatal("Cannot open SQLite database");
@@ -70,7 +79,7 @@ int main(int argc, char *argv[])
 #endif
     if (engine.rootObjects().isEmpty())
         return -1;
-    const bool background = app.arguments().contains(QStringLiteral("--background"));
+    const bool background = commandLine.background();
     // On a large file written without them the indexes take seconds to build, which must not
     // leave the window blank: they come once the window has shown its first frame, or from
     // the event loop at once when the program starts without showing it.
@@ -86,5 +95,7 @@ int main(int argc, char *argv[])
     services.desktop().setWindow(qobject_cast<QWindow *>(engine.rootObjects().constFirst()));
     if (background)
         services.desktop().startInBackground();
-    return app.exec();
+    const int code = app.exec();
+    OpenDialogs::closeAll(engine.rootObjects());
+    return code;
 }

@@ -88,6 +88,39 @@ const Step kSteps[] = {
                              ")"),
       } },
     { 2,
+      "when each task was last changed here, in milliseconds since 1970 (by the window or the "
+      "sync; an import clears it), so that importing an older file keeps the newer task",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_changed_here (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    changed_ms INTEGER NOT NULL\n"
+                             ")"),
+      } },
+    { 3,
+      "reminders put off by the person: the task, the due time it was put off for, and when it "
+      "comes again",
+      {
+              QStringLiteral("CREATE TABLE task_snoozes (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    due_epoch INTEGER NOT NULL,\n"
+                             "    until_epoch INTEGER NOT NULL\n"
+                             ")"),
+      } },
+    { 4,
+      "the rules of repeating tasks: the RRULE, whether the next occurrence counts from the "
+      "completion, the zone the occurrences are counted in, and how long before DUE the "
+      "occurrence starts (DTSTART)",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_repeat (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    rrule TEXT NOT NULL,\n"
+                             "    from_completion INTEGER NOT NULL DEFAULT 0,\n"
+                             "    zone TEXT,\n"
+                             "    start_offset INTEGER NOT NULL DEFAULT 0\n"
+                             ")"),
+      } },
+    { 5,
       "a task's notes, priority and tags beside it, and the account's tags by name",
       {
               QStringLiteral("CREATE TABLE IF NOT EXISTS task_details (\n"

@@ -23,6 +23,7 @@ DesktopIntegration::DesktopIntegration(DueTasks *due, AuthService *auth,
                                        NotificationService *notifier, QObject *parent)
     : QObject(parent)
     , m_auth(auth)
+    , m_notifier(notifier)
     , m_missed(due)
     , m_settings(QStringLiteral("Brellhaven"), QStringLiteral("TarvikQtQml"))
 {
@@ -37,9 +38,9 @@ DesktopIntegration::DesktopIntegration(DueTasks *due, AuthService *auth,
             [this](qint64 taskId, const QString &name, const QString &expireAtText) {
                 onTaskDueSoon(taskId, name, expireAtText);
             });
+    connect(notifier, &NotificationService::reminderWithdrawn, this,
+            &DesktopIntegration::onReminderWithdrawn);
     connect(auth, &AuthService::loggedInChanged, this, &DesktopIntegration::onLoggedInChanged);
-    connect(&m_reminder, &DesktopNotifier::showRequested, this,
-            [this] { emit showTaskRequested(m_reminderTaskId); });
     connect(&m_missedNotice, &DesktopNotifier::showRequested, this,
             [this] { emit showTaskRequested(m_missedTaskId); });
     connect(&m_stampTimer, &QTimer::timeout, this, &DesktopIntegration::stampCheck);
@@ -105,7 +106,9 @@ void DesktopIntegration::refreshTray()
 
 void DesktopIntegration::closeNotifications()
 {
-    m_reminder.close();
+    const QList<qint64> tasks = m_reminders.keys();
+    for (qint64 taskId : tasks)
+        onReminderWithdrawn(taskId);
     m_missedNotice.close();
 }
 
@@ -124,8 +127,45 @@ void DesktopIntegration::onTaskDueSoon(qint64 taskId, const QString &name,
 {
     if (windowInFront())
         return;
-    m_reminderTaskId = taskId;
-    m_reminder.show(tr("Task expiring soon: ") + name, tr("Expire at: ") + expireAtText);
+    DesktopNotifier *&reminder = m_reminders[taskId];
+    if (!reminder) {
+        reminder = new DesktopNotifier(this);
+        reminder->setPersistent(true);
+        reminder->setExtraActions({ QStringLiteral("done"), tr("Mark done"),
+                                    QStringLiteral("snooze-10m"), tr("Snooze 10 minutes"),
+                                    QStringLiteral("snooze-1h"), tr("Snooze 1 hour"),
+                                    QStringLiteral("snooze-tomorrow"), tr("Tomorrow at 09:00") });
+        connect(reminder, &DesktopNotifier::showRequested, this,
+                [this, taskId] { onReminderAction(taskId, QStringLiteral("show")); });
+        connect(reminder, &DesktopNotifier::actionInvoked, this,
+                [this, taskId](const QString &key) { onReminderAction(taskId, key); });
+        connect(reminder, &DesktopNotifier::dismissed, this,
+                [this, taskId] { onReminderAction(taskId, QStringLiteral("dismiss")); });
+    }
+    // The task's own earlier reminder (another due time, or a snooze that ended) is replaced.
+    reminder->show(tr("Task expiring soon: ") + name, tr("Expire at: ") + expireAtText);
+}
+
+void DesktopIntegration::onReminderAction(qint64 taskId, const QString &actionKey)
+{
+    if (actionKey == QLatin1String("show")) {
+        m_notifier->dismiss(taskId);
+        emit showTaskRequested(taskId);
+    } else if (actionKey == QLatin1String("done")) {
+        m_notifier->markDone(taskId);
+    } else if (actionKey.startsWith(QLatin1String("snooze-"))) {
+        m_notifier->snooze(taskId, actionKey.mid(7));
+    } else {
+        m_notifier->dismiss(taskId);
+    }
+}
+
+void DesktopIntegration::onReminderWithdrawn(qint64 taskId)
+{
+    DesktopNotifier *reminder = m_reminders.take(taskId);
+    if (!reminder)
+        return;
+    reminder->closeAndDelete();
 }
 
 void DesktopIntegration::onLoggedInChanged()
@@ -148,8 +188,11 @@ void DesktopIntegration::onLoggedInChanged()
     const QString detail =
             tr("Earliest: %1, expired at %2").arg(missed.earliestName, missed.earliestExpireAtText);
     m_missedTaskId = missed.earliestId;
-    emit missedTasksFound(missed.earliestId, message, detail);
-    m_missedNotice.show(message, detail);
+    // One notice: in the window when the person is at it, on the desktop otherwise.
+    if (windowInFront())
+        emit missedTasksFound(missed.earliestId, message, detail);
+    else
+        m_missedNotice.show(message, detail);
 }
 
 void DesktopIntegration::stampCheck()

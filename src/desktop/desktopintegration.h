@@ -3,6 +3,7 @@
 #include "desktopnotifier.h"
 #include "missedtasks.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
@@ -55,7 +56,7 @@ signals:
 
 public:
     Q_INVOKABLE void refreshTray();
-    // The reminder was seen in the window ("Show" or "Dismiss" on the toast).
+    // Every notification goes (sign-out).
     Q_INVOKABLE void closeNotifications();
 
 public slots:
@@ -63,21 +64,24 @@ public slots:
 
 private:
     void onTaskDueSoon(qint64 taskId, const QString &name, const QString &expireAtText);
+    void onReminderWithdrawn(qint64 taskId);
+    void onReminderAction(qint64 taskId, const QString &actionKey);
     void onLoggedInChanged();
     void stampCheck();
     void applyBackgroundMode();
     bool windowInFront() const;
 
     AuthService *m_auth = nullptr;
+    NotificationService *m_notifier = nullptr;
     MissedTasks m_missed;
-    DesktopNotifier m_reminder;
+    // One notification per task reminded of, never replacing another task's.
+    QHash<qint64, DesktopNotifier *> m_reminders;
     DesktopNotifier m_missedNotice;
     std::unique_ptr<TrayIcon> m_tray;
     QPointer<QWindow> m_window;
     QTimer m_stampTimer;
     QSettings m_settings;
     qint64 m_userId = -1;
-    qint64 m_reminderTaskId = -1;
     qint64 m_missedTaskId = -1;
     bool m_trayAvailable = false;
     bool m_keepRunning = false;

@@ -72,12 +72,23 @@ void DesktopNotifier::close()
     pump();
 }
 
+void DesktopNotifier::closeAndDelete()
+{
+    m_deleteWhenIdle = true;
+    close();
+}
+
 // One call at a time: a notification shown while the previous one is still on its way waits
 // for its id, so that it replaces it instead of appearing beside it.
 void DesktopNotifier::pump()
 {
-    if (m_busy || (m_showWanted && !connectBus()) || !m_bus.isConnected())
+    if (m_busy)
         return;
+    if ((m_showWanted && !connectBus()) || !m_bus.isConnected()) {
+        if (m_deleteWhenIdle)
+            deleteLater();
+        return;
+    }
     if (m_showWanted) {
         if (m_capabilitiesKnown)
             sendNotify();
@@ -85,15 +96,15 @@ void DesktopNotifier::pump()
             askCapabilities();
         return;
     }
-    if (m_closeWanted) {
-        m_closeWanted = false;
-        if (m_id == 0)
-            return;
+    if (m_closeWanted && m_id != 0) {
         QDBusMessage message = call(QStringLiteral("CloseNotification"));
         message << m_id;
         m_id = 0;
         m_bus.asyncCall(message);
     }
+    m_closeWanted = false;
+    if (m_deleteWhenIdle)
+        deleteLater();
 }
 
 void DesktopNotifier::askCapabilities()
@@ -127,7 +138,7 @@ void DesktopNotifier::sendNotify()
 
     QStringList actions;
     if (m_actions)
-        actions << kDefaultAction << tr("Show") << kShowAction << tr("Show");
+        actions << kDefaultAction << tr("Show") << kShowAction << tr("Show") << m_extraActions;
     QVariantMap hints;
     const QString desktopEntry = QGuiApplication::desktopFileName();
     if (!desktopEntry.isEmpty())
@@ -135,7 +146,8 @@ void DesktopNotifier::sendNotify()
 
     QDBusMessage message = call(QStringLiteral("Notify"));
     message << DesktopIdentity::name() << m_id << DesktopIdentity::iconName() << m_summary
-            << (m_bodyMarkup ? m_body.toHtmlEscaped() : m_body) << actions << hints << qint32(-1);
+            << (m_bodyMarkup ? m_body.toHtmlEscaped() : m_body) << actions << hints
+            << qint32(m_persistent ? 0 : -1);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this](QDBusPendingCallWatcher *finished) {
@@ -157,13 +169,24 @@ void DesktopNotifier::forgetServer()
 
 void DesktopNotifier::onActionInvoked(uint id, const QString &actionKey)
 {
-    if (id != 0 && id == m_id && (actionKey == kShowAction || actionKey == kDefaultAction))
+    if (id == 0 || id != m_id)
+        return;
+    if (actionKey == kShowAction || actionKey == kDefaultAction)
         emit showRequested();
+    for (qsizetype i = 0; i + 1 < m_extraActions.size(); i += 2) {
+        if (m_extraActions.at(i) == actionKey) {
+            emit actionInvoked(actionKey);
+            return;
+        }
+    }
 }
 
 void DesktopNotifier::onNotificationClosed(uint id, uint reason)
 {
-    Q_UNUSED(reason)
-    if (id != 0 && id == m_id)
-        m_id = 0;
+    if (id == 0 || id != m_id)
+        return;
+    m_id = 0;
+    // Reason 2: the person closed it; expiry (1) and our own close (3) are no answer.
+    if (reason == 2)
+        emit dismissed();
 }

@@ -3,7 +3,8 @@
 namespace {
 
 // A cell as a spreadsheet reads it: text that would start a formula is prefixed with an
-// apostrophe, and a cell holding a separator, a quote or a line break is quoted.
+// apostrophe, and a cell holding a separator (comma or semicolon), a quote or a line break is
+// quoted.
 QByteArray cell(const QString &text)
 {
     QString value = text;
@@ -11,7 +12,9 @@ QByteArray cell(const QString &text)
     if (!value.isEmpty() && formulaStarts.contains(value.front()))
         value.prepend(u'\'');
     QByteArray bytes = value.toUtf8();
-    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n')
+    // A spreadsheet set to split at semicolons would split the cell, and a formula could start
+    // at the piece after one.
+    if (bytes.contains(',') || bytes.contains(';') || bytes.contains('"') || bytes.contains('\n')
         || bytes.contains('\r')) {
         bytes.replace("\"", "\"\"");
         bytes = '"' + bytes + '"';

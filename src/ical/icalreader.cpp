@@ -4,6 +4,7 @@
 #include "icalconvert.h"
 #include "icalholder.h"
 #include "icallines.h"
+#include "icalrepeat.h"
 #include "icalzones.h"
 
 #include <QHash>
@@ -66,11 +67,15 @@ QDateTime propertyTime(icalcomponent *component, icalproperty_kind kind)
     return icalFieldsToDateTime(time, icaltime_is_utc(time));
 }
 
-// The TZIDs every property of the component refers to.
+// The TZIDs the date-time properties of the component refer to; a TZID on a property this
+// program and libical do not know (X-) asks for no time zone to be kept.
 void collectZones(icalcomponent *component, QSet<QByteArray> &zones)
 {
     for (icalproperty *property = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
          property; property = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
+        const icalproperty_kind kind = icalproperty_isa(property);
+        if (kind == ICAL_X_PROPERTY)
+            continue;
         icalparameter *tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
         if (tzid && icalparameter_get_tzid(tzid))
             zones.insert(QByteArray(icalparameter_get_tzid(tzid)));
@@ -101,9 +106,9 @@ public:
         for (const IcalBlock &block : blocks) {
             if (block.kind != "VTIMEZONE" || defineZone(block))
                 continue;
-            if (m_file)
-                return fail();
             qCWarning(lcIcalReader) << "time zone left out:" << m_result.error;
+            if (m_file)
+                noteUnreadable();
             m_result.error.clear(); // a due time in it reads as in an unknown zone
         }
         return m_file ? readFile(blocks) : readResource(blocks);
@@ -115,6 +120,13 @@ private:
         m_result.tasks.clear();
         qCWarning(lcIcalReader) << "cannot read the calendar:" << m_result.error;
         return m_result;
+    }
+
+    // The component the error is about is left out; the file is read on.
+    void noteUnreadable()
+    {
+        if (m_result.unreadable++ == 0)
+            m_result.firstUnreadable = m_result.error;
     }
 
     QByteArray blockText(const IcalBlock &block) const
@@ -134,8 +146,12 @@ private:
                 continue;
             }
             const IcalComponentPtr todo = parseTodo(block);
-            if (!todo)
-                return fail();
+            if (!todo) {
+                noteUnreadable();
+                m_result.error.clear();
+                ++m_result.skipped;
+                continue;
+            }
             TaskText text { blockText(block), {} };
             collectZones(todo.get(), text.zones);
             if (icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
@@ -166,6 +182,8 @@ private:
     IcalReadResult readResource(const QList<IcalBlock> &blocks)
     {
         const IcalBlock *first = nullptr;
+        IcalComponentPtr master;
+        QSet<qint64> completed; // the occurrences other clients marked done, by RECURRENCE-ID
         for (const IcalBlock &block : blocks) {
             if (block.kind != "VTODO")
                 continue;
@@ -174,8 +192,21 @@ private:
                 continue;
             if (!first)
                 first = &block;
-            if (!icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY))
-                return take(todo.get());
+            if (!icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
+                if (!master)
+                    master = std::move(todo);
+            } else if (icalcomponent_get_status(todo.get()) == ICAL_STATUS_COMPLETED
+                       || icalcomponent_get_first_property(todo.get(), ICAL_COMPLETED_PROPERTY)) {
+                const QDateTime id = readTime(todo.get(), ICAL_RECURRENCEID_PROPERTY);
+                if (id.isValid())
+                    completed.insert(id.toSecsSinceEpoch());
+            }
+        }
+        if (master) {
+            take(master.get());
+            if (!m_result.tasks.isEmpty() && !completed.isEmpty())
+                skipCompletedOccurrences(m_result.tasks.last(), completed);
+            return m_result;
         }
         // Occurrences without their task: the first stands for the task.
         if (first) {
@@ -210,6 +241,7 @@ private:
     // task list shows cannot be read.
     IcalComponentPtr parseTodo(const IcalBlock &block)
     {
+        m_dueUnread = false;
         IcalComponentPtr todo = parseIcal(blockText(block));
         if (!todo) {
             m_result.error = icalLineError(block.firstLine, QStringLiteral("not valid iCalendar"));
@@ -231,7 +263,7 @@ private:
 
     // The line of the first property of the VTODO that the task list shows and libical could
     // not read, with libical's words; 0 when there is none.
-    int unreadShownProperty(const IcalBlock &block, QString &message) const
+    int unreadShownProperty(const IcalBlock &block, QString &message)
     {
         IcalLineReader reader(m_data, block.begin, block.end);
         IcalLine line;
@@ -241,7 +273,8 @@ private:
             const QByteArray name = icalPropertyName(line, m_data);
             depth += name == "BEGIN" ? 1 : name == "END" ? -1 : 0;
             if (depth != 1 || !kShownProperties.contains(name)
-                || icalLineValue(icalUnfoldedLine(line, m_data)).trimmed().isEmpty())
+                || icalLineValue(icalUnfoldedLine(line, m_data)).trimmed().isEmpty()
+                || (name == "DUE" && m_dueUnread))
                 continue; // an empty value (libical refuses it) holds nothing to lose
             const IcalComponentPtr alone =
                     parseIcal("BEGIN:VTODO\r\n" + m_data.mid(line.begin, line.end - line.begin)
@@ -249,6 +282,10 @@ private:
             if (!alone
                 || !icalcomponent_get_first_property(alone.get(),
                                                      icalproperty_string_to_kind(name.data()))) {
+                if (name == "DUE" && m_file) {
+                    m_dueUnread = true; // the task comes without a due time, and says so
+                    continue;
+                }
                 message = alone ? libicalMessage(alone.get()) : QStringLiteral("not valid");
                 return block.firstLine + line.number - 1;
             }
@@ -268,14 +305,36 @@ private:
     QDateTime readDue(icalcomponent *todo)
     {
         icalproperty *property = icalcomponent_get_first_property(todo, ICAL_DUE_PROPERTY);
-        if (!property)
+        if (!property) {
+            if (m_dueUnread)
+                ++m_result.dueDropped;
             return {};
-        icaltimetype due = icalproperty_get_due(property);
-        if (due.is_date) {
-            ++m_result.dateOnly;
-            const QDate date(due.year, due.month, due.day);
-            return date.isValid() ? QDateTime(date, QTime(23, 59)) : QDateTime();
         }
+        const QDateTime due = readDueValue(property);
+        if (!due.isValid())
+            ++m_result.dueDropped;
+        return due;
+    }
+
+    // Another date-time of the VTODO (DTSTART, RECURRENCE-ID) as a due time reads, uncounted.
+    QDateTime readTime(icalcomponent *todo, icalproperty_kind kind)
+    {
+        icalproperty *property = icalcomponent_get_first_property(todo, kind);
+        return property ? readDueValue(property, false) : QDateTime();
+    }
+
+    QDateTime readDueValue(icalproperty *property, bool counted = true)
+    {
+        icaltimetype due = icalvalue_get_datetime(icalproperty_get_value(property));
+        if (due.is_date) {
+            const QDate date(due.year, due.month, due.day);
+            if (!date.isValid() || due.year <= 0)
+                return {};
+            m_result.dateOnly += counted ? 1 : 0;
+            return QDateTime(date, QTime(23, 59));
+        }
+        if (due.year <= 0)
+            return {}; // before the calendar's first year
         if (icaltime_is_utc(due))
             return icalFieldsToDateTime(due, true);
         icalparameter *parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
@@ -283,7 +342,7 @@ private:
             return icalFieldsToDateTime(due, false); // floating: the reader's time
         icaltimezone *zone = m_zones.named(QByteArray(icalparameter_get_tzid(parameter)));
         if (!zone) {
-            ++m_result.unknownZones;
+            m_result.unknownZones += counted ? 1 : 0;
             return icalFieldsToDateTime(due, false);
         }
         due.zone = zone;
@@ -308,12 +367,16 @@ private:
         task.uid = QString::fromUtf8(uid ? uid : "").trimmed();
         if (task.uid.isEmpty())
             task.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        task.done = icalcomponent_get_status(todo) == ICAL_STATUS_COMPLETED
+        // A cancelled task is not pending either: nobody is to be reminded of it.
+        const icalproperty_status status = icalcomponent_get_status(todo);
+        task.done = status == ICAL_STATUS_COMPLETED || status == ICAL_STATUS_CANCELLED
                     || icalcomponent_get_first_property(todo, ICAL_COMPLETED_PROPERTY);
         task.due = readDue(todo);
         task.created = propertyTime(todo, ICAL_CREATED_PROPERTY);
         task.lastModified = propertyTime(todo, ICAL_LASTMODIFIED_PROPERTY);
         task.stamp = propertyTime(todo, ICAL_DTSTAMP_PROPERTY);
+        task.start = readTime(todo, ICAL_DTSTART_PROPERTY);
+        task.repeat = icalRepeatOf(todo);
         task.details = IcalDetails::read(todo);
         task.detailsKnown = true;
         collectZones(todo, zones);
@@ -325,6 +388,7 @@ private:
     const bool m_file;
     IcalReadResult m_result;
     IcalZones m_zones;
+    bool m_dueUnread = false; // the VTODO parsed last has a DUE libical cannot read
 };
 
 } // namespace

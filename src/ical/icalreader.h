@@ -13,6 +13,11 @@ struct IcalReadResult
     int dateOnly = 0; // due dates without a time, read as 23:59 local time
     int unknownZones = 0; // due times in a time zone nobody defines, read as local time
     int shortened = 0; // names cut to the longest name kept
+    int dueDropped = 0; // due times that cannot be read or lie outside the calendar (year 0)
+    // Components of a file left out because they cannot be read (counted in skipped too, or,
+    // for a time zone, in unknownZones for the due times in it), and why the first one was.
+    int unreadable = 0;
+    QString firstUnreadable; // "line 12: ..."
     QString error; // "line 12: ..." when the text cannot be read; tasks is then empty
 };
 
@@ -24,8 +29,10 @@ class IcalReader
 public:
     enum class Mode {
         // A file a person imports: every VTODO is a task, its repeated occurrences
-        // (RECURRENCE-ID) travel with it, and the file is refused, with the line, when a
-        // property the task list shows cannot be read or a time zone is unsound.
+        // (RECURRENCE-ID) travel with it. A VTODO with a property the task list shows that
+        // cannot be read is left out, and a time zone that is unsound too (due times in it read
+        // as in an unknown zone), each named by its line; the file is refused only when it is
+        // not iCalendar as a whole.
         File,
         // One calendar object resource of a CalDAV collection: its task is the first VTODO
         // that is not an occurrence, and the task keeps the whole text. What cannot be read is

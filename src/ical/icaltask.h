@@ -7,6 +7,10 @@
 #include <QMetaType>
 #include <QString>
 
+#include "recurrence.h"
+
+#include <optional>
+
 // What a task is made of, as far as a VTODO carries it. The due time is in UTC, or invalid for
 // a task without one.
 struct TaskFields
@@ -38,6 +42,10 @@ struct IcalTask
     QDateTime created; // invalid when unknown
     QDateTime lastModified; // LAST-MODIFIED; invalid when absent
     QDateTime stamp; // DTSTAMP; invalid when absent
+    // RRULE and whether it repeats from completion, as read, or as the writer is to write
+    // them; unset for a writer that leaves the kept text's rule as it is.
+    std::optional<Recurrence::Rule> repeat;
+    QDateTime start; // DTSTART in UTC as read; invalid when absent
     // A VCALENDAR holding the task's VTODO as last read or written, with the VTIMEZONEs it
     // refers to; empty for a task that never went through iCalendar.
     QByteArray calendar;

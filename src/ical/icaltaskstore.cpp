@@ -1,5 +1,6 @@
 #include "icaltaskstore.h"
 
+#include "sqlitebusy.h"
 #include "storedtime.h"
 #include "taskdetailssql.h"
 #include "taskstore.h"
@@ -23,6 +24,7 @@ bool IcalTaskStore::run(QSqlQuery &query)
     if (query.exec())
         return true;
     m_lastError = query.lastError().text();
+    m_lockedOut = SqliteBusy::lockedOut(query.lastError());
     qCWarning(lcIcalStore) << "statement failed:" << m_lastError;
     return false;
 }
@@ -30,8 +32,11 @@ bool IcalTaskStore::run(QSqlQuery &query)
 bool IcalTaskStore::prepare()
 {
     const bool prepared = m_find.prepare(
-            QStringLiteral("SELECT u.task_id FROM task_uids u\n"
+            QStringLiteral("SELECT u.task_id, t.name, t.active, t.expire_at, t.expire_at_epoch,\n"
+                           "       c.changed_ms\n"
+                           "FROM task_uids u\n"
                            "JOIN tasks t ON t.id = u.task_id AND t.user_id = u.user_id\n"
+                           "LEFT JOIN task_changed_here c ON c.task_id = u.task_id\n"
                            "WHERE u.user_id = :uid AND u.uid = :ical_uid"));
     if (!prepared) {
         m_lastError = m_database.lastError().text();
@@ -40,13 +45,22 @@ bool IcalTaskStore::prepare()
     return prepared;
 }
 
+// The due time as the list reads it: the epoch, or the text of a release before it.
+static QDateTime storedDue(const QVariant &text, const QVariant &epoch)
+{
+    return epoch.isNull() ? StoredTime::read(text)
+                          : QDateTime::fromSecsSinceEpoch(epoch.toLongLong(), QTimeZone::utc());
+}
+
 bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
 {
     QSqlQuery query(m_database);
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
-            "       u.calendar, d.notes, d.priority, d.priority_raw, d.tags\n"
+            "       u.calendar, r.rrule, r.from_completion, r.zone, d.notes, d.priority,\n"
+            "       d.priority_raw, d.tags\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
+            "LEFT JOIN task_repeat r ON r.task_id = t.id AND r.user_id = t.user_id\n"
             "LEFT JOIN task_details d ON d.task_id = t.id\n"
             "WHERE t.user_id = :uid\n"
             "ORDER BY t.create_at, t.id"));
@@ -60,28 +74,39 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         task.id = query.value(0).toLongLong();
         task.name = query.value(1).toString();
         task.done = query.value(2).toBool();
-        task.due = query.value(4).isNull() ? StoredTime::read(query.value(3))
-                                           : QDateTime::fromSecsSinceEpoch(
-                                                   query.value(4).toLongLong(), QTimeZone::utc());
+        task.due = storedDue(query.value(3), query.value(4));
         task.created = StoredTime::read(query.value(5));
         task.uid = query.value(6).toString();
         task.calendar = query.value(7).toString().toUtf8();
-        task.details = TaskDetailsSql::read(query, 8);
+        if (!query.value(8).isNull())
+            task.repeat =
+                    Recurrence::Rule { query.value(8).toString().toUtf8(), query.value(9).toBool(),
+                                       query.value(10).toString().toUtf8() };
+        task.details = TaskDetailsSql::read(query, 11);
         task.detailsKnown = true;
         tasks.append(std::move(task));
     }
     return true;
 }
 
-qint64 IcalTaskStore::findTask(qint64 userId, const QString &uid)
+IcalTaskStore::Found IcalTaskStore::findTask(qint64 userId, const QString &uid)
 {
+    Found found;
     m_find.bindValue(QStringLiteral(":uid"), userId);
     m_find.bindValue(QStringLiteral(":ical_uid"), uid);
-    if (!run(m_find))
-        return -1;
-    const qint64 id = m_find.next() ? m_find.value(0).toLongLong() : 0;
+    if (!run(m_find)) {
+        found.id = -1;
+        return found;
+    }
+    if (m_find.next()) {
+        found.id = m_find.value(0).toLongLong();
+        found.fields = { m_find.value(1).toString(), m_find.value(2).toBool(),
+                         storedDue(m_find.value(3), m_find.value(4)) };
+        if (!m_find.value(5).isNull())
+            found.changedMs = m_find.value(5).toLongLong();
+    }
     m_find.finish();
-    return id;
+    return found;
 }
 
 bool IcalTaskStore::insertTask(qint64 userId, IcalTask &task)

@@ -21,8 +21,14 @@ public:
     bool prepare();
     // Every task of the account, oldest first.
     bool readTasks(qint64 userId, QList<IcalTask> &tasks);
-    // The account's task that carries uid, or 0; -1 when the database cannot tell.
-    qint64 findTask(qint64 userId, const QString &uid);
+    // The account's task that carries a UID, as it is here.
+    struct Found
+    {
+        qint64 id = 0; // 0 when no task carries the UID; -1 when the database cannot tell
+        TaskFields fields;
+        qint64 changedMs = -1; // when the window or the sync last changed it; -1 when unknown
+    };
+    Found findTask(qint64 userId, const QString &uid);
     // Stores a new task with its UID and text; sets task.id.
     bool insertTask(qint64 userId, IcalTask &task);
     // Writes the task's name, Done flag and due time, and its UID and text.
@@ -32,6 +38,8 @@ public:
     // Records the task's notes, priority and tags when the task knows them.
     bool storeDetails(qint64 userId, const IcalTask &task);
     QString lastError() const { return m_lastError; }
+    // Whether the last failure came from another program holding the database file.
+    bool lockedOut() const { return m_lockedOut; }
 
 private:
     bool run(QSqlQuery &query);
@@ -42,4 +50,5 @@ private:
     QSqlDatabase m_database;
     QSqlQuery m_find;
     QString m_lastError;
+    bool m_lockedOut = false;
 };

@@ -5,11 +5,13 @@
 #include "icalholder.h"
 #include "icallines.h"
 #include "icalreader.h"
+#include "icalrepeat.h"
 
 #include <QHash>
 #include <QLoggingCategory>
 #include <QSet>
 
+#include <algorithm>
 #include <optional>
 
 Q_LOGGING_CATEGORY(lcIcalWriter, "tarvik.ical.writer", QtCriticalMsg)
@@ -144,8 +146,21 @@ private:
     QList<Edit> m_edits; // a handful
 };
 
-QByteArray summaryLine(const QString &name)
+// Control characters other than the line break escaping carries have no place in a text value.
+bool isControl(QChar c)
 {
+    return c.category() == QChar::Other_Control && c != u'\n';
+}
+
+bool hasControl(const QByteArray &line)
+{
+    return std::any_of(line.begin(), line.end(),
+                       [](char c) { return uchar(c) < 0x20 ? c != '\t' : c == 0x7F; });
+}
+
+QByteArray summaryLine(QString name)
+{
+    name.removeIf(isControl);
     return propertyLine(icalproperty_new_summary(name.toUtf8().constData()));
 }
 
@@ -169,6 +184,11 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
         text += timeLine("COMPLETED", stamp);
     if (task.due.isValid())
         text += timeLine("DUE", task.due);
+    if (task.repeat && task.repeat->repeats()) {
+        text += "RRULE:" + task.repeat->rrule + "\r\n";
+        if (task.repeat->fromCompletion)
+            text += QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n";
+    }
     if (task.detailsKnown) {
         text += IcalDetails::descriptionLine(task.details.notes);
         text += IcalDetails::priorityLine(task.details);
@@ -205,9 +225,11 @@ bool setDetails(Edits &edits, const IcalTask &task, const std::optional<IcalTask
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
 // when it says no task the list could show.
 Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
-               const std::optional<IcalTask> &kept, const QDateTime &stamp)
+               const std::optional<IcalTask> &keptTask, const QDateTime &stamp)
 {
-    const bool name = !kept || kept->name != task.name;
+    const std::optional<TaskFields> kept =
+            keptTask ? std::optional(keptTask->fields()) : std::nullopt;
+    const bool name = !kept || kept->name != task.name || hasControl(own.value("SUMMARY"));
     const bool done = !kept || kept->done != task.done;
     const bool due = !kept || kept->due.isValid() != task.due.isValid()
                      || (task.due.isValid() && kept->due != task.due);
@@ -215,7 +237,7 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
     if (!own.contains("UID"))
         edits.set("UID", propertyLine(icalproperty_new_uid(task.uid.toUtf8().constData())));
     edits.set("DTSTAMP", timeLine("DTSTAMP", stamp));
-    const bool details = setDetails(edits, task, kept);
+    const bool details = setDetails(edits, task, keptTask);
     if (name || done || due || details)
         edits.set("LAST-MODIFIED", timeLine("LAST-MODIFIED", stamp));
     if (name)
@@ -227,8 +249,10 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
         if (own.contains("PERCENT-COMPLETE"))
             edits.set("PERCENT-COMPLETE", "PERCENT-COMPLETE:100\r\n");
     } else if (done) {
-        // A pending status other than COMPLETED (IN-PROCESS, CANCELLED) is the other program's.
-        if (trimmedValue(own.value("STATUS")) == "COMPLETED")
+        // A pending status (IN-PROCESS) is the other program's; a task taken out of Done, or
+        // out of CANCELLED, needs action again.
+        const QByteArray status = trimmedValue(own.value("STATUS"));
+        if (status == "COMPLETED" || status == "CANCELLED")
             edits.set("STATUS", statusLine(false));
         edits.set("COMPLETED", {});
         if (percent == "100")
@@ -242,6 +266,10 @@ Edits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &task,
                 parameters.contains(";VALUE=DATE:") || parameters.contains(";VALUE=DATE;");
         edits.set("DUE", task.due.isValid() ? dueLine(task.due, dateOnly) : QByteArray());
         edits.set("DURATION", {}); // DUE and DURATION exclude each other
+    }
+    if (keptTask) {
+        for (const auto &[name, lines] : icalRepeatEdits(own, task, *keptTask))
+            edits.set(name, lines);
     }
     return edits;
 }

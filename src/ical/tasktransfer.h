@@ -27,6 +27,7 @@ public:
         int imported = 0;
         int updated = 0;
         int skipped = 0;
+        int kept = 0; // tasks changed here since the file's version, left as they are
     };
 
     explicit TaskTransfer(DbManager *db, AuthService *auth, TaskStore *store,

@@ -12,6 +12,7 @@ struct TaskRow
     bool active = false; // the Done flag
     QDateTime expireAt;
     QDateTime createAt;
+    QString repeatText; // the rule of a repeating task in words; empty for any other
     QString notes;
     int priority = 0; // none, low, medium, high: 0 to 3
     QStringList tags;

@@ -47,6 +47,8 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         break;
     case OverdueRole:
         return overdueAt(index.row());
+    case RepeatTextRole:
+        return row.repeatText;
     case NotesRole:
         return row.notes;
     case PriorityRole:
@@ -100,6 +102,7 @@ QHash<int, QByteArray> TaskTableModel::roleNames() const
     names.insert(NotesRole, "notes");
     names.insert(PriorityRole, "priority");
     names.insert(TagsRole, "tags");
+    names.insert(RepeatTextRole, QByteArrayLiteral("repeatText"));
     return names;
 }
 

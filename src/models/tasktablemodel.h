@@ -12,7 +12,9 @@ class TaskTableModel : public QAbstractTableModel
 
 public:
     // Besides the cell's text, every cell of a row tells these of its task.
-    enum Role { OverdueRole = Qt::UserRole + 1, NotesRole, PriorityRole, TagsRole };
+    // A repeating task's rule in words, on every cell of its row ("repeatText").
+    static constexpr int RepeatTextRole = Qt::UserRole + 1;
+    enum Role { OverdueRole = RepeatTextRole + 1, NotesRole, PriorityRole, TagsRole };
 
     explicit TaskTableModel(QObject *parent = nullptr);
 

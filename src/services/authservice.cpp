@@ -6,6 +6,18 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+namespace {
+
+// A sign-in that finds no usable account derives a key all the same, against this salt, so that
+// the time it takes does not tell whether the account exists.
+const QByteArray &dummySalt()
+{
+    static const QByteArray salt = PasswordHash::makeSalt();
+    return salt;
+}
+
+} // namespace
+
 AuthService::AuthService(DbManager *db, QObject *parent)
     : QObject(parent)
     , m_db(db)
@@ -28,11 +40,10 @@ bool AuthService::login(const QString &username, const QString &password)
                                  "WHERE username = :u\n"
                                  "LIMIT 1"));
     query.bindValue(QStringLiteral(":u"), username);
-    if (!query.exec() || !query.next())
+    if (!query.exec() || !query.next() || !query.value(QStringLiteral("active")).toBool()) {
+        PasswordHash::derive(password, dummySalt());
         return false;
-
-    if (!query.value(QStringLiteral("active")).toBool())
-        return false;
+    }
 
     const qint64 id = query.value(QStringLiteral("id")).toLongLong();
     const QString name = query.value(QStringLiteral("name")).toString();

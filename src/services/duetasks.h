@@ -7,6 +7,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <optional>
 
 class AuthService;
 class DbManager;
@@ -27,6 +28,19 @@ public:
     QList<DueTask> dueTasks(int withinMinutes);
     // The earliest of them as QML reads it; empty when there is none.
     QVariantMap nextDueTask(int withinMinutes);
+
+    // A pending task of the signed-in user with a due time, or none.
+    std::optional<DueTask> pendingTask(qint64 taskId);
+
+    // Reminders put off (duesnoozes.cpp): the task's reminder for the due time dueEpoch comes
+    // again at untilEpoch, once; the due time stays as it is.
+    bool snooze(qint64 taskId, qint64 dueEpoch, qint64 untilEpoch);
+    // When the reminder of the task for that due time comes again; -1 when it is not put off.
+    qint64 snoozedUntil(qint64 taskId, qint64 dueEpoch);
+    // The pending tasks whose reminder was put off until nowEpoch or earlier, for the due time
+    // they still have; the put-off reminders of every task of the account that ended are
+    // forgotten, also those of tasks done, deleted or moved meanwhile.
+    QList<DueTask> takeEndedSnoozes(qint64 nowEpoch);
 
 private:
     bool ready() const;

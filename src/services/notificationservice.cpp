@@ -3,6 +3,8 @@
 #include "duetasks.h"
 #include "settingsservice.h"
 #include "storedtime.h"
+#include "taskservice.h"
+#include "taskstore.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
@@ -65,30 +67,111 @@ void NotificationService::checkDueTasks()
         return;
 
     // Everything due since the previous check up to the end of the lead time, earliest first:
-    // the first task not yet announced with its current due time is announced, so that a task
-    // due at the same time as, or just after, an announced one is not held back, and a task
-    // that fell due between two checks is not skipped. One announcement per check; the walk
-    // stops at that task.
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    // each task not yet announced with its current due time is announced, unless the person
+    // put its reminder off; a task that fell due between two checks is not skipped.
+    const qint64 now = this->now();
     const qint64 from = m_checkFrom >= 0 ? std::min(m_checkFrom, now) : now;
     const qint64 until = StoredTime::saturatingAdd(now, qint64(m_settings->notifyMinutes()) * 60);
-    std::optional<DueTask> next;
-    m_due->visitDueTasks(from, until, [this, &next](const DueTask &task) {
+    QList<DueTask> due;
+    m_due->visitDueTasks(from, until, [this, &due](const DueTask &task) {
         const auto announced = m_notified.constFind(task.id);
-        if (announced != m_notified.cend() && announced.value() == task.expireAtText)
-            return true;
-        next = task;
-        return false;
+        if (announced == m_notified.cend() || announced.value() != task.expireAtText)
+            due.append(task);
+        return true;
     });
-    // Tasks due before the one announced now were all announced; the rest wait for the next
-    // check, which starts at its due time.
-    m_checkFrom = next ? next->expireAtEpoch : now;
-    if (!next)
+    m_checkFrom = now;
+    QList<DueTask> fresh;
+    for (const DueTask &task : std::as_const(due)) {
+        // A reminder put off comes at the end of the snooze, not before, also after a restart.
+        m_notified.insert(task.id, task.expireAtText);
+        if (m_due->snoozedUntil(task.id, task.expireAtEpoch) <= now)
+            fresh.append(task);
+    }
+    // Put off until now or earlier: they come again, once.
+    for (const DueTask &task : m_due->takeEndedSnoozes(now)) {
+        m_notified.insert(task.id, task.expireAtText);
+        if (std::none_of(fresh.cbegin(), fresh.cend(),
+                         [&task](const DueTask &other) { return other.id == task.id; }))
+            fresh.append(task);
+    }
+    if (fresh.isEmpty())
         return;
 
     playSound();
-    m_notified.insert(next->id, next->expireAtText);
-    emit taskDueSoon(next->id, next->name, next->expireAtText);
+    for (const DueTask &task : std::as_const(fresh))
+        emit taskDueSoon(task.id, task.name, task.expireAtText);
+}
+
+qint64 NotificationService::snoozeEnd(const QString &choice, qint64 nowEpoch)
+{
+    if (choice == QLatin1String("10m"))
+        return nowEpoch + 10 * 60;
+    if (choice == QLatin1String("1h"))
+        return nowEpoch + 60 * 60;
+    if (choice == QLatin1String("tomorrow")) {
+        const QDate tomorrow = QDateTime::fromSecsSinceEpoch(nowEpoch).date().addDays(1);
+        return QDateTime(tomorrow, QTime(9, 0)).toSecsSinceEpoch();
+    }
+    return -1;
+}
+
+bool NotificationService::snooze(qint64 taskId, const QString &choice)
+{
+    const qint64 now = this->now();
+    const qint64 end = snoozeEnd(choice, now);
+    const std::optional<DueTask> task = m_due ? m_due->pendingTask(taskId) : std::nullopt;
+    if (end < 0 || !task || !m_due->snooze(taskId, task->expireAtEpoch, end))
+        return false;
+    // Seen for this due time: only the end of the snooze brings it back.
+    m_notified.insert(taskId, task->expireAtText);
+    withdraw(taskId);
+    return true;
+}
+
+bool NotificationService::markDone(qint64 taskId)
+{
+    const std::optional<DueTask> task = m_due ? m_due->pendingTask(taskId) : std::nullopt;
+    if (!task || !m_tasks) {
+        withdraw(taskId);
+        return false;
+    }
+    // The window's own command: the counts, the list and the sync learn of it as of any edit;
+    // the store's change notice withdraws the reminder.
+    const bool done = m_tasks->updateTask(taskId, task->name, true,
+                                          QDateTime::fromSecsSinceEpoch(task->expireAtEpoch));
+    if (done)
+        withdraw(taskId);
+    return done;
+}
+
+void NotificationService::dismiss(qint64 taskId)
+{
+    withdraw(taskId);
+}
+
+void NotificationService::withdraw(qint64 taskId)
+{
+    stopSound();
+    emit reminderWithdrawn(taskId);
+}
+
+void NotificationService::onTasksChanged(const TaskChanges &changes)
+{
+    QList<qint64> touched = changes.updated + changes.deleted;
+    if (changes.doneDeleted)
+        touched = m_notified.keys();
+    for (qint64 id : std::as_const(touched)) {
+        const auto announced = m_notified.constFind(id);
+        if (announced == m_notified.cend())
+            continue;
+        const std::optional<DueTask> task = m_due ? m_due->pendingTask(id) : std::nullopt;
+        if (task && task->expireAtText == announced.value())
+            continue;
+        // Done, deleted or due at another time: the reminder goes; a new due time in the
+        // window is announced at the next check.
+        m_notified.remove(id);
+        emit reminderWithdrawn(id);
+    }
 }
 
 void NotificationService::playSound()

@@ -19,4 +19,7 @@ QByteArray derive(const QString &password, const QByteArray &salt);
 // 32 random bytes from the process-wide, securely seeded generator.
 QByteArray makeSalt();
 
+// How many keys derive() has derived in this process.
+quint64 derivations();
+
 } // namespace PasswordHash

@@ -28,15 +28,20 @@ void SettingsService::setNotifyMinutes(int v)
     emit notifyMinutesChanged();
 }
 
+// A file dialog hands over a "file:" URL; the store keeps the local path it names.
+QString SettingsService::soundFilePath(const QString &path) const
+{
+    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        const QUrl url(path, QUrl::TolerantMode);
+        if (url.isValid() && url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return path;
+}
+
 void SettingsService::setSoundFile(const QString &path)
 {
-    // A file dialog hands over a "file:" URL; the store keeps the local path it names.
-    QString value = path;
-    if (value.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        const QUrl url(value, QUrl::TolerantMode);
-        if (url.isValid() && url.isLocalFile())
-            value = url.toLocalFile();
-    }
+    const QString value = soundFilePath(path);
     if (value == m_soundFile)
         return;
     m_soundFile = value;

@@ -18,6 +18,9 @@ public:
     int notifyMinutes() const { return m_notifyMinutes; }
     QString soundFile() const { return m_soundFile; }
 
+    // What setSoundFile stores for a value: the local path a "file:" URL names, else the value.
+    Q_INVOKABLE QString soundFilePath(const QString &path) const;
+
 signals:
     void notifyMinutesChanged();
     void soundFileChanged();

@@ -64,15 +64,18 @@ bool TaskCommands::runCommand(const std::function<TaskStore::Written()> &write, 
     bool busy = false;
     const bool stamped = m_context->currentStamp(before, &busy);
     // A file another process holds locked refuses the command as it refused the read: the
-    // command is not tried, so that it does not wait a second time.
-    if (busy) {
-        qCWarning(lcTasks) << "the database is locked; the task command was not run";
+    // command is not tried, so that it does not wait a second time. Nor is it when the read
+    // failed for a reason SQLite did not call a lock.
+    m_fileInUse = busy;
+    if (busy || !stamped) {
+        qCWarning(lcTasks) << "the database is locked or unreadable; the task command was not run";
         return false;
     }
 
     const TaskStore::Written written = write();
     if (!written.ok) {
         qCWarning(lcTasks) << "task command failed:" << m_store->lastError();
+        m_fileInUse = written.busy;
         return false;
     }
     const int affected = written.affected;
@@ -106,9 +109,13 @@ bool TaskCommands::createTask(const QString &name, const QDateTime &expireAt, bo
     addChange(change, TaskState { true, int(active), matchesFilters(trimmed, int(active)) }, +1);
     const qint64 userId = m_context->userId();
     const int flag = active ? 1 : 0;
+    m_lastCreatedId = 0;
     return runCommand(
             [&] {
-                return m_store->insertTask(userId, { trimmed, active, expireAt }, kWindow);
+                const TaskStore::Written written =
+                        m_store->insertTask(userId, { trimmed, active, expireAt }, kWindow);
+                m_lastCreatedId = written.insertedId;
+                return written;
             },
             false, change,
             [&](TaskNameIndex &names, int, qint64 insertedId) {
@@ -128,8 +135,13 @@ bool TaskCommands::updateTask(qint64 id, const QString &name, bool active,
 
     const QString trimmed = name.trimmed();
     const TaskState old = m_counter->taskState(id);
+    m_fileInUse = old.busy;
     if (old.busy)
         return false;
+    if (active && old.exists && old.active == 0) {
+        if (const std::optional<bool> moved = completeOccurrence(id, trimmed, expireAt))
+            return *moved;
+    }
     CountChange change;
     addChange(change, old, -1);
     if (old.exists)
@@ -154,6 +166,7 @@ bool TaskCommands::deleteTask(qint64 id)
         return false;
 
     const TaskState task = m_counter->taskState(id);
+    m_fileInUse = task.busy;
     if (task.busy)
         return false;
     CountChange change;

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class TaskListReader;
 struct TaskListContext;
@@ -25,6 +26,12 @@ public:
     bool updateTask(qint64 id, const QString &name, bool active, const QDateTime &expireAt);
     bool deleteTask(qint64 id);
     bool deleteAllInactive();
+    // The rule of a repeating task (taskrepeatcommands.cpp); an empty rule ends the repeating.
+    bool setRepeat(qint64 id, const Recurrence::Rule &rule);
+    // The task the last createTask stored; 0 when it stored none.
+    qint64 lastCreatedId() const { return m_lastCreatedId; }
+    // Whether the last command was refused because another program holds the database file.
+    bool fileInUse() const { return m_fileInUse; }
 
 private:
     // What a command does to the counts, known before it runs.
@@ -42,10 +49,15 @@ private:
                     const CountChange &change, const TaskNameSearch::NameChange &nameChange);
     bool matchesFilters(const QString &name, int active);
     void addChange(CountChange &change, const TaskState &task, int sign) const;
+    // Marking a repeating task Done: it moves to its next occurrence, and the occurrence done
+    // stays as a Done task of its own. Unset when the task has no occurrence left to move to.
+    std::optional<bool> completeOccurrence(qint64 id, const QString &name, const QDateTime &due);
 
     TaskListContext *m_context = nullptr;
     TaskStore *m_store = nullptr;
     TaskCounter *m_counter = nullptr;
     TaskNameSearch *m_names = nullptr;
     TaskListReader *m_reader = nullptr;
+    qint64 m_lastCreatedId = 0;
+    bool m_fileInUse = false;
 };

@@ -6,6 +6,7 @@
 #include "tasklistcontext.h"
 #include "tasknamesearch.h"
 #include "tasksql.h"
+#include "taskstore.h"
 #include "tasktablemodel.h"
 
 #include <QSqlQuery>
@@ -286,6 +287,8 @@ void TaskListReader::readPage(int page, qint64 userId, const DataStamp *stamp, b
         queryRows(userId, m_currentPage, matchingKnown ? matching : -1, stamp, sortMatches, rows);
     }
     TaskDetailsSql::fillRows(m_context->statement(TaskDetailsSql::forTask()), rows);
-    if (m_model)
+    if (m_model) {
+        TaskStore::describeRepeats(m_context->database(), userId, rows);
         m_model->setRows(std::move(rows));
+    }
 }

@@ -32,6 +32,7 @@ void TaskNameIndex::clear()
     std::string().swap(m_names);
     m_unused = 0;
     m_removed = 0;
+    ++m_generation;
 }
 
 size_t TaskNameIndex::bytes() const
@@ -80,6 +81,7 @@ void TaskNameIndex::finish(const DataStamp &stamp)
     fitWithRoom(m_names);
     m_stamp = stamp;
     m_ready = true;
+    ++m_generation;
 }
 
 qsizetype TaskNameIndex::find(qint64 id) const
@@ -118,6 +120,7 @@ void TaskNameIndex::insert(qsizetype fromFront, qint64 id, const QString &name, 
     const qsizetype at = std::max<qsizetype>(0, qsizetype(m_ids.size()) - fromFront);
     m_ids.insert(m_ids.begin() + at, id);
     m_entries.insert(m_entries.begin() + at, store(name.toUtf8(), true, active));
+    ++m_generation;
 }
 
 bool TaskNameIndex::update(qint64 id, const QString &name, int active)
@@ -167,9 +170,12 @@ void TaskNameIndex::keepOnly(bool pending)
         m_ids[kept] = m_ids[i];
         m_entries[kept++] = m_entries[i];
     }
+    if (kept == m_ids.size())
+        return;
     m_ids.resize(kept);
     m_entries.resize(kept);
     m_removed = 0;
+    ++m_generation;
 }
 
 bool TaskNameIndex::answers(const QString &pattern)

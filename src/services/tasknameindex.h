@@ -27,6 +27,9 @@ public:
     bool isReady() const { return m_ready; }
     qint64 userId() const { return m_userId; }
     qsizetype size() const { return qsizetype(m_ids.size() - m_removed); }
+    // Changes whenever an entry may have moved to another place: places found by match()
+    // hold only while it stays the same.
+    quint64 generation() const { return m_generation; }
     // The memory the index takes, in bytes.
     size_t bytes() const;
 
@@ -51,7 +54,11 @@ public:
     // The places (from the front of the list) of the tasks whose name matches the LIKE pattern
     // and whose Done flag is filterActive (-1: any), front first.
     std::vector<quint32> match(const QString &pattern, int filterActive) const;
-    qint64 idAt(quint32 fromFront) const { return m_ids[m_ids.size() - 1 - fromFront]; }
+    // The id at a place, or 0 past the end.
+    qint64 idAt(quint32 fromFront) const
+    {
+        return fromFront < m_ids.size() ? m_ids[m_ids.size() - 1 - fromFront] : 0;
+    }
 
     // Whether LIKE on this pattern is answered here just as SQLite answers it.
     static bool answers(const QString &pattern);
@@ -85,4 +92,5 @@ private:
     std::string m_names;
     size_t m_unused = 0;
     size_t m_removed = 0;
+    quint64 m_generation = 0;
 };

@@ -154,11 +154,13 @@ const std::vector<quint32> *TaskNameSearch::matches(qint64 userId, const DataSta
         || !TaskNameIndex::answers(filterName))
         return nullptr;
     NameMatches &kept = m_nameMatches;
-    if (!kept.valid || !(kept.stamp == *stamp) || kept.userId != userId
-        || kept.filterName != filterName || kept.filterActive != filterActive) {
+    if (!kept.valid || !(kept.stamp == *stamp) || kept.generation != m_names.generation()
+        || kept.userId != userId || kept.filterName != filterName
+        || kept.filterActive != filterActive) {
         kept.places = m_names.match(m_context->namePattern(), filterActive);
         kept.valid = true;
         kept.stamp = *stamp;
+        kept.generation = m_names.generation();
         kept.userId = userId;
         kept.filterName = filterName;
         kept.filterActive = filterActive;

@@ -57,11 +57,12 @@ private:
         QVariant created;
         qint64 id = 0;
     };
-    // The places of the last search's matches in the index.
+    // The places of the last search's matches in the index, while no entry has moved.
     struct NameMatches
     {
         bool valid = false;
         DataStamp stamp;
+        quint64 generation = 0;
         qint64 userId = -1;
         QString filterName;
         int filterActive = -1;

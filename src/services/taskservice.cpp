@@ -38,11 +38,7 @@ TaskService::TaskService(DbManager *db, AuthService *auth, TaskTableModel *model
     connect(&m_reader, &TaskListReader::totalPagesChanged, this, &TaskService::totalPagesChanged);
     connect(&m_reader, &TaskListReader::currentPageChanged, this, &TaskService::currentPageChanged);
     connect(m_store, &TaskStore::tasksChanged, this,
-            [this](const TaskChanges &changes, TaskStore::Origin origin) {
-                if (origin == TaskStore::Origin::Window && !changes.created.isEmpty())
-                    m_lastCreatedId = changes.created.last();
-                onTasksChanged(origin);
-            });
+            [this](const TaskChanges &, TaskStore::Origin origin) { onTasksChanged(origin); });
 }
 
 // The window's commands follow what they wrote themselves; what the sync or an import wrote is
@@ -123,7 +119,7 @@ void TaskService::clearFilters()
 
 bool TaskService::createTask(const QString &name, const QDateTime &expireAt, bool active)
 {
-    const bool saved = m_commands.createTask(name, expireAt, active);
+    const bool saved = noteFileUse(m_commands.createTask(name, expireAt, active));
     if (saved)
         emit dueTimesChanged();
     return saved;
@@ -131,7 +127,7 @@ bool TaskService::createTask(const QString &name, const QDateTime &expireAt, boo
 
 bool TaskService::updateTask(qint64 id, const QString &name, bool active, const QDateTime &expireAt)
 {
-    const bool saved = m_commands.updateTask(id, name, active, expireAt);
+    const bool saved = noteFileUse(m_commands.updateTask(id, name, active, expireAt));
     if (saved)
         emit dueTimesChanged();
     return saved;
@@ -148,7 +144,7 @@ bool TaskService::setTaskDone(qint64 id, bool done)
     const QString name = found ? query.value(0).toString() : QString();
     const QDateTime due = found ? StoredTime::read(query.value(1)) : QDateTime();
     query.finish();
-    return found && m_commands.updateTask(id, name, done, due);
+    return found && updateTask(id, name, done, due);
 }
 
 QVariantMap TaskService::taskDetails(qint64 id)

@@ -43,6 +43,7 @@ class TaskService : public QObject
     Q_PROPERTY(QString filterTag READ filterTag WRITE setFilterTag NOTIFY filterTagChanged)
     // 0: newest first, 1: due soonest (tasks without a due time last).
     Q_PROPERTY(int sortOrder READ sortOrder WRITE setSortOrder NOTIFY sortOrderChanged)
+    Q_PROPERTY(bool fileInUse READ fileInUse NOTIFY fileInUseChanged)
 
 public:
     // Writes through a task store of its own.
@@ -60,6 +61,8 @@ public:
     int totalCount() const { return m_counter.counts().total; }
     int activeCount() const { return m_counter.counts().active; }
     int inactiveCount() const { return m_counter.counts().inactive; }
+    // Whether the last command was refused because another program holds the database file.
+    bool fileInUse() const { return m_fileInUse; }
     QString filterTag() const { return m_context.filterTag; }
     int sortOrder() const { return int(m_context.order); }
 
@@ -92,6 +95,7 @@ signals:
     void filterNameChanged();
     void filterActiveChanged();
     void countsChanged();
+    void fileInUseChanged();
     // A task was created or edited: its due time may be new.
     void dueTimesChanged();
     void filterTagChanged();
@@ -114,18 +118,37 @@ public:
     {
         return updateTask(id, name, active, dueTimeFromText(expireAt));
     }
-    Q_INVOKABLE bool deleteTask(qint64 id) { return m_commands.deleteTask(id); }
+    Q_INVOKABLE bool deleteTask(qint64 id) { return noteFileUse(m_commands.deleteTask(id)); }
     Q_INVOKABLE QVariantMap nextDueTask(int withinMinutes)
     {
         return m_due.nextDueTask(withinMinutes);
     }
-    Q_INVOKABLE bool deleteAllInactive() { return m_commands.deleteAllInactive(); }
+    Q_INVOKABLE bool deleteAllInactive() { return noteFileUse(m_commands.deleteAllInactive()); }
+    // The rule of a repeating task: "rrule" (empty when it does not repeat), "fromCompletion",
+    // and "text", the rule in words.
+    Q_INVOKABLE QVariantMap repeatOf(qint64 id)
+    {
+        const std::optional<Recurrence::Rule> rule =
+                m_context.ready() ? m_store->repeatOf(m_context.userId(), id) : std::nullopt;
+        const QByteArray rrule = rule ? rule->rrule : QByteArray();
+        return { { QStringLiteral("rrule"), QString::fromUtf8(rrule) },
+                 { QStringLiteral("fromCompletion"), rule && rule->fromCompletion },
+                 { QStringLiteral("text"), Recurrence::describe(rrule) } };
+    }
+    Q_INVOKABLE bool setRepeat(qint64 id, const QString &rrule, bool fromCompletion)
+    {
+        return m_commands.setRepeat(id, { rrule.toUtf8(), fromCompletion, {} });
+    }
+    Q_INVOKABLE QString describeRepeat(const QString &rrule) const
+    {
+        return Recurrence::describe(rrule.toUtf8());
+    }
+    // The task the last createTask stored.
+    Q_INVOKABLE qint64 lastCreatedId() const { return m_commands.lastCreatedId(); }
     // The page of the list, as filtered now, that holds task id; 0 when it holds no such task.
     Q_INVOKABLE int pageOfTask(qint64 id) { return m_counter.pageOfTask(id); }
     // Done or Pending in one action, the rest of the task as it is.
     Q_INVOKABLE bool setTaskDone(qint64 id, bool done);
-    // The id of the task the window created last; -1 before any.
-    Q_INVOKABLE double lastCreatedId() const { return double(m_lastCreatedId); }
     // The notes, priority (0 none to 3 high) and tags of task id: "notes", "priority", "tags"
     // (the tags as one comma-separated text).
     Q_INVOKABLE QVariantMap taskDetails(qint64 id);
@@ -140,6 +163,15 @@ private:
         return QDateTime::fromString(text, Qt::ISODateWithMs);
     }
     void onTasksChanged(TaskStore::Origin origin);
+    // Passes a command's result on, after telling whether the file was found in use.
+    bool noteFileUse(bool result)
+    {
+        if (m_fileInUse != m_commands.fileInUse()) {
+            m_fileInUse = m_commands.fileInUse();
+            emit fileInUseChanged();
+        }
+        return result;
+    }
 
     TaskListContext m_context;
     std::unique_ptr<TaskStore> m_ownStore;
@@ -150,5 +182,5 @@ private:
     TaskListReader m_reader;
     TaskCommands m_commands;
     DueTasks m_due;
-    qint64 m_lastCreatedId = -1;
+    bool m_fileInUse = false;
 };

@@ -1,8 +1,9 @@
 #include "taskstore.h"
 
+#include "sqlitebusy.h"
+
 #include "dbmanager.h"
 #include "storedtime.h"
-#include "taskdetailssql.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -60,9 +61,17 @@ QString storeUidSql()
                           "VALUES (:id, :uid, :ical_uid, :calendar)");
 }
 
-QVariant textOrNull(const QString &text)
+// When task :id was last changed here, by the window or the sync, in ms since 1970 (:ms).
+QString stampChangedSql()
 {
-    return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+    return QStringLiteral(
+            "INSERT OR REPLACE INTO task_changed_here (task_id, changed_ms) VALUES (:id, :ms)");
+}
+
+// An import took the task as a file has it: nothing here is newer.
+QString clearChangedSql()
+{
+    return QStringLiteral("DELETE FROM task_changed_here WHERE task_id = :id");
 }
 
 } // namespace
@@ -98,9 +107,23 @@ TaskStore::Written TaskStore::run(QSqlQuery &query)
         written.insertedId = query.lastInsertId().toLongLong();
     } else {
         m_lastError = query.lastError().text();
+        written.busy = SqliteBusy::lockedOut(query.lastError());
     }
     query.finish();
     return written;
+}
+
+void TaskStore::noteChanged(qint64 id, Origin origin)
+{
+    QSqlQuery &query = statement(origin == Origin::Import ? clearChangedSql() : stampChangedSql());
+    query.bindValue(QStringLiteral(":id"), id);
+    if (origin != Origin::Import)
+        query.bindValue(QStringLiteral(":ms"), QDateTime::currentMSecsSinceEpoch());
+    // The task is written; without its stamp an import only cannot tell it is newer.
+    if (!query.exec())
+        qWarning("cannot note when task %lld changed: %s", id,
+                 qPrintable(query.lastError().text()));
+    query.finish();
 }
 
 void TaskStore::announce(Origin origin, const TaskChanges &changes)
@@ -138,6 +161,8 @@ TaskStore::Written TaskStore::insertTask(qint64 userId, const TaskValues &task, 
         query.bindValue(QStringLiteral(":created"), createdText);
     const Written written = run(query);
     if (written.ok && written.insertedId > 0) {
+        if (origin != Origin::Import)
+            noteChanged(written.insertedId, origin);
         TaskChanges changes;
         changes.created.append(written.insertedId);
         announce(origin, changes);
@@ -157,6 +182,7 @@ TaskStore::Written TaskStore::updateTask(qint64 userId, qint64 id, const TaskVal
     query.bindValue(QStringLiteral(":expire_at_epoch"), StoredTime::dueEpoch(task.due));
     const Written written = run(query);
     if (written.affected > 0) {
+        noteChanged(id, origin);
         TaskChanges changes;
         changes.updated.append(id);
         announce(origin, changes);
@@ -170,15 +196,10 @@ TaskStore::Written TaskStore::deleteTask(qint64 userId, qint64 id, Origin origin
     query.bindValue(QStringLiteral(":id"), id);
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
+    if (written.affected > 0)
+        forgetRepeats(userId);
     if (written.affected > 0) {
-        // The details go after the task: a failure leaves rows no task reads, never a task
-        // without its details.
-        for (const QString &sql : { TaskDetailsSql::remove(), TaskDetailsSql::removeTags() }) {
-            QSqlQuery &details = statement(sql);
-            details.bindValue(QStringLiteral(":id"), id);
-            details.bindValue(QStringLiteral(":uid"), userId);
-            run(details);
-        }
+        forgetDetails(userId, id);
         TaskChanges changes;
         changes.deleted.append(id);
         announce(origin, changes);
@@ -191,13 +212,10 @@ TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
     QSqlQuery &query = statement(removeDoneSql());
     query.bindValue(QStringLiteral(":uid"), userId);
     const Written written = run(query);
+    if (written.affected > 0)
+        forgetRepeats(userId);
     if (written.affected > 0) {
-        for (const QString &sql :
-             { TaskDetailsSql::removeOrphans(), TaskDetailsSql::removeOrphanTags() }) {
-            QSqlQuery &details = statement(sql);
-            details.bindValue(QStringLiteral(":uid"), userId);
-            run(details);
-        }
+        forgetDetails(userId, 0);
         TaskChanges changes;
         changes.doneDeleted = true;
         announce(origin, changes);
@@ -214,58 +232,7 @@ bool TaskStore::storeUid(qint64 userId, qint64 taskId, const QString &uid, const
     query.bindValue(QStringLiteral(":calendar"), calendar.isEmpty()
                                                          ? QVariant(QMetaType::fromType<QString>())
                                                          : QVariant(calendar));
-    return run(query).ok;
-}
-
-// Details that hold nothing leave no row. The rows of one task change together or not at all.
-bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details,
-                             Origin origin)
-{
-    const bool own = !m_inTransaction;
-    if (own && !database().transaction()) {
-        m_lastError = database().lastError().text();
-        return false;
-    }
-    auto bindTask = [&](QSqlQuery &query) {
-        query.bindValue(QStringLiteral(":id"), taskId);
-        query.bindValue(QStringLiteral(":uid"), userId);
-    };
-    QSqlQuery &clearTags = statement(TaskDetailsSql::removeTags());
-    bindTask(clearTags);
-    bool ok = run(clearTags).ok;
-    QSqlQuery &write =
-            statement(details.isEmpty() ? TaskDetailsSql::remove() : TaskDetailsSql::store());
-    bindTask(write);
-    if (!details.isEmpty()) {
-        write.bindValue(QStringLiteral(":notes"), textOrNull(details.notes));
-        write.bindValue(QStringLiteral(":priority"), details.priority);
-        write.bindValue(QStringLiteral(":raw"), details.priorityRaw >= 0
-                                                        ? QVariant(details.priorityRaw)
-                                                        : QVariant(QMetaType::fromType<int>()));
-        write.bindValue(QStringLiteral(":tags"), textOrNull(details.tags.join(QLatin1Char(','))));
-    }
-    const Written written = ok ? run(write) : Written {};
-    // A task of another account, or none, gets nothing.
-    ok = written.ok && (details.isEmpty() || written.affected > 0);
-    for (int i = 0; ok && i < details.tags.size(); ++i) {
-        QSqlQuery &tag = statement(TaskDetailsSql::storeTag());
-        bindTask(tag);
-        tag.bindValue(QStringLiteral(":tag"), details.tags.at(i));
-        ok = run(tag).ok;
-    }
-    if (own && ok && !database().commit()) {
-        m_lastError = database().lastError().text();
-        ok = false;
-    }
-    if (!ok) {
-        if (own)
-            database().rollback();
-        return false;
-    }
-    TaskChanges changes;
-    changes.updated.append(taskId);
-    announce(origin, changes);
-    return true;
+    return run(query).ok && repeatFromCalendar(userId, taskId, calendar);
 }
 
 bool TaskStore::transaction()

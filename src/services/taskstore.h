@@ -1,13 +1,17 @@
 #pragma once
 
+#include "recurrence.h"
 #include "statementcache.h"
 #include "taskdetails.h"
+#include "taskrow.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
+
+#include <optional>
 
 class DbManager;
 class QSqlQuery;
@@ -38,8 +42,10 @@ struct TaskChanges
 // The one writer of the tasks table and of the UIDs beside it: the window's commands, the sync
 // and the import all write through it. Due times are written in the encodings the list reads
 // (StoredTime); a creation time is SQLite's CURRENT_TIMESTAMP text, the column default unless
-// the writer brings the task's own (StoredTime::createdText). Every write is announced once it
-// holds: at once, or, inside a transaction begun here, when that commits.
+// the writer brings the task's own (StoredTime::createdText). The time of each task's last
+// change by the window or the sync is kept in task_changed_here, so that an import does not
+// revert it. Every write is announced once it holds: at once, or, inside a transaction begun
+// here, when that commits.
 class TaskStore : public QObject
 {
     Q_OBJECT
@@ -55,6 +61,8 @@ public:
         bool ok = false;
         int affected = 0;
         qint64 insertedId = 0;
+        // It failed because another program holds the file.
+        bool busy = false;
     };
 
     explicit TaskStore(DbManager *db, QObject *parent = nullptr);
@@ -76,6 +84,23 @@ public:
     // go with the task when it is deleted.
     bool storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details, Origin origin);
 
+    // The rule of a repeating task (taskrepeats.cpp); an empty rule makes the task one that does
+    // not repeat. startOffset is how many seconds before its due time an occurrence starts.
+    bool storeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
+                     Origin origin);
+    // The task's rule: unset when it never had one, empty when it was removed here.
+    std::optional<Recurrence::Rule> repeatOf(qint64 userId, qint64 taskId,
+                                             qint64 *startOffset = nullptr);
+    // Marks the occurrence of a repeating task due at due done, in one transaction: the task
+    // moves to its next occurrence after both now and due (COUNT lowered), and the occurrence
+    // done is stored as a Done task of its own (insertedId). Not ok when the task does not
+    // repeat or has no occurrence left.
+    Written completeOccurrence(qint64 userId, qint64 id, const QString &name, const QDateTime &due,
+                               const QDateTime &now, Origin origin);
+    // Gives each repeating task of rows its rule in words: one read for the page, no rule
+    // evaluated.
+    static void describeRepeats(const QSqlDatabase &database, qint64 userId, QList<TaskRow> &rows);
+
     // Writes between these are one transaction, announced when it commits.
     bool transaction();
     bool commit();
@@ -89,7 +114,17 @@ signals:
 private:
     QSqlQuery &statement(const QString &sql);
     Written run(QSqlQuery &query);
+    // Records when a task was last changed here; an import clears it.
+    void noteChanged(qint64 id, Origin origin);
     void announce(Origin origin, const TaskChanges &changes);
+    // Takes the rule of a VTODO's text as the task's own.
+    bool writeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
+                     bool &changed);
+    // Drops the rules of the account's tasks that are gone.
+    void forgetRepeats(qint64 userId);
+    bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
+    // Drops the notes, priority and tags of a deleted task, or of every deleted Done task (0).
+    void forgetDetails(qint64 userId, qint64 taskId);
 
     DbManager *m_db = nullptr;
     QSqlDatabase m_database;

@@ -2,9 +2,6 @@
 #include "synclog.h"
 
 #include <QHostAddress>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTimer>
 
 namespace {
@@ -16,34 +13,36 @@ bool isRedirect(int status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-SyncError classify(QNetworkReply::NetworkError error)
+int defaultPort(const QUrl &url)
 {
-    switch (error) {
-    case QNetworkReply::SslHandshakeFailedError:
-        return SyncError::CertificateRefused;
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
-    case QNetworkReply::ProxyTimeoutError:
-        return SyncError::Unreachable;
-    default:
-        return SyncError::ServerError;
+    return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
+// A REPORT, or a PROPFIND of a collection's members, lists many resources in one answer.
+qint64 answerLimit(const QByteArray &method, const DavHeaders &headers)
+{
+    if (method == "REPORT")
+        return CalDavClient::kMaxListing;
+    if (method == "PROPFIND") {
+        for (const auto &header : headers) {
+            if (header.first == "Depth" && header.second != "0")
+                return CalDavClient::kMaxListing;
+        }
     }
+    return CalDavClient::kMaxResource;
 }
 
 } // namespace
 
-CalDavClient::CalDavClient(QNetworkAccessManager *network, QObject *parent)
+CalDavClient::CalDavClient(CalDavTransport *transport, QObject *parent)
     : QObject(parent)
-    , m_network(network)
+    , m_transport(transport)
 {
+}
+
+CalDavClient::~CalDavClient()
+{
+    abortAll();
 }
 
 void CalDavClient::setCredentials(const QString &user, const QString &password)
@@ -75,12 +74,23 @@ bool CalDavClient::isLoopback(const QUrl &url)
     return !address.isNull() && address.isLoopback();
 }
 
-bool CalDavClient::sameOrigin(const QUrl &url) const
+bool CalDavClient::sameOrigin(const QUrl &a, const QUrl &b)
 {
-    return url.scheme() == m_origin.scheme()
-           && url.host().compare(m_origin.host(), Qt::CaseInsensitive) == 0
-           && url.port(url.scheme() == QLatin1String("https") ? 443 : 80)
-                      == m_origin.port(m_origin.scheme() == QLatin1String("https") ? 443 : 80);
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+           && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+           && defaultPort(a) == defaultPort(b);
+}
+
+QUrl CalDavClient::originOf(const QUrl &url)
+{
+    QUrl origin;
+    origin.setScheme(url.scheme());
+    origin.setHost(url.host());
+    const int standard = url.scheme() == QLatin1String("https") ? 443 : 80;
+    if (url.port() != -1 && url.port() != standard)
+        origin.setPort(url.port());
+    origin.setPath(QStringLiteral("/"));
+    return origin;
 }
 
 void CalDavClient::send(const QByteArray &method, const QUrl &url, const QByteArray &body,
@@ -89,74 +99,85 @@ void CalDavClient::send(const QByteArray &method, const QUrl &url, const QByteAr
     start(method, url, body, headers, kMaxRedirects, std::move(done));
 }
 
+void CalDavClient::refuse(SyncError error, const QUrl &url, Callback done)
+{
+    DavReply reply;
+    reply.error = error;
+    reply.url = url;
+    // The answer comes later, as for every request, unless the requests are cancelled.
+    QTimer::singleShot(0, this, [this, reply, generation = m_generation, done = std::move(done)]() {
+        if (generation == m_generation)
+            done(reply);
+    });
+}
+
 void CalDavClient::start(const QByteArray &method, const QUrl &url, const QByteArray &body,
                          const Headers &headers, int redirectsLeft, Callback done)
 {
     const QString scheme = url.scheme();
     const bool supported = scheme == QLatin1String("https") || scheme == QLatin1String("http");
-    if (!supported || (scheme == QLatin1String("http") && !isLoopback(url) && !m_insecureAllowed)) {
-        DavReply reply;
-        reply.error = supported ? SyncError::InsecureRefused : SyncError::Unreachable;
-        reply.url = url;
-        // The answer comes later, as for every request, unless the requests are cancelled.
-        QTimer::singleShot(0, this,
-                           [this, reply, generation = m_generation, done = std::move(done)]() {
-                               if (generation == m_generation)
-                                   done(reply);
-                           });
-        return;
+    if (!supported || (scheme == QLatin1String("http") && !isLoopback(url) && !m_insecureAllowed))
+        return refuse(supported ? SyncError::InsecureRefused : SyncError::Unreachable, url,
+                      std::move(done));
+    if (!sameOrigin(url, m_origin)) {
+        qCWarning(lcSync) << method << "to another origin refused:" << url.toDisplayString();
+        return refuse(SyncError::OtherOrigin, url, std::move(done));
     }
 
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
-    request.setTransferTimeout(m_timeout);
-    if (sameOrigin(url))
-        request.setRawHeader("Authorization", m_authorization);
+    DavRequest request;
+    request.method = method;
+    request.url = url;
+    if (!m_authorization.isEmpty())
+        request.headers.append(qMakePair(QByteArray("Authorization"), m_authorization));
+    request.headers.append(headers);
+    bool typed = false;
     for (const auto &header : headers)
-        request.setRawHeader(header.first, header.second);
-    if (!body.isEmpty() && !request.hasRawHeader("Content-Type"))
-        request.setRawHeader("Content-Type", "application/xml; charset=utf-8");
+        typed = typed || header.first == "Content-Type";
+    if (!body.isEmpty() && !typed)
+        request.headers.append(qMakePair(QByteArray("Content-Type"),
+                                         QByteArray("application/xml; charset=utf-8")));
+    request.body = body;
+    request.maxBody = answerLimit(method, headers);
+    request.timeout = m_timeout;
 
-    QNetworkReply *reply = m_network->sendCustomRequest(request, method, body);
-    m_inFlight.append(reply);
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, method, body, headers, redirectsLeft, done = std::move(done)]() {
-                m_inFlight.removeOne(reply);
-                reply->deleteLater();
-                finish(reply, method, body, headers, redirectsLeft, done);
-            });
+    auto id = std::make_shared<quint64>(0);
+    *id = m_transport->send(request, [=, done = std::move(done)](const DavResponse &response) {
+        m_inFlight.removeOne(*id);
+        finish(response, url, method, body, headers, redirectsLeft, done);
+    });
+    m_inFlight.append(*id);
 }
 
-void CalDavClient::finish(QNetworkReply *reply, const QByteArray &method, const QByteArray &body,
-                          const Headers &headers, int redirectsLeft, const Callback &done)
+void CalDavClient::finish(const DavResponse &response, const QUrl &url, const QByteArray &method,
+                          const QByteArray &body, const Headers &headers, int redirectsLeft,
+                          const Callback &done)
 {
     DavReply result;
-    result.url = reply->url();
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.body = reply->readAll();
-    result.etag = reply->rawHeader("ETag");
+    result.url = url;
+    result.status = response.status;
+    result.body = response.body;
+    result.etag = response.etag;
+    result.error = response.error;
+    result.detail = response.detail;
 
     if (result.status == 0) {
-        result.error = classify(reply->error());
-        result.detail = reply->errorString();
-        qCWarning(lcSync) << method << result.url.toDisplayString() << "failed:" << result.detail;
+        if (result.error == SyncError::None)
+            result.error = SyncError::ServerError;
+        qCWarning(lcSync) << method << url.toDisplayString() << "failed:" << result.detail;
         done(result);
         return;
     }
     if (isRedirect(result.status)) {
-        const QUrl target = result.url.resolved(
-                QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::TolerantMode));
-        if (redirectsLeft <= 0 || !target.isValid()) {
+        const QUrl target = url.resolved(QUrl::fromEncoded(response.location, QUrl::TolerantMode));
+        result.body.clear();
+        if (redirectsLeft <= 0 || !target.isValid() || response.location.isEmpty()) {
             result.error = SyncError::TooManyRedirects;
             done(result);
             return;
         }
-        if (result.url.scheme() == QLatin1String("https")
-            && target.scheme() == QLatin1String("http")) {
-            result.error = SyncError::InsecureRefused;
+        if (url.scheme() == QLatin1String("https") && target.scheme() != QLatin1String("https")) {
+            result.error = SyncError::InsecureRedirect;
+            result.url = target;
             done(result);
             return;
         }
@@ -172,7 +193,7 @@ void CalDavClient::finish(QNetworkReply *reply, const QByteArray &method, const 
         result.error = SyncError::ServerError;
     }
     if (result.error != SyncError::None)
-        qCWarning(lcSync) << method << result.url.toDisplayString() << "answered" << result.status;
+        qCWarning(lcSync) << method << url.toDisplayString() << "answered" << result.status;
     done(result);
 }
 
@@ -224,11 +245,7 @@ void CalDavClient::mkcalendar(const QUrl &url, const QString &displayName, Callb
 void CalDavClient::abortAll()
 {
     ++m_generation;
-    const auto replies = m_inFlight;
-    m_inFlight.clear();
-    for (QNetworkReply *reply : replies) {
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
+    const auto ids = std::exchange(m_inFlight, {});
+    for (const quint64 id : ids)
+        m_transport->cancel(id);
 }

@@ -1,30 +1,14 @@
 #pragma once
 
+#include "caldavtransport.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-#include <QPair>
 #include <QString>
 #include <QUrl>
 
 #include <functional>
-
-class QNetworkAccessManager;
-class QNetworkReply;
-
-// Why a request to the server did not give an answer that can be used.
-enum class SyncError {
-    None,
-    WrongPassword, // 401, or 403 on the first request
-    Unreachable, // no connection, name not resolved, timeout
-    CertificateRefused, // TLS handshake failed, e.g. an untrusted certificate
-    InsecureRefused, // plain HTTP to another machine without the person's consent
-    TooManyRedirects,
-    ServerError, // any other unexpected HTTP status or an unreadable answer
-    NoTaskList, // the server has no collection that holds tasks
-};
-
-Q_DECLARE_METATYPE(SyncError)
 
 struct DavReply
 {
@@ -32,23 +16,30 @@ struct DavReply
     int status = 0;
     QByteArray body;
     QByteArray etag;
-    QUrl url; // where the answer came from, after redirects
+    QUrl url; // where the answer came from, after redirects; the refused target otherwise
     QString detail; // the network layer's words, for the log
 };
 
-// Speaks WebDAV/CalDAV over HTTP(S), asynchronously: every call returns at once and runs its
-// callback later on the same thread. Redirects are followed by hand with the same method and
-// body (Qt's own policy would turn a PROPFIND into a GET on 301). Credentials go as HTTP Basic
-// with every request, and only to the origin the person entered.
+// Speaks WebDAV/CalDAV through a transport, asynchronously: every call returns at once and runs
+// its callback later on the same thread. Everything goes only to the origin the person typed
+// (scheme, host and port), with the credentials as HTTP Basic: a request for another origin,
+// and a redirect to one, is answered with OtherOrigin and never sent. Redirects within the
+// origin are followed with the same method and body. An answer longer than a listing or a
+// resource may be ends the request with TooLarge.
 class CalDavClient : public QObject
 {
     Q_OBJECT
 
 public:
     using Callback = std::function<void(const DavReply &)>;
-    using Headers = QList<QPair<QByteArray, QByteArray>>;
+    using Headers = DavHeaders;
 
-    explicit CalDavClient(QNetworkAccessManager *network, QObject *parent = nullptr);
+    // The longest answers read: a listing of a collection, and anything else.
+    static constexpr qint64 kMaxListing = qint64(64) << 20;
+    static constexpr qint64 kMaxResource = qint64(1) << 20;
+
+    explicit CalDavClient(CalDavTransport *transport, QObject *parent = nullptr);
+    ~CalDavClient() override;
 
     void setCredentials(const QString &user, const QString &password);
     void setOrigin(const QUrl &server);
@@ -67,6 +58,9 @@ public:
     // Plain HTTP is used without asking only for this machine.
     static bool isLoopback(const QUrl &url);
     static bool isSuccess(int status) { return status >= 200 && status < 300; }
+    static bool sameOrigin(const QUrl &a, const QUrl &b);
+    // scheme://host:port/ of the address.
+    static QUrl originOf(const QUrl &url);
 
     // Cancels every request in flight; their callbacks are not run.
     void abortAll();
@@ -74,15 +68,16 @@ public:
 private:
     void start(const QByteArray &method, const QUrl &url, const QByteArray &body,
                const Headers &headers, int redirectsLeft, Callback done);
-    void finish(QNetworkReply *reply, const QByteArray &method, const QByteArray &body,
-                const Headers &headers, int redirectsLeft, const Callback &done);
-    bool sameOrigin(const QUrl &url) const;
+    void finish(const DavResponse &response, const QUrl &url, const QByteArray &method,
+                const QByteArray &body, const Headers &headers, int redirectsLeft,
+                const Callback &done);
+    void refuse(SyncError error, const QUrl &url, Callback done);
 
-    QNetworkAccessManager *m_network = nullptr;
+    CalDavTransport *m_transport = nullptr;
     QByteArray m_authorization;
     QUrl m_origin;
     bool m_insecureAllowed = false;
     int m_timeout = 30000;
-    QList<QNetworkReply *> m_inFlight;
+    QList<quint64> m_inFlight;
     int m_generation = 0; // counts abortAll calls
 };

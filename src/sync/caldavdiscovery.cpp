@@ -24,9 +24,9 @@ QUrl withSlash(QUrl url)
 
 } // namespace
 
-CalDavDiscovery::CalDavDiscovery(QNetworkAccessManager *network, QObject *parent)
+CalDavDiscovery::CalDavDiscovery(CalDavTransport *transport, QObject *parent)
     : QObject(parent)
-    , m_client(network)
+    , m_client(transport)
 {
 }
 
@@ -36,6 +36,7 @@ void CalDavDiscovery::start(const QUrl &server, const QString &user, const QStri
     m_client.abortAll();
     m_server = server;
     m_home.clear();
+    m_elsewhere.clear();
     m_client.setOrigin(server);
     m_client.setCredentials(user, password);
     m_client.setInsecureAllowed(insecureAllowed);
@@ -48,10 +49,19 @@ void CalDavDiscovery::start(const QUrl &server, const QString &user, const QStri
     findPrincipal(candidates);
 }
 
+void CalDavDiscovery::abort()
+{
+    m_client.abortAll();
+}
+
 void CalDavDiscovery::findPrincipal(QList<QUrl> candidates)
 {
     const QUrl url = candidates.takeFirst();
     m_client.propfind(url, 0, kPrincipalProps, [this, url, candidates](const DavReply &reply) {
+        if (reply.error == SyncError::OtherOrigin && !candidates.isEmpty()) {
+            m_elsewhere = reply.url;
+            return findPrincipal(candidates);
+        }
         if (reply.error != SyncError::None && reply.error != SyncError::ServerError)
             return fail(reply);
         const DavMultistatus answer = parseMultistatus(reply.body, reply.url);
@@ -128,8 +138,14 @@ void CalDavDiscovery::createCollection(const QString &displayName)
 
 void CalDavDiscovery::fail(const DavReply &reply)
 {
-    const SyncError error = reply.error != SyncError::None ? reply.error
-                            : reply.status == 207          ? SyncError::NoTaskList
-                                                           : SyncError::ServerError;
+    SyncError error = reply.error != SyncError::None ? reply.error
+                      : reply.status == 207          ? SyncError::NoTaskList
+                                                     : SyncError::ServerError;
+    if (error == SyncError::OtherOrigin)
+        m_elsewhere = reply.url;
+    // Nothing found here, but the server pointed elsewhere: that is worth offering.
+    else if (m_elsewhere.isValid()
+             && (error == SyncError::ServerError || error == SyncError::NoTaskList))
+        error = SyncError::OtherOrigin;
     emit finished(error, reply.status, {});
 }

@@ -18,17 +18,22 @@ Q_DECLARE_METATYPE(CalDavCollection)
 // Finds the task lists of an account: /.well-known/caldav or the address given, the
 // current-user-principal, its calendar-home-set, and the calendars there whose
 // supported-calendar-component-set allows VTODO (or that do not restrict it). Also creates a new
-// list there with MKCALENDAR.
+// list there with MKCALENDAR. Nothing is sent beyond the origin of the address given: a redirect
+// to another origin ends the search with OtherOrigin, and elsewhere() tells where the server
+// pointed, for the person to confirm.
 class CalDavDiscovery : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit CalDavDiscovery(QNetworkAccessManager *network, QObject *parent = nullptr);
+    explicit CalDavDiscovery(CalDavTransport *transport, QObject *parent = nullptr);
 
     void start(const QUrl &server, const QString &user, const QString &password,
                bool insecureAllowed);
     void createCollection(const QString &displayName);
+    // Cancels the search or creation in flight: no signal comes for it.
+    void abort();
+    QUrl elsewhere() const { return m_elsewhere; }
 
 signals:
     void finished(SyncError error, int httpStatus, const QList<CalDavCollection> &collections);
@@ -43,4 +48,5 @@ private:
     CalDavClient m_client;
     QUrl m_server;
     QUrl m_home;
+    QUrl m_elsewhere;
 };

@@ -4,6 +4,7 @@
 #include "dbmanager.h"
 #include "passwordstore.h"
 #include "syncengine.h"
+#include "syncstatustext.h"
 
 #include <QDateTime>
 #include <QSqlDriver>
@@ -12,49 +13,6 @@ namespace {
 
 constexpr int kAfterChangeMs = 5000;
 constexpr int kPeriodicMs = 5 * 60 * 1000;
-
-QString errorText(SyncError error, int httpStatus)
-{
-    switch (error) {
-    case SyncError::None:
-        return {};
-    case SyncError::WrongPassword:
-        return QStringLiteral("Wrong user name or password");
-    case SyncError::Unreachable:
-        return QStringLiteral("Server unreachable");
-    case SyncError::CertificateRefused:
-        return QStringLiteral("Certificate refused");
-    case SyncError::InsecureRefused:
-        return QStringLiteral("Plain HTTP to another machine: confirm to send the password "
-                              "unencrypted");
-    case SyncError::TooManyRedirects:
-        return QStringLiteral("The server redirects in a loop");
-    case SyncError::NoTaskList:
-        return QStringLiteral("No task list found on this server");
-    case SyncError::ServerError:
-        break;
-    }
-    return httpStatus > 0
-                   ? QStringLiteral("The server answered with an error (HTTP %1)").arg(httpStatus)
-                   : QStringLiteral("The server's answer could not be read");
-}
-
-QString agoText(qint64 seconds)
-{
-    const qint64 minutes = seconds / 60;
-    if (minutes < 1)
-        return QStringLiteral("Synced just now");
-    if (minutes < 60)
-        return minutes == 1 ? QStringLiteral("Synced 1 minute ago")
-                            : QStringLiteral("Synced %1 minutes ago").arg(minutes);
-    const qint64 hours = minutes / 60;
-    if (hours < 24)
-        return hours == 1 ? QStringLiteral("Synced 1 hour ago")
-                          : QStringLiteral("Synced %1 hours ago").arg(hours);
-    const qint64 days = hours / 24;
-    return days == 1 ? QStringLiteral("Synced 1 day ago")
-                     : QStringLiteral("Synced %1 days ago").arg(days);
-}
 
 QUrl serverAddress(const QString &text)
 {
@@ -71,8 +29,8 @@ SyncService::SyncService(DbManager *db, AuthService *auth, TaskStore *tasks, QOb
     , m_db(db)
     , m_auth(auth)
     , m_store(db->database(), tasks)
-    , m_engine(new SyncEngine(db->database(), &m_network, tasks, this))
-    , m_discovery(new CalDavDiscovery(&m_network, this))
+    , m_engine(new SyncEngine(db->database(), &m_transport, tasks, this))
+    , m_discovery(new CalDavDiscovery(&m_transport, this))
     , m_passwords(new PasswordStore(this))
 {
     m_afterChange.setSingleShot(true);
@@ -126,9 +84,11 @@ void SyncService::watchTaskWrites()
     }
 }
 
+// The engine and the search go before the transport they send through.
 SyncService::~SyncService()
 {
-    m_engine->abort();
+    delete m_engine;
+    delete m_discovery;
 }
 
 void SyncService::setIntervals(int afterChangeMs, int periodicMs)
@@ -142,14 +102,31 @@ QString SyncService::passwordKey() const
     return m_account.userName + QLatin1Char('@') + m_account.serverUrl;
 }
 
+QString SyncService::knownPasswordKey() const
+{
+    return QString::number(m_account.userId) + QLatin1Char(' ') + passwordKey();
+}
+
+// What "Test connection" found and what was typed for it, with its search cancelled.
+void SyncService::forgetSetup()
+{
+    m_discovery->abort();
+    m_candidate = SyncAccount();
+    m_candidatePassword.clear();
+    m_createdUrl.clear();
+    m_otherServer.clear();
+    m_taskLists.clear();
+}
+
 void SyncService::onSignInChanged()
 {
     m_engine->abort();
+    forgetSetup();
+    m_passwordReadFor = -1;
     m_afterChange.stop();
     m_periodic.stop();
     m_statusClock.stop();
     m_account = SyncAccount();
-    m_taskLists.clear();
     m_notes.clear();
     m_error = SyncError::None;
     setBusy(false);
@@ -173,10 +150,11 @@ void SyncService::syncNow()
         m_again = true;
         return;
     }
-    const auto known = m_knownPasswords.constFind(passwordKey());
+    const auto known = m_knownPasswords.constFind(knownPasswordKey());
     if (known == m_knownPasswords.constEnd()) {
         if (!m_needsPassword && !m_busy) {
             setBusy(true);
+            m_passwordReadFor = m_account.userId;
             m_passwords->read(passwordKey());
         }
         return;
@@ -189,11 +167,13 @@ void SyncService::syncNow()
 
 void SyncService::onPasswordRead(const QString &key, const QString &password, bool found)
 {
-    if (key != passwordKey())
+    // An answer for an account signed out since is dropped.
+    if (key != passwordKey() || m_passwordReadFor != m_account.userId || !m_auth->isLoggedIn())
         return;
+    m_passwordReadFor = -1;
     setBusy(false);
     if (found) {
-        m_knownPasswords.insert(key, password);
+        m_knownPasswords.insert(knownPasswordKey(), password);
         syncNow();
     } else {
         setNeedsPassword(true);
@@ -204,7 +184,7 @@ void SyncService::providePassword(const QString &password)
 {
     if (!configured() || password.isEmpty())
         return;
-    m_knownPasswords.insert(passwordKey(), password);
+    m_knownPasswords.insert(knownPasswordKey(), password);
     m_passwords->write(passwordKey(), password);
     setNeedsPassword(false);
     syncNow();
@@ -216,7 +196,7 @@ void SyncService::onFinished(SyncError error, int httpStatus, const QStringList 
     m_notes = notes;
     m_store.loadAccount(m_account.userId, m_account);
     if (error == SyncError::WrongPassword) {
-        m_knownPasswords.remove(passwordKey());
+        m_knownPasswords.remove(knownPasswordKey());
         setNeedsPassword(true);
     }
     setError(error, httpStatus);
@@ -256,6 +236,7 @@ void SyncService::testConnection(const QString &server, const QString &user,
     m_candidate.insecureAllowed = allowInsecure;
     m_candidatePassword = password;
     m_taskLists.clear();
+    m_otherServer.clear();
     emit taskListsChanged();
     setBusy(true);
     m_discovery->start(QUrl(m_candidate.serverUrl), m_candidate.userName, password, allowInsecure);
@@ -264,8 +245,12 @@ void SyncService::testConnection(const QString &server, const QString &user,
 void SyncService::onDiscovered(SyncError error, int httpStatus,
                                const QList<CalDavCollection> &lists)
 {
+    if (!m_auth->isLoggedIn() || m_candidate.userId != m_auth->userId())
+        return;
     setBusy(false);
     m_taskLists.clear();
+    m_otherServer =
+            error == SyncError::OtherOrigin ? m_discovery->elsewhere().toString() : QString();
     for (const CalDavCollection &list : lists) {
         const QVariantMap entry { { QStringLiteral("url"), list.url },
                                   { QStringLiteral("name"),
@@ -293,10 +278,12 @@ void SyncService::createTaskList(const QString &name)
 
 bool SyncService::useTaskList(const QString &url)
 {
-    if (!m_auth->isLoggedIn() || m_candidate.serverUrl.isEmpty() || url.isEmpty())
+    // Only a list found for this account on the server typed for it.
+    if (!m_auth->isLoggedIn() || m_candidate.serverUrl.isEmpty() || url.isEmpty()
+        || m_candidate.userId != m_auth->userId()
+        || !CalDavClient::sameOrigin(QUrl(url), QUrl(m_candidate.serverUrl)))
         return false;
     SyncAccount account = m_candidate;
-    account.userId = m_auth->userId();
     account.collectionUrl = url;
     SyncAccount previous;
     const bool hadAccount = m_store.loadAccount(account.userId, previous);
@@ -309,7 +296,7 @@ bool SyncService::useTaskList(const QString &url)
     if (!m_store.saveAccount(account))
         return false;
     m_account = account;
-    m_knownPasswords.insert(passwordKey(), m_candidatePassword);
+    m_knownPasswords.insert(knownPasswordKey(), m_candidatePassword);
     m_passwords->write(passwordKey(), m_candidatePassword);
     setNeedsPassword(false);
     watchTaskWrites();
@@ -326,7 +313,7 @@ void SyncService::stopSyncing()
         return;
     m_engine->abort();
     m_passwords->remove(passwordKey());
-    m_knownPasswords.remove(passwordKey());
+    m_knownPasswords.remove(knownPasswordKey());
     m_store.forgetItems(m_account.userId);
     m_store.removeAccount(m_account.userId);
     m_account = SyncAccount();
@@ -338,6 +325,20 @@ void SyncService::stopSyncing()
     watchTaskWrites();
     emit accountChanged();
     updateStatus();
+}
+
+int SyncService::deletionsToConfirm() const
+{
+    return m_error == SyncError::ManyDeletions ? m_engine->heldDeletions() : 0;
+}
+
+void SyncService::confirmDeletions(bool deleteThem)
+{
+    if (m_error != SyncError::ManyDeletions)
+        return;
+    m_engine->decideDeletions(deleteThem ? SyncEngine::Deletions::Delete
+                                         : SyncEngine::Deletions::Keep);
+    syncNow();
 }
 
 void SyncService::setBusy(bool busy)
@@ -367,8 +368,12 @@ void SyncService::setError(SyncError error, int httpStatus)
 void SyncService::updateStatus()
 {
     QString status;
-    if (m_error != SyncError::None)
-        status = errorText(m_error, m_httpStatus);
+    if (m_error == SyncError::ManyDeletions)
+        status = SyncStatusText::heldDeletions(m_engine->heldDeletions());
+    else if (m_error != SyncError::None && !m_engine->pending().isEmpty())
+        status = SyncStatusText::pending(m_engine->pending());
+    else if (m_error != SyncError::None)
+        status = SyncStatusText::error(m_error, m_httpStatus, m_otherServer);
     else if (m_needsPassword)
         status = QStringLiteral("Enter the password to sync");
     else if (!configured())
@@ -376,7 +381,8 @@ void SyncService::updateStatus()
     else if (m_account.lastSyncEpoch <= 0)
         status = QStringLiteral("Not synced yet");
     else
-        status = agoText(QDateTime::currentSecsSinceEpoch() - m_account.lastSyncEpoch);
+        status = SyncStatusText::synced(QDateTime::currentSecsSinceEpoch()
+                                        - m_account.lastSyncEpoch);
     if (m_error == SyncError::None && !m_notes.isEmpty())
         status += QStringLiteral("; edited on both sides, kept as separate tasks: ")
                   + m_notes.join(QStringLiteral(", "));

@@ -2,6 +2,7 @@
 
 #include "caldavclient.h"
 #include "caldavdiscovery.h"
+#include "networktransport.h"
 #include "syncstore.h"
 
 #include <QHash>
@@ -21,6 +22,8 @@ class TaskStore;
 // The signed-in account's sync with a CalDAV server, as the settings dialog shows it: setting
 // it up (discovery, choosing or creating the task list), the password, when to sync (at
 // sign-in, every few minutes, a few seconds after a change here) and the status line.
+// Everything belongs to the account signed in when it started: signing out cancels the search,
+// the sync and the password asked for, and forgets what was typed.
 class SyncService : public QObject
 {
     Q_OBJECT
@@ -33,6 +36,9 @@ class SyncService : public QObject
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool needsPassword READ needsPassword NOTIFY needsPasswordChanged)
     Q_PROPERTY(bool needsInsecureConsent READ needsInsecureConsent NOTIFY statusChanged)
+    Q_PROPERTY(QString otherServer READ otherServer NOTIFY statusChanged)
+    Q_PROPERTY(bool failed READ failed NOTIFY statusChanged)
+    Q_PROPERTY(int deletionsToConfirm READ deletionsToConfirm NOTIFY statusChanged)
 
 public:
     // Writes the tasks from the server through tasks.
@@ -49,6 +55,11 @@ public:
     QString status() const { return m_status; }
     bool needsPassword() const { return m_needsPassword; }
     bool needsInsecureConsent() const { return m_error == SyncError::InsecureRefused; }
+    // The address the server pointed to on another origin, for the person to confirm.
+    QString otherServer() const { return m_otherServer; }
+    bool failed() const { return m_error != SyncError::None; }
+    // How many deletions from the server wait for the person's answer.
+    int deletionsToConfirm() const;
 
     // How long after a change here the sync starts, and how often it runs anyway.
     void setIntervals(int afterChangeMs, int periodicMs);
@@ -70,6 +81,8 @@ public:
     Q_INVOKABLE void providePassword(const QString &password);
     Q_INVOKABLE void syncNow();
     Q_INVOKABLE void stopSyncing();
+    // The answer to the deletions held back: false keeps the tasks and uploads them again.
+    Q_INVOKABLE void confirmDeletions(bool deleteThem);
 
 private:
     void onSignInChanged();
@@ -84,10 +97,13 @@ private:
     void setError(SyncError error, int httpStatus);
     void updateStatus();
     QString passwordKey() const;
+    QString knownPasswordKey() const;
+    void forgetSetup();
 
     DbManager *m_db = nullptr;
     AuthService *m_auth = nullptr;
     QNetworkAccessManager m_network;
+    NetworkTransport m_transport { &m_network };
     SyncStore m_store;
     SyncEngine *m_engine = nullptr;
     CalDavDiscovery *m_discovery = nullptr;
@@ -96,7 +112,10 @@ private:
     SyncAccount m_candidate; // what "Test connection" found, until a task list is chosen
     QString m_candidatePassword;
     QString m_createdUrl; // the list just made with MKCALENDAR
-    QHash<QString, QString> m_knownPasswords; // this run's passwords, by passwordKey()
+    QString m_otherServer;
+    qint64 m_passwordReadFor = -1; // the account whose stored password is being read
+    // This run's passwords, by knownPasswordKey(): each account's own.
+    QHash<QString, QString> m_knownPasswords;
     QVariantList m_taskLists;
     QSet<qint64> m_changedTasks;
     QTimer m_afterChange;

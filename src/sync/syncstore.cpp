@@ -56,6 +56,9 @@ SyncStore::~SyncStore() = default;
 
 bool SyncStore::loadAccount(qint64 userId, SyncAccount &account)
 {
+    // A file that never synced has no sync tables: there is nothing to read, and nothing failed.
+    if (!m_db.tables().contains(QStringLiteral("sync_accounts")))
+        return false;
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral(R"(
         SELECT server_url, username, collection_url, sync_token, insecure_allowed,
@@ -114,8 +117,10 @@ bool SyncStore::forgetItems(qint64 userId)
                { { QStringLiteral(":uid"), userId } });
 }
 
-QList<SyncItem> SyncStore::loadItems(qint64 userId)
+QList<SyncItem> SyncStore::loadItems(qint64 userId, bool *ok)
 {
+    if (ok)
+        *ok = false;
     QList<SyncItem> items;
     QSqlQuery query(m_db);
     // Every task of the account with its row, then the rows whose task is gone.
@@ -136,6 +141,8 @@ QList<SyncItem> SyncStore::loadItems(qint64 userId)
     query.bindValue(QStringLiteral(":uid2"), userId);
     if (!run(query))
         return items;
+    if (ok)
+        *ok = true;
     while (query.next()) {
         SyncItem item;
         item.taskId = query.value(0).toLongLong();
@@ -163,6 +170,25 @@ QList<SyncItem> SyncStore::loadItems(qint64 userId)
 
 bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
 {
+    QSqlQuery holder(m_db);
+    holder.prepare(QStringLiteral(R"(
+        SELECT i.task_id FROM sync_items i
+        WHERE i.user_id = :uid AND i.uid = :icaluid AND i.task_id <> :task
+        UNION ALL
+        SELECT u.task_id FROM task_uids u JOIN tasks t ON t.id = u.task_id
+        WHERE u.user_id = :uid2 AND u.uid = :icaluid2 AND u.task_id <> :task2)"));
+    holder.bindValue(QStringLiteral(":uid"), userId);
+    holder.bindValue(QStringLiteral(":icaluid"), item.uid);
+    holder.bindValue(QStringLiteral(":task"), item.taskId);
+    holder.bindValue(QStringLiteral(":uid2"), userId);
+    holder.bindValue(QStringLiteral(":icaluid2"), item.uid);
+    holder.bindValue(QStringLiteral(":task2"), item.taskId);
+    if (!run(holder))
+        return false;
+    if (holder.next()) {
+        qCWarning(lcSync) << "UID" << item.uid << "belongs to task" << holder.value(0).toLongLong();
+        return false;
+    }
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral(R"(
         INSERT OR REPLACE INTO sync_items
@@ -268,4 +294,9 @@ bool SyncStore::commit()
 void SyncStore::rollback()
 {
     m_tasks->rollback();
+}
+
+std::optional<Recurrence::Rule> SyncStore::repeatOf(qint64 userId, qint64 taskId)
+{
+    return m_tasks->repeatOf(userId, taskId);
 }

@@ -59,7 +59,9 @@ public:
     bool removeAccount(qint64 userId);
     bool forgetItems(qint64 userId);
 
-    QList<SyncItem> loadItems(qint64 userId);
+    // ok, when given, says whether the tasks could be read.
+    QList<SyncItem> loadItems(qint64 userId, bool *ok = nullptr);
+    // Refused when another task holds the item's UID: a UID is never taken from a task.
     bool saveItem(qint64 userId, const SyncItem &item);
     bool removeItem(qint64 taskId);
     bool noteLocalChange(qint64 taskId, qint64 epoch);
@@ -67,6 +69,8 @@ public:
     qint64 insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created);
     bool updateTask(qint64 userId, qint64 taskId, const TaskFields &fields);
     bool deleteTask(qint64 userId, qint64 taskId);
+    // The rule of a repeating task, for the text pushed to the server.
+    std::optional<Recurrence::Rule> repeatOf(qint64 userId, qint64 taskId);
     // True once for every write of a task through this store: SQLite reports writes later,
     // and these are not changes made by the person.
     bool takeWritten(qint64 taskId);

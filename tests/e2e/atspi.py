@@ -89,9 +89,10 @@ class ScreenReader:
             time.sleep(0.2)
         raise AssertionError("no showing %s named %r in:\n%s" % (role, name, self.dump()))
 
-    def press(self, obj):
-        """Performs the object's default action (Press for a button), as a screen reader does."""
-        return self._ask("action", id=obj["id"])
+    def press(self, obj, action="Press"):
+        """Performs the object's action of this name (its first action when it has none of that
+        name), as a screen reader does."""
+        return self._ask("action", id=obj["id"], name=action)
 
     def focused(self):
         """The object holding the keyboard focus, or None."""
@@ -108,6 +109,12 @@ class ScreenReader:
     def showing(self):
         """Every showing object that has a name or a text, in tree order."""
         return self._ask("showing")
+
+    def controls(self, roles, within):
+        """Every showing object below `within` with one of these roles, named or not, in tree
+        order, except the parts of a combo box (it is one control); each also tells the names of
+        its actions ("actions")."""
+        return self._ask("controls", roles=list(roles), id=within["id"])
 
     def dump(self):
         """The showing tree as indented "role: name" lines, for failure messages."""
@@ -175,7 +182,11 @@ def _serve():
             return None
         if kind == "action":
             action = objects[request["id"]].queryAction()
-            return action.doAction(0) if action.nActions > 0 else False
+            names = [action.getName(i) for i in range(action.nActions)]
+            if not names:
+                return False
+            return action.doAction(names.index(request["name"]) if request["name"] in names
+                                   else 0)
         if kind == "focused":
             # Qt marks the window's root pane focused too: the deepest focused object wins.
             focused = [a for a in walk(None) if a.getState().contains(pyatspi.STATE_FOCUSED)]
@@ -194,6 +205,19 @@ def _serve():
             except GLib.Error:
                 return []
             return [o for o in found if o["name"] or o.get("text")]
+        if kind == "controls":
+            found = []
+            for n, acc in enumerate(walk(objects[request["id"]])):
+                if (n > 0 and role_of(acc) in request["roles"]
+                        and role_of(acc.parent) != "combo box"):
+                    info = describe(acc)
+                    try:
+                        action = acc.queryAction()
+                        info["actions"] = [action.getName(i) for i in range(action.nActions)]
+                    except NotImplementedError:
+                        info["actions"] = []
+                    found.append(info)
+            return found
         if kind == "events":
             taken = list(recorded)
             recorded.clear()

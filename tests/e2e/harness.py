@@ -80,7 +80,9 @@ BUS_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../sessio
 
 
 class SessionBus:
-    """A private D-Bus session bus, so that no test reaches (or autostarts) another bus."""
+    """A private D-Bus session bus, so that no test reaches (or autostarts) another bus. The only
+    service it starts on demand is the accessibility bus: a notification daemon installed on the
+    machine would otherwise take the name a test's mock is about to take."""
 
     def __init__(self):
         self.proc = subprocess.Popen(["dbus-daemon", "--config-file=" + BUS_CONFIG, "--nofork",
@@ -104,8 +106,9 @@ class DBusMock:
                         " 'org.freedesktop.DBus.Mock')\n")
         self.proc = subprocess.Popen([SYSTEM_PYTHON, "-m", "dbusmock", *arguments], env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(lambda: self.run("print(json.dumps(True))", check=False), timeout=15,
-                   message=f"the mock of {name} did not start")
+        # Until the mock has taken its name and set up its control interface, calls fail.
+        wait_until(lambda: self.run("mock.GetCalls()\nprint(json.dumps(True))", check=False),
+                   timeout=15, message=f"the mock of {name} did not start")
 
     def run(self, code, check=True):
         """Runs code with `mock` bound to the mock's control interface; returns what it prints."""
@@ -135,9 +138,15 @@ def notification_mock(home, capabilities="body body-markup actions"):
 
 
 class XServer:
-    """An Xvfb server on a display number of its own."""
+    """An Xvfb server on a display number of its own; what it says goes to a log of its own."""
 
     def __init__(self, width=1600, height=1000):
+        self.size = f"{width}x{height}x24"
+        fd, self.log_path = tempfile.mkstemp(prefix="tarvik-xvfb-", suffix=".log")
+        os.close(fd)
+        self.start()
+
+    def start(self):
         # Servers of tests running side by side end and start all the time; a server that takes
         # a number another one is just giving up can lose its socket to the other's clean-up, so
         # each server gets a random number from a wide range instead of the lowest free one.
@@ -146,10 +155,11 @@ class XServer:
             if os.path.exists(f"/tmp/.X{number}-lock"):
                 continue
             read_fd, write_fd = os.pipe()
-            self.proc = subprocess.Popen(
-                ["Xvfb", f":{number}", "-displayfd", str(write_fd), "-screen", "0",
-                 f"{width}x{height}x24", "-nolisten", "tcp"], pass_fds=(write_fd,),
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            with open(self.log_path, "a") as log:
+                self.proc = subprocess.Popen(
+                    ["Xvfb", f":{number}", "-displayfd", str(write_fd), "-screen", "0",
+                     self.size, "-nolisten", "tcp"], pass_fds=(write_fd,),
+                    stdout=subprocess.DEVNULL, stderr=log)
             os.close(write_fd)
             with os.fdopen(read_fd) as f:
                 ready = f.readline().strip()
@@ -157,14 +167,39 @@ class XServer:
                 self.display = f":{ready}"
                 return
             self.proc.wait()
-        raise RuntimeError("Xvfb did not start")
+        raise RuntimeError("Xvfb did not start:\n" + self.log())
 
-    def close(self):
+    def reachable(self):
+        """Whether the server runs and a client can connect to it now."""
+        if self.proc.poll() is not None:
+            return False
+        return subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=self.display),
+                              capture_output=True, timeout=30).returncode == 0
+
+    def restart(self):
+        self.stop()
+        with open(self.log_path, "a") as log:
+            log.write(f"--- {self.display} vanished; a new server starts\n")
+        self.start()
+
+    def log(self):
+        try:
+            with open(self.log_path) as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def stop(self):
         self.proc.terminate()
         try:
             self.proc.wait(10)
         except subprocess.TimeoutExpired:
             self.proc.kill()
+            self.proc.wait()
+
+    def close(self):
+        self.stop()
+        os.remove(self.log_path)
 
 
 class App:
@@ -183,12 +218,35 @@ class App:
             if not home.bus_address:
                 self.bus = SessionBus()
                 env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.address
-            self.reader = ScreenReader(env)
+            # The reader's bus keeps its socket in the home's runtime directory, whatever the
+            # program is given.
+            self.reader = ScreenReader(dict(env, XDG_RUNTIME_DIR=home.runtime))
             env.update(ScreenReader.app_env())
         self.log_path = os.path.join(home.root, "app.log")
         self.log = open(self.log_path, "w")
+        self.env, self.program, self.restarted = env, program, False
         self.proc = subprocess.Popen([program], env=env, stdout=self.log, stderr=subprocess.STDOUT)
         self.window = None
+
+    def ended_without_display(self):
+        """When the program ended because it could not reach its X server: starts the server and
+        the program again, once, if the server has vanished, and returns True; fails with the
+        server's own log if it runs, or vanished again."""
+        if not self.xserver or "no Qt platform plugin could be initialized" not in self.output():
+            return False
+        if self.xserver.reachable() or self.restarted:
+            raise AssertionError("the program could not reach the X server %s:\n%s\n"
+                                 "The X server's log:\n%s"
+                                 % (self.xserver.display, self.output(), self.xserver.log()))
+        self.restarted = True
+        self.xserver.restart()
+        self.env["DISPLAY"] = self.xserver.display
+        self.log.write("--- the X server vanished; the program starts again on %s\n"
+                       % self.xserver.display)
+        self.log.flush()
+        self.proc = subprocess.Popen([self.program], env=self.env, stdout=self.log,
+                                     stderr=subprocess.STDOUT)
+        return True
 
     # -- process -------------------------------------------------------------
     def output(self):
@@ -236,7 +294,7 @@ class App:
     def wait_window(self, title="Task Manager", timeout=30):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            if self.proc.poll() is not None:
+            if self.proc.poll() is not None and not self.ended_without_display():
                 raise AssertionError("the program ended early:\n" + self.output())
             ids = self.xdotool("search", "--onlyvisible", "--name", f"^{title}$", check=False)
             if ids:

@@ -51,8 +51,7 @@ def press(app, *keys, delay=25):
 def register(app, full_name, username, password):
     """From the sign-in page: "Create account", fill the form, "Register" (keyboard only)."""
     app.key("Tab", "Tab", "Tab", "space")  # user name -> password -> Sign in -> Create account
-    time.sleep(0.8)
-    app.key("Tab")  # the registration page gives no field the focus
+    time.sleep(0.8)  # the registration page opens with the focus in its first field
     app.type(full_name)
     app.key("Tab")
     app.type(username)
@@ -65,11 +64,10 @@ def register(app, full_name, username, password):
 
 
 def sign_in(app, username, password, after_registration=False):
-    if after_registration:
-        # Focus is still on "Create account": Tab passes the project link and wraps to the user name.
-        app.key("Tab", "Tab")
-    app.type(username)
-    app.key("Tab")
+    if not after_registration:
+        # After a registration the user name is filled in and the password field has the focus.
+        app.type(username)
+        app.key("Tab")
     app.type(password)
     app.key("Return")
     wait_until(lambda: "Welcome" in app.read_text(0, 0, 400, TABLE_TOP), timeout=15,

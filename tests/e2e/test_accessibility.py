@@ -2,6 +2,8 @@
 the accessibility tree, and every check reads the tree, the events a screen reader speaks and
 the database, never the pixels."""
 import datetime
+import os
+import socket
 import time
 import unittest
 from zoneinfo import ZoneInfo
@@ -42,12 +44,10 @@ class AccessibilityTest(ts.TasksTestCase):
         ts.register(app, "Ada Lovelace", "ada", "correct horse")
         seed()
 
-        # Back on the sign-in page: a wrong password is announced, the fields keep their text.
+        # Back on the sign-in page with the new user name filled in: a wrong password is
+        # announced, the fields keep their text.
         reader.wait("page tab", "Login")
-        app.key("Tab", "Tab")  # from "Create account", past the link, to the user name
-        self.assertEqual(reader.focused()["name"], "Username")
-        app.type("ada")
-        app.key("Tab")
+        self.assertEqual(reader.focused()["name"], "Password")
         app.type("wrong horse")
         reader.events()
         reader.press(reader.find("push button", "Sign in"))
@@ -94,6 +94,78 @@ class AccessibilityTest(ts.TasksTestCase):
         app.key("ctrl+shift+d")
         wait_until(lambda: reader.find("notification") is None, message="the toast stayed")
         self.assertEqual(len(self.tasks()), 2)
+
+    def walk(self, within, expected):
+        """The controls showing in `within`: every one named, every button, check box and tab
+        pressable; their names must include `expected`."""
+        controls = self.app.reader.controls(CONTROLS, within)
+        for control in controls:
+            self.assertTrue(control["name"], f"a {control['role']} without a name")
+            if control["role"] in PRESSABLE:
+                self.assertIn("Press", control["actions"], control["name"])
+        named = {c["name"]: c for c in controls}
+        self.assertLessEqual(set(expected), set(named), named.keys())
+        return named
+
+    # Every control of both account pages and of each tab of the settings dialog has a name and
+    # does what a screen reader's Press or Toggle asks.
+    @ts.shoot_on_failure
+    def test_every_control_named_and_pressable(self):
+        self.app = app = self.start_window()
+        reader = app.reader
+        self.walk(reader.wait("page tab", "Login"), ["Username", "Password", "Sign in",
+                                                     "Create account"])
+        reader.press(reader.find("push button", "Create account"))
+        page = reader.wait("page tab", "Create account")
+        self.assertEqual(reader.focused()["name"], "Full name")
+        self.walk(page, ["Full name", "Username", "Password", "Confirm password", "Back",
+                         "Register"])
+        for text in ("Ada Lovelace", "ada", "correct horse", "correct horse"):
+            app.type(text)
+            app.key("Tab")
+        reader.press(reader.find("push button", "Register"))
+        self.announced("alert", "Account created, sign in")
+
+        app.type("correct horse")
+        app.key("Return")
+        reader.press(reader.wait("push button", "Settings"))
+        dialog = reader.wait("dialog", "Settings")
+
+        # Reminders: a Press ticks "Start at login", which writes its entry on OK.
+        self.walk(dialog, ["Reminders", "Sync", "Tasks in and out", "Shortcuts",
+                           "Minutes before task expiration", "Choose sound (WAV/MP3)",
+                           "Start at login", "OK", "Cancel"])
+        reader.press(reader.find("check box", "Start at login"))
+        reader.press(reader.find("push button", "OK"))
+        wait_until(lambda: os.listdir(self.home.config).count("autostart"),
+                   message="no autostart entry")
+        reader.press(reader.wait("push button", "Settings"))
+        self.assertIn("checked", reader.wait("check box", "Start at login")["states"])
+
+        # Sync: "Test connection" reaches the server typed, a socket of this test.
+        server = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(server.close)
+        server.settimeout(20)
+        reader.press(reader.find("page tab", "Sync"))
+        self.walk(dialog, ["Server address", "User name", "Password", "Test connection"])
+        for name, text in (("Server address", "https://127.0.0.1:%d/" % server.getsockname()[1]),
+                           ("User name", "ada")):
+            reader.press(reader.find("text", name), "SetFocus")
+            app.type(text)
+        reader.press(reader.find("push button", "Test connection"))
+        server.accept()[0].close()
+
+        # Export and import: what their Press opens, a file dialog, a Quick Test checks; with a
+        # screen reader attached, Qt 6.4 crashes at exit once a file dialog was shown.
+        reader.press(reader.find("page tab", "Tasks in and out"))
+        self.walk(dialog, ["Export tasks...", "Import tasks..."])
+        reader.press(reader.find("push button", "Cancel"))
+
+
+# The roles of what a person operates, and of those among them that a Press operates.
+CONTROLS = ("push button", "check box", "text", "password text", "spin button", "page tab",
+            "combo box")
+PRESSABLE = ("push button", "check box", "page tab")
 
 
 if __name__ == "__main__":

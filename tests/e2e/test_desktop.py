@@ -1,14 +1,15 @@
 """Reminders outside the window: desktop notifications through a mock notification server,
 tasks missed while the program was closed, and one running program per data directory."""
 import os
+import pwd
 import signal
 import subprocess
 import time
 import unittest
 
-from harness import DBusMock, notification_mock, wait_until
+from harness import DBusMock, XServer, notification_mock, wait_until
 import taskscreen as ts
-from test_reminder import TOAST, TOAST_INSIDE, iso
+from test_reminder import TOAST, TOAST_AREA, TOAST_INSIDE, iso
 
 
 class DesktopTest(ts.TasksTestCase):
@@ -37,6 +38,17 @@ class DesktopTest(ts.TasksTestCase):
                                                 check=False), message="no other window")
         app.xdotool("windowfocus", "--sync", found.split()[0])
 
+    def start_in(self, directory, xserver, env):
+        """Starts the program in a working directory of its own under the home."""
+        path = os.path.join(self.home.root, directory)
+        os.mkdir(path)
+        previous = os.getcwd()
+        os.chdir(path)
+        try:
+            return self.start_app(xserver, extra_env=env)
+        finally:
+            os.chdir(previous)
+
     def window_shown(self, app):
         return app.xdotool("search", "--onlyvisible", "--name", "^Task Manager$", check=False)
 
@@ -52,30 +64,51 @@ class DesktopTest(ts.TasksTestCase):
         self.addCleanup(mock.close)
         app = self.start(before_sign_in=self.seed_missed())
 
-        missed = wait_until(lambda: mock.calls("Notify"), message="no missed-task notification")
-        self.assertEqual([m[1:4:2] for m in missed], [[0, "2 tasks expired while you were away"]])
-        self.assertTrue(missed[0][4].startswith("Earliest: Pay &lt;rent&gt; &amp; fees, expired"))
+        # Signed in at the window: the notice of missed tasks is a toast, not also a notification.
+        wait_until(lambda: app.pixel(*TOAST_INSIDE) == TOAST, message="no missed-task toast")
+        self.assertIn("2 tasks expired", app.read_text(*TOAST_AREA))
+        self.assertEqual(mock.calls("Notify"), [])
         with open(self.home.settings_path) as f:
             self.assertNotIn(f"1={self.last_check}\n", f.read())
 
-        # Out of sight, a task coming due reaches the desktop at the next one-minute check.
+        # Out of sight, two tasks coming due a minute apart reach the desktop at the next check,
+        # each in a notification of its own that stays.
         self.focus_elsewhere(app)
         due = int(time.time()) + 180
-        self.home.sqlite3_cli("INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch)"
-                              f" VALUES (1, 'Renew insurance', 0, '{iso(due)}', {due})")
+        self.home.sqlite3_cli(
+            "INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch) VALUES "
+            f"(1, 'Send invoice', 0, '{iso(due)}', {due}), "
+            f"(1, 'Renew insurance', 0, '{iso(due + 60)}', {due + 60})")
         calls = wait_until(lambda: (lambda c: c if len(c) == 2 else None)(mock.calls("Notify")),
-                           timeout=75, interval=1, message="no reminder notification")
-        self.assertEqual(calls[1][1:4:2], [0, "Task expiring soon: Renew insurance"])
-        reminder_id = 2  # the mock numbers notifications from 1
+                           timeout=75, interval=1, message="no reminder notifications")
+        self.assertEqual([c[1:4:2] for c in calls], [[0, "Task expiring soon: Send invoice"],
+                                                     [0, "Task expiring soon: Renew insurance"]])
+        self.assertIn("snooze-10m", calls[0][5])
+        self.assertEqual(calls[0][7], 0)  # stays until acted on
+        invoice_id, insurance_id = 1, 2  # the mock numbers notifications from 1
+        self.assertEqual(mock.calls("CloseNotification"), [])
+
+        # Snooze from the notification: stored for the task and its due time, that one closed.
+        mock.run("mock.EmitSignal('org.freedesktop.Notifications', 'ActionInvoked', 'us',"
+                 f" [dbus.UInt32({invoice_id}), 'snooze-10m'])")
+        snoozed = wait_until(lambda: self.home.sqlite3_cli(
+            "SELECT s.due_epoch, s.until_epoch - strftime('%s', 'now') FROM task_snoozes s "
+            "JOIN tasks t ON t.id = s.task_id WHERE t.name = 'Send invoice'"),
+            message="the snooze was not stored")
+        got_due, left = snoozed[0].split("|")
+        self.assertEqual(int(got_due), due)
+        self.assertTrue(560 < int(left) <= 600, left)
+        wait_until(lambda: [invoice_id] in mock.calls("CloseNotification"),
+                   message="the snoozed notification stayed")
 
         mock.run("mock.EmitSignal('org.freedesktop.Notifications', 'ActionInvoked', 'us',"
-                 f" [dbus.UInt32({reminder_id}), 'show'])")
+                 f" [dbus.UInt32({insurance_id}), 'show'])")
         wait_until(lambda: self.in_front(app), message="the window did not come to the front")
-        wait_until(lambda: app.pixel(*TOAST_INSIDE) != TOAST, message="the toast stayed open")
-        ts.wait_for(lambda: ts.selected_rows(app, 5), lambda got: got == [0],
+        ts.wait_for(lambda: ts.selected_rows(app, 7), lambda got: got == [0],
                     "selected rows after Show", timeout=5)
-        closed = wait_until(lambda: mock.calls("CloseNotification"), message="nothing closed")
-        self.assertIn([reminder_id], closed)
+        wait_until(lambda: [insurance_id] in mock.calls("CloseNotification"),
+                   message="the shown notification stayed")
+        self.assertEqual(len(mock.calls("Notify")), 2)
 
     def check_toast_alone(self):
         app = self.start(before_sign_in=self.seed_missed())
@@ -129,6 +162,26 @@ class DesktopTest(ts.TasksTestCase):
         first.wait_exit()
         third = self.start_app(first.xserver)
         third.wait_window()
+
+    def test_second_start_without_runtime_directory_shows_the_running_window(self):
+        # su, ssh and cron leave XDG_RUNTIME_DIR unset, and Qt's fallback in the temporary
+        # directory may be another user's: starts from different directories still find the
+        # one running program, through the data directory.
+        tmp = os.path.join(self.home.root, "tmp")
+        os.mkdir(tmp)
+        with open(os.path.join(tmp, "runtime-" + pwd.getpwuid(os.geteuid()).pw_name), "w") as f:
+            f.write("not a directory of ours")
+        env = {"XDG_RUNTIME_DIR": "", "TMPDIR": tmp, "TZ": ts.ZONE}
+        xserver = XServer(ts.WIDTH, ts.HEIGHT)
+        self.addCleanup(xserver.close)
+        first = self.start_in("first", xserver, env)
+        first.wait_window()
+        self.focus_elsewhere(first)
+        second = self.start_in("second", xserver, env)
+        self.assertEqual(second.wait_exit(30), 0, second.output())
+        self.assertNotIn("DBPATH", second.output())
+        wait_until(lambda: self.in_front(first), message="the first window stayed behind")
+        self.assertEqual(len(first.xdotool("search", "--name", "^Task Manager$").split()), 1)
 
 
 if __name__ == "__main__":

@@ -3,10 +3,15 @@ exit and the fatal path."""
 import os
 import signal
 import stat
+import subprocess
 import time
+import xml.etree.ElementTree as ET
 
-from harness import wait_until
+from harness import APP, XServer, wait_until
 import taskscreen as ts
+
+METAINFO = os.path.join(os.path.dirname(__file__),
+                        "../../packaging/org.brellhaven.tarvik.metainfo.xml")
 
 
 class StartupTest(ts.TasksTestCase):
@@ -58,12 +63,51 @@ class StartupTest(ts.TasksTestCase):
 
     def test_closing_the_window_ends_the_program_cleanly(self):
         # The last window closing ends the event loop; the page goes before the services it
-        # binds to, the database connection last, at process exit.
-        app = self.start()
-        app.close_window()
-        self.assertEqual(app.wait_exit(30), 0, app.output())
-        self.assertNotIn("TypeError", app.output())
-        self.assertEqual(self.home.sqlite3_cli("PRAGMA integrity_check"), ["ok"])
+        # binds to, the database connection last, at process exit. A screen reader listens, and
+        # a file dialog left open goes before the window does.
+        for label in ("nothing open", "a file dialog open"):
+            with self.subTest(label):
+                if label == "a file dialog open":
+                    self.setUp()  # a fresh home
+                app = self.start()
+                if label == "a file dialog open":
+                    app.reader.press(app.reader.wait("push button", "Settings"))
+                    app.reader.press(app.reader.wait("push button", "Choose sound (WAV/MP3)",
+                                                     timeout=15))
+                    app.reader.wait("push button", "Open", timeout=15)
+                app.close_window()
+                self.assertEqual(app.wait_exit(30), 0, app.output())
+                self.assertNotIn("TypeError", app.output())
+                self.assertEqual(self.home.sqlite3_cli("PRAGMA integrity_check"), ["ok"])
+
+    def test_command_line_is_answered_without_a_window(self):
+        # Help and version need no display at all; a wrong option is refused before the
+        # database is touched.
+        version = ET.parse(METAINFO).getroot().find("releases/release").get("version")
+        no_display = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": "", "WAYLAND_DISPLAY": ""}
+        rows = [(["--help"], no_display, 0, "stdout", "--background"),
+                (["--version"], no_display, 0, "stdout", f"appTarvikQml {version}"),
+                (["--frobnicate"], {"QT_QPA_PLATFORM": "offscreen"}, 2, "stderr",
+                 "Unknown option 'frobnicate'"),
+                (["notes.txt"], {"QT_QPA_PLATFORM": "offscreen"}, 2, "stderr", "'notes.txt'")]
+        for arguments, env, code, stream, expected in rows:
+            with self.subTest(" ".join(arguments)):
+                done = subprocess.run([APP, *arguments], env=self.home.env(**env), timeout=30,
+                                      capture_output=True, text=True)
+                self.assertEqual(done.returncode, code, done.stderr)
+                self.assertIn(expected, getattr(done, stream))
+                self.assertNotIn("DBPATH", done.stdout + done.stderr)
+                self.assertFalse(os.path.exists(self.home.db_path))
+
+    def test_program_starts_again_when_its_x_server_vanished(self):
+        # Under load a server of a test alongside can take the display's socket with it: the
+        # harness starts a new server and the program once more, rather than failing.
+        xserver = XServer(ts.WIDTH, ts.HEIGHT)
+        self.addCleanup(xserver.close)
+        xserver.stop()
+        app = self.start_app(xserver)
+        app.wait_window()
+        self.assertIn("the X server vanished", app.output())
 
     def test_unusable_location_is_fatal(self):
         # A directory where the file should be cannot be opened as a database.

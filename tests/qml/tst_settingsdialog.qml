@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import TarvikQml
 import "items.js" as Items
@@ -21,6 +22,7 @@ TestCase {
     function init() {
         settings.notifyMinutes = 10
         settings.soundFile = ""
+        desktop.startAtLogin = false
     }
 
     function openDialog() {
@@ -40,6 +42,15 @@ TestCase {
         return Items.findItem(dialog.contentItem, item => item.text === text && item.wrapMode !== undefined)
     }
 
+    function closeBy(dialog, how) {
+        verify(waitForItemPolished(dialog.footer.contentItem))
+        if (how === "Escape")
+            keyClick(Qt.Key_Escape)
+        else
+            mouseClick(Items.findItem(dialog.footer, item => item.text === how))
+        tryCompare(dialog, "visible", false)
+    }
+
     function fileDialog(dialog) {
         for (let i = 0; i < dialog.contentData.length; ++i) {
             if (dialog.contentData[i].selectedFile !== undefined)
@@ -48,7 +59,7 @@ TestCase {
         fail("no file dialog")
     }
 
-    function test_arrowKeysWriteAtOnce_data() {
+    function test_arrowKeysStayInRange_data() {
         return [
             { tag: "up from ten", start: 10, key: Qt.Key_Up, expected: 11 },
             { tag: "down from ten", start: 10, key: Qt.Key_Down, expected: 9 },
@@ -57,16 +68,18 @@ TestCase {
         ]
     }
 
-    function test_arrowKeysWriteAtOnce(data) {
+    function test_arrowKeysStayInRange(data) {
         settings.notifyMinutes = data.start
-        const box = spinBox(openDialog())
+        const dialog = openDialog()
+        const box = spinBox(dialog)
         compare(box.value, data.start)
         box.forceActiveFocus()
 
         keyClick(data.key)
+        compare(box.value, data.expected)
+        closeBy(dialog, "OK")
 
         compare(settings.notifyMinutes, data.expected)
-        compare(box.value, data.expected)
     }
 
     function test_typedValue_data() {
@@ -78,38 +91,94 @@ TestCase {
     }
 
     function test_typedValue(data) {
-        const box = spinBox(openDialog())
+        const dialog = openDialog()
+        const box = spinBox(dialog)
         box.contentItem.forceActiveFocus()
         box.contentItem.selectAll()
 
         for (const character of data.typed)
             keyClick(character)
         keyClick(Qt.Key_Return)
+        closeBy(dialog, "OK")
 
         verify(box.value >= 1 && box.value <= 1440)
         compare(settings.notifyMinutes, data.expected)
     }
 
-    function test_closingKeepsChanges_data() {
+    // Nothing is stored before OK; Cancel, Escape and a press outside leave what was stored,
+    // and the next opening shows it.
+    function test_appliedOnOkOnly_data() {
+        const arrows = dialog => {
+            spinBox(dialog).forceActiveFocus()
+            keyClick(Qt.Key_Up)
+            keyClick(Qt.Key_Up)
+        }
+        const typed = dialog => {
+            spinBox(dialog).contentItem.forceActiveFocus()
+            spinBox(dialog).contentItem.selectAll()
+            keyClick("2")
+            keyClick("5")
+        }
+        const login = dialog => mouseClick(Items.findItem(dialog.contentItem, item => item.text === "Start at login"))
+        const sound = dialog => {
+            fileDialog(dialog).selectedFile = "file://" + dbPath
+            fileDialog(dialog).accepted()
+        }
+        const minutes = () => settings.notifyMinutes
+        const atLogin = () => desktop.startAtLogin
+        const soundFile = () => settings.soundFile
         return [
-            { tag: "Cancel", button: "Cancel" },
-            { tag: "OK", button: "OK" }
+            { tag: "lead time by the arrows, Cancel", change: arrows, close: "Cancel", stored: minutes, expected: 10 },
+            { tag: "lead time typed, OK before it was taken", change: typed, close: "OK", stored: minutes, expected: 25 },
+            { tag: "start at login, OK", change: login, close: "OK", stored: atLogin, expected: true },
+            { tag: "start at login, Cancel", change: login, close: "Cancel", stored: atLogin, expected: false },
+            { tag: "sound file, OK", change: sound, close: "OK", stored: soundFile, expected: dbPath },
+            { tag: "sound file, Escape", change: sound, close: "Escape", stored: soundFile, expected: "" }
         ]
     }
 
-    function test_closingKeepsChanges(data) {
+    function test_appliedOnOkOnly(data) {
         const dialog = openDialog()
-        spinBox(dialog).forceActiveFocus()
-        keyClick(Qt.Key_Up)
-        keyClick(Qt.Key_Up)
+        const before = data.stored()
+        data.change(dialog)
+        compare(data.stored(), before)
 
-        mouseClick(Items.findItem(dialog.footer, item => item.text === data.button))
+        closeBy(dialog, data.close)
 
-        tryCompare(dialog, "visible", false)
-        compare(settings.notifyMinutes, 12)
+        compare(data.stored(), data.expected)
         dialog.open()
         tryCompare(dialog, "opened", true)
-        compare(spinBox(dialog).value, 12)
+        compare(spinBox(dialog).value, settings.notifyMinutes)
+        compare(Items.findItem(dialog.contentItem, item => item.text === "Start at login").checked,
+                desktop.startAtLogin)
+        compare(dialog.chosenSound, settings.soundFile)
+    }
+
+    // Every section is a tab away; one higher than the dialog shows its scroll bar, and every
+    // opening starts at the top of the first tab.
+    function test_sectionsInTabs() {
+        const dialog = openDialog()
+        dialog.height = 260
+        const tabs = findChild(dialog.contentItem, "sections")
+        const sections = [["Reminders", "Choose sound (WAV/MP3)"], ["Sync", "Test connection"],
+                          ["Tasks in and out", "Database path:"], ["Shortcuts", "Shortcuts task table"]]
+        compare(tabs.count, sections.length)
+        sections.forEach(([title, content], index) => {
+                             compare(tabs.itemAt(index).text, title)
+                             mouseClick(tabs.itemAt(index))
+                             tryVerify(() => Items.findItem(dialog.contentItem, item => item.text === content).visible)
+                         })
+
+        mouseClick(tabs.itemAt(0))
+        const reminders = findChild(dialog.contentItem, "remindersTab")
+        tryCompare(reminders.ScrollBar.vertical.contentItem, "opacity", 1)
+        reminders.contentItem.contentY = 100
+        mouseClick(tabs.itemAt(2))
+        closeBy(dialog, "Cancel")
+        dialog.open()
+        tryCompare(dialog, "opened", true)
+        compare(tabs.currentIndex, 0)
+        compare(reminders.contentItem.contentY, 0)
     }
 
     function test_showsCurrentSettingsAndDatabasePath() {
@@ -132,7 +201,7 @@ TestCase {
 
         files.accepted()
 
-        compare(settings.soundFile, dbPath)
+        compare(settings.soundFile, "")
         verify(labelShowing(dialog, dbPath))
         const labels = []
         Items.findItem(dialog.contentItem, item => {
@@ -186,6 +255,22 @@ TestCase {
         compare(taskService.totalCount, 1)
         compare(taskModel.rowCount(), 1)
         auth.logout()
+    }
+
+    // A screen reader's Press opens the file dialogs, as a click does.
+    function test_pressOpensFileDialog_data() {
+        return [
+            { tag: "export", button: "Export tasks...", title: "Export tasks" },
+            { tag: "import", button: "Import tasks...", title: "Import tasks" }
+        ]
+    }
+
+    function test_pressOpensFileDialog(data) {
+        const dialog = openDialog()
+        Items.findItem(dialog.contentItem, item => item.text === data.button).Accessible.pressAction()
+        const files = transferDialog(dialog, data.title)
+        tryCompare(files, "visible", true)
+        files.reject()
     }
 
     // Off screen there is no tray to keep the program in: that box is off and says why.

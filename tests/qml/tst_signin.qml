@@ -58,11 +58,13 @@ TestCase {
         return stack
     }
 
+    // The page opens with the keyboard in its first field.
     function openRegistration(stack) {
         mouseClick(button(stack.currentItem, "Create account"))
         compare(stack.depth, 2)
         tryCompare(stack, "busy", false)
         verify(waitForItemPolished(stack.currentItem))
+        tryVerify(() => field(stack.currentItem, "Full name").activeFocus)
         return stack.currentItem
     }
 
@@ -120,6 +122,10 @@ TestCase {
         compare(label(page, "tomato").text, data.message)
         compare(stack.depth, 2)
         compare(stack.currentItem, page)
+
+        // The message goes once a field is edited.
+        keyClick(Qt.Key_X)
+        compare(label(page, "tomato").text, "")
     }
 
     function test_successfulRegistrationReturnsToSignIn() {
@@ -139,28 +145,45 @@ TestCase {
         compare(label(page, "lightgreen").text, "Account created. You can login now.")
         compare(stack.depth, 1)
         compare(stack.currentItem, signIn)
-        compare(field(signIn, "Username").text, "typed before")
-        compare(field(signIn, "Password").text, "typed too")
+        compare(label(signIn, "lightgreen").text, "Account created, sign in")
+        compare(field(signIn, "Username").text, "grace")
+        compare(field(signIn, "Password").text, "")
+        tryVerify(() => field(signIn, "Password").activeFocus)
         compare(auth.loggedIn, false)
+        keyClick("c")
+        compare(label(signIn, "lightgreen").text, "")
         verify(auth.login("grace", "compiler 1952"))
         compare(auth.userName, "Grace Hopper")
     }
 
-    function test_returnDoesNotRegister() {
+    // Return in a field, or on the focused Register button, registers; on Back it goes back.
+    function test_returnKey_data() {
+        return [
+            { tag: "in the first field", focus: "Full name", registered: true },
+            { tag: "in the last field", focus: "Confirm password", registered: true },
+            { tag: "on Register", focus: "Register", registered: true },
+            { tag: "on Back", focus: "Back", registered: false }
+        ]
+    }
+
+    function test_returnKey(data) {
         const stack = openSignIn()
         const page = openRegistration(stack)
+        const userName = "return" + data.focus.replace(" ", "").toLowerCase()
         fill(page, {
-                 "Full name": "Quiet Return",
-                 "Username": "quiet",
+                 "Full name": "Quick Return",
+                 "Username": userName,
                  "Password (min 8 chars)": "12345678",
                  "Confirm password": "12345678"
              })
-        field(page, "Confirm password").forceActiveFocus()
+        const target = Items.findItem(page, item => item.activeFocusOnTab
+                                      && [item.placeholderText, item.text].includes(data.focus))
+        target.forceActiveFocus()
 
         keyClick(Qt.Key_Return)
 
-        compare(stack.depth, 2)
-        verify(!auth.login("quiet", "12345678"))
+        compare(stack.depth, 1)
+        compare(auth.login(userName, "12345678"), data.registered)
     }
 
     function test_backKeepsTheSignInPage() {

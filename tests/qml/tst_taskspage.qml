@@ -161,7 +161,7 @@ TestCase {
         tryCompare(dialog, "opened", true)
         testCase.child(dialog.contentItem, "nameField").text = "Pay rent"
         keyClick(Qt.Key_Return)
-        compare(testCase.child(dialog.contentItem, "dlgErr").text, "all fields are required")
+        compare(testCase.child(dialog.contentItem, "dlgErr").text, "all fields are required: due time")
         dialog.expireAtLocal = new Date(2030, 0, 15, 9, 5)
         testCase.child(dialog.contentItem, "closeButton").forceActiveFocus()
         keyClick(Qt.Key_Return)
@@ -170,6 +170,55 @@ TestCase {
         keyClick(Qt.Key_N, Qt.ControlModifier)
         tryCompare(dialog, "opened", true)
         compare(testCase.child(dialog.contentItem, "dlgErr").text, "")
+    }
+
+    function test_repeatRule_data() {
+        return [
+            { tag: "every weekday", set: { repeatBox: 2 },
+              rule: "FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR" },
+            { tag: "every 3 months on the third Tuesday, 5 times",
+              set: { repeatBox: 6, repeatUnit: 2, repeatMonthly: 1, repeatEnd: 2 },
+              interval: 3, count: 5, rule: "FREQ=MONTHLY;INTERVAL=3;BYDAY=3TU;COUNT=5" },
+            { tag: "every week on Monday and Thursday, from completion",
+              set: { repeatBox: 3, repeatFrom: 1 }, days: [0, 3],
+              rule: "FREQ=WEEKLY;BYDAY=MO,TH", fromCompletion: true },
+        ]
+    }
+
+    // The Repeat fields give the task its rule; the list marks it, and opening and saving the
+    // task again keeps the rule as it is.
+    function test_repeatRule(data) {
+        const page = createPage()
+        keyClick(Qt.Key_N, Qt.ControlModifier)
+        const dialog = testCase.child(page, "taskDialog")
+        tryCompare(dialog, "opened", true)
+        testCase.child(dialog.contentItem, "nameField").text = "Water the plants"
+        dialog.expireAtLocal = new Date(2030, 0, 15, 9, 5)
+        for (const name in data.set) {
+            const box = testCase.child(dialog.contentItem, name)
+            box.currentIndex = data.set[name]
+            box.activated(data.set[name])
+        }
+        if (data.interval)
+            testCase.child(dialog.contentItem, "repeatInterval").value = data.interval
+        if (data.count)
+            testCase.child(dialog.contentItem, "repeatCount").value = data.count
+        for (const day of data.days || [])
+            testCase.child(dialog.contentItem, "repeatDay" + day).checked = true
+        testCase.child(dialog.contentItem, "saveButton").clicked()
+        tryCompare(dialog, "visible", false)
+        const id = taskModel.taskIdAt(0)
+        compare(taskService.repeatOf(id).rrule, data.rule)
+        compare(taskService.repeatOf(id).fromCompletion, data.fromCompletion === true)
+        const table = testCase.child(page, "table")
+        tryVerify(() => Items.findItem(table, item => item.objectName === "repeatMark"
+                                                      && item.visible))
+
+        dialog.openForEdit(id, "Water the plants", false, new Date(2030, 0, 15, 9, 5))
+        tryCompare(dialog, "opened", true)
+        testCase.child(dialog.contentItem, "saveButton").clicked()
+        tryCompare(dialog, "visible", false)
+        compare(taskService.repeatOf(id).rrule, data.rule)
     }
 
     // After OK was clicked, the arrow keys move the day again at the next opening.
@@ -208,15 +257,24 @@ TestCase {
             { tag: "minute down stops at 0", hours: 12, minutes: 0, key: Qt.Key_Left, h: 12, m: 0 },
             { tag: "hour up", hours: 22, minutes: 59, key: Qt.Key_Up, h: 23, m: 59 },
             { tag: "minute up does not carry", hours: 9, minutes: 58, key: Qt.Key_Right, h: 9, m: 59 },
-            { tag: "minute down does not borrow", hours: 9, minutes: 1, key: Qt.Key_Left, h: 9, m: 0 }
+            { tag: "minute down does not borrow", hours: 9, minutes: 1, key: Qt.Key_Left, h: 9, m: 0 },
+            { tag: "page up carries into the hour", hours: 9, minutes: 50, key: Qt.Key_PageUp,
+              modifiers: Qt.NoModifier, h: 10, m: 20 },
+            { tag: "page down borrows from the hour", hours: 10, minutes: 5, key: Qt.Key_PageDown,
+              modifiers: Qt.NoModifier, h: 9, m: 35 },
+            { tag: "page up stops at 23:59", hours: 23, minutes: 40, key: Qt.Key_PageUp,
+              modifiers: Qt.NoModifier, h: 23, m: 59 },
+            { tag: "page down stops at 0:00", hours: 0, minutes: 20, key: Qt.Key_PageDown,
+              modifiers: Qt.NoModifier, h: 0, m: 0 }
         ]
     }
 
     function test_timeShortcuts(data) {
         const page = createPage()
         const picker = openPicker(page, new Date(2030, 0, 15, data.hours, data.minutes))
-        keyClick(data.key, Qt.ControlModifier)
-        keyClick(data.key, Qt.ControlModifier)
+        const modifiers = data.modifiers === undefined ? Qt.ControlModifier : data.modifiers
+        keyClick(data.key, modifiers)
+        keyClick(data.key, modifiers)
         compare(testCase.child(picker.contentItem, "hh").value, data.h)
         compare(testCase.child(picker.contentItem, "mm").value, data.m)
         keyClick(Qt.Key_Return)
@@ -328,25 +386,44 @@ TestCase {
         compare(taskModel.rowCountQml(), 2)
     }
 
+    // A task that came without a due time (from a server or an import) is edited and kept
+    // without one; a new task needs one. "No due time" is offered only for the former.
     function test_submit_data() {
         return [
             { tag: "saved", name: "Pay rent", due: true, signedIn: true, open: false, error: "" },
             { tag: "blank name", name: "   ", due: true, signedIn: true, open: true,
-              error: "all fields are required" },
+              error: "all fields are required: task name" },
             { tag: "no due time", name: "Pay rent", due: false, signedIn: true, open: true,
-              error: "all fields are required" },
+              error: "all fields are required: due time" },
             { tag: "refused by the service", name: "Pay rent", due: true, signedIn: false,
-              open: true, error: "could not save the task" }
+              open: true, error: "could not save the task" },
+            { tag: "edited, kept without a due time", editing: true, name: "Pay rent", due: false,
+              signedIn: true, open: false, error: "" },
+            { tag: "edited, given a due time", editing: true, name: "Pay rent", due: true,
+              signedIn: true, open: false, error: "" }
         ]
     }
 
     function test_submit(data) {
+        const before = data.editing ? 1 : 0
+        if (data.editing)
+            verify(taskService.createTask("imported", new Date(NaN), false))
         const page = createPage()
-        keyClick(Qt.Key_N, Qt.ControlModifier)
         const dialog = testCase.child(page, "taskDialog")
-        tryCompare(dialog, "opened", true)
         const nameField = testCase.child(dialog.contentItem, "nameField")
-        verify(nameField.activeFocus)
+        if (data.editing)
+            page.selectTask(taskModel.taskIdAt(0))
+        keyClick(data.editing ? Qt.Key_E : Qt.Key_N, Qt.ControlModifier)
+        tryCompare(dialog, "opened", true)
+        verify(data.editing || nameField.activeFocus)
+        compare(testCase.child(dialog.contentItem, "expireField").text,
+                data.editing ? "No due time" : "")
+        const picker = testCase.child(page, "expirePicker")
+        keyClick(Qt.Key_G, Qt.ControlModifier)
+        tryCompare(picker, "opened", true)
+        compare(testCase.child(picker.contentItem, "noDueTimeButton").visible, !!data.editing)
+        picker.close()
+        nameField.forceActiveFocus()
         nameField.text = data.name
         dialog.expireAtLocal = data.due ? new Date(2030, 0, 15, 9, 5) : null
         if (!data.signedIn)
@@ -356,14 +433,38 @@ TestCase {
         if (data.open) {
             compare(dialog.visible, true)
             compare(nameField.text, data.name)
-            compare(taskService.totalCount, 0)
+            compare(taskService.totalCount, before)
         } else {
             tryCompare(dialog, "visible", false)
             compare(taskService.totalCount, 1)
             compare(taskModel.nameAt(0), "Pay rent")
-            // The due time arrives as the same instant that was picked.
-            compare(taskModel.expireAt(0).getTime(), new Date(2030, 0, 15, 9, 5).getTime())
+            // The due time arrives as the same instant that was picked, or stays empty.
+            const due = taskModel.expireAt(0).getTime()
+            compare(isNaN(due) ? "none" : due, data.due ? new Date(2030, 0, 15, 9, 5).getTime() : "none")
         }
+    }
+
+    // Space, Return, Down and Alt+Down on the focused due-time field open the picker.
+    function test_dueFieldKeysOpenThePicker_data() {
+        return [
+            { tag: "space", key: Qt.Key_Space, modifiers: Qt.NoModifier },
+            { tag: "return", key: Qt.Key_Return, modifiers: Qt.NoModifier },
+            { tag: "down", key: Qt.Key_Down, modifiers: Qt.NoModifier },
+            { tag: "alt+down", key: Qt.Key_Down, modifiers: Qt.AltModifier }
+        ]
+    }
+
+    function test_dueFieldKeysOpenThePicker(data) {
+        const page = createPage()
+        keyClick(Qt.Key_N, Qt.ControlModifier)
+        const dialog = testCase.child(page, "taskDialog")
+        tryCompare(dialog, "opened", true)
+        testCase.child(dialog.contentItem, "expireField").forceActiveFocus()
+
+        keyClick(data.key, data.modifiers)
+
+        tryCompare(testCase.child(page, "expirePicker"), "opened", true)
+        compare(testCase.child(dialog.contentItem, "dlgErr").text, "")
     }
 
     // After a refused save the same dialog saves once the service accepts again.

@@ -14,12 +14,6 @@ TestCase {
     visible: true
 
     Component {
-        id: toastComponent
-
-        Toast {}
-    }
-
-    Component {
         id: mainComponent
 
         Main {}
@@ -31,14 +25,6 @@ TestCase {
         TasksPage {}
     }
 
-    Component {
-        id: spyComponent
-
-        SignalSpy {
-            signalName: "activated"
-        }
-    }
-
     function initTestCase() {
         verify(auth.registerUser("reminded", "reminded-password", "Reminded Person"))
     }
@@ -47,30 +33,26 @@ TestCase {
         auth.logout()
     }
 
-    function button(toast, label) {
-        const found = Items.findItem(toast.contentItem, item => item.text === label && item.clicked !== undefined)
-        verify(found, "no button " + label)
-        return found
-    }
-
-    function labels(toast) {
-        const column = toast.contentItem
-        return [column.children[0], column.children[1]]
-    }
-
-    function openToast() {
-        const toast = createTemporaryObject(toastComponent, testCase)
-        toast.showToast(7, "Task expiring soon: Pay rent", "Expire at: 2030-01-15 09:05")
-        tryCompare(toast, "opened", true)
-        return toast
-    }
-
-    function toastOf(window) {
+    function toastsOf(window) {
         for (let i = 0; i < window.contentData.length; ++i) {
-            if (window.contentData[i].showToast !== undefined)
+            if (window.contentData[i].addReminder !== undefined)
                 return window.contentData[i]
         }
-        fail("the window has no toast")
+        fail("the window has no reminder corner")
+    }
+
+    // The shown toast of the task, or null.
+    function toastFor(toasts, taskId) {
+        return Items.findItem(toasts.contentItem, item => item.reminder !== undefined
+                              && item.taskId === taskId && item.visible) || null
+    }
+
+    function button(toast, label) {
+        // The toasts are placed at the next polish: the click goes where the button will be.
+        waitForItemPolished(toast.parent)
+        const found = Items.findItem(toast, item => item.text === label && item.clicked !== undefined)
+        verify(found, "no button " + label)
+        return found
     }
 
     function stackOf(window) {
@@ -96,118 +78,87 @@ TestCase {
         return p.x < q.x + b.width && q.x < p.x + a.width && p.y < q.y + b.height && q.y < p.y + a.height
     }
 
-    function test_textsAndPlacement() {
-        const toast = openToast()
-        compare(toast.taskId, 7)
-        compare(labels(toast)[0].text, "Task expiring soon: Pay rent")
-        compare(labels(toast)[1].text, "Expire at: 2030-01-15 09:05")
-        verify(labels(toast)[1].visible)
-        compare(toast.width, 360)
-        compare(toast.padding, 12)
-        // The bottom-right corner keeps 20 px from the bottom-right corner of the parent.
-        compare(toast.x + toast.width, testCase.width - 20)
-        compare(toast.y + toast.height, testCase.height - 20)
-        verify(Qt.colorEqual(toast.background.color, "#202020"))
-        verify(Qt.colorEqual(toast.background.border.color, "#721675"))
+    function test_windowAnnouncesDueTasks() {
+        const window = createTemporaryObject(mainComponent, testCase)
+        const toasts = toastsOf(window)
+        verify(!toasts.visible)
+        verify(String(toasts.parent).startsWith("QQuickOverlay"), String(toasts.parent))
+        compare(toasts.z, 9999)
+        tryCompare(toasts.parent, "width", window.width)
+        tryCompare(toasts.parent, "height", window.height)
+
+        notifier.taskDueSoon(12, "Water the plants", "2030-03-01 18:00")
+        notifier.taskDueSoon(13, "Call Bob", "2030-03-01 18:01")
+
+        tryCompare(toasts, "opened", true)
+        // Each reminder stays beside the other.
+        const toast = toastFor(toasts, 12)
+        verify(toast)
+        verify(toastFor(toasts, 13))
+        compare(toast.message, "Task expiring soon: Water the plants")
+        compare(toast.subMessage, "Expire at: 2030-03-01 18:00")
+        verify(Qt.colorEqual(toast.color, "#202020"))
+        compare(toasts.x + toasts.width, window.width - 20)
+        compare(toasts.y + toasts.height, window.height - 20)
+        // The task's reminder again replaces its own toast only.
+        notifier.taskDueSoon(12, "Water the plants", "2030-03-01 19:00")
+        compare(toasts.count, 2)
+        tryCompare(toastFor(toasts, 12), "subMessage", "Expire at: 2030-03-01 19:00")
     }
 
-    function test_emptySubMessageIsHidden() {
-        const toast = createTemporaryObject(toastComponent, testCase)
-        toast.showToast(3, "Only one line", "")
-        tryCompare(toast, "opened", true)
-        verify(!labels(toast)[1].visible)
+    function test_threeShowThenMore() {
+        const window = createTemporaryObject(mainComponent, testCase)
+        const toasts = toastsOf(window)
+        for (let id = 1; id <= 5; ++id)
+            notifier.taskDueSoon(id, "task " + id, "2030-03-01 18:0" + id)
+        tryCompare(toasts, "opened", true)
+        verify(!toastFor(toasts, 1))
+        verify(!toastFor(toasts, 2))
+        for (let id = 3; id <= 5; ++id)
+            verify(toastFor(toasts, id), "task " + id)
+        mouseClick(button(toasts.contentItem, "and 2 more"))
+        tryVerify(() => toastFor(toasts, 1) !== null)
+        verify(toastFor(toasts, 2))
     }
 
-    function test_laterAnnouncementReplacesTheEarlier() {
-        const toast = openToast()
-        toast.showToast(9, "Task expiring soon: Call Bob", "Expire at: 2030-01-15 09:30")
-        verify(toast.opened)
-        compare(toast.taskId, 9)
-        compare(labels(toast)[0].text, "Task expiring soon: Call Bob")
-        compare(labels(toast)[1].text, "Expire at: 2030-01-15 09:30")
-    }
-
-    function test_onlyItsButtonsCloseIt() {
-        const toast = openToast()
-        keyClick(Qt.Key_Escape)
-        mouseClick(testCase, 10, 10)
-        wait(50)
-        verify(toast.opened)
-    }
-
-    function test_buttons_data() {
+    function test_actions_data() {
         return [
-            { tag: "Show", button: "Show", activations: 1 },
-            { tag: "Dismiss", button: "Dismiss", activations: 0 }
+            { tag: "Show", button: "Show", done: 0, snoozed: 0 },
+            { tag: "Done", button: "Done", done: 1, snoozed: 0 },
+            { tag: "Dismiss", button: "Dismiss", done: 0, snoozed: 0 }
         ]
     }
 
-    function test_buttons(data) {
-        const toast = openToast()
-        const spy = createTemporaryObject(spyComponent, testCase, { "target": toast })
+    function test_actions(data) {
+        const window = signedInWindow()
+        const due = new Date(Date.now() + 120000)
+        verify(taskService.createTask("Pay rent", due.toISOString(), false))
+        const id = taskModel.taskIdAt(0)
+        notifier.taskDueSoon(id, "Pay rent", "soon")
+        notifier.taskDueSoon(id + 1000, "Another task", "soon")
+        const toasts = toastsOf(window)
+        tryVerify(() => toastFor(toasts, id) !== null)
 
-        mouseClick(button(toast, data.button))
+        mouseClick(button(toastFor(toasts, id), data.button))
 
-        tryCompare(toast, "visible", false)
-        compare(spy.count, data.activations)
-        if (data.activations > 0)
-            compare(spy.signalArguments[0][0], 7)
+        tryVerify(() => toastFor(toasts, id) === null)
+        verify(toastFor(toasts, id + 1000), "the other reminder went too")
+        compare(taskModel.data(taskModel.index(0, 2), Qt.DisplayRole) === true ? 1 : 0, data.done)
+        if (data.button === "Show")
+            compare(stackOf(window).currentItem.selectedTaskId, id)
     }
 
-    function test_windowAnnouncesDueTask() {
-        const window = createTemporaryObject(mainComponent, testCase)
-        const toast = toastOf(window)
-        verify(!toast.visible)
-        verify(String(toast.parent).startsWith("QQuickOverlay"), String(toast.parent))
-        compare(toast.parent.Window.window, window)
-        compare(toast.z, 9999)
-        // The overlay takes the window's size with the first layout, on some Qt versions
-        // only after the window is shown.
-        tryCompare(toast.parent, "width", window.width)
-        tryCompare(toast.parent, "height", window.height)
-
-        notifier.taskDueSoon(12, "Water the plants", "2030-03-01 18:00")
-
-        tryCompare(toast, "opened", true)
-        compare(toast.taskId, 12)
-        compare(labels(toast)[0].text, "Task expiring soon: Water the plants")
-        compare(labels(toast)[1].text, "Expire at: 2030-03-01 18:00")
-        compare(toast.x + toast.width, window.width - 20)
-        compare(toast.y + toast.height, window.height - 20)
-    }
-
-    function test_showOpensTheTaskPage() {
-        const window = createTemporaryObject(mainComponent, testCase)
-        const stack = stackOf(window)
-        verify(auth.login("reminded", "reminded-password"))
-        notifier.taskDueSoon(12, "Water the plants", "2030-03-01 18:00")
-        const toast = toastOf(window)
-        tryCompare(toast, "opened", true)
-        window.showMinimized()
-
-        mouseClick(button(toast, "Show"))
-
-        tryCompare(toast, "visible", false)
-        compare(stack.depth, 1)
-        compare(stack.currentItem.focusTaskId, 12)
-        compare(stack.currentItem.stackView, stack)
-        compare(window.visibility, Window.Windowed)
-    }
-
-    function test_signOutClosesTheToast() {
+    function test_signOutClearsTheToasts() {
         const window = createTemporaryObject(mainComponent, testCase)
         verify(auth.login("reminded", "reminded-password"))
         notifier.taskDueSoon(12, "Water the plants", "2030-03-01 18:00")
-        const toast = toastOf(window)
-        tryCompare(toast, "opened", true)
+        const toasts = toastsOf(window)
+        tryCompare(toasts, "opened", true)
 
         auth.logout()
 
-        tryCompare(toast, "visible", false)
-        // A later reminder, for whoever signs in next, opens it again.
-        notifier.taskDueSoon(13, "Another account's task", "2030-03-02 08:00")
-        tryCompare(toast, "opened", true)
-        compare(toast.taskId, 13)
+        tryCompare(toasts, "visible", false)
+        compare(toasts.count, 0)
     }
 
     // "Show" on a tasks page that is already showing keeps the page and its open dialog.
@@ -233,12 +184,12 @@ TestCase {
         tryCompare(dialog, "opened", true)
         findChild(dialog.contentItem, "nameField").insert(0, "pa")
         notifier.taskDueSoon(id, "task", "2030-01-15 00:00")
-        const toast = toastOf(window)
-        tryCompare(toast, "opened", true)
+        const toasts = toastsOf(window)
+        tryVerify(() => toastFor(toasts, id) !== null)
 
-        mouseClick(button(toast, "Show"))
+        mouseClick(button(toastFor(toasts, id), "Show"))
 
-        tryCompare(toast, "visible", false)
+        tryVerify(() => toastFor(toasts, id) === null)
         compare(stackOf(window).currentItem, page)
         verify(dialog.opened)
         compare(findChild(dialog.contentItem, "nameField").text, "pa")
@@ -249,27 +200,35 @@ TestCase {
         taskService.pageSize = 25
     }
 
-    // At the smallest window size every control can be reached and no dialog lies under a
-    // reminder.
+    // At the smallest window size every control can be reached, also with reminders showing,
+    // and no dialog lies under a reminder.
     function test_everythingFitsAtTheMinimumSize() {
         const window = signedInWindow()
         window.width = Theme.minimumWindowWidth
         window.height = Theme.minimumWindowHeight
         const page = stackOf(window).currentItem
         tryCompare(page, "width", window.width)
-        for (const name of ["searchName", "activeFilter", "tagFilter", "sortChoice", "clearButton", "newButton", "editButton",
-                            "deleteButton", "deleteDoneButton", "settingsButton", "logoutButton",
-                            "prevButton", "nextButton", "pageSizeBox"])
+        findChild(page, "syncIndicator").visible = true // as for an account that syncs
+        for (const name of ["searchName", "activeFilter", "tagFilter", "sortChoice", "clearButton",
+                            "newButton", "editButton", "deleteButton", "deleteDoneButton",
+                            "syncIndicator", "settingsButton", "logoutButton", "prevButton",
+                            "nextButton", "pageSizeBox"])
             verify(inside(findChild(page, name), window), name)
         notifier.taskDueSoon(12, "Water the plants every second morning", "2030-03-01 18:00")
-        const toast = toastOf(window)
-        tryCompare(toast, "opened", true)
-        for (const name of ["settingsDialog", "taskDialog", "confirmDeleteInactive"]) {
+        const toasts = toastsOf(window)
+        tryCompare(toasts, "opened", true)
+        const toast = toastsOf(window).contentItem
+        for (const name of ["prevButton", "nextButton", "pageSizeBox", "logoutButton"]) {
+            tryVerify(() => !overlaps(findChild(page, name), toast), 1000, name)
+            verify(inside(findChild(page, name), window), name)
+        }
+        for (const name of ["settingsDialog", "taskDialog", "confirmDeleteInactive",
+                            "syncPasswordDialog"]) {
             const dialog = findChild(page, name)
             dialog.open()
             tryCompare(dialog, "opened", true)
             verify(inside(dialog.contentItem.parent, window), name)
-            verify(!overlaps(dialog.contentItem.parent, toast.contentItem.parent), name)
+            verify(!overlaps(dialog.contentItem.parent, toast), name)
             dialog.close()
         }
         const picker = findChild(page, "expirePicker")

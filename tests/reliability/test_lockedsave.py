@@ -1,9 +1,10 @@
 """Saving a task while another process holds the database locked.
 
 The sqlite3 command-line tool sits inside BEGIN EXCLUSIVE while the user saves a task in the
-real window: the save fails visibly (the dialog stays open and says "could not save the task"),
-nothing reaches the file, and once the lock is released the same dialog saves exactly what was
-typed. The same holds for an edit; a delete under the lock changes nothing.
+real window: the save fails visibly (the dialog stays open and says that it could not save the
+task because the file is in use by another program), nothing reaches the file, and once the lock
+is released the same dialog saves exactly what was typed. The same holds for an edit; a delete
+under the lock changes nothing, and the page says why.
 """
 import datetime
 import sqlite3
@@ -63,6 +64,8 @@ class LockedSaveTest(ts.TasksTestCase):
         locker = self.lock()
         self.app.key("Return")
         ts.wait_save_refused(self.app, timeout=20)
+        self.assertIn("the task file is in use by another program",
+                      self.app.read_text(*ts.DIALOG))
         self.assertIsNone(self.app.proc.poll(), self.app.output())
         self.app.screenshot("reliability_locked_save")
         locker.release()
@@ -97,6 +100,9 @@ class LockedSaveTest(ts.TasksTestCase):
         # The selection goes once the refused delete has returned.
         wait_until(lambda: ts.row_fill(app, 0) != ts.SELECTED, timeout=20,
                    message="the delete did not return")
+        ts.wait_for(lambda: app.read_text(0, 0, ts.WIDTH, ts.HEIGHT),
+                    lambda text: "The task file is in use by another program" in text,
+                    "the page does not say why nothing was deleted")
         locker.release()
         self.assertEqual(self.rows(), [("Pay rent twice", 1, due)])
         self.assertIn("Pay rent twice", ts.row_text(app, 0))

@@ -11,10 +11,14 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <QUrl>
+
+#include <sqlite3.h>
 
 #include <memory>
 
@@ -28,6 +32,15 @@ QByteArray fileDigest(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+// Counts the statements that found the file locked, and lets each fail at once instead of
+// waiting.
+int busyWaits = 0;
+int countBusyWait(void *, int)
+{
+    ++busyWaits;
+    return 0;
 }
 
 QByteArray randomBytes(int size, quint32 seed)
@@ -54,6 +67,7 @@ private slots:
     void readOnly_data();
     void readOnly();
     void foreignTasksTable();
+    void lockedByAnotherProcess_data();
     void lockedByAnotherProcess();
 
 private:
@@ -244,14 +258,56 @@ void TestFaultyDatabase::foreignTasksTable()
     QVERIFY(!query.next());
 }
 
-// While another process holds the file locked, a page load waits once and then leaves the list,
-// its counters and its page as they were; afterwards it loads as usual.
+void TestFaultyDatabase::lockedByAnotherProcess_data()
+{
+    QTest::addColumn<QString>("command");
+    for (const char *command :
+         { "page load", "new task", "edit", "delete", "Delete Done", "export", "import" })
+        QTest::newRow(command) << QString::fromLatin1(command);
+}
+
+// While another process holds the file locked, a page load or a command waits for it once (the
+// busy handler counts the waits instead of waiting) and changes nothing: the list, its counters
+// and the file stay as they were, and a command says that the file is in use. Once the lock is
+// released the same works as usual.
 void TestFaultyDatabase::lockedByAnotherProcess()
 {
+    QFETCH(QString, command);
     const QString path = m_dir + QStringLiteral("/taskmanager.db");
-    TaskServices program(path);
+    ProgramServices program(path);
     QVERIFY(signUp(program.auth, kUser) > 0);
-    QVERIFY(program.tasks.createTask(QStringLiteral("listed"), QDateTime()));
+    QVERIFY(program.tasks.createTask(QStringLiteral("listed"), QDateTime(), true));
+    program.tasks.loadPage(1);
+    const qint64 id = program.model.taskIdAt(0);
+    TaskTransfer &transfer = program.services.transfer();
+    const QString calendar = m_dir + QStringLiteral("/in.ics");
+    QFile file(calendar);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//Test//EN\r\nBEGIN:VTODO\r\n"
+               "UID:in-1\r\nSUMMARY:imported\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    file.close();
+    auto run = [&] {
+        if (command == QLatin1String("page load")) {
+            program.tasks.loadPage(1);
+            return program.model.rowCount() == 1;
+        }
+        if (command == QLatin1String("new task"))
+            return program.tasks.createTask(QStringLiteral("new"), QDateTime());
+        if (command == QLatin1String("edit"))
+            return program.tasks.updateTask(id, QStringLiteral("renamed"), false, QDateTime());
+        if (command == QLatin1String("delete"))
+            return program.tasks.deleteTask(id);
+        if (command == QLatin1String("Delete Done"))
+            return program.tasks.deleteAllInactive();
+        if (command == QLatin1String("export"))
+            return transfer.exportTasks(QUrl::fromLocalFile(m_dir + QStringLiteral("/out.ics")));
+        return transfer.importTasks(QUrl::fromLocalFile(calendar));
+    };
+    auto *handle =
+            *static_cast<sqlite3 *const *>(program.db.database().driver()->handle().constData());
+    sqlite3_busy_handler(handle, countBusyWait, nullptr);
+
+    const QByteArray before = fileDigest(path);
     QSignalSpy counts(&program.tasks, &TaskService::countsChanged);
     QSignalSpy pages(&program.tasks, &TaskService::totalPagesChanged);
     QSignalSpy resets(&program.model, &QAbstractItemModel::modelReset);
@@ -261,15 +317,27 @@ void TestFaultyDatabase::lockedByAnotherProcess()
         other.setDatabaseName(path);
         QVERIFY(other.open());
         QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        program.tasks.loadPage(1);
+        busyWaits = 0;
+        const bool done = run();
+        QCOMPARE(busyWaits, 1);
+        QVERIFY(command == QLatin1String("page load") || !done);
         QCOMPARE(counts.count() + pages.count() + resets.count(), 0);
         QCOMPARE(program.model.rowCount(), 1);
+        if (command == QLatin1String("export") || command == QLatin1String("import"))
+            QVERIFY2(transfer.resultText().endsWith(
+                             QLatin1String(": the task file is in use by another program")),
+                     qPrintable(transfer.resultText()));
+        else
+            QCOMPARE(program.tasks.fileInUse(), command != QLatin1String("page load"));
         other.rollback();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("other process"));
-    program.tasks.loadPage(1);
-    QCOMPARE(resets.count(), 1);
-    QCOMPARE(program.model.nameAt(0), QStringLiteral("listed"));
+    QCOMPARE(fileDigest(path), before);
+
+    busyWaits = 0;
+    QVERIFY(run());
+    QCOMPARE(busyWaits, 0);
+    QVERIFY(!program.tasks.fileInUse());
 }
 
 QTEST_GUILESS_MAIN(TestFaultyDatabase)

@@ -1,4 +1,5 @@
 #include "fixture.h"
+#include "passwordhash.h"
 #include "testenv.h"
 
 #include <QProcess>
@@ -163,8 +164,11 @@ void TestAuthService::loginMatching()
     // Registration stores the trimmed username.
     QVERIFY(auth.registerUser(QStringLiteral("  Ann  "), QStringLiteral("pass word"),
                               QStringLiteral("Ann Lee")));
+    const quint64 derived = PasswordHash::derivations();
     QCOMPARE(auth.login(username, password), accepted);
     QCOMPARE(auth.isLoggedIn(), accepted);
+    // A key is derived whether or not the account exists: the time taken does not tell.
+    QCOMPARE(PasswordHash::derivations() - derived, quint64(1));
 }
 
 void TestAuthService::loginSignalsAndIdentity()
@@ -247,7 +251,9 @@ void TestAuthService::inactiveAccountIsRefused()
                               QStringLiteral("Ann")));
     auto q = query();
     QVERIFY(q.exec("UPDATE users SET active = 0"));
+    const quint64 derived = PasswordHash::derivations();
     QVERIFY(!auth.login(QStringLiteral("ann"), QStringLiteral("password")));
+    QCOMPARE(PasswordHash::derivations() - derived, quint64(1));
     QVERIFY(q.exec("UPDATE users SET active = 1"));
     QVERIFY(auth.login(QStringLiteral("ann"), QStringLiteral("password")));
 }

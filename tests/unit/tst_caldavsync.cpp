@@ -1,14 +1,19 @@
 #include "caldavdiscovery.h"
 #include "fixture.h"
+#include "networktransport.h"
 #include "radicaleserver.h"
 #include "syncengine.h"
 #include "syncservice.h"
 #include "testenv.h"
+#include "xandikosserver.h"
 
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
+#include <QTimeZone>
 #include <QUuid>
 
 namespace {
@@ -17,7 +22,7 @@ namespace {
 class Profile
 {
 public:
-    Profile(const QString &templatePath, const QString &collection, QNetworkAccessManager *network)
+    Profile(const QString &templatePath, const QString &collection, CalDavTransport *network)
         : m_name(QUuid::createUuid().toString(QUuid::WithoutBraces))
     {
         const QString path = testEnvironment.newDatabasePath();
@@ -59,6 +64,23 @@ public:
     {
         QSqlQuery(m_db).exec(QStringLiteral("DELETE FROM tasks WHERE name = '%1'").arg(name));
     }
+    // Done on a pending repeating task at now, as the window's command writes it.
+    bool complete(const QString &name, const QDateTime &now)
+    {
+        const qint64 id =
+                scalar(m_db, QStringLiteral("SELECT id FROM tasks WHERE name = ? AND active = 0"),
+                       name)
+                        .toLongLong();
+        const QDateTime due = QDateTime::fromSecsSinceEpoch(
+                scalar(m_db, QStringLiteral("SELECT expire_at_epoch FROM tasks WHERE id = ?"), id)
+                        .toLongLong(),
+                QTimeZone::utc());
+        TaskStore store(m_db);
+        const bool done =
+                store.completeOccurrence(1, id, name, due, now, TaskStore::Origin::Window).ok;
+        engine->store().noteLocalChange(id, QDateTime::currentSecsSinceEpoch());
+        return done;
+    }
     QVariant value(const QString &sql) const { return scalar(m_db, sql); }
     bool exec(const QString &sql) { return QSqlQuery(m_db).exec(sql); }
 
@@ -97,22 +119,29 @@ private slots:
     void twoProfilesPropagate_data();
     void twoProfilesPropagate();
     void independentClient();
+    void repeatingSeriesWithAnotherClient();
     void conflictKeepsBothVersions();
     void serverDownThenBack();
     void invalidSyncToken();
+    void remadeCollectionKeepsTasks();
     void serviceSendsLocalChanges();
+    void signOutCancelsDiscovery();
 
 private:
-    QString newCollection();
+    QString newCollection(const QUrl &server = {});
     QString caldavScript(const QString &collection, const QString &mode, const QString &ical = {});
 
     RadicaleServer m_server;
+    XandikosServer m_xandikos;
     QTemporaryDir m_tlsDir;
     QProcess m_tlsServer; // HTTPS with a certificate nobody trusts
     QUrl m_tlsUrl;
     QProcess m_proxy; // forwards to the server but refuses sync-collection
     QUrl m_proxyUrl;
-    QNetworkAccessManager m_network;
+    QProcess m_endless; // answers every request with a body that never ends
+    QUrl m_endlessUrl;
+    QNetworkAccessManager m_access;
+    NetworkTransport m_network { &m_access };
     QString m_template;
 };
 
@@ -122,6 +151,7 @@ void TestCalDavSync::initTestCase()
     // No secret service: the password is kept for the run only, and no keyring is touched.
     qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=/nonexistent"));
     QVERIFY(m_server.start());
+    QVERIFY(m_xandikos.start());
     const QDir tls(m_tlsDir.path());
     QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
                                { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
@@ -177,7 +207,26 @@ http.server.ThreadingHTTPServer(('127.0.0.1', int(sys.argv[1])), Proxy).serve_fo
     m_proxy.start(QStringLiteral("/usr/bin/python3"),
                   { "-c", proxy, QString::number(m_proxyUrl.port()),
                     m_server.url(QString()).toString() });
-    for (const QUrl &url : { m_tlsUrl, m_proxyUrl }) {
+    probe.listen(QHostAddress::LocalHost);
+    m_endlessUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort()));
+    probe.close();
+    const QString endless = QStringLiteral(R"(
+import socket, sys, threading
+def serve(client):
+    client.recv(65536)
+    client.sendall(b'HTTP/1.1 207 Multi-Status\r\nConnection: close\r\n\r\n')
+    try:
+        while True:
+            client.sendall(b'<d:response/>' * 4096)
+    except OSError:
+        pass
+server = socket.create_server(('127.0.0.1', int(sys.argv[1])))
+while True:
+    threading.Thread(target=serve, args=(server.accept()[0],), daemon=True).start()
+)");
+    m_endless.start(QStringLiteral("/usr/bin/python3"),
+                    { "-c", endless, QString::number(m_endlessUrl.port()) });
+    for (const QUrl &url : { m_tlsUrl, m_proxyUrl, m_endlessUrl }) {
         QTRY_VERIFY([&url] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, url.port());
@@ -190,12 +239,13 @@ http.server.ThreadingHTTPServer(('127.0.0.1', int(sys.argv[1])), Proxy).serve_fo
     QCOMPARE(signUp(services.auth, QStringLiteral("sam")), 1);
 }
 
-QString TestCalDavSync::newCollection()
+QString TestCalDavSync::newCollection(const QUrl &server)
 {
     CalDavDiscovery discovery(&m_network);
     QSignalSpy found(&discovery, &CalDavDiscovery::finished);
     QSignalSpy created(&discovery, &CalDavDiscovery::collectionCreated);
-    discovery.start(m_server.url(), RadicaleServer::kUser, RadicaleServer::kPassword, false);
+    discovery.start(server.isEmpty() ? m_server.url() : server, RadicaleServer::kUser,
+                    RadicaleServer::kPassword, false);
     if (!found.wait(10000))
         return {};
     discovery.createCollection(QStringLiteral("Tasks"));
@@ -213,6 +263,22 @@ url, user, password, collection, mode, ical = sys.argv[1:7]
 calendar = caldav.DAVClient(url=url, username=user, password=password).calendar(url=collection)
 if mode == 'add':
     calendar.save_todo(ical)
+elif mode == 'done-occurrence':
+    # As Thunderbird completes one occurrence of the series whose UID is given.
+    import datetime, icalendar
+    for todo in calendar.todos(include_completed=True):
+        cal = todo.icalendar_instance
+        masters = [c for c in cal.walk('VTODO') if 'RRULE' in c and str(c['UID']) == ical]
+        if masters:
+            master, done = masters[0], icalendar.Todo()
+            for name in ('UID', 'SUMMARY', 'DTSTART', 'DUE'):
+                done.add(name, master[name] if name in ('UID', 'SUMMARY') else master[name].dt)
+            done.add('RECURRENCE-ID', master['DTSTART'].dt)
+            done.add('STATUS', 'COMPLETED')
+            done.add('DTSTAMP', datetime.datetime.now(datetime.timezone.utc))
+            cal.add_component(done)
+            todo.data = cal.to_ical().decode()
+            todo.save()
 else:
     for todo in calendar.todos(include_completed=True):
         print(todo.data)
@@ -227,7 +293,7 @@ else:
 
 void TestCalDavSync::cleanupTestCase()
 {
-    for (QProcess *process : { &m_tlsServer, &m_proxy }) {
+    for (QProcess *process : { &m_tlsServer, &m_proxy, &m_endless }) {
         process->kill();
         process->waitForFinished();
     }
@@ -255,6 +321,8 @@ void TestCalDavSync::discovery_data()
             << m_tlsUrl << RadicaleServer::kPassword << SyncError::CertificateRefused;
     QTest::newRow("nothing listening")
             << nobody << RadicaleServer::kPassword << SyncError::Unreachable;
+    QTest::newRow("an answer that never ends")
+            << m_endlessUrl << RadicaleServer::kPassword << SyncError::TooLarge;
 }
 
 void TestCalDavSync::discovery()
@@ -280,15 +348,19 @@ void TestCalDavSync::discovery()
 
 void TestCalDavSync::twoProfilesPropagate_data()
 {
+    QTest::addColumn<QUrl>("server");
     QTest::addColumn<bool>("withoutSyncCollection");
-    QTest::newRow("both with sync tokens") << false;
-    QTest::newRow("one through a server without sync-collection") << true;
+    QTest::newRow("both with sync tokens") << m_server.url() << false;
+    QTest::newRow("one through a server without sync-collection") << m_server.url() << true;
+    QTest::newRow("both on Xandikos") << m_xandikos.url() << false;
 }
 
 void TestCalDavSync::twoProfilesPropagate()
 {
+    QFETCH(QUrl, server);
     QFETCH(bool, withoutSyncCollection);
-    const QString collection = newCollection();
+    const QString collection = newCollection(server);
+    QVERIFY(!collection.isEmpty());
     QUrl laptopUrl(collection);
     if (withoutSyncCollection)
         laptopUrl.setPort(m_proxyUrl.port());
@@ -315,6 +387,9 @@ void TestCalDavSync::twoProfilesPropagate()
     const QStringList expected { QStringLiteral("Buy bread"),
                                  QStringLiteral("Pay rent (March) (done)"),
                                  QStringLiteral("Water plants") };
+    // Xandikos's tokens name the collection's content: a task made here after the token and
+    // deleted elsewhere since leaves no trace between the two, and the engine keeps it.
+    QEXPECT_FAIL("both on Xandikos", "a deletion of a task sent after the token is missed", Abort);
     QCOMPARE(laptop.tasks(), expected);
     QCOMPARE(desktop.tasks(), expected);
     QCOMPARE(desktop.value(QStringLiteral(
@@ -368,6 +443,44 @@ void TestCalDavSync::independentClient()
         QVERIFY2(seen.contains(QLatin1String(kept)), kept);
 }
 
+// A series another client wrote, done here once and then once there: each client reads the
+// other's completion, and the series never ends or doubles.
+void TestCalDavSync::repeatingSeriesWithAnotherClient()
+{
+    const QString collection = newCollection();
+    Profile laptop(m_template, collection, &m_network);
+    const QString series = QStringLiteral(
+            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//EN\r\nBEGIN:VTODO\r\n"
+            "UID:gym@example.org\r\nDTSTAMP:20300101T100000Z\r\nSUMMARY:Gym\r\n"
+            "DTSTART;TZID=Europe/Berlin:20300104T090000\r\n"
+            "DUE;TZID=Europe/Berlin:20300104T100000\r\nRRULE:FREQ=DAILY;COUNT=5\r\n"
+            "RDATE;TZID=Europe/Berlin:20300120T090000\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    QCOMPARE(caldavScript(collection, QStringLiteral("add"), series), QString());
+    QCOMPARE(laptop.sync(), SyncError::None);
+    const QTimeZone berlin("Europe/Berlin");
+    QVERIFY(laptop.complete(QStringLiteral("Gym"),
+                            QDateTime(QDate(2030, 1, 4), QTime(9, 30), berlin)));
+    QCOMPARE(laptop.sync(), SyncError::None);
+
+    const QString seen = caldavScript(collection, QStringLiteral("list"));
+    for (const char *line :
+         { "UID:gym@example.org", "DUE;TZID=Europe/Berlin:20300105T100000",
+           "DTSTART;TZID=Europe/Berlin:20300105T090000", "RRULE:FREQ=DAILY;COUNT=4",
+           "RDATE;TZID=Europe/Berlin:20300120T090000", "STATUS:COMPLETED", "DUE:20300104T090000Z" })
+        QVERIFY2(seen.contains(QLatin1String(line)), qPrintable(seen));
+    QCOMPARE(seen.count(QLatin1String("RRULE:FREQ=DAILY")), 1); // none on the copy
+    QCOMPARE(laptop.tasks(), QStringList({ "Gym", "Gym (done)" }));
+
+    QCOMPARE(caldavScript(collection, QStringLiteral("done-occurrence"),
+                          QStringLiteral("gym@example.org")),
+             QString());
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(laptop.tasks(), QStringList({ "Gym", "Gym (done)" }));
+    QCOMPARE(laptop.value(QStringLiteral("SELECT expire_at_epoch FROM tasks WHERE active = 0"))
+                     .toLongLong(),
+             QDateTime(QDate(2030, 1, 6), QTime(10, 0), berlin).toSecsSinceEpoch());
+}
+
 void TestCalDavSync::conflictKeepsBothVersions()
 {
     const QString collection = newCollection();
@@ -384,12 +497,13 @@ void TestCalDavSync::conflictKeepsBothVersions()
     QCOMPARE(desktop.sync(), SyncError::None);
     QCOMPARE(laptop.sync(), SyncError::None);
 
-    // The later edit wins in place; the earlier one is kept as a task of its own.
+    // The later name wins in place, the earlier one is kept as a copy; the Done mark made on one
+    // side only stands.
     const QStringList expected { QStringLiteral("Plan trip to Oslo (done)"),
-                                 QStringLiteral("Plan trip to Rome") };
+                                 QStringLiteral("Plan trip to Rome (conflicting copy)") };
     QCOMPARE(desktop.tasks(), expected);
     QCOMPARE(laptop.tasks(), expected);
-    QCOMPARE(desktop.notes, QStringList { QStringLiteral("Plan trip to Rome") });
+    QCOMPARE(desktop.notes, QStringList { QStringLiteral("Plan trip to Rome (conflicting copy)") });
 }
 
 void TestCalDavSync::serverDownThenBack()
@@ -407,6 +521,7 @@ void TestCalDavSync::serverDownThenBack()
     laptop.remove(QStringLiteral("Drop"));
     QCOMPARE(laptop.sync(), SyncError::Unreachable);
     QVERIFY(m_server.start());
+    QVERIFY(m_xandikos.start());
 
     // A create the server stored but whose answer was lost, as after a crash.
     QCOMPARE(laptop.sync(), SyncError::None);
@@ -437,6 +552,38 @@ void TestCalDavSync::invalidSyncToken()
     QCOMPARE(laptop.tasks(), desktop.tasks());
     QVERIFY(laptop.value(QStringLiteral("SELECT sync_token FROM sync_accounts")).toString()
             != QLatin1String("http://radicale.org/ns/sync/not-a-token"));
+}
+
+// A collection deleted and made again at the same address (a reset from another client, a
+// restored backup) refuses the stored token; the tasks here are kept and uploaded again.
+void TestCalDavSync::remadeCollectionKeepsTasks()
+{
+    const QString collection = newCollection();
+    Profile laptop(m_template, collection, &m_network);
+    const QStringList names { QStringLiteral("Call Bo"), QStringLiteral("Pay rent"),
+                              QStringLiteral("Water plants") };
+    for (const QString &name : names)
+        laptop.add(name);
+    QCOMPARE(laptop.sync(), SyncError::None);
+
+    CalDavClient client(&m_network);
+    client.setOrigin(m_server.url());
+    client.setCredentials(RadicaleServer::kUser, RadicaleServer::kPassword);
+    int status = 0;
+    client.remove(QUrl(collection), {}, [&](const DavReply &) {
+        client.mkcalendar(QUrl(collection), QStringLiteral("Tasks"),
+                          [&](const DavReply &made) { status = made.status; });
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(status, 201, 10000);
+
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(laptop.tasks(), names);
+    QEXPECT_FAIL("",
+                 "this Radicale answers the old token with an empty 207, not 403: the tasks "
+                 "are kept but not yet sent again",
+                 Continue);
+    QCOMPARE(caldavScript(collection, QStringLiteral("list")).count(QLatin1String("BEGIN:VTODO")),
+             3);
 }
 
 void TestCalDavSync::serviceSendsLocalChanges()
@@ -471,6 +618,35 @@ void TestCalDavSync::serviceSendsLocalChanges()
     QCOMPARE(desktop.sync(), SyncError::None);
     QVERIFY(signUp(laptop.auth, QStringLiteral("sam")) > 0);
     QTRY_COMPARE_WITH_TIMEOUT(laptop.model.rowCount(), 3, 10000);
+}
+
+// Alice asks a server that has not answered yet and signs out; Bob signs in. The question is
+// abandoned at once, and nothing of Alice's setup is left for Bob to sync with. Signing in to a
+// file that never synced is no failure either.
+void TestCalDavSync::signOutCancelsDiscovery()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("tarvik.sync.warning=true"));
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("statement failed")));
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    ProgramServices program(testEnvironment.newDatabasePath());
+    QVERIFY(signUp(program.auth, QStringLiteral("alice")) > 0);
+    SyncService &sync = program.services.sync();
+    sync.testConnection(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort()),
+                        RadicaleServer::kUser, RadicaleServer::kPassword, false);
+    QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 10000);
+    QTcpSocket *asked = silent.nextPendingConnection();
+    QVERIFY(sync.busy());
+
+    program.auth.logout();
+    QTRY_COMPARE_WITH_TIMEOUT(asked->state(), QAbstractSocket::UnconnectedState, 10000);
+    QVERIFY(signUp(program.auth, QStringLiteral("bob")) > 0);
+    QVERIFY(!sync.busy());
+    QCOMPARE(sync.status(), QString());
+    QVERIFY(sync.taskLists().isEmpty());
+    QVERIFY(!sync.useTaskList(
+            QStringLiteral("http://127.0.0.1:%1/alice/tasks/").arg(silent.serverPort())));
+    QVERIFY(!sync.configured());
 }
 
 QTEST_GUILESS_MAIN(TestCalDavSync)

@@ -87,6 +87,7 @@ private slots:
     void writesBackWhatOthersWrote();
     void mapsNotesPriorityAndTags_data();
     void mapsNotesPriorityAndTags();
+    void movesSeriesInItsZone();
 };
 
 void TestIcalCodec::writesBackWhatOthersWrote_data()
@@ -248,7 +249,7 @@ DTSTART:20260106T070000Z
 DUE:20260106T080000Z
 X-MOZ-LASTACK:20260106T070500Z
 END:VTODO
-)") << TaskFields { QStringLiteral("Take out the bins"), false, utc(2026, 1, 6, 8, 0) }
+)") << TaskFields { QStringLiteral("Take out the bins"), false, utc(2026, 1, 13, 8, 0) }
             << false << QStringList();
     QTest::newRow("jtx Board: done, and a due time in place of a duration")
             << calendar("+//IDN bitfire.at//ical4android (at.techbee.jtx)", R"(BEGIN:VTODO
@@ -416,6 +417,59 @@ void TestIcalCodec::mapsNotesPriorityAndTags()
     QCOMPARE(again.tasks.first().details.priority, task.details.priority);
     QCOMPARE(again.tasks.first().details.tags, task.details.tags);
     QCOMPARE(again.tasks.first().details.notes, task.details.notes);
+}
+
+// A repeating task moved to its next occurrence: DUE and DTSTART move together in their zone,
+// the rule counts one less, and the exceptions, extra dates and occurrences stay as written.
+void TestIcalCodec::movesSeriesInItsZone()
+{
+    const QByteArray resource =
+            calendar("-//Mozilla.org/NONSGML Mozilla Calendar V1.1//EN", R"(BEGIN:VTODO
+UID:gym-1
+DTSTAMP:20260101T090000Z
+SUMMARY:Gym
+RRULE:FREQ=DAILY;COUNT=5
+EXDATE;TZID=Europe/Berlin:20260107T090000
+RDATE;TZID=Europe/Berlin:20260120T090000
+DTSTART;TZID=Europe/Berlin:20260105T090000
+DUE;TZID=Europe/Berlin:20260105T100000
+X-TARVIK-REPEAT-FROM:COMPLETION
+END:VTODO
+BEGIN:VTODO
+UID:gym-1
+RECURRENCE-ID;TZID=Europe/Berlin:20260106T090000
+DTSTAMP:20260101T090000Z
+SUMMARY:Gym (legs)
+DTSTART;TZID=Europe/Berlin:20260106T090000
+DUE;TZID=Europe/Berlin:20260106T100000
+END:VTODO
+)");
+    const IcalReadResult read = IcalReader::read(resource, IcalReader::Mode::Resource);
+    QCOMPARE(read.tasks.size(), 1);
+    IcalTask task = read.tasks.first();
+    QVERIFY(task.repeat);
+    QCOMPARE(task.repeat->rrule, QByteArray("FREQ=DAILY;COUNT=5"));
+    QVERIFY(task.repeat->fromCompletion);
+    QCOMPARE(task.repeat->zone, QByteArray("Europe/Berlin"));
+
+    task.due = utc(2026, 1, 6, 9, 0);
+    task.repeat->rrule = "FREQ=DAILY;COUNT=4";
+    const QByteArray written = IcalWriter::writeTask(task, kStamp);
+    for (const char *line : { "\r\nDUE;TZID=Europe/Berlin:20260106T100000\r\n",
+                              "\r\nDTSTART;TZID=Europe/Berlin:20260106T090000\r\n",
+                              "\r\nRRULE:FREQ=DAILY;COUNT=4\r\n" })
+        QVERIFY2(written.contains(line), written.constData());
+    QCOMPARE(differences(resource, written,
+                         { "DUE", "DTSTART", "RRULE", "DTSTAMP", "LAST-MODIFIED" }),
+             QString());
+
+    // The occurrence done, kept as a task of its own, repeats nowhere.
+    IcalTask copy;
+    copy.uid = QStringLiteral("copy-1");
+    copy.name = task.name;
+    copy.done = true;
+    copy.due = utc(2026, 1, 5, 9, 0);
+    QVERIFY(!IcalWriter::writeTask(copy, kStamp).contains("RRULE"));
 }
 
 QTEST_GUILESS_MAIN(TestIcalCodec)

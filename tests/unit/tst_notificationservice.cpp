@@ -210,8 +210,12 @@ private slots:
     void announcedOncePerDueText();
     void announcedAgainAfterEdit_data();
     void announcedAgainAfterEdit();
-    void tasksInWindowAnnouncedAtConsecutiveChecks_data();
-    void tasksInWindowAnnouncedAtConsecutiveChecks();
+    void tasksInWindowAllAnnouncedInOneCheck_data();
+    void tasksInWindowAllAnnouncedInOneCheck();
+    void snoozeComesBackOnceAfterRestart_data();
+    void snoozeComesBackOnceAfterRestart();
+    void withdrawnWhenActedOnOrChanged_data();
+    void withdrawnWhenActedOnOrChanged();
     void notAnnounced_data();
     void notAnnounced();
     void leadTimeReadAtEachCheck();
@@ -312,16 +316,17 @@ void TestNotificationService::playerAndTimerAsBuilt()
     QVERIFY(!m_notifier->m_timer.isActive());
     QCOMPARE(m_notifier->m_timer.interval(), 60000);
 
-    // Seen from QML: the signal and the two slots, in that order, and no property.
+    // Seen from QML: the signals first, the slots and the window's calls after them.
     const QMetaObject *meta = m_notifier->metaObject();
     QCOMPARE(meta->propertyCount(), meta->propertyOffset());
-    QCOMPARE(meta->methodCount() - meta->methodOffset(), 3);
     const QMetaMethod signal = meta->method(meta->methodOffset());
     QCOMPARE(signal.methodSignature(), QByteArray("taskDueSoon(qlonglong,QString,QString)"));
     QCOMPARE(signal.parameterNames(), (QList<QByteArray> { "taskId", "name", "expireAtText" }));
     QCOMPARE(meta->method(meta->methodOffset() + 1).methodSignature(),
-             QByteArray("clearNotified()"));
-    QCOMPARE(meta->method(meta->methodOffset() + 2).methodSignature(), QByteArray("stopSound()"));
+             QByteArray("reminderWithdrawn(qlonglong)"));
+    for (const char *method : { "clearNotified()", "stopSound()", "markDone(qlonglong)",
+                                "snooze(qlonglong,QString)", "dismiss(qlonglong)", "testSound()" })
+        QVERIFY2(meta->indexOfMethod(method) >= meta->methodOffset(), method);
 }
 
 void TestNotificationService::startArmsTimerWithoutCheck()
@@ -407,7 +412,7 @@ void TestNotificationService::announcedAgainAfterEdit()
     QCOMPARE(m_notifier->m_notified.value(id), dueText(edited));
 }
 
-void TestNotificationService::tasksInWindowAnnouncedAtConsecutiveChecks_data()
+void TestNotificationService::tasksInWindowAllAnnouncedInOneCheck_data()
 {
     QTest::addColumn<QList<int>>("dueMinutes");
     QTest::addColumn<QList<int>>("expectedOrder"); // indices into dueMinutes
@@ -418,7 +423,7 @@ void TestNotificationService::tasksInWindowAnnouncedAtConsecutiveChecks_data()
     QTest::newRow("three, two sharing a time") << QList<int> { 7, 2, 7 } << QList<int> { 1, 0, 2 };
 }
 
-void TestNotificationService::tasksInWindowAnnouncedAtConsecutiveChecks()
+void TestNotificationService::tasksInWindowAllAnnouncedInOneCheck()
 {
     QFETCH(QList<int>, dueMinutes);
     QFETCH(QList<int>, expectedOrder);
@@ -430,14 +435,118 @@ void TestNotificationService::tasksInWindowAnnouncedAtConsecutiveChecks()
         ids.append(addTask(QStringLiteral("task %1").arg(ids.size()), now.addSecs(minutes * 60)));
     QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
 
-    for (int i = 0; i < expectedOrder.size(); ++i) {
-        check();
-        QCOMPARE(spy.count(), i + 1);
-        QCOMPARE(spy.last().first().toInt(), ids.at(expectedOrder.at(i)));
-    }
+    // Each has a reminder of its own, none held back behind another.
+    check();
+    QCOMPARE(spy.count(), expectedOrder.size());
+    for (int i = 0; i < expectedOrder.size(); ++i)
+        QCOMPARE(spy.at(i).first().toInt(), ids.at(expectedOrder.at(i)));
     check();
     QCOMPARE(spy.count(), expectedOrder.size());
     QCOMPARE(m_notifier->m_notified.size(), dueMinutes.size());
+}
+
+void TestNotificationService::snoozeComesBackOnceAfterRestart_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<qint64>("afterSeconds"); // -1: tomorrow at 09:00
+
+    QTest::newRow("10 minutes") << "10m" << qint64(600);
+    QTest::newRow("1 hour") << "1h" << qint64(3600);
+    QTest::newRow("tomorrow at 09:00") << "tomorrow" << qint64(-1);
+}
+
+void TestNotificationService::snoozeComesBackOnceAfterRestart()
+{
+    QFETCH(QString, choice);
+    QFETCH(qint64, afterSeconds);
+
+    qint64 now = QDateTime::currentSecsSinceEpoch();
+    m_notifier->setClock([&now] { return now; });
+    const QDateTime due = QDateTime::fromSecsSinceEpoch(now + 120);
+    const int id = addTask(QStringLiteral("Pay rent"), due);
+    QSignalSpy spy(m_notifier.get(), &NotificationService::taskDueSoon);
+    QSignalSpy withdrawn(m_notifier.get(), &NotificationService::reminderWithdrawn);
+    check();
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(m_notifier->snooze(id, choice));
+    QCOMPARE(withdrawn.count(), 1);
+    QVERIFY(!m_notifier->snooze(id, QStringLiteral("someday")));
+
+    const qint64 end =
+            afterSeconds > 0
+                    ? now + afterSeconds
+                    : QDateTime(QDateTime::fromSecsSinceEpoch(now).date().addDays(1), QTime(9, 0))
+                              .toSecsSinceEpoch();
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT until_epoch FROM task_snoozes")).toLongLong(),
+             end);
+
+    // A restart: a new service knows only what the database holds.
+    m_notifier = std::make_unique<NotificationService>(&m_app->due, m_settings.get());
+    m_notifier->setClock([&now] { return now; });
+    QSignalSpy again(m_notifier.get(), &NotificationService::taskDueSoon);
+    for (const qint64 at : { now + 60, end - 1, end, end + 60, end + 120 }) {
+        now = at;
+        check();
+    }
+    QCOMPARE(again.count(), 1);
+    QCOMPARE(again.first(), (QVariantList { id, QStringLiteral("Pay rent"), dueText(due) }));
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT expire_at_epoch FROM tasks")).toLongLong(),
+             due.toSecsSinceEpoch());
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT count(*) FROM task_snoozes")).toInt(), 0);
+}
+
+void TestNotificationService::withdrawnWhenActedOnOrChanged_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("withdrawn");
+    QTest::addColumn<int>("doneFlag");
+
+    QTest::newRow("Mark done on the toast") << "mark done" << true << 1;
+    QTest::newRow("dismissed") << "dismiss" << true << 0;
+    QTest::newRow("done in the window") << "done elsewhere" << true << 1;
+    QTest::newRow("deleted") << "delete" << true << -1;
+    QTest::newRow("given another due time") << "move" << true << 0;
+    QTest::newRow("renamed only") << "rename" << false << 0;
+    QTest::newRow("Done tasks deleted, it pending") << "delete done" << false << 0;
+}
+
+void TestNotificationService::withdrawnWhenActedOnOrChanged()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, withdrawn);
+
+    m_notifier->setTaskService(&m_app->tasks);
+    connect(&m_app->store, &TaskStore::tasksChanged, m_notifier.get(),
+            &NotificationService::onTasksChanged);
+    const QDateTime due = inSeconds(300);
+    const int id = addTask(QStringLiteral("Send invoice"), due);
+    const int other = addTask(QStringLiteral("Pay rent"), inSeconds(240));
+    QSignalSpy spy(m_notifier.get(), &NotificationService::reminderWithdrawn);
+    check();
+
+    if (action == "mark done")
+        QVERIFY(m_notifier->markDone(id));
+    else if (action == "dismiss")
+        m_notifier->dismiss(id);
+    else if (action == "done elsewhere")
+        QVERIFY(m_app->tasks.updateTask(id, QStringLiteral("Send invoice"), true, due));
+    else if (action == "delete")
+        QVERIFY(m_app->tasks.deleteTask(id));
+    else if (action == "move" || action == "rename")
+        QVERIFY(m_app->tasks.updateTask(id, QStringLiteral("Send the invoice"), false,
+                                        action == "move" ? due.addSecs(3600) : due));
+    else
+        QVERIFY(m_app->tasks.deleteAllInactive());
+
+    QCOMPARE(!spy.isEmpty(), withdrawn);
+    for (const QVariantList &arguments : std::as_const(spy))
+        QCOMPARE(arguments.first().toInt(), id);
+    QTEST(m_app->scalar(QStringLiteral("SELECT coalesce(max(active), -1) FROM tasks WHERE id = ?"),
+                        id)
+                  .toInt(),
+          "doneFlag");
+    QVERIFY(m_app->scalar(QStringLiteral("SELECT active FROM tasks WHERE id = ?"), other).toInt()
+            == 0);
 }
 
 void TestNotificationService::notAnnounced_data()

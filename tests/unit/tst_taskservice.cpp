@@ -47,6 +47,8 @@ private slots:
     void invalidDueTimeIsNull();
     void updateAndDelete();
     void detailsTagFilterAndDueOrder();
+    void repeatingTaskDone_data();
+    void repeatingTaskDone();
     void otherAccountsTasksUntouched();
     void idsBelowOneRefused();
     void largeIds_data();
@@ -527,6 +529,76 @@ void TestTaskService::detailsTagFilterAndDueOrder()
         QCOMPARE(m_app->scalar(QStringLiteral("SELECT group_concat(task_id) FROM ") + table),
                  QVariant(QString::number(soon)));
     }
+}
+
+void TestTaskService::repeatingTaskDone_data()
+{
+    QTest::addColumn<QString>("rrule");
+    QTest::addColumn<bool>("fromCompletion");
+    QTest::addColumn<int>("dueInDays"); // the due day, from today, at 09:00 local time
+    QTest::addColumn<QString>("nextRule"); // empty: no occurrence left, the task is done
+
+    QTest::newRow("on time") << "FREQ=DAILY" << false << 1 << "FREQ=DAILY";
+    QTest::newRow("three days late, five left") << "FREQ=DAILY;COUNT=5" << false << -3 << "";
+    QTest::newRow("last occurrence") << "FREQ=DAILY;COUNT=1" << false << 0 << "";
+    QTest::newRow("from completion")
+            << "FREQ=WEEKLY;INTERVAL=2" << true << -10 << "FREQ=WEEKLY;INTERVAL=2";
+}
+
+// Done moves a repeating task to its next occurrence and keeps the occurrence done as a Done
+// task of its own, without a rule.
+void TestTaskService::repeatingTaskDone()
+{
+    QFETCH(QString, rrule);
+    QFETCH(bool, fromCompletion);
+    QFETCH(int, dueInDays);
+    QFETCH(QString, nextRule);
+    const QDateTime due(QDate::currentDate().addDays(dueInDays), QTime(9, 0));
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("water"), due, false));
+    const qint64 id = m_app->tasks.lastCreatedId();
+    QVERIFY(m_app->tasks.setRepeat(id, rrule, fromCompletion));
+    QVERIFY(!m_app->model.data(m_app->model.index(0, 1), TaskTableModel::RepeatTextRole)
+                     .toString()
+                     .isEmpty());
+
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    QVERIFY(m_app->tasks.updateTask(id, QStringLiteral("water"), true, due));
+    const QDateTime after = QDateTime::currentDateTimeUtc();
+    const QVariantMap repeat = m_app->tasks.repeatOf(id);
+    auto q = m_app->query();
+    QVERIFY(q.exec("SELECT id, active, expire_at_epoch FROM tasks ORDER BY id"));
+    QList<QList<qint64>> rows;
+    while (q.next())
+        rows.append({ q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toLongLong() });
+    const bool late = dueInDays < 0 && !fromCompletion;
+    if (late) {
+        // Five occurrences from three days ago: the next after now, COUNT lowered by those passed.
+        QDateTime next = due;
+        while (next <= before)
+            next = next.addDays(1);
+        nextRule = QStringLiteral("FREQ=DAILY;COUNT=%1").arg(5 - due.daysTo(next));
+    }
+    if (nextRule.isEmpty()) {
+        QCOMPARE(rows, (QList<QList<qint64>> { { id, 1, due.toSecsSinceEpoch() } }));
+        QCOMPARE(m_app->tasks.activeCount(), 1);
+        return;
+    }
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0).mid(0, 2), (QList<qint64> { id, 0 }));
+    QCOMPARE(rows.at(1).mid(1), (QList<qint64> { 1, due.toSecsSinceEpoch() }));
+    const qint64 nextDue = rows.at(0).at(2);
+    if (fromCompletion) {
+        QVERIFY(nextDue >= before.addDays(14).toSecsSinceEpoch());
+        QVERIFY(nextDue <= after.addDays(14).toSecsSinceEpoch());
+    } else {
+        const QDateTime next = QDateTime::fromSecsSinceEpoch(nextDue).toLocalTime();
+        QCOMPARE(next.time(), QTime(9, 0));
+        QVERIFY(next > qMax(due, after) && next.addDays(-1) <= qMax(due, before));
+    }
+    QCOMPARE(repeat.value("rrule").toString(), nextRule);
+    QCOMPARE(m_app->tasks.repeatOf(rows.at(1).at(0)).value("rrule").toString(), QString());
+    QCOMPARE(m_app->tasks.activeCount(), 1);
+    QCOMPARE(m_app->tasks.inactiveCount(), 1);
 }
 
 void TestTaskService::otherAccountsTasksUntouched()

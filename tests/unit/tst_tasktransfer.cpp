@@ -69,6 +69,8 @@ private slots:
     void badInput_data();
     void badInput();
     void reimportUpdatesAndKeepsUnknownProperties();
+    void reimportKeepsNewerWorkHere_data();
+    void reimportKeepsNewerWorkHere();
 
 private:
     void addSampleTasks();
@@ -145,6 +147,12 @@ void TestTaskTransfer::roundTripIntoAnotherAccount()
             "\"Pay rent, gas; water \\ bills\",Pending,2026-03-10T14:30:00+05:30,20"));
     QVERIFY(csv.at(1).endsWith("+05:30,,,\r"));
     QVERIFY(csv.at(3).startsWith("'=SUM(A1:A2),Pending,1965-05-01T17:30:00+05:30,"));
+
+    // Control characters are no text of iCalendar; a semicolon splits a cell in some
+    // spreadsheets.
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("Ring\a now\x1b;=1+1"), QDateTime(), false));
+    QVERIFY(m_transfer->exportCalendar().contains("SUMMARY:Ring now\\;=1+1\r\n"));
+    QVERIFY(m_transfer->exportCsv().contains("\n\"Ring\a now\x1b;=1+1\",Pending,,"));
 }
 
 void TestTaskTransfer::exportReadByAnotherReader()
@@ -209,6 +217,9 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
     QTest::newRow("COMPLETED property without STATUS")
             << calendar(todo("UID:6\r\nSUMMARY:Old\r\nCOMPLETED:20260101T100000Z\r\n")) << "Old"
             << QDateTime() << true << "";
+    QTest::newRow("STATUS CANCELLED is not pending")
+            << calendar(todo("UID:11\r\nSUMMARY:Off\r\nSTATUS:CANCELLED\r\n")) << "Off"
+            << QDateTime() << true << "";
     QTest::newRow("STATUS COMPLETED")
             << calendar(todo("UID:7\r\nSUMMARY:Done\r\nSTATUS:COMPLETED\r\n")) << "Done"
             << QDateTime() << true << "";
@@ -222,6 +233,15 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
                              "BEGIN:VALARM\r\nACTION:EMAIL\r\nSUMMARY:Not the task\r\n"
                              "PROXIMITY:ARRIVE\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n"))
             << "Sort the shed" << QDateTime() << false << "";
+    QTest::newRow("Windows-1252, not UTF-8")
+            << calendar(todo("UID:12\r\nSUMMARY:Caf\xE9 \x80 5 f\xFCr J\xFCrgen\r\n"))
+            << QStringLiteral("Café € 5 für Jürgen") << QDateTime() << false << "Windows-1252";
+    QTest::newRow("DUE in year 0")
+            << calendar(todo("UID:13\r\nSUMMARY:Zero\r\nDUE:00000101T000000Z\r\n")) << "Zero"
+            << QDateTime() << false << "1 tasks without the due time";
+    QTest::newRow("DUE in a negative year")
+            << calendar(todo("UID:14\r\nSUMMARY:Minus\r\nDUE;VALUE=DATE:-0010101\r\n")) << "Minus"
+            << QDateTime() << false << "1 tasks without the due time";
     QTest::newRow("escaped text") << calendar(
             todo("UID:9\r\nSUMMARY:Call Bob\\, Alice\\; and \\\\srv\\nnow\r\n"))
                                   << "Call Bob, Alice; and \\srv now" << QDateTime() << false << "";
@@ -258,15 +278,20 @@ void TestTaskTransfer::badInput_data()
         many += todo("UID:" + QByteArray::number(i) + "\r\nSUMMARY:Task " + QByteArray::number(i)
                      + "\r\nDUE:20270101T100000Z\r\n");
     const QByteArray badSecond = calendar(
-            good + todo("UID:b\r\nSUMMARY:Bad\r\nDUE:" + QByteArray(1 << 20, '9') + "\r\n"));
+            good + todo("UID:b\r\nSUMMARY:Bad\r\nCOMPLETED:" + QByteArray(1 << 20, '9') + "\r\n"));
 
     QTest::newRow("not iCalendar")
             << QByteArray("Hello, world\r\n") << 1 << "line 1: not an iCalendar file";
     QTest::newRow("empty file") << QByteArray() << 1 << "line 1:";
     QTest::newRow("binary garbage") << garbage << 1 << "line 1:";
     QTest::newRow("truncated") << calendar(good).left(60) << 1 << "cut short";
-    QTest::newRow("bad value in the second task")
-            << badSecond << 1 << QStringLiteral("line %1:").arg(lineOf(badSecond, "DUE:"));
+    QTest::newRow("bad value in the second task, the first imported")
+            << badSecond << 2
+            << QStringLiteral("1 unreadable components left out, the first at line %1:")
+                       .arg(lineOf(badSecond, "COMPLETED:"));
+    QTest::newRow("empty SUMMARY beside a good task")
+            << calendar(good + todo("UID:e\r\nSUMMARY:\r\nDUE:20270101T100000Z\r\n")) << 2
+            << "Imported 1 tasks, updated 0, skipped 1";
     QTest::newRow("END does not match") << calendar("BEGIN:VTODO\r\nSUMMARY:x\r\nEND:VEVENT\r\n")
                                         << 1 << "line 6: END:VTODO expected";
     const QByteArray longLine = calendar(good + todo(QByteArray(1 << 20, 'x') + "\r\n"));
@@ -285,13 +310,18 @@ void TestTaskTransfer::badInput_data()
             << calendar(todo("SUMMARY:Late\r\nDUE:99991231T235959Z\r\n")) << 2 << "Imported 1";
     QTest::newRow("due before 1970")
             << calendar(todo("SUMMARY:Early\r\nDUE:19650101T000000Z\r\n")) << 2 << "Imported 1";
+    QTest::newRow("two tasks sharing a UID")
+            << calendar(todo("UID:s\r\nSUMMARY:First\r\n") + todo("UID:s\r\nSUMMARY:Second\r\n"))
+            << 2
+            << "Imported 1 tasks, updated 0, skipped 1 (1 tasks left out for the UID of "
+               "another task in the file, the first \"Second\")";
     QTest::newRow("only an event") << calendar("BEGIN:VEVENT\r\nSUMMARY:e\r\nEND:VEVENT\r\n") << 1
                                    << "Imported 0 tasks, updated 0, skipped 1";
     QByteArray minutely = kEuropeZone;
     minutely.replace("FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", "FREQ=MINUTELY");
     QTest::newRow("a time zone that changes every minute") << calendar(
             minutely + todo("SUMMARY:x\r\nDUE;TZID=W. Europe Standard Time:20260101T100000\r\n"))
-                                                           << 1 << "line 4: a time zone with rules";
+                                                           << 2 << "line 4: a time zone with rules";
     QTest::newRow("nested too deeply")
             << calendar(QByteArray("BEGIN:X-A\r\n").repeated(20)) << 1 << "nested too deeply";
 }
@@ -322,27 +352,40 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
                             "Time:20260101T080000\r\nCATEGORIES:Home,Garden\r\n"
                             "BEGIN:VALARM\r\nACTION:DISPLAY\r\n"
                             "TRIGGER:-PT15M\r\nDESCRIPTION:Soon\r\nEND:VALARM\r\n")
-                     + todo("UID:b\r\nSUMMARY:Feed cat\r\n")
+                     + todo("UID:b\r\nSUMMARY:Feed cat\r\n"
+                            "X-SNOOZE;TZID=W. Europe Standard Time:20260101T080000\r\n")
+                     + todo("UID:c\r\nSUMMARY:Tax\r\nDUE;VALUE=DATE:20260115\r\n"
+                            "STATUS:CANCELLED\r\n")
                      + todo("UID:a\r\nRECURRENCE-ID;TZID=W. Europe Standard "
                             "Time:20260108T080000\r\nSUMMARY:Water plants once\r\n"));
-    QCOMPARE(m_transfer->importCalendar(first).imported, 2);
+    QCOMPARE(m_transfer->importCalendar(first).imported, 3);
+    // A task keeps the zones of its own date-times, not those an X- property names.
+    const auto keptText = [&](const char *uid) {
+        return m_app
+                ->scalar(QStringLiteral("SELECT calendar FROM task_uids WHERE uid = ?"),
+                         QString::fromLatin1(uid))
+                .toString();
+    };
+    QCOMPARE(keptText("a").count(QStringLiteral("BEGIN:VTIMEZONE")), 1);
+    QVERIFY(!keptText("b").contains(QStringLiteral("VTIMEZONE")));
     QByteArray second = first;
     second.replace("SUMMARY:Water plants\r\n", "SUMMARY:Water all plants\r\nSTATUS:COMPLETED\r\n");
     const TaskTransfer::ImportCounts counts = m_transfer->importCalendar(second);
     QCOMPARE(counts.imported, 0);
-    QCOMPARE(counts.updated, 2);
+    QCOMPARE(counts.updated, 3);
     QCOMPARE(rows(m_userId).first().section(u'|', 0, 1), QStringLiteral("Water all plants|1"));
 
     // A task made here gets a UID at its first export, so its export comes back as an update.
     QVERIFY(m_app->tasks.createTask(QStringLiteral("New here"), QDateTime(), false));
     const QByteArray exported = m_transfer->exportCalendar();
-    for (const char *kept : { "X-CUSTOM-FIELD:keep me", "RRULE:FREQ=WEEKLY", "BEGIN:VALARM",
-                              "TZID:W. Europe Standard Time", "UID:a", "CATEGORIES:Home,Garden",
-                              "SUMMARY:Water plants once" })
+    for (const char *kept :
+         { "X-CUSTOM-FIELD:keep me", "RRULE:FREQ=WEEKLY", "BEGIN:VALARM",
+           "TZID:W. Europe Standard Time", "UID:a", "CATEGORIES:Home,Garden",
+           "SUMMARY:Water plants once", "DUE;VALUE=DATE:20260115", "STATUS:CANCELLED" })
         QVERIFY2(exported.contains(kept), kept);
     QCOMPARE(exported.count("BEGIN:VTIMEZONE"), 1);
-    QCOMPARE(m_transfer->importCalendar(exported).updated, 3);
-    QCOMPARE(rows(m_userId).size(), 3);
+    QCOMPARE(m_transfer->importCalendar(exported).updated, 4);
+    QCOMPARE(rows(m_userId).size(), 4);
 
     // A deleted task comes back as a new one.
     QSqlQuery remove = m_app->query();
@@ -352,8 +395,57 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
     remove.finish();
     const TaskTransfer::ImportCounts again = m_transfer->importCalendar(exported);
     QCOMPARE(again.imported, 1);
-    QCOMPARE(again.updated, 2);
-    QCOMPARE(rows(m_userId).size(), 3);
+    QCOMPARE(again.updated, 3);
+    QCOMPARE(rows(m_userId).size(), 4);
+}
+
+void TestTaskTransfer::reimportKeepsNewerWorkHere_data()
+{
+    QTest::addColumn<QByteArray>("stamps"); // of the file imported again; "export" for a backup
+    QTest::addColumn<bool>("editedHere");
+    QTest::addColumn<QString>("expected"); // name|Done after the second import
+    QTest::addColumn<QString>("result");
+
+    QTest::newRow("own backup after a rename and Done")
+            << QByteArray("export") << true << "Plan the trip|1"
+            << "kept 1 newer here";
+    QTest::newRow("LAST-MODIFIED before the change here")
+            << QByteArray("LAST-MODIFIED:20200101T000000Z\r\nDTSTAMP:20990101T000000Z\r\n") << true
+            << "Plan the trip|1"
+            << "updated 0, skipped 0, kept 1 newer here";
+    QTest::newRow("only a DTSTAMP before the change here")
+            << QByteArray("DTSTAMP:20200101T000000Z\r\n") << true << "Plan the trip|1"
+            << "kept 1 newer here";
+    QTest::newRow("no stamps, changed since the import")
+            << QByteArray() << true << "Plan the trip|1"
+            << "kept 1 newer here";
+    QTest::newRow("LAST-MODIFIED after the change here")
+            << QByteArray("LAST-MODIFIED:20990101T000000Z\r\n") << true << "Plan trip|0"
+            << "updated 1, skipped 0";
+    QTest::newRow("no stamps, not changed since the import")
+            << QByteArray() << false << "Plan trip|0"
+            << "updated 1, skipped 0";
+}
+
+void TestTaskTransfer::reimportKeepsNewerWorkHere()
+{
+    QFETCH(QByteArray, stamps);
+    QFETCH(bool, editedHere);
+    QFETCH(QString, expected);
+    QFETCH(QString, result);
+
+    const QByteArray file = calendar(todo("UID:trip\r\nSUMMARY:Plan trip\r\n"
+                                          + (stamps == "export" ? QByteArray() : stamps)));
+    QCOMPARE(m_transfer->importCalendar(file).imported, 1);
+    const QByteArray backup = stamps == "export" ? m_transfer->exportCalendar() : file;
+    const qint64 id = m_app->scalar(QStringLiteral("SELECT id FROM tasks")).toLongLong();
+    if (editedHere)
+        QVERIFY(m_app->tasks.updateTask(id, QStringLiteral("Plan the trip"), true, QDateTime()));
+
+    QVERIFY(m_transfer->importCalendar(backup).ok);
+    QVERIFY2(m_transfer->resultText().contains(result), qPrintable(m_transfer->resultText()));
+    QCOMPARE(rows(m_userId).size(), 1);
+    QCOMPARE(rows(m_userId).first().section(u'|', 0, 1), expected);
 }
 
 QTEST_GUILESS_MAIN(TestTaskTransfer)

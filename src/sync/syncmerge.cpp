@@ -1,0 +1,65 @@
+#include "syncmerge.h"
+
+namespace SyncMerge {
+
+namespace {
+
+// Picks one field; true when it was changed on both sides to different values.
+template<typename T>
+bool pick(const T *base, const T &here, const T &there, bool thereIsLater, T &merged)
+{
+    merged = here;
+    if (here == there)
+        return false;
+    const bool hereChanged = !base || !(here == *base);
+    const bool thereChanged = !base || !(there == *base);
+    if (hereChanged && thereChanged) {
+        merged = thereIsLater ? there : here;
+        return true;
+    }
+    merged = thereChanged ? there : here;
+    return false;
+}
+
+bool sameDue(const QDateTime &a, const QDateTime &b)
+{
+    return a.isValid() == b.isValid()
+           && (!a.isValid() || a.toSecsSinceEpoch() == b.toSecsSinceEpoch());
+}
+
+} // namespace
+
+QString copyName(const QString &name)
+{
+    return QStringLiteral("%1 (conflicting copy)").arg(name);
+}
+
+Result merge(const TaskFields *base, const TaskFields &here, const TaskFields &there,
+             bool thereIsLater)
+{
+    Result result;
+    const bool nameLost = pick(base ? &base->name : nullptr, here.name, there.name, thereIsLater,
+                               result.merged.name);
+    pick(base ? &base->done : nullptr, here.done, there.done, thereIsLater, result.merged.done);
+    // Due times compare by the second, as they are stored.
+    const bool dueChangedHere = !base || !sameDue(here.due, base->due);
+    const bool dueChangedThere = !base || !sameDue(there.due, base->due);
+    bool dueLost = false;
+    if (sameDue(here.due, there.due) || !dueChangedThere) {
+        result.merged.due = here.due;
+    } else if (!dueChangedHere) {
+        result.merged.due = there.due;
+    } else {
+        result.merged.due = thereIsLater ? there.due : here.due;
+        dueLost = true;
+    }
+    // A Done mark alone is not typed text: the later one stands without a copy.
+    if (nameLost || dueLost) {
+        result.keepCopy = true;
+        result.copy = thereIsLater ? here : there;
+        result.copy.name = copyName(result.copy.name);
+    }
+    return result;
+}
+
+} // namespace SyncMerge

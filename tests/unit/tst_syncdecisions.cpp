@@ -1,0 +1,402 @@
+#include "caldavdiscovery.h"
+#include "fakecaldav.h"
+#include "fixture.h"
+#include "syncengine.h"
+#include "testenv.h"
+
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTest>
+#include <QUuid>
+
+#include <functional>
+#include <utility>
+
+using Rules = QList<FakeCalDav::Rule>;
+Q_DECLARE_METATYPE(Rules)
+
+namespace {
+
+const QUrl kCollection(QStringLiteral("https://dav.example/dav/tasks/"));
+
+DavResponse reply(int status, const QByteArray &location = {}, const QByteArray &body = {})
+{
+    DavResponse response;
+    response.status = status;
+    response.location = location;
+    response.body = body;
+    return response;
+}
+
+// The scripted server, which can run a step here while the sync waits for an answer.
+class HookedCalDav : public FakeCalDav
+{
+public:
+    using FakeCalDav::FakeCalDav;
+
+    std::function<void()> beforeFetch; // run once, when the tasks are fetched
+
+    quint64 send(const DavRequest &request, Done done) override
+    {
+        if (beforeFetch && request.body.contains("calendar-multiget"))
+            std::exchange(beforeFetch, nullptr)();
+        return FakeCalDav::send(request, std::move(done));
+    }
+};
+
+// A repeating task whose moved occurrence comes before it, as RFC 5545 allows.
+const QByteArray kRepeating = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//EN\r\n"
+                              "BEGIN:VTODO\r\nUID:rep-1\r\nDTSTAMP:20260101T100000Z\r\n"
+                              "RECURRENCE-ID:20260105T090000Z\r\nDTSTART:20260106T090000Z\r\n"
+                              "SUMMARY:Water plants (moved)\r\nEND:VTODO\r\n"
+                              "BEGIN:VTODO\r\nUID:rep-1\r\nDTSTAMP:20260101T100000Z\r\n"
+                              "DTSTART:20260101T090000Z\r\nRRULE:FREQ=DAILY\r\n"
+                              "SUMMARY:Water plants\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+
+// The tasks of account 1 in one database file, synced by an engine over the scripted server.
+class Profile
+{
+public:
+    Profile(const QString &templatePath, CalDavTransport *transport, const QString &server)
+        : m_name(QUuid::createUuid().toString(QUuid::WithoutBraces))
+    {
+        const QString path = testEnvironment.newDatabasePath();
+        QFile::copy(templatePath, path);
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        m_db.setDatabaseName(path);
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+        m_db.open();
+        engine = std::make_unique<SyncEngine>(m_db, transport);
+        SyncAccount account;
+        account.userId = 1;
+        account.serverUrl = server;
+        account.userName = QStringLiteral("sam");
+        account.collectionUrl = kCollection.toString();
+        engine->store().saveAccount(account);
+    }
+    ~Profile()
+    {
+        engine.reset();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+
+    SyncError sync()
+    {
+        SyncAccount account;
+        engine->store().loadAccount(1, account);
+        QSignalSpy finished(engine.get(), &SyncEngine::finished);
+        engine->start(account, QStringLiteral("secret"));
+        if (!finished.wait(10000))
+            return SyncError::Unreachable;
+        return finished.first().first().value<SyncError>();
+    }
+
+    bool exec(const QString &sql, const QVariantList &values)
+    {
+        QSqlQuery query(m_db);
+        query.prepare(sql);
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        return query.exec();
+    }
+
+    QStringList tasks() const
+    {
+        QStringList names;
+        QSqlQuery query(QStringLiteral("SELECT name FROM tasks WHERE user_id = 1"), m_db);
+        while (query.next())
+            names << query.value(0).toString();
+        names.sort();
+        return names;
+    }
+
+    std::unique_ptr<SyncEngine> engine;
+
+private:
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
+} // namespace
+
+class TestSyncDecisions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void engine_data();
+    void engine();
+    void discovery_data();
+    void discovery();
+
+private:
+    QString m_template;
+};
+
+void TestSyncDecisions::initTestCase()
+{
+    qRegisterMetaType<SyncError>();
+    m_template = testEnvironment.newDatabasePath();
+    TaskServices services(m_template);
+    QVERIFY(services.opened);
+    QCOMPARE(signUp(services.auth, QStringLiteral("sam")), 1);
+}
+
+// Each row runs its steps, each a sync or a change on one side ("here+ name", "here- name",
+// "here~ old>new", and the same with "there"), then installs its scripted answers and syncs once
+// more.
+void TestSyncDecisions::engine_data()
+{
+    QTest::addColumn<QString>("typedServer");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<Rules>("rules");
+    QTest::addColumn<SyncError>("error");
+    QTest::addColumn<QStringList>("here");
+    QTest::addColumn<QStringList>("there");
+
+    const QString typed = CalDavClient::originOf(kCollection).toString();
+    const QString elsewhere = QStringLiteral("https://elsewhere.example/dav/tasks/");
+    const QStringList rent { QStringLiteral("Pay rent") };
+
+    QTest::newRow("created there arrives here") << typed << QStringList { "there+ Pay rent" }
+                                                << Rules() << SyncError::None << rent << rent;
+    QTest::newRow("created here is uploaded") << typed << QStringList { "here+ Pay rent" }
+                                              << Rules() << SyncError::None << rent << rent;
+    QTest::newRow("renamed here is uploaded")
+            << typed << QStringList { "here+ Pay", "sync", "here~ Pay>Pay rent" } << Rules()
+            << SyncError::None << rent << rent;
+    QTest::newRow("deleted here is deleted there")
+            << typed << QStringList { "here+ Pay rent", "sync", "here- Pay rent" } << Rules()
+            << SyncError::None << QStringList() << QStringList();
+    QTest::newRow("renamed there arrives here")
+            << typed << QStringList { "there+ Pay", "sync", "there~ Pay>Pay rent" } << Rules()
+            << SyncError::None << rent << rent;
+    QTest::newRow("deleted there is deleted here")
+            << typed << QStringList { "there+ Pay rent", "sync", "there- Pay rent" } << Rules()
+            << SyncError::None << QStringList() << QStringList();
+    QTest::newRow("a PUT refused with 404 every time is no success")
+            << typed << QStringList { "here+ Pay rent" } << Rules { { "PUT", "", reply(404), 99 } }
+            << SyncError::ServerError << rent << QStringList();
+
+    QTest::newRow("a PUT refused with 412 every time is no success")
+            << typed << QStringList { "here+ Pay rent" } << Rules { { "PUT", "", reply(412), 99 } }
+            << SyncError::ServerError << rent << QStringList();
+
+    // A collection made again (its token refused) is a fresh start: nothing is deleted here.
+    const DavResponse refused = reply(403, {},
+                                      "<d:error xmlns:d=\"DAV:\"><d:valid-sync-token/>"
+                                      "</d:error>");
+    QTest::newRow("a refused token and an empty list keep the tasks and upload them")
+            << typed << QStringList { "here+ Pay rent", "sync", "there- Pay rent" }
+            << Rules { { "REPORT", "", refused } } << SyncError::None << rent << rent;
+    QStringList many, manyMade, manyGone;
+    for (int i = 1; i <= 12; ++i) {
+        many << QStringLiteral("Task %1").arg(i, 2, 10, QLatin1Char('0'));
+        manyMade << QStringLiteral("here+ ") + many.last();
+        manyGone << QStringLiteral("there- ") + many.last();
+    }
+    QTest::newRow("many deletions from the server wait for the person")
+            << typed << manyMade + QStringList { "sync" } + manyGone << Rules()
+            << SyncError::ManyDeletions << many << QStringList();
+    QTest::newRow("many deletions kept are uploaded again")
+            << typed
+            << manyMade + QStringList { "sync" } + manyGone + QStringList { "sync!", "keep" }
+            << Rules() << SyncError::None << many << many;
+
+    // A failed write here keeps nothing of the pass, its token neither.
+    QTest::newRow("a task that cannot be written arrives on the next sync")
+            << typed << QStringList { "there+ Pay rent", "refuse Pay rent", "sync!", "accept" }
+            << Rules() << SyncError::None << rent << rent;
+
+    // A task is known by its UID, whatever gave it.
+    QTest::newRow("the same list again after stopping doubles nothing")
+            << typed << QStringList { "here+ Pay rent", "sync", "forget" } << Rules()
+            << SyncError::None << rent << rent;
+    QTest::newRow("an imported task with the server's UID is that task")
+            << typed << QStringList { "there+ Pay rent", "here+ Pay rent", "uid their-1 Pay rent" }
+            << Rules() << SyncError::None << rent << rent;
+
+    QTest::newRow("a task the server gave no ETag for is deleted there")
+            << typed << QStringList { "no-etag", "here+ Pay rent", "sync", "here- Pay rent" }
+            << Rules() << SyncError::None << QStringList() << QStringList();
+
+    // Changes on both sides merge field by field against the version both agreed on.
+    QTest::newRow("a rename here and a note there make no copy")
+            << typed
+            << QStringList { "there+ Pay", "sync", "here~ Pay>Pay rent",
+                             "there~ Pay>Pay\r\nDESCRIPTION:Call the landlord" }
+            << Rules() << SyncError::None << rent << rent;
+    const QStringList both { QStringLiteral("Pay bills (conflicting copy)"),
+                             QStringLiteral("Pay rent") };
+    QTest::newRow("renamed on both sides keeps the other name as a copy")
+            << typed
+            << QStringList { "there+ Pay", "sync", "here~ Pay>Pay rent", "there~ Pay>Pay bills" }
+            << Rules() << SyncError::None << both << both;
+    QTest::newRow("an edit made while the sync runs is not overwritten")
+            << typed
+            << QStringList { "there+ Pay", "sync", "there~ Pay>Pay bills",
+                             "during here~ Pay>Pay rent" }
+            << Rules() << SyncError::None << both << both;
+    QTest::newRow("a rename of a repeating task leaves its moved occurrence alone")
+            << typed << QStringList { "there@ repeating", "sync", "here~ Water plants>Water" }
+            << Rules() << SyncError::None << QStringList { "Water" }
+            << QStringList { "Water plants (moved)" };
+
+    // Nothing goes to an origin the person did not type, whatever the server answers.
+    QTest::newRow("a list on another origin than the typed one is refused")
+            << QStringLiteral("https://typed.example/") << QStringList { "here+ Pay rent" }
+            << Rules() << SyncError::OtherOrigin << rent << QStringList();
+    QTest::newRow("a listing redirected to another origin is not followed")
+            << typed << QStringList { "there+ Pay rent" }
+            << Rules { { "REPORT", "", reply(301, elsewhere.toUtf8()) } } << SyncError::OtherOrigin
+            << QStringList() << rent;
+    QTest::newRow("a PUT redirected to another origin is not followed")
+            << typed << QStringList { "here+ Pay rent" }
+            << Rules { { "PUT", "", reply(307, elsewhere.toUtf8() + "x.ics") } }
+            << SyncError::OtherOrigin << rent << QStringList();
+    QTest::newRow("a redirect from HTTPS to plain HTTP is refused")
+            << typed << QStringList { "there+ Pay rent" }
+            << Rules { { "REPORT", "", reply(301, "http://dav.example/dav/tasks/") } }
+            << SyncError::InsecureRedirect << QStringList() << rent;
+    QTest::newRow("a redirect within the origin is followed")
+            << typed << QStringList { "there+ Pay rent" }
+            << Rules { { "REPORT", "", reply(308, kCollection.toEncoded()) } } << SyncError::None
+            << rent << rent;
+
+    // An answer longer than the program reads ends the pass and changes nothing.
+    QTest::newRow("a listing that never ends") << typed << QStringList { "there+ Pay rent" }
+                                               << Rules { { "REPORT", "", reply(207), 1, -1 } }
+                                               << SyncError::TooLarge << QStringList() << rent;
+    QTest::newRow("a listing longer than a listing may be")
+            << typed << QStringList { "there+ Pay rent" }
+            << Rules { { "REPORT", "", reply(207), 1, CalDavClient::kMaxListing + 1 } }
+            << SyncError::TooLarge << QStringList() << rent;
+    QTest::newRow("an answer to a PUT longer than one resource may be")
+            << typed << QStringList { "here+ Pay rent" }
+            << Rules { { "PUT", "", reply(201), 1, CalDavClient::kMaxResource + 1 } }
+            << SyncError::TooLarge << rent << QStringList();
+}
+
+void TestSyncDecisions::engine()
+{
+    QFETCH(QString, typedServer);
+    QFETCH(QStringList, steps);
+    QFETCH(Rules, rules);
+    QFETCH(SyncError, error);
+    QFETCH(QStringList, here);
+    QFETCH(QStringList, there);
+
+    HookedCalDav server(kCollection);
+    Profile profile(m_template, &server, typedServer);
+    int made = 0;
+    for (QString step : std::as_const(steps)) {
+        const bool during = step.startsWith(QLatin1String("during "));
+        if (during)
+            step = step.section(QLatin1Char(' '), 1);
+        const QString what = step.section(QLatin1Char(' '), 1);
+        QString sql;
+        QVariantList values;
+        if (step == QLatin1String("sync"))
+            QCOMPARE(profile.sync(), SyncError::None);
+        else if (step == QLatin1String("sync!"))
+            QVERIFY(profile.sync() != SyncError::None);
+        else if (step == QLatin1String("keep"))
+            profile.engine->decideDeletions(SyncEngine::Deletions::Keep);
+        else if (step == QLatin1String("forget"))
+            QVERIFY(profile.engine->store().forgetItems(1)
+                    && profile.engine->store().saveToken(1, QString(), 0));
+        else if (step == QLatin1String("no-etag"))
+            server.etagOnPut = false;
+        else if (step.startsWith(QLatin1String("refuse")))
+            sql = QStringLiteral(
+                          "CREATE TRIGGER refuse BEFORE INSERT ON tasks WHEN NEW.name = '%1' "
+                          "BEGIN SELECT RAISE(ABORT, 'locked'); END")
+                          .arg(what);
+        else if (step == QLatin1String("accept"))
+            sql = QStringLiteral("DROP TRIGGER refuse");
+        else if (step.startsWith(QLatin1String("uid")))
+            sql = QStringLiteral("INSERT INTO task_uids (task_id, user_id, uid) SELECT id, 1, ? "
+                                 "FROM tasks WHERE name = ?"),
+            values = { what.section(QLatin1Char(' '), 0, 0), what.section(QLatin1Char(' '), 1) };
+        else if (step == QLatin1String("there@ repeating"))
+            server.send({ "PUT",
+                          server.collection().resolved(QUrl(QStringLiteral("rep-1.ics"))),
+                          {},
+                          kRepeating },
+                        [](const DavResponse &) {});
+        else if (step.startsWith(QLatin1String("there+")))
+            server.addTask(QStringLiteral("their-%1").arg(++made), what);
+        else if (step.startsWith(QLatin1String("there~")))
+            server.changeTask(what.section(QLatin1Char('>'), 0, 0), what.section('>', 1));
+        else if (step.startsWith(QLatin1String("there-")))
+            server.changeTask(what, QString());
+        else if (step.startsWith(QLatin1String("here+")))
+            sql = QStringLiteral("INSERT INTO tasks (user_id, name) VALUES (1, ?)"),
+            values = { what };
+        else if (step.startsWith(QLatin1String("here-")))
+            sql = QStringLiteral("DELETE FROM tasks WHERE name = ?"), values = { what };
+        else if (step.startsWith(QLatin1String("here~")))
+            sql = QStringLiteral("UPDATE tasks SET name = ? WHERE name = ?"),
+            values = { what.section(QLatin1Char('>'), 1), what.section('>', 0, 0) };
+        else
+            QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+        if (sql.isEmpty())
+            continue;
+        if (during)
+            server.beforeFetch = [&profile, sql, values]() { profile.exec(sql, values); };
+        else
+            QVERIFY(profile.exec(sql, values));
+    }
+    for (const FakeCalDav::Rule &rule : std::as_const(rules))
+        server.script(rule);
+
+    QCOMPARE(profile.sync(), error);
+    QCOMPARE(profile.tasks(), here);
+    QCOMPARE(server.summaries(), there);
+    for (const DavRequest &request : std::as_const(server.requests))
+        QVERIFY2(CalDavClient::sameOrigin(request.url, QUrl(typedServer)),
+                 qPrintable(request.method + ' ' + request.url.toString()));
+}
+
+void TestSyncDecisions::discovery_data()
+{
+    QTest::addColumn<Rules>("rules");
+    QTest::addColumn<SyncError>("error");
+    QTest::addColumn<QUrl>("elsewhere");
+
+    const QUrl other(QStringLiteral("https://other.example/dav/"));
+    QTest::newRow("a redirect to another origin is offered, not followed")
+            << Rules { { "PROPFIND", "", reply(301, other.toEncoded()), 2 } }
+            << SyncError::OtherOrigin << other;
+    QTest::newRow("a redirect from HTTPS to plain HTTP is refused")
+            << Rules { { "PROPFIND", "", reply(301, "http://dav.example/dav/") } }
+            << SyncError::InsecureRedirect << QUrl();
+    QTest::newRow("an endless answer")
+            << Rules { { "PROPFIND", "", reply(207), 2, -1 } } << SyncError::TooLarge << QUrl();
+}
+
+void TestSyncDecisions::discovery()
+{
+    QFETCH(Rules, rules);
+    QFETCH(SyncError, error);
+    QFETCH(QUrl, elsewhere);
+
+    FakeCalDav server(kCollection);
+    for (const FakeCalDav::Rule &rule : std::as_const(rules))
+        server.script(rule);
+    CalDavDiscovery discovery(&server);
+    QSignalSpy found(&discovery, &CalDavDiscovery::finished);
+    const QUrl typed(QStringLiteral("https://dav.example/"));
+    discovery.start(typed, QStringLiteral("sam"), QStringLiteral("secret"), false);
+    QVERIFY(found.wait(10000));
+    QCOMPARE(found.first().first().value<SyncError>(), error);
+    QCOMPARE(discovery.elsewhere(), elsewhere);
+    QVERIFY(!server.requests.isEmpty());
+    for (const DavRequest &request : std::as_const(server.requests))
+        QVERIFY2(CalDavClient::sameOrigin(request.url, typed), qPrintable(request.url.toString()));
+}
+
+QTEST_GUILESS_MAIN(TestSyncDecisions)
+#include "tst_syncdecisions.moc"
