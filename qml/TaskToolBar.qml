@@ -130,7 +130,7 @@ RowLayout {
 
         objectName: "sortChoice"
         Layout.preferredWidth: 116
-        model: ["Newest first", "Due soonest"]
+        model: ["Newest first", "Due soonest", "Priority"]
         currentIndex: taskService.sortOrder
 
         Accessible.name: "Sort by"

@@ -121,7 +121,8 @@ const Step kSteps[] = {
                              ")"),
       } },
     { 5,
-      "a task's notes, priority and tags beside it, and the account's tags by name",
+      "a task's notes, priority and tags beside it, the account's tags by name, and the "
+      "tasks by priority",
       {
               QStringLiteral("CREATE TABLE IF NOT EXISTS task_details (\n"
                              "    task_id INTEGER PRIMARY KEY,\n"
@@ -139,6 +140,9 @@ const Step kSteps[] = {
                              ") WITHOUT ROWID"),
               QStringLiteral(
                       "CREATE INDEX IF NOT EXISTS idx_task_tags_task ON task_tags (task_id)"),
+              // The "priority" order reads the tasks with a priority through it.
+              QStringLiteral("CREATE INDEX IF NOT EXISTS idx_task_details_priority "
+                             "ON task_details (user_id, priority, task_id)"),
       } },
 };
 

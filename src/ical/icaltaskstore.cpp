@@ -58,7 +58,7 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
             "       u.calendar, r.rrule, r.from_completion, r.zone, d.notes, d.priority,\n"
-            "       d.priority_raw, d.tags\n"
+            "       d.priority_raw, d.tags, d.task_id IS NOT NULL\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
             "LEFT JOIN task_repeat r ON r.task_id = t.id AND r.user_id = t.user_id\n"
             "LEFT JOIN task_details d ON d.task_id = t.id\n"
@@ -83,7 +83,8 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
                     Recurrence::Rule { query.value(8).toString().toUtf8(), query.value(9).toBool(),
                                        query.value(10).toString().toUtf8() };
         task.details = TaskDetailsSql::read(query, 11);
-        task.detailsKnown = true;
+        // Without a row here, the details are those of the kept text, if any.
+        task.detailsKnown = query.value(15).toBool() || task.calendar.isEmpty();
         tasks.append(std::move(task));
     }
     return true;

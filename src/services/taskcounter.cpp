@@ -1,5 +1,6 @@
 #include "taskcounter.h"
 
+#include "taskdetailssql.h"
 #include "tasklistcontext.h"
 #include "tasksql.h"
 
@@ -150,6 +151,8 @@ int TaskCounter::pageOfTask(qint64 id)
         return 0;
     if (m_context->order == TaskListContext::Order::DueSoonest)
         return pageInSoonest(id);
+    if (m_context->order == TaskListContext::Order::Priority)
+        return pageInPriority(id);
     QSqlQuery &created = m_context->statement(TaskSql::createdAt());
     created.bindValue(QStringLiteral(":id"), id);
     const bool found = created.exec() && created.next();
@@ -187,5 +190,38 @@ int TaskCounter::pageInSoonest(qint64 id)
     const bool counted = query.exec() && query.next();
     const qint64 before = counted ? query.value(0).toLongLong() : -1;
     query.finish();
+    return before < 0 ? 0 : int(before / m_context->pageSize) + 1;
+}
+
+// The tasks with a higher priority, or the same one and a higher id, come before a task with a
+// priority; all of those and the newer tasks without one before a task without one.
+int TaskCounter::pageInPriority(qint64 id)
+{
+    QSqlQuery &key = m_context->statement(TaskDetailsSql::priorityOf());
+    key.bindValue(QStringLiteral(":id"), id);
+    const bool found = key.exec() && key.next();
+    const int priority = found ? key.value(0).toInt() : 0;
+    const QVariant created = found ? key.value(1) : QVariant();
+    key.finish();
+    if (!found)
+        return 0;
+    const bool byName = !m_context->filterName.isEmpty();
+    const bool byDone = m_context->filterActive != -1;
+    qint64 before = 0;
+    for (int part = 0; part < (priority > 0 ? 1 : 2); ++part) {
+        QSqlQuery &query = m_context->statement(
+                part == 0 ? TaskDetailsSql::countBeforeByPriority(byName, byDone, false)
+                          : TaskDetailsSql::countBeforeWithoutPriority(byName, byDone, false,
+                                                                       created.isNull()));
+        m_context->bindFilters(query, m_context->userId());
+        query.bindValue(QStringLiteral(":id"), id);
+        if (part == 0)
+            query.bindValue(QStringLiteral(":priority"), priority);
+        else if (!created.isNull())
+            query.bindValue(QStringLiteral(":created"), created);
+        const bool counted = query.exec() && query.next();
+        before = counted && before >= 0 ? before + query.value(0).toLongLong() : -1;
+        query.finish();
+    }
     return before < 0 ? 0 : int(before / m_context->pageSize) + 1;
 }

@@ -49,6 +49,7 @@ public:
     int pageOfTask(qint64 id);
     // pageOfTask in the "due soonest" order.
     int pageInSoonest(qint64 id);
+    int pageInPriority(qint64 id);
 
 private:
     TaskListContext *m_context = nullptr;

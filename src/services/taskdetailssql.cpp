@@ -1,9 +1,68 @@
 #include "taskdetailssql.h"
 
+#include "tasksql.h"
+
 #include <QSqlQuery>
 #include <QVariant>
 
 namespace TaskDetailsSql {
+
+namespace {
+
+// The tasks with a priority, in the order of the priority index (d for task_details first,
+// so that it is read in order).
+QString withPriority(bool byName, bool byDone, bool byTag)
+{
+    return QStringLiteral("SELECT t.id, t.name, t.active, t.expire_at, t.create_at "
+                          "FROM task_details d CROSS JOIN tasks t ON t.id = d.task_id "
+                          "WHERE d.user_id = :uid AND t.user_id = :uid AND d.priority > 0")
+           + TaskSql::filterSql(byName, byDone, byTag);
+}
+
+QString withoutPriority(bool byName, bool byDone, bool byTag)
+{
+    return QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
+                          "WHERE user_id = :uid AND NOT EXISTS (SELECT 1 FROM task_details d "
+                          "WHERE d.task_id = tasks.id AND d.priority > 0)")
+           + TaskSql::filterSql(byName, byDone, byTag);
+}
+
+} // namespace
+
+QString pageRowsByPriority(bool byName, bool byDone, bool byTag, bool fromEnd)
+{
+    const QString first = withPriority(byName, byDone, byTag)
+                          + (fromEnd ? QStringLiteral(" ORDER BY d.priority ASC, d.task_id ASC")
+                                     : QStringLiteral(" ORDER BY d.priority DESC, d.task_id DESC"))
+                          + QStringLiteral(" LIMIT :end");
+    const QString rest = withoutPriority(byName, byDone, byTag)
+                         + (fromEnd ? QStringLiteral(" ORDER BY create_at ASC, id ASC")
+                                    : QStringLiteral(" ORDER BY create_at DESC, id DESC"))
+                         + QStringLiteral(" LIMIT :end");
+    return QStringLiteral("SELECT * FROM (") + (fromEnd ? rest : first)
+           + QStringLiteral(") UNION ALL SELECT * FROM (") + (fromEnd ? first : rest)
+           + QStringLiteral(") LIMIT :lim OFFSET :off");
+}
+
+QString priorityOf()
+{
+    return QStringLiteral("SELECT ifnull((SELECT priority FROM task_details WHERE task_id = :id), "
+                          "0), create_at FROM tasks WHERE id = :id");
+}
+
+QString countBeforeByPriority(bool byName, bool byDone, bool byTag)
+{
+    return QStringLiteral("SELECT COUNT(*) FROM (") + withPriority(byName, byDone, byTag)
+           + QStringLiteral(" AND (:priority = 0 OR d.priority > :priority OR (d.priority = "
+                            ":priority AND d.task_id > :id)))");
+}
+
+QString countBeforeWithoutPriority(bool byName, bool byDone, bool byTag, bool undated)
+{
+    return QStringLiteral("SELECT COUNT(*) FROM (") + withoutPriority(byName, byDone, byTag)
+           + (undated ? QStringLiteral(" AND (create_at IS NOT NULL OR id > :id))")
+                      : QStringLiteral(" AND (create_at, id) > (:created, :id))"));
+}
 
 QString store()
 {
@@ -43,7 +102,8 @@ QString storeTag()
 QString forTask()
 {
     return QStringLiteral(
-            "SELECT notes, priority, priority_raw, tags FROM task_details WHERE task_id = :id");
+            "SELECT notes, priority, priority_raw, tags FROM task_details WHERE task_id = :id "
+            "AND user_id = :uid");
 }
 
 QString accountTags()
@@ -62,10 +122,11 @@ TaskDetails read(const QSqlQuery &query, int first)
     return details;
 }
 
-void fillRows(QSqlQuery &query, QList<TaskRow> &rows)
+void fillRows(QSqlQuery &query, qint64 userId, QList<TaskRow> &rows)
 {
     for (TaskRow &row : rows) {
         query.bindValue(QStringLiteral(":id"), row.id);
+        query.bindValue(QStringLiteral(":uid"), userId);
         if (query.exec() && query.next()) {
             const TaskDetails details = read(query);
             row.notes = details.notes;

@@ -22,12 +22,25 @@ QString removeOrphans();
 QString removeOrphanTags();
 // Adds the tag :tag to task :id of :uid.
 QString storeTag();
-// The details of task :id: notes, priority, priority_raw, tags.
+// The details of task :id of :uid: notes, priority, priority_raw, tags.
 QString forTask();
 // The account's (:uid) tags, each once, in order.
 QString accountTags();
+// The list in the "priority" order: high, medium, low through the priority index, ties by
+// task id, newest first; then the tasks without a priority newest first, as the default list.
+// The two parts are each read up to :end (the page's offset and size); from the end, the
+// order reversed.
+QString pageRowsByPriority(bool byName, bool byDone, bool byTag, bool fromEnd);
+// The priority of task :id (none without a row).
+QString priorityOf();
+// The number of matching tasks with a priority before the task (:priority, :id) in that order;
+// with :priority 0, all of them.
+QString countBeforeByPriority(bool byName, bool byDone, bool byTag);
+// The number of matching tasks without a priority before the task (:created, :id) in that
+// order; undated: a task without a creation time.
+QString countBeforeWithoutPriority(bool byName, bool byDone, bool byTag, bool undated);
 // Fills in the details of each row, looked up one by one with forTask().
-void fillRows(QSqlQuery &query, QList<TaskRow> &rows);
+void fillRows(QSqlQuery &query, qint64 userId, QList<TaskRow> &rows);
 // The details as forTask() selects them, from the query's current row, starting at column first.
 TaskDetails read(const QSqlQuery &query, int first = 0);
 

@@ -16,7 +16,10 @@ QVariant textOrNull(const QString &text)
 
 } // namespace
 
-// Details that hold nothing leave no row. The rows of one task change together or not at all.
+// A row says the details are known here: the writer then writes them over those of the task's
+// kept text. Details cleared here leave an empty row, so that the kept ones go too; an import
+// of none leaves no row (the file's text is the kept text). The rows of one task change
+// together or not at all.
 bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details,
                              Origin origin)
 {
@@ -32,10 +35,10 @@ bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &de
     QSqlQuery &clearTags = statement(TaskDetailsSql::removeTags());
     bindTask(clearTags);
     bool ok = run(clearTags).ok;
-    QSqlQuery &write =
-            statement(details.isEmpty() ? TaskDetailsSql::remove() : TaskDetailsSql::store());
+    const bool drop = details.isEmpty() && origin == Origin::Import;
+    QSqlQuery &write = statement(drop ? TaskDetailsSql::remove() : TaskDetailsSql::store());
     bindTask(write);
-    if (!details.isEmpty()) {
+    if (!drop) {
         write.bindValue(QStringLiteral(":notes"), textOrNull(details.notes));
         write.bindValue(QStringLiteral(":priority"), details.priority);
         write.bindValue(QStringLiteral(":raw"), details.priorityRaw >= 0
@@ -45,13 +48,15 @@ bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &de
     }
     const Written written = ok ? run(write) : Written {};
     // A task of another account, or none, gets nothing.
-    ok = written.ok && (details.isEmpty() || written.affected > 0);
+    ok = written.ok && (drop || written.affected > 0);
     for (int i = 0; ok && i < details.tags.size(); ++i) {
         QSqlQuery &tag = statement(TaskDetailsSql::storeTag());
         bindTask(tag);
         tag.bindValue(QStringLiteral(":tag"), details.tags.at(i));
         ok = run(tag).ok;
     }
+    if (ok)
+        noteChanged(taskId, origin);
     if (own && ok && !database().commit()) {
         m_lastError = database().lastError().text();
         ok = false;
@@ -61,7 +66,6 @@ bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &de
             database().rollback();
         return false;
     }
-    noteChanged(taskId, origin);
     TaskChanges changes;
     changes.updated.append(taskId);
     announce(origin, changes);

@@ -25,7 +25,7 @@ struct TaskListContext
     static constexpr qsizetype kLongestIndexedTerm = 256;
 
     // The orders the list can be read in.
-    enum class Order { Newest, DueSoonest };
+    enum class Order { Newest, DueSoonest, Priority };
 
     static bool validId(qint64 id) { return id >= 1 && id <= kLargestId; }
     // SQLite's "busy" and "locked": another connection or process holds the file.

@@ -64,6 +64,7 @@ bool TaskListReader::besideEdges(qint64 userId, int page, const DataStamp *stamp
         || m_edges.filterName != m_context->filterName
         || m_edges.filterActive != m_context->filterActive
         || m_edges.filterTag != m_context->filterTag || m_edges.order != int(m_context->order)
+        || m_context->order == TaskListContext::Order::Priority
         || m_edges.pageSize != m_context->pageSize || std::abs(page - m_edges.page) != 1
         || m_edges.firstCreated.isNull() || m_edges.lastCreated.isNull())
         return false;
@@ -88,6 +89,7 @@ bool TaskListReader::queryRows(qint64 userId, int page, qint64 matching, const D
     const bool byDone = m_context->filterActive != -1;
     const bool byTag = !m_context->filterTag.isEmpty();
     const bool soonest = m_context->order == TaskListContext::Order::DueSoonest;
+    const bool byPriority = m_context->order == TaskListContext::Order::Priority;
     qint64 offset = qint64(page - 1) * pageSize;
     qint64 limit = pageSize;
     bool reversed = false;
@@ -106,10 +108,11 @@ bool TaskListReader::queryRows(qint64 userId, int page, qint64 matching, const D
                 offset = matching - end;
             }
         }
-        sql = viaTrigram ? TaskSql::pageRowsByTrigram(byDone, reversed)
-              : soonest  ? TaskSql::pageRowsSoonest(byName, byDone, byTag, reversed)
-              : reversed ? TaskSql::pageRowsFromEnd(byName, byDone, byTag)
-                         : TaskSql::pageRows(byName, byDone, byTag);
+        sql = viaTrigram   ? TaskSql::pageRowsByTrigram(byDone, reversed)
+              : soonest    ? TaskSql::pageRowsSoonest(byName, byDone, byTag, reversed)
+              : byPriority ? TaskDetailsSql::pageRowsByPriority(byName, byDone, byTag, reversed)
+              : reversed   ? TaskSql::pageRowsFromEnd(byName, byDone, byTag)
+                           : TaskSql::pageRows(byName, byDone, byTag);
     }
 
     QSqlQuery &query = m_context->statement(sql);
@@ -121,6 +124,8 @@ bool TaskListReader::queryRows(qint64 userId, int page, qint64 matching, const D
         query.bindValue(QStringLiteral(":id"), reversed ? m_edges.firstId : m_edges.lastId);
     } else {
         query.bindValue(QStringLiteral(":off"), offset);
+        if (byPriority)
+            query.bindValue(QStringLiteral(":end"), offset + limit);
     }
 
     rows.clear();
@@ -286,7 +291,7 @@ void TaskListReader::readPage(int page, qint64 userId, const DataStamp *stamp, b
         }
         queryRows(userId, m_currentPage, matchingKnown ? matching : -1, stamp, sortMatches, rows);
     }
-    TaskDetailsSql::fillRows(m_context->statement(TaskDetailsSql::forTask()), rows);
+    TaskDetailsSql::fillRows(m_context->statement(TaskDetailsSql::forTask()), userId, rows);
     if (m_model) {
         TaskStore::describeRepeats(m_context->database(), userId, rows);
         m_model->setRows(std::move(rows));

@@ -92,8 +92,9 @@ void TaskService::setFilterTag(const QString &tag)
 
 void TaskService::setSortOrder(int order)
 {
-    const auto value =
-            order == 1 ? TaskListContext::Order::DueSoonest : TaskListContext::Order::Newest;
+    const auto value = order == 1   ? TaskListContext::Order::DueSoonest
+                       : order == 2 ? TaskListContext::Order::Priority
+                                    : TaskListContext::Order::Newest;
     if (value == m_context.order)
         return;
     m_context.order = value;
@@ -153,6 +154,7 @@ QVariantMap TaskService::taskDetails(qint64 id)
         return {};
     QSqlQuery &query = m_context.statement(TaskDetailsSql::forTask());
     query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_context.userId());
     const TaskDetails details =
             query.exec() && query.next() ? TaskDetailsSql::read(query) : TaskDetails();
     query.finish();
@@ -169,6 +171,7 @@ bool TaskService::saveTaskDetails(qint64 id, const QString &notes, int priority,
         return false;
     QSqlQuery &query = m_context.statement(TaskDetailsSql::forTask());
     query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_context.userId());
     const TaskDetails before =
             query.exec() && query.next() ? TaskDetailsSql::read(query) : TaskDetails();
     query.finish();
@@ -177,6 +180,11 @@ bool TaskService::saveTaskDetails(qint64 id, const QString &notes, int priority,
     details.priority = qBound(0, priority, int(TaskDetails::High));
     details.priorityRaw = details.priority == before.priority ? before.priorityRaw : -1;
     details.tags = TaskDetails::parseTags(tags);
+    // Unchanged details are not written: a task whose kept text has details not shown here
+    // keeps them.
+    if (details.notes == before.notes && details.priority == before.priority
+        && details.tags == before.tags)
+        return true;
     if (!m_store->storeDetails(m_context.userId(), id, details, TaskStore::Origin::Window))
         return false;
     loadPage(currentPage());

@@ -41,7 +41,8 @@ class TaskService : public QObject
     Q_PROPERTY(int activeCount READ activeCount NOTIFY countsChanged)
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
     Q_PROPERTY(QString filterTag READ filterTag WRITE setFilterTag NOTIFY filterTagChanged)
-    // 0: newest first, 1: due soonest (tasks without a due time last).
+    // 0: newest first, 1: due soonest (tasks without a due time last), 2: priority (high first,
+    // tasks without one last).
     Q_PROPERTY(int sortOrder READ sortOrder WRITE setSortOrder NOTIFY sortOrderChanged)
     Q_PROPERTY(bool fileInUse READ fileInUse NOTIFY fileInUseChanged)
 

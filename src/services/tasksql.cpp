@@ -28,6 +28,11 @@ QString soonestColumns()
 
 } // namespace
 
+QString filterSql(bool byName, bool byDone, bool byTag)
+{
+    return filters(byName, byDone, byTag);
+}
+
 QString stamp()
 {
     return QStringLiteral("SELECT total_changes(), "

@@ -8,6 +8,8 @@
 // the Done flag.
 namespace TaskSql {
 
+// The filters' conditions alone, each starting with " AND ".
+QString filterSql(bool byName, bool byDone, bool byTag);
 QString stamp();
 QString counters();
 // byTag adds " AND id IN (...)": the tasks that carry the tag :tag.

@@ -513,6 +513,14 @@ void TestTaskService::detailsTagFilterAndDueOrder()
     m_app->tasks.loadPage(3);
     QCOMPARE(m_app->model.taskIdAt(0), later);
     QCOMPARE(m_app->tasks.pageOfTask(undated), 4);
+    // By priority: high, low, then the rest newest first; the far pages read from the end.
+    m_app->tasks.setSortOrder(2);
+    const QList<qint64> byPriority { later, soon, overdue, undated };
+    for (int page : { 1, 2, 3, 4, 2 }) {
+        m_app->tasks.loadPage(page);
+        QCOMPARE(m_app->model.taskIdAt(0), byPriority[page - 1]);
+        QCOMPARE(m_app->tasks.pageOfTask(byPriority[page - 1]), page);
+    }
 
     QVERIFY(m_app->tasks.setTaskDone(overdue, true));
     auto q = m_app->query();

@@ -374,6 +374,10 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
     QCOMPARE(counts.imported, 0);
     QCOMPARE(counts.updated, 3);
     QCOMPARE(rows(m_userId).first().section(u'|', 0, 1), QStringLiteral("Water all plants|1"));
+    // As a file of a release without notes, priority and tags has them: in the kept text alone.
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT tags FROM task_details")).toString(),
+             QStringLiteral("Home,Garden"));
+    QVERIFY(m_app->query().exec(QStringLiteral("DELETE FROM task_details")));
 
     // A task made here gets a UID at its first export, so its export comes back as an update.
     QVERIFY(m_app->tasks.createTask(QStringLiteral("New here"), QDateTime(), false));
