@@ -10,7 +10,7 @@ ColumnLayout {
     required property var sync
 
     spacing: 6
-    visible: prompt.sync.deletionsToConfirm > 0
+    visible: prompt.sync !== null && prompt.sync.deletionsToConfirm > 0
 
     onVisibleChanged: {
         if (prompt.visible)
@@ -26,7 +26,7 @@ ColumnLayout {
             text: "Keep my tasks and upload them again"
             highlighted: true
             Accessible.name: keepButton.text
-            Accessible.description: prompt.sync.status
+            Accessible.description: prompt.sync ? prompt.sync.status : ""
 
             onClicked: prompt.sync.confirmDeletions(false)
             Keys.onReturnPressed: prompt.sync.confirmDeletions(false)
@@ -35,7 +35,7 @@ ColumnLayout {
         Button {
             id: deleteButton
 
-            text: "Delete %1 tasks here".arg(prompt.sync.deletionsToConfirm)
+            text: "Delete %1 tasks here".arg(prompt.sync ? prompt.sync.deletionsToConfirm : 0)
             Accessible.name: deleteButton.text
 
             onClicked: prompt.sync.confirmDeletions(true)

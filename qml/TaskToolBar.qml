@@ -108,7 +108,10 @@ RowLayout {
         id: tagFilter
 
         objectName: "tagFilter"
+        Layout.fillWidth: true
         Layout.preferredWidth: 96
+        Layout.maximumWidth: 96
+        Layout.minimumWidth: 64
         model: ["All tags"]
 
         Accessible.name: "Show tag"
@@ -129,7 +132,10 @@ RowLayout {
         id: sortChoice
 
         objectName: "sortChoice"
+        Layout.fillWidth: true
         Layout.preferredWidth: 116
+        Layout.maximumWidth: 116
+        Layout.minimumWidth: 72
         model: ["Newest first", "Due soonest", "Priority"]
         currentIndex: taskService.sortOrder
 

@@ -4,7 +4,7 @@ import QtQuick.Dialogs
 import QtQuick.Layouts
 
 // Export and import of the signed-in account's tasks, after the line that tells what the last
-// one did.
+// one did; while one runs, how far it has come and a button that stops it.
 RowLayout {
     id: transferRow
 
@@ -31,8 +31,26 @@ RowLayout {
         Accessible.name: text
     }
 
+    ProgressBar {
+        Layout.preferredWidth: 120
+        visible: transferRow.transfer.busy
+        from: 0
+        to: 1
+        value: transferRow.transfer.progress
+        Accessible.name: "Transfer progress"
+    }
+
+    ActionButton {
+        text: "Cancel"
+        visible: transferRow.transfer.busy
+        Accessible.name: "Cancel the transfer"
+
+        onClicked: transferRow.transfer.cancel()
+    }
+
     ActionButton {
         text: "Export tasks..."
+        enabled: !transferRow.transfer.busy
         Accessible.name: text
 
         onClicked: exportDialog.open()
@@ -40,6 +58,7 @@ RowLayout {
 
     ActionButton {
         text: "Import tasks..."
+        enabled: !transferRow.transfer.busy
         Accessible.name: text
 
         onClicked: importDialog.open()
@@ -53,7 +72,7 @@ RowLayout {
         acceptLabel: "Save"
         nameFilters: ["iCalendar (*.ics)", "CSV (*.csv)"]
 
-        onAccepted: transferRow.transfer.exportTasks(transferRow.exportTarget())
+        onAccepted: transferRow.transfer.startExport(transferRow.exportTarget())
     }
 
     FileDialog {
@@ -64,6 +83,6 @@ RowLayout {
         acceptLabel: "Import"
         nameFilters: ["iCalendar (*.ics *.ical)"]
 
-        onAccepted: transferRow.transfer.importTasks(importDialog.selectedFile)
+        onAccepted: transferRow.transfer.startImport(importDialog.selectedFile)
     }
 }

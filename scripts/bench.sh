@@ -8,6 +8,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=${1:-build-bench}
-for bench in bench_passwordhash bench_tasks bench_startup bench_window; do
+for bench in bench_passwordhash bench_tasks bench_transfer bench_startup bench_window; do
     "$build_dir/bench/$bench"
 done

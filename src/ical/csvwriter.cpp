@@ -35,10 +35,21 @@ QString isoText(const QDateTime &dateTime)
 
 QByteArray CsvWriter::write(const QList<IcalTask> &tasks)
 {
+    return header() + writeRows(tasks, 0, tasks.size());
+}
+
+QByteArray CsvWriter::header()
+{
+    return QByteArrayLiteral("name,status,due,created,notes,priority,tags\r\n");
+}
+
+QByteArray CsvWriter::writeRows(const QList<IcalTask> &tasks, qsizetype from, qsizetype to)
+{
     static const QString priorities[] = { QString(), QStringLiteral("low"),
                                           QStringLiteral("medium"), QStringLiteral("high") };
-    QByteArray text = QByteArrayLiteral("name,status,due,created,notes,priority,tags\r\n");
-    for (const IcalTask &task : tasks) {
+    QByteArray text;
+    for (qsizetype i = from; i < to && i < tasks.size(); ++i) {
+        const IcalTask &task = tasks.at(i);
         text += cell(task.name) + ',';
         text += cell(task.done ? QStringLiteral("Done") : QStringLiteral("Pending")) + ',';
         text += cell(isoText(task.due)) + ',' + cell(isoText(task.created)) + ',';

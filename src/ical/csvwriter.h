@@ -10,4 +10,7 @@ class CsvWriter
 {
 public:
     static QByteArray write(const QList<IcalTask> &tasks);
+    // The same in pieces: the header line, then the rows of tasks[from, to).
+    static QByteArray header();
+    static QByteArray writeRows(const QList<IcalTask> &tasks, qsizetype from, qsizetype to);
 };

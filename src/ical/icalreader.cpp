@@ -98,7 +98,7 @@ public:
     {
     }
 
-    IcalReadResult read()
+    IcalReadResult read(const IcalReader::Progress &progress)
     {
         const QList<IcalBlock> blocks = splitIcalCalendar(m_data, m_result.error);
         if (!m_result.error.isEmpty())
@@ -111,12 +111,13 @@ public:
                 noteUnreadable();
             m_result.error.clear(); // a due time in it reads as in an unknown zone
         }
-        return m_file ? readFile(blocks) : readResource(blocks);
+        return m_file ? readFile(blocks, progress) : readResource(blocks);
     }
 
 private:
-    IcalReadResult fail()
+    IcalReadResult fail(bool cancelled = false)
     {
+        m_result.cancelled = cancelled;
         m_result.tasks.clear();
         qCWarning(lcIcalReader) << "cannot read the calendar:" << m_result.error;
         return m_result;
@@ -134,11 +135,14 @@ private:
         return m_data.mid(block.begin, block.end - block.begin);
     }
 
-    IcalReadResult readFile(const QList<IcalBlock> &blocks)
+    IcalReadResult readFile(const QList<IcalBlock> &blocks, const IcalReader::Progress &progress)
     {
         QList<TaskText> texts;
         QList<std::pair<QByteArray, TaskText>> occurrences; // by UID
+        qsizetype done = 0;
         for (const IcalBlock &block : blocks) {
+            if (progress && ++done % 256 == 0 && !progress(done, blocks.size()))
+                return fail(true);
             if (block.kind == "VTIMEZONE")
                 continue;
             if (block.kind != "VTODO") {
@@ -204,7 +208,7 @@ private:
         }
         if (master) {
             take(master.get());
-            if (!m_result.tasks.isEmpty() && !completed.isEmpty())
+            if (!m_result.tasks.isEmpty())
                 skipCompletedOccurrences(m_result.tasks.last(), completed);
             return m_result;
         }
@@ -345,9 +349,7 @@ private:
             m_result.unknownZones += counted ? 1 : 0;
             return icalFieldsToDateTime(due, false);
         }
-        due.zone = zone;
-        return icalFieldsToDateTime(icaltime_convert_to_zone(due, icaltimezone_get_utc_timezone()),
-                                    true);
+        return icalFieldsToDateTime(icalZonedToUtc(due, zone), true);
     }
 
     // Adds the task a VTODO holds; false when it holds none the task list can keep.
@@ -393,7 +395,7 @@ private:
 
 } // namespace
 
-IcalReadResult IcalReader::read(const QByteArray &data, Mode mode)
+IcalReadResult IcalReader::read(const QByteArray &data, Mode mode, const Progress &progress)
 {
-    return Reader(data, mode).read();
+    return Reader(data, mode).read(progress);
 }

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // What reading an iCalendar text gave: its tasks, or why it could not be read.
 struct IcalReadResult
 {
@@ -19,6 +21,7 @@ struct IcalReadResult
     int unreadable = 0;
     QString firstUnreadable; // "line 12: ..."
     QString error; // "line 12: ..." when the text cannot be read; tasks is then empty
+    bool cancelled = false; // the caller stopped the reading; tasks is then empty
 };
 
 // Reads the VTODOs of an iCalendar text (RFC 5545) with libical, each with the text it came
@@ -41,7 +44,11 @@ public:
         Resource,
     };
 
-    static IcalReadResult read(const QByteArray &data, Mode mode = Mode::File);
+    // Told how many of the file's components were read, of how many; false stops the reading.
+    using Progress = std::function<bool(qsizetype done, qsizetype total)>;
+
+    static IcalReadResult read(const QByteArray &data, Mode mode = Mode::File,
+                               const Progress &progress = {});
     // The longest task name kept; a longer SUMMARY is cut.
     static constexpr qsizetype maxNameLength = 1000;
 };

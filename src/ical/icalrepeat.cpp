@@ -2,6 +2,7 @@
 
 #include "icalconvert.h"
 #include "icallines.h"
+#include "icalzonetext.h"
 
 #include <QTimeZone>
 
@@ -40,22 +41,43 @@ Recurrence::Rule icalRepeatOf(icalcomponent *todo)
             break;
         }
     }
+    // Occurrences taken out of the series: times in UTC, in a zone the system knows, or in the
+    // rule's zone; a date without a time names no occurrence of a series of times.
+    for (icalproperty *exdate = icalcomponent_get_first_property(todo, ICAL_EXDATE_PROPERTY);
+         exdate; exdate = icalcomponent_get_next_property(todo, ICAL_EXDATE_PROPERTY)) {
+        const icaltimetype time = icalproperty_get_exdate(exdate);
+        if (icaltime_is_null_time(time) || time.is_date)
+            continue;
+        icalparameter *tzid = icalproperty_get_first_parameter(exdate, ICAL_TZID_PARAMETER);
+        const QTimeZone named(tzid && icalparameter_get_tzid(tzid)
+                                      ? QByteArray(icalparameter_get_tzid(tzid))
+                                      : QByteArray());
+        const QTimeZone zone = icaltime_is_utc(time) ? QTimeZone::utc()
+                               : named.isValid()     ? named
+                                                     : rule.timeZone();
+        const QDateTime at(QDate(time.year, time.month, time.day),
+                           QTime(time.hour, time.minute, time.second), zone);
+        if (at.isValid())
+            rule.excluded.append(at);
+    }
     return rule;
 }
 
 // A repeating task whose occurrence another client completed as an occurrence of its own
-// (RECURRENCE-ID) is due at its first occurrence not completed.
+// (RECURRENCE-ID) or took out (EXDATE) is due at its first occurrence left.
 void skipCompletedOccurrences(IcalTask &task, const QSet<qint64> &completed)
 {
     if (!task.repeat || !task.repeat->repeats() || !task.due.isValid() || task.done)
         return;
     const QDateTime start = task.start.isValid() ? task.start : task.due;
     const qint64 offset = start.secsTo(task.due);
-    const QTimeZone zone = task.repeat->timeZone();
     QDateTime occurrence = start;
     // A series every occurrence of which is done is left to read as it is written.
-    for (int i = 0; i < 1000 && completed.contains(occurrence.toSecsSinceEpoch()); ++i) {
-        occurrence = Recurrence::nextOccurrence(task.repeat->rrule, start, zone, occurrence);
+    for (int i = 0; i < 1000
+                    && (completed.contains(occurrence.toSecsSinceEpoch())
+                        || task.repeat->excluded.contains(occurrence));
+         ++i) {
+        occurrence = Recurrence::nextOccurrence(*task.repeat, start, occurrence);
         if (!occurrence.isValid())
             return;
     }
@@ -64,30 +86,36 @@ void skipCompletedOccurrences(IcalTask &task, const QSet<qint64> &completed)
         task.start = occurrence.toUTC();
 }
 
-// A time as a property of the name, in the zone of the TZID the kept line names where the
-// system knows it (so that other clients count a rule's occurrences in the task's zone), else
-// in UTC.
 namespace {
 
-QByteArray zonedLine(const QByteArray &name, const QDateTime &time, const QByteArray &keptLine)
+// A time as a property of the name, in the zone a TZID names where the system knows it (so that
+// other clients count a rule's occurrences in the task's zone), else in UTC.
+QByteArray zonedLine(const QByteArray &name, const QDateTime &time, const QByteArray &tzid)
 {
-    const QByteArray head = keptLine.left(keptLine.size() - icalLineValue(keptLine).size());
-    const qsizetype at = head.toUpper().indexOf(";TZID=");
-    if (at >= 0) {
-        QByteArray tzid = head.mid(at + 6);
-        const bool quoted = tzid.startsWith('"');
-        qsizetype end = quoted ? tzid.indexOf('"', 1) + 1 : 0;
-        while (!quoted && end < tzid.size() && tzid.at(end) != ';' && tzid.at(end) != ':')
-            ++end;
-        tzid.truncate(end);
-        const QByteArray bare = tzid.startsWith('"') ? tzid.mid(1, tzid.size() - 2) : tzid;
-        const QTimeZone zone(bare);
-        if (zone.isValid())
-            return name + ";TZID=" + tzid + ':'
-                   + time.toTimeZone(zone).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1()
-                   + "\r\n";
-    }
+    const QTimeZone zone(tzid);
+    if (!tzid.isEmpty() && zone.isValid())
+        return name + ";TZID=" + tzid + ':'
+               + time.toTimeZone(zone).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1()
+               + "\r\n";
     return name + ':' + icalUtcText(time) + "\r\n";
+}
+
+bool isDateLine(const QByteArray &line)
+{
+    return line.left(line.size() - icalLineValue(line).size()).toUpper().contains(";VALUE=DATE");
+}
+
+// The zone a rule's times are written in: the TZID the kept DUE names, else the zone the rule was
+// made in, where a VTIMEZONE can say it; empty for UTC.
+QByteArray writtenZone(const QByteArray &keptDue, const Recurrence::Rule &rule,
+                       const QDateTime &due)
+{
+    const QByteArray kept = icalLineZone(keptDue);
+    if (!kept.isEmpty())
+        return kept;
+    if (rule.zone.isEmpty() || rule.zone == "UTC" || isDateLine(keptDue))
+        return {};
+    return icalZoneDefinition(rule.zone, due.date().year()).isEmpty() ? QByteArray() : rule.zone;
 }
 
 } // namespace
@@ -109,22 +137,26 @@ QList<std::pair<QByteArray, QByteArray>> icalRepeatEdits(const QHash<QByteArray,
                                ? QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n"
                                : QByteArray() });
     }
-    if (!rule.repeats() || !task.due.isValid() || !kept.due.isValid() || kept.due == task.due)
+    const bool ruleChanged = !kept.repeat || *kept.repeat != rule;
+    if (!rule.repeats() || !task.due.isValid()
+        || (!ruleChanged && kept.due.isValid() && kept.due == task.due))
         return edits;
-    if (own.value("DUE").toUpper().contains(";TZID="))
-        edits.append({ "DUE", zonedLine("DUE", task.due, own.value("DUE")) });
-    if (!kept.start.isValid() || !own.contains("DTSTART"))
+    const QByteArray zone = writtenZone(own.value("DUE"), rule, task.due);
+    if (!zone.isEmpty() && !isDateLine(own.value("DUE")))
+        edits.append({ "DUE", zonedLine("DUE", task.due, zone) });
+    if (!kept.start.isValid() || !kept.due.isValid() || !own.contains("DTSTART"))
         return edits;
     const QDateTime start = kept.start.addSecs(kept.due.secsTo(task.due));
     const QByteArray oldStart = own.value("DTSTART");
     // A start without a time stays one, as RFC 5545 wants it beside a DUE of the same kind.
-    if (oldStart.left(oldStart.size() - icalLineValue(oldStart).size())
-                .toUpper()
-                .contains(";VALUE=DATE"))
+    if (isDateLine(oldStart))
         edits.append({ "DTSTART",
                        "DTSTART;VALUE=DATE:" + start.toLocalTime().toString(u"yyyyMMdd").toLatin1()
                                + "\r\n" });
     else
-        edits.append({ "DTSTART", zonedLine("DTSTART", start, oldStart) });
+        edits.append(
+                { "DTSTART",
+                  zonedLine("DTSTART", start,
+                            icalLineZone(oldStart).isEmpty() ? zone : icalLineZone(oldStart)) });
     return edits;
 }

@@ -16,8 +16,8 @@
 Recurrence::Rule icalRepeatOf(icalcomponent *todo);
 
 // A repeating task whose occurrences another client completed as occurrences of their own
-// (RECURRENCE-ID; completed holds their times in seconds since the epoch) is due at its first
-// occurrence not completed.
+// (RECURRENCE-ID; completed holds their times in seconds since the epoch) or took out (EXDATE)
+// is due at its first occurrence left.
 void skipCompletedOccurrences(IcalTask &task, const QSet<qint64> &completed);
 
 // The lines that replace properties of a kept VTODO (own: its first line of each name) for a

@@ -79,9 +79,10 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         task.uid = query.value(6).toString();
         task.calendar = query.value(7).toString().toUtf8();
         if (!query.value(8).isNull())
-            task.repeat =
-                    Recurrence::Rule { query.value(8).toString().toUtf8(), query.value(9).toBool(),
-                                       query.value(10).toString().toUtf8() };
+            task.repeat = Recurrence::Rule { query.value(8).toString().toUtf8(),
+                                             query.value(9).toBool(),
+                                             query.value(10).toString().toUtf8(),
+                                             {} };
         task.details = TaskDetailsSql::read(query, 11);
         // Without a row here, the details are those of the kept text, if any.
         task.detailsKnown = query.value(15).toBool() || task.calendar.isEmpty();

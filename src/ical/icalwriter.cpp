@@ -6,6 +6,7 @@
 #include "icallines.h"
 #include "icalreader.h"
 #include "icalrepeat.h"
+#include "icalzonetext.h"
 
 #include <QHash>
 #include <QLoggingCategory>
@@ -182,13 +183,16 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
     text += statusLine(task.done);
     if (task.done)
         text += timeLine("COMPLETED", stamp);
-    if (task.due.isValid())
-        text += timeLine("DUE", task.due);
-    if (task.repeat && task.repeat->repeats()) {
-        text += "RRULE:" + task.repeat->rrule + "\r\n";
-        if (task.repeat->fromCompletion)
-            text += QByteArray(Recurrence::kFromProperty) + ":COMPLETION\r\n";
+    // A repeating task's DUE is in its zone where a VTIMEZONE can say it.
+    QByteArray due = task.due.isValid() ? timeLine("DUE", task.due) : QByteArray();
+    QByteArray repeat;
+    for (const auto &[name, line] : icalRepeatEdits({}, task, IcalTask())) {
+        if (name == "DUE")
+            due = line;
+        else
+            repeat += line;
     }
+    text += due + repeat;
     if (task.detailsKnown) {
         text += IcalDetails::descriptionLine(task.details.notes);
         text += IcalDetails::priorityLine(task.details);
@@ -355,13 +359,43 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
     return calendar;
 }
 
+// A VTIMEZONE for each zone a time of the task's VTODO came to name (written, not kept) that the
+// calendar does not define.
+void defineWrittenZones(Calendar &calendar, const QByteArray &kept, const QDateTime &due)
+{
+    QSet<QByteArray> defined;
+    qsizetype todo = -1;
+    for (qsizetype i = 0; i < calendar.components.size(); ++i) {
+        if (calendar.components.at(i).kind == "VTIMEZONE")
+            defined.insert(calendar.components.at(i).tzid);
+        else if (todo < 0 && calendar.components.at(i).kind == "VTODO")
+            todo = i;
+    }
+    if (todo < 0)
+        return;
+    const int year = due.isValid() ? due.date().year() : QDate::currentDate().year();
+    for (const QByteArray &line : calendar.components.at(todo).text.split('\n')) {
+        if (!line.startsWith("DUE;") && !line.startsWith("DTSTART;"))
+            continue;
+        const QByteArray tzid = icalLineZone(line.trimmed());
+        if (tzid.isEmpty() || defined.contains(tzid) || kept.contains(";TZID=" + tzid))
+            continue;
+        const QByteArray definition = icalZoneDefinition(tzid, year);
+        if (!definition.isEmpty())
+            calendar.components.prepend(Component { "VTIMEZONE", tzid, definition });
+        defined.insert(tzid);
+    }
+}
+
 Calendar calendarOf(const IcalTask &task, const QDateTime &stamp)
 {
-    if (!task.calendar.isEmpty()) {
-        if (std::optional<Calendar> kept = keptCalendar(task, stamp))
-            return *kept;
-    }
-    return Calendar { {}, { Component { "VTODO", {}, newTodo(task, stamp) } } };
+    std::optional<Calendar> kept;
+    if (!task.calendar.isEmpty())
+        kept = keptCalendar(task, stamp);
+    Calendar calendar =
+            kept ? *kept : Calendar { {}, { Component { "VTODO", {}, newTodo(task, stamp) } } };
+    defineWrittenZones(calendar, kept ? task.calendar : QByteArray(), task.due);
+    return calendar;
 }
 
 } // namespace
@@ -383,6 +417,23 @@ QByteArray IcalWriter::write(const QList<IcalTask> &tasks, const QDateTime &stam
         }
     }
     return foldIcalLines(icalCalendarHeader() + zones + todos + kFooter);
+}
+
+QByteArray IcalWriter::writeSlice(const QList<IcalTask> &tasks, qsizetype from, qsizetype to,
+                                  const QDateTime &stamp, QSet<QByteArray> &zones)
+{
+    QByteArray text;
+    for (qsizetype i = from; i < to && i < tasks.size(); ++i) {
+        const Calendar calendar = calendarOf(tasks.at(i), stamp);
+        for (const Component &component : calendar.components) {
+            if (component.kind == "VTIMEZONE" && zones.contains(component.tzid))
+                continue;
+            if (component.kind == "VTIMEZONE")
+                zones.insert(component.tzid);
+            text += component.text;
+        }
+    }
+    return foldIcalLines(text);
 }
 
 QByteArray IcalWriter::writeTask(const IcalTask &task, const QDateTime &stamp)

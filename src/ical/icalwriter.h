@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 
 // Writes tasks as iCalendar (RFC 5545). A task read from iCalendar is written as its kept text
 // (IcalTask::calendar) with only the properties this program owns rewritten from the task:
@@ -19,6 +20,11 @@ public:
     // One VCALENDAR with a VTODO per task and the time zones they refer to, each once; stamp is
     // the DTSTAMP of every VTODO.
     static QByteArray write(const QList<IcalTask> &tasks, const QDateTime &stamp);
+    // The same in pieces, for a file written while it is made: between icalCalendarHeader()
+    // and "END:VCALENDAR", the VTODOs of tasks[from, to) and the time zones they refer to that
+    // are not in zones yet (written before), which are added to it.
+    static QByteArray writeSlice(const QList<IcalTask> &tasks, qsizetype from, qsizetype to,
+                                 const QDateTime &stamp, QSet<QByteArray> &zones);
     // One task as a calendar object resource of its own, as a calendar server stores it; stamp
     // is the time of the change: the DTSTAMP, and LAST-MODIFIED when a property changes.
     static QByteArray writeTask(const IcalTask &task, const QDateTime &stamp);

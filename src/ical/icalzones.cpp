@@ -64,6 +64,20 @@ bool sensibleZone(icalcomponent *zone)
 
 } // namespace
 
+icaltimetype icalZonedToUtc(icaltimetype time, icaltimezone *zone)
+{
+    constexpr int kLastYearExpanded = 2037;
+    constexpr int kCycle = 400;
+    const int shift = time.year > kLastYearExpanded
+                              ? (time.year - kLastYearExpanded + kCycle - 1) / kCycle * kCycle
+                              : 0;
+    time.year -= shift;
+    time.zone = zone;
+    icaltimetype utc = icaltime_convert_to_zone(time, icaltimezone_get_utc_timezone());
+    utc.year += shift;
+    return utc;
+}
+
 bool IcalZones::define(const QByteArray &text, QString &error)
 {
     // libical's zones may not be shared between threads; each thread keeps its own.

@@ -13,6 +13,12 @@
 // offsets from its rules the first time it converts with it, which takes milliseconds; a zone
 // is therefore kept for the next calendar that defines it with the same text, as the resources
 // of one calendar server do.
+// A time in a zone, in UTC. libical works out a zone's changes up to 2037 at most, and for a
+// later time works them out again on every conversion, from the zone's first year; the Gregorian
+// calendar repeats itself every 400 years to the weekday, so a later time converts as the same
+// time whole 400-year cycles earlier, once the zone's changes are known, and moves back after.
+icaltimetype icalZonedToUtc(icaltimetype time, icaltimezone *zone);
+
 class IcalZones
 {
 public:

@@ -3,6 +3,7 @@
 #include "icalholder.h"
 
 #include <QLocale>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -121,8 +122,10 @@ bool isValid(const QByteArray &rrule)
     return parse(rrule).valid;
 }
 
-QDateTime nextOccurrence(const QByteArray &rrule, const QDateTime &start, const QTimeZone &zone,
-                         const QDateTime &after, int *skipped)
+namespace {
+
+QDateTime firstAfter(const QByteArray &rrule, const QDateTime &start, const QTimeZone &zone,
+                     const QDateTime &after, const QSet<qint64> &excluded, int *skipped)
 {
     ParsedRule parsed = parse(rrule);
     if (!parsed.valid || !start.isValid())
@@ -136,13 +139,31 @@ QDateTime nextOccurrence(const QByteArray &rrule, const QDateTime &start, const 
          !icaltime_is_null_time(next) && steps < kMostSteps;
          next = icalrecur_iterator_next(iterator.get()), ++steps) {
         const QDateTime occurrence = inZone(next, zone);
-        if (occurrence.isValid() && occurrence > after) {
+        if (occurrence.isValid() && occurrence > after
+            && !excluded.contains(occurrence.toSecsSinceEpoch())) {
             if (skipped)
                 *skipped = steps;
             return occurrence;
         }
     }
     return {};
+}
+
+} // namespace
+
+QDateTime nextOccurrence(const QByteArray &rrule, const QDateTime &start, const QTimeZone &zone,
+                         const QDateTime &after, int *skipped)
+{
+    return firstAfter(rrule, start, zone, after, {}, skipped);
+}
+
+QDateTime nextOccurrence(const Rule &rule, const QDateTime &start, const QDateTime &after,
+                         int *passed)
+{
+    QSet<qint64> excluded;
+    for (const QDateTime &date : rule.excluded)
+        excluded.insert(date.toSecsSinceEpoch());
+    return firstAfter(rule.rrule, start, rule.timeZone(), after, excluded, passed);
 }
 
 Advance complete(const Rule &rule, const QDateTime &due, const QDateTime &start,
@@ -188,12 +209,10 @@ Advance complete(const Rule &rule, const QDateTime &due, const QDateTime &start,
             return advance;
         next = next.addSecs(-offset); // the start of the next occurrence
     } else {
-        int skipped = 0;
         const QDateTime after = qMax(now, due).addSecs(-offset);
-        next = nextOccurrence(rule.rrule, first, zone, after, &skipped);
+        next = nextOccurrence(rule, first, after, &passed);
         if (!next.isValid())
             return advance;
-        passed = skipped;
     }
     advance.repeats = true;
     advance.due = next.addSecs(offset).toUTC();

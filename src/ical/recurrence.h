@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QTimeZone>
 
@@ -19,6 +20,8 @@ struct Rule
     QByteArray rrule; // the RRULE value; empty for a task that does not repeat
     bool fromCompletion = false;
     QByteArray zone; // the IANA zone the occurrences are counted in; empty for local time
+    // Occurrences taken out (EXDATE), as read; the text keeps them as written.
+    QList<QDateTime> excluded;
 
     bool repeats() const { return !rrule.isEmpty(); }
     QTimeZone timeZone() const;
@@ -37,6 +40,13 @@ bool isValid(const QByteArray &rrule);
 // occurrences from start on come before it.
 QDateTime nextOccurrence(const QByteArray &rrule, const QDateTime &start, const QTimeZone &zone,
                          const QDateTime &after, int *skipped = nullptr);
+
+// The first occurrence of the rule not taken out (EXDATE) strictly after after; passed, when
+// given, receives how many occurrences come before it. Dates added to a series (RDATE) stay as
+// other clients wrote them, but the series moves past them: moving its start to one would move
+// every later occurrence to its time of day.
+QDateTime nextOccurrence(const Rule &rule, const QDateTime &start, const QDateTime &after,
+                         int *passed = nullptr);
 
 // What completing an occurrence of a repeating task does to it.
 struct Advance

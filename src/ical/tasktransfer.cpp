@@ -3,93 +3,59 @@
 #include "authservice.h"
 #include "csvwriter.h"
 #include "dbmanager.h"
-#include "icalencoding.h"
-#include "icalreader.h"
-#include "icaltaskstore.h"
 #include "icalwriter.h"
-#include "sqlitebusy.h"
 #include "taskstore.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
-#include <QSaveFile>
-#include <QSet>
-#include <QUuid>
+#include <QThread>
 
-#include <cerrno>
-#include <cstring>
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
-Q_LOGGING_CATEGORY(lcTaskTransfer, "tarvik.ical.transfer", QtCriticalMsg)
+#include <utility>
 
 namespace {
 
-// Larger files are refused before they are read: no task list comes near.
-constexpr qint64 kMaxImportBytes = 256 * 1024 * 1024;
-
-// Why a transaction on the tasks failed, after "Nothing imported: " or "Nothing exported: ".
-// The statement that found the file locked waited once for the other program; nothing else is
-// tried after it.
-QString failure(const IcalTaskStore &store, const QSqlDatabase &database, bool committing,
-                const char *what)
-{
-    const bool inUse = committing ? SqliteBusy::lockedOut(database.lastError()) : store.lockedOut();
-    return inUse ? QStringLiteral("the task file is in use by another program")
-                 : QStringLiteral("the tasks could not be %1").arg(QLatin1String(what));
-}
+// How often the window looks how far a running transfer has come.
+constexpr int kProgressPollMs = 100;
 
 QString localPath(const QUrl &file)
 {
     return file.isLocalFile() ? file.toLocalFile() : file.toString();
 }
 
-// The text of a file that is not valid UTF-8 as it stands: unfolded, since a line may be folded
-// inside a character, and read as Windows-1252 where it is not UTF-8 even then.
-QByteArray asUtf8(const QByteArray &data, qsizetype *recoded)
+// Gives the calling thread the scheduler's lower priority, so that the window's thread of the
+// same process comes first when both want the processor. QThread::LowPriority means nothing to
+// Linux's normal scheduling; a nice value there applies to one thread.
+void yieldToTheWindow()
 {
-    QByteArray unfolded = data;
-    unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
-    if (QUtf8StringView(unfolded).isValidUtf8())
-        return unfolded;
-    return utf8FromWindows1252(unfolded, recoded);
+#ifdef Q_OS_LINUX
+    constexpr int kNice = 10;
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), kNice);
+#endif
 }
 
-// The notes an import adds to its counts, for what it could not take as it stood.
-QString importNotes(const IcalReadResult &read, QStringList notes)
+// The file an export writes: a name without a suffix gets ".ics".
+QString exportPath(const QUrl &file)
 {
-    if (read.dateOnly > 0)
-        notes << QStringLiteral("%1 due dates without a time set to 23:59 local time")
-                         .arg(read.dateOnly);
-    if (read.unknownZones > 0)
-        notes << QStringLiteral("%1 due times in an unknown time zone read as local time")
-                         .arg(read.unknownZones);
-    if (read.unreadable > 0)
-        notes << QStringLiteral("%1 unreadable components left out, the first at %2")
-                         .arg(read.unreadable)
-                         .arg(read.firstUnreadable);
-    if (read.dueDropped > 0)
-        notes << QStringLiteral("%1 tasks without the due time they had, which cannot be read or "
-                                "lies before year 1")
-                         .arg(read.dueDropped);
-    if (read.shortened > 0)
-        notes << QStringLiteral("%1 names shortened to %2 characters")
-                         .arg(read.shortened)
-                         .arg(IcalReader::maxNameLength);
-    return notes.isEmpty() ? QString()
-                           : QStringLiteral(" (") + notes.join(QStringLiteral("; ")) + u')';
-}
-
-// Whether the task as it is here is newer than the file's: it was changed here after the file
-// says its task was last changed, or, when the file does not say, after it was last imported.
-bool newerHere(const IcalTaskStore::Found &here, const IcalTask &task)
-{
-    if (here.changedMs < 0 || here.fields == task.fields())
-        return false;
-    const QDateTime fileChange = task.lastModified.isValid() ? task.lastModified : task.stamp;
-    return !fileChange.isValid() || here.changedMs > fileChange.toMSecsSinceEpoch();
+    QString path = localPath(file);
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".ics");
+    return path;
 }
 
 } // namespace
+
+// A transfer running on its thread: what it shares with the window.
+struct TaskTransfer::Job
+{
+    TransferProgress progress;
+    TransferOutcome outcome; // written by the thread, read once it finished
+    bool import = false;
+};
 
 TaskTransfer::TaskTransfer(DbManager *db, AuthService *auth, TaskStore *store, QObject *parent)
     : QObject(parent)
@@ -97,6 +63,21 @@ TaskTransfer::TaskTransfer(DbManager *db, AuthService *auth, TaskStore *store, Q
     , m_auth(auth)
     , m_store(store)
 {
+    m_poll.setInterval(kProgressPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &TaskTransfer::showProgress);
+    // The account's transfer is not left running for whoever signs in next.
+    if (m_auth)
+        connect(m_auth, &AuthService::loggedOut, this, &TaskTransfer::cancel);
+}
+
+// A transfer still running stops; what an import saved so far stays.
+TaskTransfer::~TaskTransfer()
+{
+    if (!m_thread)
+        return;
+    m_job->progress.cancel();
+    m_thread->wait();
+    delete m_thread;
 }
 
 void TaskTransfer::setResultText(const QString &text)
@@ -109,7 +90,8 @@ void TaskTransfer::setResultText(const QString &text)
 
 void TaskTransfer::clearResult()
 {
-    setResultText(QString());
+    if (!m_job)
+        setResultText(QString());
 }
 
 bool TaskTransfer::ready()
@@ -122,103 +104,24 @@ bool TaskTransfer::ready()
 
 TaskTransfer::ImportCounts TaskTransfer::importCalendar(const QByteArray &data)
 {
-    ImportCounts counts;
     if (!ready())
-        return counts;
-    qsizetype recoded = 0;
-    IcalReadResult read =
-            IcalReader::read(QUtf8StringView(data).isValidUtf8() ? data : asUtf8(data, &recoded));
-    if (!read.error.isEmpty()) {
-        setResultText(QStringLiteral("Nothing imported: ") + read.error);
-        return counts;
-    }
-    QStringList notes;
-    if (recoded > 0)
-        notes << QStringLiteral("read as Windows-1252, not being UTF-8");
-    // A UID stands for one task: a later VTODO with the UID of an earlier one is left out, and
-    // named, rather than made to overwrite it.
-    QSet<QString> uids;
-    QStringList doubled;
-    read.tasks.removeIf([&](const IcalTask &task) {
-        if (!uids.contains(task.uid)) {
-            uids.insert(task.uid);
-            return false;
-        }
-        doubled << task.name;
-        return true;
-    });
-    if (!doubled.isEmpty())
-        notes << QStringLiteral("%1 tasks left out for the UID of another task in the file, "
-                                "the first \"%2\"")
-                         .arg(doubled.size())
-                         .arg(doubled.first().left(60));
-
-    IcalTaskStore store(m_store);
-    const qint64 userId = m_auth->userId();
-    bool ok = m_store->transaction() && store.prepare();
-    for (IcalTask &task : read.tasks) {
-        if (!ok)
-            break;
-        const IcalTaskStore::Found here = store.findTask(userId, task.uid);
-        task.id = here.id;
-        if (task.id > 0 && newerHere(here, task)) {
-            ++counts.kept;
-        } else if (task.id > 0) {
-            ok = store.updateTask(userId, task);
-            ++counts.updated;
-        } else {
-            ok = task.id == 0 && store.insertTask(userId, task);
-            ++counts.imported;
-        }
-    }
-    const bool committing = ok;
-    ok = ok && m_store->commit();
-    if (!ok) {
-        m_store->rollback();
-        qCWarning(lcTaskTransfer) << "import rolled back:" << store.lastError();
-        setResultText(QStringLiteral("Nothing imported: ")
-                      + failure(store, m_store->database(), committing, "saved"));
         return ImportCounts();
-    }
-    counts.ok = true;
-    counts.skipped = read.skipped + int(doubled.size());
-    setResultText(QStringLiteral("Imported %1 tasks, updated %2, skipped %3")
-                          .arg(counts.imported)
-                          .arg(counts.updated)
-                          .arg(counts.skipped)
-                  + (counts.kept > 0 ? QStringLiteral(", kept %1 newer here").arg(counts.kept)
-                                     : QString())
-                  + importNotes(read, notes));
-    emit tasksImported();
-    return counts;
+    const TransferOutcome outcome = TransferWork::importCalendar(m_store, m_auth->userId(), data);
+    setResultText(outcome.text);
+    if (!outcome.changes.isEmpty())
+        emit tasksImported();
+    return outcome.counts;
 }
 
-// The account's tasks; with assignUids, every task without a UID gets one, stored at once so
-// that a file written with it is recognised when it comes back.
 bool TaskTransfer::readTasks(bool assignUids, QList<IcalTask> &tasks)
 {
     if (!ready())
         return false;
-    IcalTaskStore store(m_store);
-    const qint64 userId = m_auth->userId();
-    bool ok = m_store->transaction() && store.prepare() && store.readTasks(userId, tasks);
-    for (IcalTask &task : tasks) {
-        if (!ok || !assignUids)
-            break;
-        if (task.uid.isEmpty()) {
-            task.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-            ok = store.storeUid(userId, task);
-        }
-    }
-    const bool committing = ok;
-    ok = ok && m_store->commit();
-    if (!ok) {
-        m_store->rollback();
-        qCWarning(lcTaskTransfer) << "cannot read the tasks:" << store.lastError();
-        setResultText(QStringLiteral("Nothing exported: ")
-                      + failure(store, m_store->database(), committing, "read"));
-    }
-    return ok;
+    QString error;
+    if (TransferWork::readTasks(m_store, m_auth->userId(), assignUids, tasks, error))
+        return true;
+    setResultText(QStringLiteral("Nothing exported: ") + error);
+    return false;
 }
 
 QByteArray TaskTransfer::exportCalendar(qsizetype *count)
@@ -243,49 +146,103 @@ QByteArray TaskTransfer::exportCsv(qsizetype *count)
 
 bool TaskTransfer::exportTasks(const QUrl &file)
 {
-    QString path = localPath(file);
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".ics");
-    const bool csv =
-            QFileInfo(path).suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0;
-    qsizetype count = 0;
-    const QByteArray text = csv ? exportCsv(&count) : exportCalendar(&count);
-    if (text.isEmpty())
+    if (!ready())
         return false;
-    QSaveFile out(path);
-    // Unbuffered, so that a failing write says why (a full disk) rather than a later flush.
-    errno = 0;
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || out.write(text) != text.size()
-        || !out.commit()) {
-        const int cause = errno;
-        QString reason = out.errorString();
-        if (cause != 0 && (reason.isEmpty() || reason == QLatin1String("Unknown error")))
-            reason = QString::fromLocal8Bit(std::strerror(cause));
-        qCWarning(lcTaskTransfer) << "cannot write" << path << reason;
-        setResultText(QStringLiteral("Could not write %1: %2").arg(path, reason));
-        return false;
-    }
-    setResultText(
-            QStringLiteral("Exported %1 tasks to %2").arg(count).arg(QFileInfo(path).fileName()));
-    return true;
+    const TransferOutcome outcome =
+            TransferWork::exportFile(m_store, m_auth->userId(), exportPath(file));
+    setResultText(outcome.text);
+    return outcome.ok;
 }
 
 bool TaskTransfer::importTasks(const QUrl &file)
 {
-    const QString path = localPath(file);
-    QFile in(path);
-    if (!QFileInfo(path).isFile() || !in.open(QIODevice::ReadOnly)) {
-        setResultText(QStringLiteral("Could not read %1: %2")
-                              .arg(path, QFileInfo(path).isFile() ? in.errorString()
-                                                                  : QStringLiteral("not a file")));
+    if (!ready())
         return false;
-    }
-    const QByteArray data = in.read(kMaxImportBytes + 1);
-    if (data.size() > kMaxImportBytes) {
-        setResultText(QStringLiteral("Nothing imported: %1 is larger than %2 MB")
-                              .arg(path)
-                              .arg(kMaxImportBytes / (1024 * 1024)));
+    const TransferOutcome outcome =
+            TransferWork::importFile(m_store, m_auth->userId(), localPath(file));
+    setResultText(outcome.text);
+    if (!outcome.changes.isEmpty())
+        emit tasksImported();
+    return outcome.ok;
+}
+
+bool TaskTransfer::startExport(const QUrl &file)
+{
+    return start(false, file);
+}
+
+bool TaskTransfer::startImport(const QUrl &file)
+{
+    return start(true, file);
+}
+
+bool TaskTransfer::start(bool import, const QUrl &file)
+{
+    if (m_job || !ready())
         return false;
+    const QString databaseName = m_store->database().databaseName();
+    // A database in memory is this connection's alone: the work is done here.
+    if (databaseName.isEmpty() || databaseName.startsWith(QLatin1String(":memory:"))
+        || databaseName.contains(QLatin1String("mode=memory")))
+        return import ? importTasks(file) : exportTasks(file);
+
+    auto job = std::make_shared<Job>();
+    job->import = import;
+    const qint64 userId = m_auth->userId();
+    const QString path = import ? localPath(file) : exportPath(file);
+    m_thread = QThread::create([job, databaseName, userId, path] {
+        yieldToTheWindow();
+        job->outcome = TransferWork::onOwnConnection(databaseName, [&](TaskStore *tasks) {
+            return job->import ? TransferWork::importFile(tasks, userId, path, &job->progress,
+                                                          TransferWork::kBatchTasks)
+                               : TransferWork::exportFile(tasks, userId, path, &job->progress);
+        });
+    });
+    m_job = job;
+    connect(m_thread, &QThread::finished, this, &TaskTransfer::finishJob);
+    m_progress = 0;
+    emit progressChanged();
+    setResultText(import ? QStringLiteral("Importing %1...").arg(QFileInfo(path).fileName())
+                         : QStringLiteral("Exporting to %1...").arg(QFileInfo(path).fileName()));
+    emit busyChanged();
+    m_poll.start();
+    m_thread->start(QThread::LowPriority);
+    return true;
+}
+
+void TaskTransfer::cancel()
+{
+    if (!m_job || m_job->progress.cancelled())
+        return;
+    m_job->progress.cancel();
+    setResultText(QStringLiteral("Cancelling..."));
+}
+
+void TaskTransfer::showProgress()
+{
+    if (!m_job)
+        return;
+    const double progress = m_job->progress.permille() / 1000.0;
+    if (qFuzzyCompare(progress, m_progress))
+        return;
+    m_progress = progress;
+    emit progressChanged();
+}
+
+void TaskTransfer::finishJob()
+{
+    m_poll.stop();
+    m_thread->wait();
+    m_thread->deleteLater();
+    m_thread = nullptr;
+    const std::shared_ptr<Job> job = std::exchange(m_job, nullptr);
+    setResultText(job->outcome.text);
+    emit busyChanged();
+    // The thread's own store announced nothing the window hears: the tasks it saved are
+    // announced here, as an import on the window's connection announces them.
+    if (!job->outcome.changes.isEmpty()) {
+        m_store->announceCommitted(job->outcome.changes, TaskStore::Origin::Import);
+        emit tasksImported();
     }
-    return importCalendar(data).ok;
+    emit finished(job->outcome.ok);
 }

@@ -1,41 +1,46 @@
 #pragma once
 
 #include "icaltask.h"
+#include "transferwork.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
+
+#include <memory>
 
 class AuthService;
 class DbManager;
+class QThread;
 class TaskStore;
 
 // Takes the signed-in account's tasks out to an iCalendar or CSV file and brings tasks in from
-// an iCalendar file, each in one transaction; resultText says what the last one did.
+// an iCalendar file; resultText says what the last one did. startImport and startExport work
+// on a thread of their own, on a connection of their own to the task file, while the window
+// goes on; the tasks an import wrote are announced by the task store when it ends.
 class TaskTransfer : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString resultText READ resultText NOTIFY resultTextChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    // The share of the running transfer done, from 0 to 1.
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
 
 public:
-    // What an import did; when ok is false nothing was changed.
-    struct ImportCounts
-    {
-        bool ok = false;
-        int imported = 0;
-        int updated = 0;
-        int skipped = 0;
-        int kept = 0; // tasks changed here since the file's version, left as they are
-    };
+    using ImportCounts = ::ImportCounts;
 
     explicit TaskTransfer(DbManager *db, AuthService *auth, TaskStore *store,
                           QObject *parent = nullptr);
+    ~TaskTransfer() override;
 
     QString resultText() const { return m_resultText; }
+    bool busy() const { return m_job != nullptr; }
+    double progress() const { return m_progress; }
 
-    // Imports the VTODOs of an iCalendar text into the signed-in account.
+    // Imports the VTODOs of an iCalendar text into the signed-in account, in one transaction.
     ImportCounts importCalendar(const QByteArray &data);
     // The signed-in account's tasks as iCalendar, or as CSV, and how many; empty with
     // resultText set on failure. Tasks that had no UID get one, kept for the next import.
@@ -44,22 +49,42 @@ public:
 
 signals:
     void resultTextChanged();
+    void busyChanged();
+    void progressChanged();
     // Tasks came in or changed: due times may have come near.
     void tasksImported();
+    // A transfer begun with startImport or startExport ended, whatever its outcome.
+    void finished(bool ok);
 
 public:
-    // The format follows the file name: .csv is CSV, anything else iCalendar.
+    // The format follows the file name: .csv is CSV, anything else iCalendar. These work
+    // before returning; the window uses the start functions.
     Q_INVOKABLE bool exportTasks(const QUrl &file);
     Q_INVOKABLE bool importTasks(const QUrl &file);
+    // The same beside the window; false when one is running already or nobody is signed in.
+    Q_INVOKABLE bool startExport(const QUrl &file);
+    Q_INVOKABLE bool startImport(const QUrl &file);
+    // Stops the running transfer: an export leaves the file as it was, an import keeps the
+    // tasks it saved so far and says how many.
+    Q_INVOKABLE void cancel();
     Q_INVOKABLE void clearResult();
 
 private:
+    struct Job;
+
     bool ready();
     bool readTasks(bool assignUids, QList<IcalTask> &tasks);
     void setResultText(const QString &text);
+    bool start(bool import, const QUrl &file);
+    void finishJob();
+    void showProgress();
 
     DbManager *m_db = nullptr;
     AuthService *m_auth = nullptr;
     TaskStore *m_store = nullptr;
     QString m_resultText;
+    std::shared_ptr<Job> m_job;
+    QThread *m_thread = nullptr;
+    QTimer m_poll;
+    double m_progress = 0;
 };

@@ -35,6 +35,14 @@ QString repeatOfSql()
                           "WHERE task_id = :id AND user_id = :uid");
 }
 
+// The task's text as the server last sent it, else as it was imported.
+QString keptTextSql()
+{
+    return QStringLiteral("SELECT COALESCE((SELECT ical FROM sync_items WHERE task_id = :id AND "
+                          "user_id = :uid), (SELECT calendar FROM task_uids WHERE task_id = :id2 "
+                          "AND user_id = :uid2))");
+}
+
 } // namespace
 
 bool TaskStore::storeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule,
@@ -157,9 +165,10 @@ TaskStore::Written TaskStore::completeOccurrence(qint64 userId, qint64 id, const
 {
     Written failed;
     qint64 offset = 0;
-    const std::optional<Recurrence::Rule> rule = repeatOf(userId, id, &offset);
+    std::optional<Recurrence::Rule> rule = repeatOf(userId, id, &offset);
     if (!rule || !due.isValid())
         return failed;
+    rule->excluded = excludedOccurrences(userId, id);
     const Recurrence::Advance advance = Recurrence::complete(*rule, due, due.addSecs(-offset), now);
     if (!advance.repeats || !transaction())
         return failed;
@@ -176,6 +185,25 @@ TaskStore::Written TaskStore::completeOccurrence(qint64 userId, qint64 id, const
     Written written = moved;
     written.insertedId = done.insertedId;
     return written;
+}
+
+// The occurrences another client took out of the series (EXDATE) live in the task's kept text.
+QList<QDateTime> TaskStore::excludedOccurrences(qint64 userId, qint64 taskId)
+{
+    QSqlQuery &query = statement(keptTextSql());
+    query.bindValue(QStringLiteral(":id"), taskId);
+    query.bindValue(QStringLiteral(":uid"), userId);
+    query.bindValue(QStringLiteral(":id2"), taskId);
+    query.bindValue(QStringLiteral(":uid2"), userId);
+    QString text;
+    if (query.exec() && query.next())
+        text = query.value(0).toString();
+    query.finish();
+    if (!text.contains(QLatin1String("EXDATE"), Qt::CaseInsensitive))
+        return {};
+    const IcalReadResult read = IcalReader::read(text.toUtf8(), IcalReader::Mode::Resource);
+    return !read.tasks.isEmpty() && read.tasks.first().repeat ? read.tasks.first().repeat->excluded
+                                                              : QList<QDateTime>();
 }
 
 void TaskStore::forgetRepeats(qint64 userId)

@@ -138,7 +138,7 @@ public:
     }
     Q_INVOKABLE bool setRepeat(qint64 id, const QString &rrule, bool fromCompletion)
     {
-        return m_commands.setRepeat(id, { rrule.toUtf8(), fromCompletion, {} });
+        return m_commands.setRepeat(id, { rrule.toUtf8(), fromCompletion, {}, {} });
     }
     Q_INVOKABLE QString describeRepeat(const QString &rrule) const
     {

@@ -108,6 +108,10 @@ public:
 
     QString lastError() const { return m_lastError; }
 
+    // Announces writes that another connection to the same file committed (an import on a
+    // thread of its own), as this store announces its own.
+    void announceCommitted(const TaskChanges &changes, Origin origin) { announce(origin, changes); }
+
 signals:
     void tasksChanged(const TaskChanges &changes, TaskStore::Origin origin);
 
@@ -122,6 +126,7 @@ private:
                      bool &changed);
     // Drops the rules of the account's tasks that are gone.
     void forgetRepeats(qint64 userId);
+    QList<QDateTime> excludedOccurrences(qint64 userId, qint64 taskId);
     bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
     // Drops the notes, priority and tags of a deleted task, or of every deleted Done task (0).
     void forgetDetails(qint64 userId, qint64 taskId);

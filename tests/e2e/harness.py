@@ -157,8 +157,10 @@ class XServer:
             read_fd, write_fd = os.pipe()
             with open(self.log_path, "a") as log:
                 self.proc = subprocess.Popen(
+                    # No key repeats itself: on a busy machine a key sent as pressed may be
+                    # released only after the repeat delay.
                     ["Xvfb", f":{number}", "-displayfd", str(write_fd), "-screen", "0",
-                     self.size, "-nolisten", "tcp"], pass_fds=(write_fd,),
+                     self.size, "-nolisten", "tcp", "-ardelay", "60000"], pass_fds=(write_fd,),
                     stdout=subprocess.DEVNULL, stderr=log)
             os.close(write_fd)
             with os.fdopen(read_fd) as f:

@@ -209,6 +209,7 @@ TestCase {
         const page = stackOf(window).currentItem
         tryCompare(page, "width", window.width)
         findChild(page, "syncIndicator").visible = true // as for an account that syncs
+        waitForRendering(page) // the toolbar laid out again
         for (const name of ["searchName", "activeFilter", "tagFilter", "sortChoice", "clearButton",
                             "newButton", "editButton", "deleteButton", "deleteDoneButton",
                             "syncIndicator", "settingsButton", "logoutButton", "prevButton",

@@ -58,6 +58,20 @@ for b, a in zip(before, after):
             print(a.name, 'gained:', item)
 )";
 
+// Reads the VTIMEZONE of a calendar with python-icalendar and prints every hour of three years
+// from the year given at which its offset from UTC differs from the system's for the zone.
+const char *const kZoneOffsets = R"(
+import sys, icalendar, datetime, zoneinfo
+zone = icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read()).walk('VTIMEZONE')[0]
+ours, system = zone.to_tz(), zoneinfo.ZoneInfo(sys.argv[2])
+at = datetime.datetime(int(sys.argv[3]), 1, 1, tzinfo=datetime.timezone.utc)
+for hour in range(3 * 366 * 24):
+    t = at + datetime.timedelta(hours=hour)
+    if t.astimezone(ours).utcoffset() != t.astimezone(system).utcoffset():
+        print(t, t.astimezone(ours).utcoffset(), t.astimezone(system).utcoffset())
+        break
+)";
+
 QString differences(const QByteArray &before, const QByteArray &after, const QStringList &changed)
 {
     QTemporaryDir dir;
@@ -88,6 +102,8 @@ private slots:
     void mapsNotesPriorityAndTags_data();
     void mapsNotesPriorityAndTags();
     void movesSeriesInItsZone();
+    void writesSeriesInItsZone_data();
+    void writesSeriesInItsZone();
 };
 
 void TestIcalCodec::writesBackWhatOthersWrote_data()
@@ -470,6 +486,68 @@ END:VTODO
     copy.done = true;
     copy.due = utc(2026, 1, 5, 9, 0);
     QVERIFY(!IcalWriter::writeTask(copy, kStamp).contains("RRULE"));
+}
+
+// A rule made here is written with its times in the zone it was made in, with a VTIMEZONE
+// another client reads as the system's zone; a zone with a rule no VTIMEZONE can say stays in UTC.
+void TestIcalCodec::writesSeriesInItsZone_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::addColumn<QByteArray>("dueLine");
+
+    const QByteArray server = calendar("-//Example//Server//EN", R"(BEGIN:VTODO
+UID:plants-1
+DTSTAMP:20260101T090000Z
+SUMMARY:Water the plants
+DUE:20260304T080000Z
+END:VTODO
+)");
+    QTest::newRow("Berlin, new") << QByteArray("Europe/Berlin") << QByteArray()
+                                 << QByteArray("DUE;TZID=Europe/Berlin:20260304T090000");
+    QTest::newRow("New York, rule added to a kept task")
+            << QByteArray("America/New_York") << server
+            << QByteArray("DUE;TZID=America/New_York:20260304T030000");
+    QTest::newRow("Sydney, new") << QByteArray("Australia/Sydney") << QByteArray()
+                                 << QByteArray("DUE;TZID=Australia/Sydney:20260304T190000");
+    QTest::newRow("Kolkata, no changes") << QByteArray("Asia/Kolkata") << server
+                                         << QByteArray("DUE;TZID=Asia/Kolkata:20260304T133000");
+    QTest::newRow("UTC") << QByteArray("UTC") << QByteArray() << QByteArray("DUE:20260304T080000Z");
+}
+
+void TestIcalCodec::writesSeriesInItsZone()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QByteArray, kept);
+    QFETCH(QByteArray, dueLine);
+
+    IcalTask task;
+    if (!kept.isEmpty())
+        task = IcalReader::read(kept, IcalReader::Mode::Resource).tasks.first();
+    task.uid = QStringLiteral("plants-1");
+    task.name = QStringLiteral("Water the plants");
+    task.due = utc(2026, 3, 4, 8, 0);
+    task.repeat = Recurrence::Rule { "FREQ=WEEKLY;BYDAY=WE", false, zone, {} };
+    const QByteArray written = IcalWriter::writeTask(task, kStamp);
+    QVERIFY2(written.contains("\r\n" + dueLine + "\r\n"), written.constData());
+    const IcalReadResult read = IcalReader::read(written, IcalReader::Mode::Resource);
+    QCOMPARE(read.tasks.size(), 1);
+    QCOMPARE(read.tasks.first().due, task.due);
+    QCOMPARE(read.tasks.first().repeat->zone, zone);
+    if (!dueLine.contains("TZID"))
+        return;
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("task.ics")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(written) == written.size());
+    file.close();
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 { QStringLiteral("-c"), QLatin1String(kZoneOffsets), file.fileName(),
+                   QString::fromLatin1(zone), QStringLiteral("2026") });
+    QVERIFY(python.waitForFinished(60000));
+    QCOMPARE(python.readAllStandardError(), QByteArray());
+    QCOMPARE(python.readAllStandardOutput(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestIcalCodec)

@@ -165,32 +165,42 @@ void TestRecurrence::completion_data()
     QTest::addColumn<QString>("now");
     QTest::addColumn<QString>("nextDue"); // empty: no occurrence left
     QTest::addColumn<QByteArray>("nextRule");
+    QTest::addColumn<QStringList>("excluded"); // occurrences taken out (EXDATE)
 
     QTest::newRow("on time") << QByteArray("FREQ=DAILY") << false << "2024-03-30T09:00:00"
                              << "2024-03-30T08:00:00"
-                             << "2024-03-31T09:00:00" << QByteArray("FREQ=DAILY");
+                             << "2024-03-31T09:00:00" << QByteArray("FREQ=DAILY") << QStringList();
     QTest::newRow("three days late: next is tomorrow")
             << QByteArray("FREQ=DAILY;COUNT=10") << false << "2024-03-27T09:00:00"
             << "2024-03-30T12:00:00"
-            << "2024-03-31T09:00:00" << QByteArray("FREQ=DAILY;COUNT=6");
+            << "2024-03-31T09:00:00" << QByteArray("FREQ=DAILY;COUNT=6") << QStringList();
     QTest::newRow("early: the next after the due time")
             << QByteArray("FREQ=WEEKLY;BYDAY=MO") << false << "2024-04-01T09:00:00"
             << "2024-03-25T12:00:00"
-            << "2024-04-08T09:00:00" << QByteArray("FREQ=WEEKLY;BYDAY=MO");
+            << "2024-04-08T09:00:00" << QByteArray("FREQ=WEEKLY;BYDAY=MO") << QStringList();
     QTest::newRow("last occurrence")
             << QByteArray("FREQ=DAILY;COUNT=1") << false << "2024-03-30T09:00:00"
-            << "2024-03-30T10:00:00" << QString() << QByteArray();
+            << "2024-03-30T10:00:00" << QString() << QByteArray() << QStringList();
     QTest::newRow("past the end date")
             << QByteArray("FREQ=DAILY;UNTIL=20240331T080000Z") << false << "2024-03-30T09:00:00"
-            << "2024-04-02T10:00:00" << QString() << QByteArray();
+            << "2024-04-02T10:00:00" << QString() << QByteArray() << QStringList();
     QTest::newRow("a time the clocks skip: the offset before")
             << QByteArray("FREQ=DAILY") << false << "2024-03-30T02:30:00"
             << "2024-03-30T08:00:00"
-            << "2024-03-31T03:30:00" << QByteArray("FREQ=DAILY");
+            << "2024-03-31T03:30:00" << QByteArray("FREQ=DAILY") << QStringList();
     QTest::newRow("from completion")
             << QByteArray("FREQ=WEEKLY;INTERVAL=2") << true << "2024-03-01T09:00:00"
             << "2024-03-20T14:30:00"
-            << "2024-04-03T14:30:00" << QByteArray("FREQ=WEEKLY;INTERVAL=2");
+            << "2024-04-03T14:30:00" << QByteArray("FREQ=WEEKLY;INTERVAL=2") << QStringList();
+    QTest::newRow("taken out: the one after")
+            << QByteArray("FREQ=DAILY;COUNT=10") << false << "2024-03-27T09:00:00"
+            << "2024-03-27T10:00:00"
+            << "2024-03-29T09:00:00" << QByteArray("FREQ=DAILY;COUNT=8")
+            << QStringList { "2024-03-28T09:00:00", "2024-03-30T09:00:00" };
+    QTest::newRow("taken out: the last one")
+            << QByteArray("FREQ=DAILY;COUNT=2") << false << "2024-03-27T09:00:00"
+            << "2024-03-27T10:00:00" << QString() << QByteArray()
+            << QStringList { "2024-03-28T09:00:00" };
 }
 
 // In Berlin, whose clocks change on 31 March 2024: a task due at 09:00 stays at 09:00.
@@ -202,8 +212,11 @@ void TestRecurrence::completion()
     QFETCH(QString, now);
     QFETCH(QString, nextDue);
     QFETCH(QByteArray, nextRule);
+    QFETCH(QStringList, excluded);
     const QTimeZone zone("Europe/Berlin");
-    const Recurrence::Rule rule { rrule, fromCompletion, "Europe/Berlin" };
+    Recurrence::Rule rule { rrule, fromCompletion, "Europe/Berlin", {} };
+    for (const QString &time : excluded)
+        rule.excluded.append(local(time, zone));
     const Recurrence::Advance advance =
             Recurrence::complete(rule, local(due, zone), QDateTime(), local(now, zone));
     QCOMPARE(advance.repeats, !nextDue.isEmpty());

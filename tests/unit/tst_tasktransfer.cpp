@@ -2,13 +2,24 @@
 #include "tasktransfer.h"
 #include "testenv.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QSqlError>
 #include <QTest>
 #include <QTimeZone>
+#include <QTimer>
 
 #include <memory>
+
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -71,6 +82,9 @@ private slots:
     void reimportUpdatesAndKeepsUnknownProperties();
     void reimportKeepsNewerWorkHere_data();
     void reimportKeepsNewerWorkHere();
+    void importRunsBesideTheWindow_data();
+    void importRunsBesideTheWindow();
+    void exportThatCannotBeWrittenKeepsTheOldFile();
 
 private:
     void addSampleTasks();
@@ -201,6 +215,11 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
                         + todo("UID:1\r\nSUMMARY:Summer\r\n"
                                "DUE;TZID=W. Europe Standard Time:20260710T090000\r\n"))
             << "Summer" << utc(2026, 7, 10, 7, 0) << false << "";
+    QTest::newRow("summer of year 9999 in a zone the file defines")
+            << calendar(kEuropeZone
+                        + todo("UID:1\r\nSUMMARY:Far\r\n"
+                               "DUE;TZID=W. Europe Standard Time:99990710T090000\r\n"))
+            << "Far" << utc(9999, 7, 10, 7, 0) << false << "";
     QTest::newRow("known Olson name alone")
             << calendar(todo("UID:2\r\nSUMMARY:Call NY\r\n"
                              "DUE;TZID=America/New_York:20260115T090000\r\n"))
@@ -450,6 +469,116 @@ void TestTaskTransfer::reimportKeepsNewerWorkHere()
     QVERIFY2(m_transfer->resultText().contains(result), qPrintable(m_transfer->resultText()));
     QCOMPARE(rows(m_userId).size(), 1);
     QCOMPARE(rows(m_userId).first().section(u'|', 0, 1), expected);
+}
+
+void TestTaskTransfer::importRunsBesideTheWindow_data()
+{
+    QTest::addColumn<double>("cancelAt"); // the progress at which Cancel is pressed; 2 for never
+
+    QTest::newRow("cancelled while reading the file") << 0.0;
+    QTest::newRow("cancelled while saving") << 0.6;
+    QTest::newRow("to the end") << 2.0;
+}
+
+// An import on its own thread and connection: the event loop turns all along, the window's list
+// hears of the tasks when it ends, and Cancel keeps whole batches only and says how many.
+void TestTaskTransfer::importRunsBesideTheWindow()
+{
+    QFETCH(double, cancelAt);
+
+    constexpr int kTasks = 30000;
+    QByteArray many;
+    for (int i = 0; i < kTasks; ++i)
+        many += todo("UID:w" + QByteArray::number(i) + "\r\nSUMMARY:Task " + QByteArray::number(i)
+                     + "\r\nDUE;TZID=W. Europe Standard Time:20270101T100000\r\n");
+    const QString path = QFileInfo(m_app->db.database().databaseName())
+                                 .dir()
+                                 .filePath(QStringLiteral("many.ics"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(calendar(kEuropeZone + many));
+    file.close();
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("Kept"), QDateTime(), false));
+
+    QSignalSpy finished(m_transfer.get(), &TaskTransfer::finished);
+    QSignalSpy imported(m_transfer.get(), &TaskTransfer::tasksImported);
+    int turns = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&turns] { ++turns; });
+    ticker.start(5);
+    QVERIFY(m_transfer->startImport(QUrl::fromLocalFile(path)));
+    QVERIFY(m_transfer->busy());
+    QVERIFY(!m_transfer->startImport(QUrl::fromLocalFile(path)));
+    if (cancelAt <= 1) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_transfer->progress() >= cancelAt || !m_transfer->busy(), 60000);
+        QVERIFY2(m_transfer->busy(), "the import ended before Cancel");
+        m_transfer->cancel();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 120000);
+    QVERIFY(!m_transfer->busy());
+    QVERIFY(turns > 10);
+
+    const int count = m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM tasks")).toInt() - 1;
+    const QString text = m_transfer->resultText();
+    QCOMPARE(finished.first().first().toBool(), cancelAt > 1);
+    QCOMPARE(m_app->tasks.totalCount(), count + 1);
+    QCOMPARE(imported.size(), count > 0 ? 1 : 0);
+    if (cancelAt > 1) {
+        QCOMPARE(count, kTasks);
+        QVERIFY2(text.startsWith(QStringLiteral("Imported %1 tasks").arg(kTasks)),
+                 qPrintable(text));
+    } else if (cancelAt == 0) {
+        QCOMPARE(count, 0);
+        QCOMPARE(text, QStringLiteral("Import cancelled: nothing imported"));
+    } else {
+        QVERIFY2(count > 0 && count < kTasks, qPrintable(text));
+        QVERIFY2(text.startsWith(QStringLiteral("Import cancelled after %1 of %2 tasks")
+                                         .arg(count)
+                                         .arg(kTasks)),
+                 qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("imported %1, updated 0").arg(count)));
+    }
+    // Every saved task has its UID and text beside it: no batch is saved in part.
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM task_uids")).toInt(), count);
+}
+
+// A disk that fills up while the file is written (here: a file size limit, which fails the
+// write as a full disk does, with a reason of its own): the file there before stays as it was,
+// and the result names the system's reason.
+void TestTaskTransfer::exportThatCannotBeWrittenKeepsTheOldFile()
+{
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(m_app->tasks.createTask(QStringLiteral("A long name ").repeated(20)
+                                                + QString::number(i),
+                                        QDateTime(), false));
+    QVERIFY(!m_transfer->exportCalendar().isEmpty()); // the UIDs are stored before the limit
+    const QString path = QFileInfo(m_app->db.database().databaseName())
+                                 .dir()
+                                 .filePath(QStringLiteral("backup.ics"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("the backup of yesterday");
+    old.close();
+
+    QSignalSpy finished(m_transfer.get(), &TaskTransfer::finished);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = 4096;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool started = m_transfer->startExport(QUrl::fromLocalFile(path));
+    const bool ended = finished.wait(60000);
+    setrlimit(RLIMIT_FSIZE, &before);
+    QVERIFY(started && ended);
+
+    QCOMPARE(finished.first().first().toBool(), false);
+    QCOMPARE(m_transfer->resultText(),
+             QStringLiteral("Could not write %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(EFBIG))));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("the backup of yesterday"));
+    QCOMPARE(QDir(QFileInfo(path).path()).entryList({ QStringLiteral("backup.ics*") }).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestTaskTransfer)
