@@ -157,6 +157,10 @@ int main(int argc, char *argv[])
           "middle-flip",
           QStringLiteral("repaint + rows from the nearer end"),
           { "repaint", "floor-end" } },
+        { QStringLiteral("Next / Prev in the \"Due soonest\" order, first pages and middle"),
+          "soonest-flip",
+          QStringLiteral("repaint + rows from the nearer end"),
+          { "repaint", "floor-end" } },
         { QStringLiteral("first page (Home)"),
           "home",
           QStringLiteral("repaint + the first page's rows"),
@@ -296,6 +300,8 @@ int main(int argc, char *argv[])
     for (int n : sizes)
         flipWorst = qMax(flipWorst, medianOf(results[n], "flip"));
     verdict(QStringLiteral("page-flip at any N"), flipWorst, repaint, kFrameMs);
+    worstOf({ "soonest-flip" }, "floor-end", big);
+    verdict(QStringLiteral("due-soonest-page-flip") + at, worst, worstFloor, kFrameMs);
     verdict(QStringLiteral("first-start-without-indexes") + at, blank[largest].median(),
             indexed[largest].median(), 2 * indexed[largest].median());
     return 0;

@@ -299,6 +299,20 @@ private:
             for (int i = 0; i < 2; ++i)
                 sample("middle-flip", toFrame([&] { key(Qt::Key_Left); }));
             sample("home", toFrame([&] { key(Qt::Key_Home); }));
+            // The same flips in the "Due soonest" order, from the first page and the middle.
+            evaluate(QStringLiteral("taskService.sortOrder = 1"));
+            focusTable();
+            for (int page = 2; page <= 6; ++page)
+                sample("soonest-flip", toFrame([&] { key(Qt::Key_Right); }));
+            evaluate(
+                    QStringLiteral("taskService.loadPage(Math.floor(taskService.totalPages / 2))"));
+            focusTable();
+            for (int i = 0; i < 2; ++i)
+                sample("soonest-flip", toFrame([&] { key(Qt::Key_Right); }));
+            for (int i = 0; i < 2; ++i)
+                sample("soonest-flip", toFrame([&] { key(Qt::Key_Left); }));
+            evaluate(QStringLiteral("taskService.sortOrder = 0"));
+            key(Qt::Key_Home);
             sample("floor-home",
                    timeStatement(rowsSql.arg(QStringLiteral("DESC")), { userId, pageSize }));
             // "Show" on a reminder for the oldest task: the page that holds it, from the first.

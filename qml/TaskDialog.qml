@@ -23,6 +23,7 @@ Dialog {
         taskDialog.expireAtLocal = null
         taskDialog.mayHaveNoDueTime = false
         repeatFields.load("", false)
+        detailsFields.reset()
         taskDialog.open()
     }
 
@@ -37,6 +38,7 @@ Dialog {
         taskDialog.mayHaveNoDueTime = taskDialog.expireAtLocal === null
         const repeat = taskService.repeatOf(id)
         repeatFields.load(repeat.rrule, repeat.fromCompletion)
+        detailsFields.load(taskService.taskDetails(id))
         taskDialog.open()
     }
 
@@ -82,6 +84,15 @@ Dialog {
             dlgErr.text = taskService.fileInUse
                     ? "could not save the task: the task file is in use by another program"
                     : "could not save the task"
+            return
+        }
+        const taskId = taskDialog.editMode === "create" ? taskService.lastCreatedId()
+                                                        : taskDialog.editingId
+        if (!detailsFields.save(taskId)) {
+            // The task itself is saved: a second Save edits it.
+            taskDialog.editMode = "edit"
+            taskDialog.editingId = taskId
+            dlgErr.text = "could not save the notes, priority and tags"
             return
         }
         taskDialog.close()
@@ -162,6 +173,12 @@ Dialog {
             text: "Done"
         }
 
+        TaskDetailsFields {
+            id: detailsFields
+
+            Layout.fillWidth: true
+        }
+
         StatusLabel {
             id: dlgErr
 
@@ -206,7 +223,7 @@ Dialog {
     // to it.
     Shortcut {
         sequence: "Return"
-        enabled: taskDialog.visible && !expirePicker.visible
+        enabled: taskDialog.visible && !expirePicker.visible && !detailsFields.notesFocused
         onActivated: {
             if (closeButton.activeFocus)
                 taskDialog.dismiss()

@@ -11,6 +11,8 @@ TableView {
     property bool tapEnabled: true
 
     signal rowTapped(int row)
+    // The status circle of the row was clicked.
+    signal doneToggled(int row)
 
     // Scrolls just far enough to show the row.
     function scrollToRow(row) {
@@ -24,6 +26,12 @@ TableView {
         const item = table.itemAtCell(Qt.point(1, row))
         if (item)
             item.forceActiveFocus()
+    }
+
+    // The name cell's tooltip: the full name when cut off, then the notes.
+    function nameTip(cell, cut) {
+        const name = cut ? cell.display : ""
+        return name !== "" && cell.notes !== "" ? name + "\n\n" + cell.notes : name + cell.notes
     }
 
     function showFirstRow() {
@@ -64,12 +72,22 @@ TableView {
         required property int row
         required property int column
         required property var display
+        required property bool overdue
+        required property string notes
+        required property int priority
+        required property var tags
         // A repeating task's rule in words; its name cell shows a mark that says it.
         required property string repeatText
+        // The name cell as spoken: the name, its priority and its tags.
+        readonly property string marked: cellText.text
+                                         + (cell.priority > 0 ? ", " + ["", "low", "medium", "high"][cell.priority]
+                                                                + " priority" : "")
+                                         + (cell.tags.length > 0 ? ", tags " + cell.tags.join(", ") : "")
         // A task from a server or an import may have no due time: its cell says so, dimmed.
         readonly property bool noDueTime: cell.column === 3 && cell.display === ""
         readonly property string spoken: cell.column === 2 ? (cell.display === true ? "Done" : "Pending")
-                                                           : cellText.text
+                                                           : cell.column === 1 ? cell.marked
+                                                                               : cellText.text
 
         color: cell.row === table.selectedRow ? Theme.selectedRow
                                               : (cell.row % 2 === 0 ? Theme.evenRow : Theme.oddRow)
@@ -88,14 +106,63 @@ TableView {
 
             anchors.fill: parent
             anchors.margins: 10
-            anchors.rightMargin: repeatMark.visible ? repeatMark.width + 14 : 10
-            visible: cell.column !== 2
+            visible: cell.column !== 2 && cell.column !== 1
             text: cell.noDueTime ? "No due time"
                                  : cell.display === undefined ? "" : String(cell.display)
             textFormat: Text.PlainText
-            color: cell.noDueTime ? Theme.quietText : Theme.text
+            color: cell.noDueTime ? Theme.quietText
+                                  : cell.column === 3 && cell.overdue ? Theme.error : Theme.text
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideRight
+        }
+
+        // The name, with the priority mark before it and the tags after it.
+        Row {
+            id: nameLine
+
+            anchors.fill: parent
+            anchors.margins: 10
+            anchors.rightMargin: repeatMark.visible ? repeatMark.width + 14 : 10
+            spacing: 6
+            visible: cell.column === 1
+
+            Text {
+                id: priorityMark
+
+                objectName: "priorityMark"
+                visible: cell.priority > 0
+                text: ["", "Low", "Med", "High"][cell.priority]
+                textFormat: Text.PlainText
+                color: ["", Theme.totalCount, Theme.doneMark, Theme.error][cell.priority]
+                font.bold: true
+                anchors.verticalCenter: parent.verticalCenter
+            }
+
+            Text {
+                id: nameText
+
+                width: Math.min(nameText.implicitWidth, nameLine.width - tagsText.width
+                                - (priorityMark.visible ? priorityMark.width + nameLine.spacing : 0)
+                                - (tagsText.visible ? nameLine.spacing : 0))
+                text: cellText.text
+                textFormat: Text.PlainText
+                color: Theme.text
+                elide: Text.ElideRight
+                anchors.verticalCenter: parent.verticalCenter
+            }
+
+            Text {
+                id: tagsText
+
+                objectName: "tagsText"
+                width: Math.min(tagsText.implicitWidth, nameLine.width / 2)
+                visible: cell.tags.length > 0
+                text: "#" + cell.tags.join(" #")
+                textFormat: Text.PlainText
+                color: Theme.totalCount
+                elide: Text.ElideRight
+                anchors.verticalCenter: parent.verticalCenter
+            }
         }
 
         Text {
@@ -118,6 +185,7 @@ TableView {
         }
 
         Rectangle {
+            objectName: "statusCircle"
             anchors.centerIn: parent
             width: 16
             height: 16
@@ -126,13 +194,25 @@ TableView {
             color: cell.display === true ? Theme.doneMark : cell.color
             border.width: 1
             border.color: Theme.markBorder
+
+            // A click on the circle selects the row and marks the task Done or Pending.
+            TapHandler {
+                enabled: table.tapEnabled
+                onTapped: {
+                    table.rowTapped(cell.row)
+                    table.doneToggled(cell.row)
+                }
+            }
         }
 
         // A text cut off at the right is shown whole while the pointer rests on it.
         HoverHandler {
             onHoveredChanged: {
-                if (hovered && cellText.visible && cellText.truncated)
-                    fullText.showFor(cell, cellText.text)
+                const whole = cell.column === 1 ? table.nameTip(cell, nameText.truncated)
+                                                : (cellText.visible && cellText.truncated
+                                                   ? cellText.text : "")
+                if (hovered && whole !== "")
+                    fullText.showFor(cell, whole)
                 else if (fullText.parent === cell)
                     fullText.close()
             }

@@ -2,8 +2,8 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 
-// The row above the table: the greeting, the search and Done filter, the page's commands and the
-// sync's state.
+// The row above the table: the greeting, the search, the Done and tag filters and the order,
+// the page's commands and the sync's state.
 RowLayout {
     id: toolbar
 
@@ -28,10 +28,22 @@ RowLayout {
         activeFilter.currentIndex = 0
         taskService.filterName = ""
         taskService.filterActive = -1
+        taskService.filterTag = ""
     }
 
+    // The tags to choose from are read again whenever the list opens.
+    function refreshTags() {
+        tagFilter.model = ["All tags"].concat(taskService.tagNames())
+        tagFilter.currentIndex = Math.max(0, tagFilter.model.indexOf(taskService.filterTag))
+    }
+
+    spacing: 4
+
     // The search box shows the service's search text, also on a page made while it is set.
-    Component.onCompleted: searchName.text = taskService.filterName
+    Component.onCompleted: {
+        searchName.text = taskService.filterName
+        toolbar.refreshTags()
+    }
 
     Connections {
         target: taskService
@@ -39,6 +51,10 @@ RowLayout {
         function onFilterNameChanged() {
             if (searchName.text.trim() !== taskService.filterName)
                 searchName.text = taskService.filterName
+        }
+
+        function onFilterTagChanged() {
+            toolbar.refreshTags()
         }
     }
 
@@ -48,7 +64,7 @@ RowLayout {
 
         Layout.fillWidth: true
         Layout.maximumWidth: welcome.implicitWidth
-        Layout.minimumWidth: Math.min(welcome.implicitWidth, 60)
+        Layout.minimumWidth: Math.min(welcome.implicitWidth, 40)
         text: "Welcome, " + auth.userName
         textFormat: Text.PlainText
         elide: Text.ElideRight
@@ -67,7 +83,7 @@ RowLayout {
         Layout.fillWidth: true
         Layout.preferredWidth: 260
         Layout.maximumWidth: 260
-        Layout.minimumWidth: 160
+        Layout.minimumWidth: 100
         placeholderText: "Search by name..."
 
         Accessible.name: "Search by name"
@@ -78,12 +94,54 @@ RowLayout {
         id: activeFilter
 
         objectName: "activeFilter"
+        Layout.preferredWidth: 96
         model: ["All", "Done", "Pending"]
         currentIndex: [-1, 1, 0].indexOf(taskService.filterActive)
 
         Accessible.name: "Show tasks"
         onActivated: function(index) {
             taskService.filterActive = [-1, 1, 0][index]
+        }
+    }
+
+    ChoiceBox {
+        id: tagFilter
+
+        objectName: "tagFilter"
+        Layout.fillWidth: true
+        Layout.preferredWidth: 96
+        Layout.maximumWidth: 96
+        Layout.minimumWidth: 64
+        model: ["All tags"]
+
+        Accessible.name: "Show tag"
+        onActivated: function(index) {
+            taskService.filterTag = index > 0 ? tagFilter.model[index] : ""
+        }
+        onPressedChanged: {
+            if (tagFilter.pressed && !tagFilter.popup.visible)
+                toolbar.refreshTags()
+        }
+        onActiveFocusChanged: {
+            if (tagFilter.activeFocus)
+                toolbar.refreshTags()
+        }
+    }
+
+    ChoiceBox {
+        id: sortChoice
+
+        objectName: "sortChoice"
+        Layout.fillWidth: true
+        Layout.preferredWidth: 116
+        Layout.maximumWidth: 116
+        Layout.minimumWidth: 72
+        model: ["Newest first", "Due soonest", "Priority"]
+        currentIndex: taskService.sortOrder
+
+        Accessible.name: "Sort by"
+        onActivated: function(index) {
+            taskService.sortOrder = index
         }
     }
 

@@ -80,6 +80,24 @@ Page {
                                taskModel.expireAt(row))
     }
 
+    // Space belongs to the table only: the buttons and fields keep theirs.
+    function focusInTable() {
+        let item = page.Window.activeFocusItem
+        while (item && item !== table)
+            item = item.parent
+        return item === table
+    }
+
+    // Done becomes Pending and Pending Done; the notice names the task.
+    function toggleDone(row) {
+        const id = taskModel.taskIdAt(row)
+        const name = taskModel.nameAt(row)
+        const done = !taskModel.activeAt(row)
+        if (id < 0 || !taskService.setTaskDone(id, done))
+            return
+        doneNotice.show((done ? "Done: " : "Pending again: ") + name)
+    }
+
     function deleteSelectedTask() {
         if (page.selectedRow < 0)
             return
@@ -172,6 +190,9 @@ Page {
                 page.selectTask(taskModel.taskIdAt(row))
                 table.focusRow(row)
             }
+            onDoneToggled: function(row) {
+                page.toggleDone(row)
+            }
         }
 
         UndoBar {
@@ -204,11 +225,21 @@ Page {
     TaskDialog {
         id: taskDialog
 
+        // Centred, unless a reminder at the bottom edge would cover its buttons.
+        anchors.centerIn: undefined
+        x: (page.width - taskDialog.width) / 2
+        y: Math.max(0, Math.min((page.height - taskDialog.height) / 2,
+                                page.height - taskDialog.height - Theme.toastStrip))
+
         onDismissed: page.selectTask(-1)
     }
 
     DeleteDoneDialog {
         id: confirmDeleteInactive
+    }
+
+    TaskNotice {
+        id: doneNotice
     }
 
     SyncPasswordDialog {
@@ -305,6 +336,12 @@ Page {
         sequence: "Ctrl+Z"
         enabled: !taskDialog.visible && taskUndo.canUndo
         onActivated: page.undo()
+    }
+
+    Shortcut {
+        sequence: "Space"
+        enabled: !taskDialog.visible && page.selectedRow >= 0 && page.focusInTable()
+        onActivated: page.toggleDone(page.selectedRow)
     }
 
     Shortcut {

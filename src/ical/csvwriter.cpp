@@ -40,17 +40,22 @@ QByteArray CsvWriter::write(const QList<IcalTask> &tasks)
 
 QByteArray CsvWriter::header()
 {
-    return QByteArrayLiteral("name,status,due,created\r\n");
+    return QByteArrayLiteral("name,status,due,created,notes,priority,tags\r\n");
 }
 
 QByteArray CsvWriter::writeRows(const QList<IcalTask> &tasks, qsizetype from, qsizetype to)
 {
+    static const QString priorities[] = { QString(), QStringLiteral("low"),
+                                          QStringLiteral("medium"), QStringLiteral("high") };
     QByteArray text;
     for (qsizetype i = from; i < to && i < tasks.size(); ++i) {
         const IcalTask &task = tasks.at(i);
         text += cell(task.name) + ',';
         text += cell(task.done ? QStringLiteral("Done") : QStringLiteral("Pending")) + ',';
-        text += cell(isoText(task.due)) + ',' + cell(isoText(task.created)) + "\r\n";
+        text += cell(isoText(task.due)) + ',' + cell(isoText(task.created)) + ',';
+        text += cell(task.details.notes) + ','
+                + cell(priorities[qBound(0, task.details.priority, 3)]) + ','
+                + cell(task.details.tags.join(QStringLiteral(", "))) + "\r\n";
     }
     return text;
 }

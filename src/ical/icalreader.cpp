@@ -1,6 +1,7 @@
 #include "icalreader.h"
 
 #include "icalconvert.h"
+#include "icaldetails.h"
 #include "icalholder.h"
 #include "icallines.h"
 #include "icalrepeat.h"
@@ -264,8 +265,7 @@ private:
         return {};
     }
 
-    // The line of the first property of the VTODO that the task list shows and libical could
-    // not read, with libical's words; 0 when there is none.
+    // The line of the first shown property libical could not read, with its words; 0: none.
     int unreadShownProperty(const IcalBlock &block, QString &message)
     {
         IcalLineReader reader(m_data, block.begin, block.end);
@@ -378,6 +378,8 @@ private:
         task.stamp = propertyTime(todo, ICAL_DTSTAMP_PROPERTY);
         task.start = readTime(todo, ICAL_DTSTART_PROPERTY);
         task.repeat = icalRepeatOf(todo);
+        task.details = IcalDetails::read(todo);
+        task.detailsKnown = true;
         collectZones(todo, zones);
         m_result.tasks.append(std::move(task));
         return true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "taskdetails.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QMetaType>
@@ -50,6 +52,10 @@ struct IcalTask
     // A VCALENDAR holding the task's VTODO as last read or written, with the VTIMEZONEs it
     // refers to; empty for a task that never went through iCalendar.
     QByteArray calendar;
+    // The notes, priority and tags; written only when known (read from iCalendar or from the
+    // task's own rows), so that a writer that did not read them leaves the kept ones alone.
+    TaskDetails details;
+    bool detailsKnown = false;
 
     TaskFields fields() const { return { name, done, due }; }
     void setFields(const TaskFields &fields)

@@ -2,6 +2,7 @@
 
 #include "sqlitebusy.h"
 #include "storedtime.h"
+#include "taskdetailssql.h"
 #include "taskstore.h"
 
 #include <QLoggingCategory>
@@ -56,9 +57,11 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
     QSqlQuery query(m_database);
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
-            "       u.calendar, r.rrule, r.from_completion, r.zone\n"
+            "       u.calendar, r.rrule, r.from_completion, r.zone, d.notes, d.priority,\n"
+            "       d.priority_raw, d.tags, d.task_id IS NOT NULL\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
             "LEFT JOIN task_repeat r ON r.task_id = t.id AND r.user_id = t.user_id\n"
+            "LEFT JOIN task_details d ON d.task_id = t.id\n"
             "WHERE t.user_id = :uid\n"
             "ORDER BY t.create_at, t.id"));
     query.bindValue(QStringLiteral(":uid"), userId);
@@ -80,6 +83,9 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
                                              query.value(9).toBool(),
                                              query.value(10).toString().toUtf8(),
                                              {} };
+        task.details = TaskDetailsSql::read(query, 11);
+        // Without a row here, the details are those of the kept text, if any.
+        task.detailsKnown = query.value(15).toBool() || task.calendar.isEmpty();
         tasks.append(std::move(task));
     }
     return true;
@@ -112,7 +118,7 @@ bool IcalTaskStore::insertTask(qint64 userId, IcalTask &task)
     if (!written.ok)
         return failed();
     task.id = written.insertedId;
-    return task.id > 0 && storeUid(userId, task);
+    return task.id > 0 && storeUid(userId, task) && storeDetails(userId, task);
 }
 
 bool IcalTaskStore::updateTask(qint64 userId, const IcalTask &task)
@@ -121,7 +127,14 @@ bool IcalTaskStore::updateTask(qint64 userId, const IcalTask &task)
                              TaskStore::Origin::Import)
                  .ok)
         return failed();
-    return storeUid(userId, task);
+    return storeUid(userId, task) && storeDetails(userId, task);
+}
+
+bool IcalTaskStore::storeDetails(qint64 userId, const IcalTask &task)
+{
+    return !task.detailsKnown
+           || m_tasks->storeDetails(userId, task.id, task.details, TaskStore::Origin::Import)
+           || failed();
 }
 
 bool IcalTaskStore::storeUid(qint64 userId, const IcalTask &task)

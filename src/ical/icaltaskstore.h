@@ -35,6 +35,8 @@ public:
     bool updateTask(qint64 userId, const IcalTask &task);
     // Records the task's UID and text, in place of what the task or the UID had before.
     bool storeUid(qint64 userId, const IcalTask &task);
+    // Records the task's notes, priority and tags when the task knows them.
+    bool storeDetails(qint64 userId, const IcalTask &task);
     QString lastError() const { return m_lastError; }
     // Whether the last failure came from another program holding the database file.
     bool lockedOut() const { return m_lockedOut; }

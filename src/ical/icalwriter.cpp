@@ -2,6 +2,7 @@
 
 #include "icalalarm.h"
 #include "icalconvert.h"
+#include "icaldetails.h"
 #include "icaledits.h"
 #include "icalholder.h"
 #include "icallines.h"
@@ -142,7 +143,38 @@ QByteArray newTodo(const IcalTask &task, const QDateTime &stamp)
         else
             repeat += line;
     }
-    return IcalAlarm::patched(text + due + repeat + "END:VTODO\r\n", task);
+    text += due + repeat;
+    if (task.detailsKnown) {
+        text += IcalDetails::descriptionLine(task.details.notes);
+        text += IcalDetails::priorityLine(task.details);
+        text += IcalDetails::categoriesLine(task.details.tags);
+    }
+    return IcalAlarm::patched(text + "END:VTODO\r\n", task);
+}
+
+// The notes, priority and tags that differ from what the kept VTODO says; notes edited here
+// take the HTML copy (X-ALT-DESC) other programs keep with them, which would be stale.
+bool setDetails(IcalEdits &edits, const IcalTask &task, const std::optional<IcalTask> &kept)
+{
+    if (!task.detailsKnown)
+        return false;
+    const TaskDetails before = kept ? kept->details : TaskDetails();
+    const TaskDetails &now = task.details;
+    bool changed = false;
+    if (!kept || before.notes != now.notes) {
+        edits.set("DESCRIPTION", IcalDetails::descriptionLine(now.notes));
+        edits.set("X-ALT-DESC", {});
+        changed = true;
+    }
+    if (!kept || IcalDetails::value(before) != IcalDetails::value(now)) {
+        edits.set("PRIORITY", IcalDetails::priorityLine(now));
+        changed = true;
+    }
+    if (!kept || before.tags != now.tags) {
+        edits.set("CATEGORIES", IcalDetails::categoriesLine(now.tags));
+        changed = true;
+    }
+    return changed;
 }
 
 // The edits that make a kept VTODO say what the task says; kept is what it says now, unknown
@@ -160,7 +192,8 @@ IcalEdits editsFor(const QHash<QByteArray, QByteArray> &own, const IcalTask &tas
     if (!own.contains("UID"))
         edits.set("UID", propertyLine(icalproperty_new_uid(task.uid.toUtf8().constData())));
     edits.set("DTSTAMP", timeLine("DTSTAMP", stamp));
-    if (name || done || due)
+    const bool details = setDetails(edits, task, keptTask);
+    if (name || done || due || details)
         edits.set("LAST-MODIFIED", timeLine("LAST-MODIFIED", stamp));
     if (name)
         edits.set("SUMMARY", summaryLine(task.name));

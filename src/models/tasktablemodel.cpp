@@ -7,10 +7,14 @@ namespace {
 constexpr int kColumnCount = 5;
 
 // Day and month names come out in English whatever the system language: QDateTime's
-// format-string conversion uses the C locale.
+// format-string conversion uses the C locale. A time in another year than this one says which.
 QString displayText(const QDateTime &dateTime)
 {
-    return dateTime.isValid() ? dateTime.toString(QStringLiteral("ddd dd MMMM HH:mm")) : QString();
+    if (!dateTime.isValid())
+        return QString();
+    const bool thisYear = dateTime.date().year() == QDate::currentDate().year();
+    return dateTime.toString(thisYear ? QStringLiteral("ddd dd MMMM HH:mm")
+                                      : QStringLiteral("ddd dd MMMM yyyy HH:mm"));
 }
 
 } // namespace
@@ -34,13 +38,26 @@ int TaskTableModel::columnCount(const QModelIndex &parent) const
 
 QVariant TaskTableModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_rows.size()
-        || (role != Qt::DisplayRole && role != RepeatTextRole))
+    if (!index.isValid() || index.row() >= m_rows.size())
         return {};
 
     const TaskRow &row = m_rows.at(index.row());
-    if (role == RepeatTextRole)
+    switch (role) {
+    case Qt::DisplayRole:
+        break;
+    case OverdueRole:
+        return overdueAt(index.row());
+    case RepeatTextRole:
         return row.repeatText;
+    case NotesRole:
+        return row.notes;
+    case PriorityRole:
+        return row.priority;
+    case TagsRole:
+        return row.tags;
+    default:
+        return {};
+    }
     switch (index.column()) {
     case 0:
         return row.id;
@@ -81,6 +98,10 @@ QVariant TaskTableModel::headerData(int section, Qt::Orientation orientation, in
 QHash<int, QByteArray> TaskTableModel::roleNames() const
 {
     QHash<int, QByteArray> names = QAbstractTableModel::roleNames();
+    names.insert(OverdueRole, "overdue");
+    names.insert(NotesRole, "notes");
+    names.insert(PriorityRole, "priority");
+    names.insert(TagsRole, "tags");
     names.insert(RepeatTextRole, QByteArrayLiteral("repeatText"));
     return names;
 }
@@ -129,4 +150,12 @@ int TaskTableModel::rowForId(qint64 id) const
 int TaskTableModel::rowCountQml() const
 {
     return int(m_rows.size());
+}
+
+bool TaskTableModel::overdueAt(int row) const
+{
+    if (!inRange(row))
+        return false;
+    const TaskRow &task = m_rows.at(row);
+    return !task.active && task.expireAt.isValid() && task.expireAt < QDateTime::currentDateTime();
 }

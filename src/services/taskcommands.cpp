@@ -87,8 +87,10 @@ bool TaskCommands::runCommand(const std::function<TaskStore::Written()> &write, 
         TaskCounts counters = change.counters;
         if (change.perDoneRowRemoved)
             counters = TaskCounts { -affected, -affected, 0 };
+        // Whether a task carries the filter's tag is not looked up: the count is read again.
+        const bool matchingKnown = change.matchingKnown && m_context->filterTag.isEmpty();
         m_counter->adjust(before, after, userId, counters,
-                          change.matchingKnown ? &change.matching : nullptr);
+                          matchingKnown ? &change.matching : nullptr);
         m_names->follow(before, after, userId, affected, written.insertedId, nameChange);
     }
     m_reader->loadPage(m_reader->currentPage());

@@ -1,5 +1,6 @@
 #include "taskcounter.h"
 
+#include "taskdetailssql.h"
 #include "tasklistcontext.h"
 #include "tasksql.h"
 
@@ -68,7 +69,8 @@ int TaskCounter::countMatching(qint64 userId, bool viaTrigram, bool *ok)
             return count;
         }
     }
-    QSqlQuery &query = m_context->statement(TaskSql::countMatching(byName, byDone));
+    QSqlQuery &query = m_context->statement(
+            TaskSql::countMatching(byName, byDone, !m_context->filterTag.isEmpty()));
     m_context->bindFilters(query, userId);
     *ok = query.exec() && query.next();
     const int count = *ok ? query.value(0).toInt() : 0;
@@ -78,13 +80,13 @@ int TaskCounter::countMatching(qint64 userId, bool viaTrigram, bool *ok)
 
 const TaskCounts *TaskCounter::keptMatching(const DataStamp &stamp, qint64 userId) const
 {
-    return m_matching.find(stamp, userId, m_context->filterName, m_context->filterActive);
+    return m_matching.find(stamp, userId, m_context->matchKey(), m_context->filterActive);
 }
 
 void TaskCounter::keepMatching(const DataStamp *stamp, qint64 userId, bool known, int matching)
 {
     if (stamp && known)
-        m_matching.keep(*stamp, userId, TaskCounts { matching }, m_context->filterName,
+        m_matching.keep(*stamp, userId, TaskCounts { matching }, m_context->matchKey(),
                         m_context->filterActive);
     else
         m_matching.clear();
@@ -108,7 +110,7 @@ void TaskCounter::adjust(const DataStamp &before, const DataStamp &after, qint64
 {
     m_counters.adjust(before, after, counters, userId);
     if (matching) {
-        m_matching.adjust(before, after, TaskCounts { *matching }, userId, m_context->filterName,
+        m_matching.adjust(before, after, TaskCounts { *matching }, userId, m_context->matchKey(),
                           m_context->filterActive);
     } else {
         m_matching.clear();
@@ -143,9 +145,14 @@ int TaskCounter::pageOfTask(qint64 id)
 {
     if (!m_context->ready() || !TaskListContext::validId(id))
         return 0;
+    // The tag filter is not told apart here: the first page stands for the task.
     const TaskState task = taskState(id);
-    if (!task.exists || !task.matches)
+    if (!task.exists || !task.matches || !m_context->filterTag.isEmpty())
         return 0;
+    if (m_context->order == TaskListContext::Order::DueSoonest)
+        return pageInSoonest(id);
+    if (m_context->order == TaskListContext::Order::Priority)
+        return pageInPriority(id);
     QSqlQuery &created = m_context->statement(TaskSql::createdAt());
     created.bindValue(QStringLiteral(":id"), id);
     const bool found = created.exec() && created.next();
@@ -163,5 +170,58 @@ int TaskCounter::pageOfTask(qint64 id)
     const bool counted = query.exec() && query.next();
     const qint64 before = counted ? query.value(0).toLongLong() : -1;
     query.finish();
+    return before < 0 ? 0 : int(before / m_context->pageSize) + 1;
+}
+
+int TaskCounter::pageInSoonest(qint64 id)
+{
+    QSqlQuery &key = m_context->statement(TaskSql::dueKeyOf());
+    key.bindValue(QStringLiteral(":id"), id);
+    const bool found = key.exec() && key.next();
+    const QVariant due = found ? key.value(0) : QVariant();
+    key.finish();
+    if (!found)
+        return 0;
+    QSqlQuery &query = m_context->statement(TaskSql::countBeforeSoonest(
+            !m_context->filterName.isEmpty(), m_context->filterActive != -1));
+    m_context->bindFilters(query, m_context->userId());
+    query.bindValue(QStringLiteral(":due"), due);
+    query.bindValue(QStringLiteral(":id"), id);
+    const bool counted = query.exec() && query.next();
+    const qint64 before = counted ? query.value(0).toLongLong() : -1;
+    query.finish();
+    return before < 0 ? 0 : int(before / m_context->pageSize) + 1;
+}
+
+// The tasks with a higher priority, or the same one and a higher id, come before a task with a
+// priority; all of those and the newer tasks without one before a task without one.
+int TaskCounter::pageInPriority(qint64 id)
+{
+    QSqlQuery &key = m_context->statement(TaskDetailsSql::priorityOf());
+    key.bindValue(QStringLiteral(":id"), id);
+    const bool found = key.exec() && key.next();
+    const int priority = found ? key.value(0).toInt() : 0;
+    const QVariant created = found ? key.value(1) : QVariant();
+    key.finish();
+    if (!found)
+        return 0;
+    const bool byName = !m_context->filterName.isEmpty();
+    const bool byDone = m_context->filterActive != -1;
+    qint64 before = 0;
+    for (int part = 0; part < (priority > 0 ? 1 : 2); ++part) {
+        QSqlQuery &query = m_context->statement(
+                part == 0 ? TaskDetailsSql::countBeforeByPriority(byName, byDone, false)
+                          : TaskDetailsSql::countBeforeWithoutPriority(byName, byDone, false,
+                                                                       created.isNull()));
+        m_context->bindFilters(query, m_context->userId());
+        query.bindValue(QStringLiteral(":id"), id);
+        if (part == 0)
+            query.bindValue(QStringLiteral(":priority"), priority);
+        else if (!created.isNull())
+            query.bindValue(QStringLiteral(":created"), created);
+        const bool counted = query.exec() && query.next();
+        before = counted && before >= 0 ? before + query.value(0).toLongLong() : -1;
+        query.finish();
+    }
     return before < 0 ? 0 : int(before / m_context->pageSize) + 1;
 }

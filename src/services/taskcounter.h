@@ -47,6 +47,9 @@ public:
     TaskState taskState(qint64 id);
     // The page of the list, as filtered now, that holds task id; 0 when it holds no such task.
     int pageOfTask(qint64 id);
+    // pageOfTask in the "due soonest" order.
+    int pageInSoonest(qint64 id);
+    int pageInPriority(qint64 id);
 
 private:
     TaskListContext *m_context = nullptr;

@@ -43,6 +43,8 @@ void TaskListContext::bindFilters(QSqlQuery &query, qint64 userId)
         query.bindValue(QStringLiteral(":name"), namePattern());
     if (filterActive != -1)
         query.bindValue(QStringLiteral(":active"), filterActive);
+    if (!filterTag.isEmpty())
+        query.bindValue(QStringLiteral(":tag"), filterTag);
 }
 
 QString TaskListContext::namePattern() const

@@ -24,6 +24,9 @@ struct TaskListContext
     // minutes).
     static constexpr qsizetype kLongestIndexedTerm = 256;
 
+    // The orders the list can be read in.
+    enum class Order { Newest, DueSoonest, Priority };
+
     static bool validId(qint64 id) { return id >= 1 && id <= kLargestId; }
     // SQLite's "busy" and "locked": another connection or process holds the file.
     static bool lockedOut(const QSqlQuery &query);
@@ -35,6 +38,11 @@ struct TaskListContext
     QSqlQuery &statement(const QString &sql);
     // Binds :uid and the filters in use to a list statement.
     void bindFilters(QSqlQuery &query, qint64 userId);
+    // What the matching count depends on: the name and tag filters.
+    QString matchKey() const
+    {
+        return filterTag.isEmpty() ? filterName : filterName + QChar(0) + filterTag;
+    }
     // The LIKE pattern of the name filter.
     QString namePattern() const;
     // The stamp in one statement; false when the database cannot tell, and nothing is reused.
@@ -44,6 +52,9 @@ struct TaskListContext
     AuthService *auth = nullptr;
     QString filterName;
     int filterActive = -1;
+    // Only the tasks that carry this tag, when not empty.
+    QString filterTag;
+    Order order = Order::Newest;
     int pageSize = 25;
     StatementCache statements;
 };

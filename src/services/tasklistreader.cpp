@@ -2,6 +2,7 @@
 
 #include "storedtime.h"
 #include "taskcounter.h"
+#include "taskdetailssql.h"
 #include "tasklistcontext.h"
 #include "tasknamesearch.h"
 #include "tasksql.h"
@@ -29,16 +30,17 @@ bool hasTrigramRun(const QString &pattern)
     return false;
 }
 
-// A row of the list as the page statements select it.
-TaskRow rowOf(const QSqlQuery &query, QVariant *created)
+// A row of the list as the page statements select it, and the key of the order it was read
+// in (its creation time, or for the "due soonest" order the sixth column).
+TaskRow rowOf(const QSqlQuery &query, QVariant *key, bool soonest = false)
 {
     TaskRow row;
     row.id = query.value(0).toLongLong();
     row.name = query.value(1).toString();
     row.active = query.value(2).toBool();
     row.expireAt = StoredTime::read(query.value(3));
-    *created = query.value(4);
-    row.createAt = StoredTime::read(*created);
+    row.createAt = StoredTime::read(query.value(4));
+    *key = query.value(soonest ? 5 : 4);
     return row;
 }
 
@@ -61,9 +63,14 @@ bool TaskListReader::besideEdges(qint64 userId, int page, const DataStamp *stamp
     if (!stamp || !m_edges.valid || !(m_edges.stamp == *stamp) || m_edges.userId != userId
         || m_edges.filterName != m_context->filterName
         || m_edges.filterActive != m_context->filterActive
+        || m_edges.filterTag != m_context->filterTag || m_edges.order != int(m_context->order)
+        || m_context->order == TaskListContext::Order::Priority
         || m_edges.pageSize != m_context->pageSize || std::abs(page - m_edges.page) != 1
         || m_edges.firstCreated.isNull() || m_edges.lastCreated.isNull())
         return false;
+    // Every task has a key in the "due soonest" order.
+    if (m_context->order == TaskListContext::Order::DueSoonest)
+        return true;
     QSqlQuery &query = m_context->statement(TaskSql::hasUndated());
     query.bindValue(QStringLiteral(":uid"), userId);
     const bool undated = !query.exec() || !query.next() || query.value(0).toBool();
@@ -80,6 +87,9 @@ bool TaskListReader::queryRows(qint64 userId, int page, qint64 matching, const D
     const int pageSize = m_context->pageSize;
     const bool byName = !m_context->filterName.isEmpty();
     const bool byDone = m_context->filterActive != -1;
+    const bool byTag = !m_context->filterTag.isEmpty();
+    const bool soonest = m_context->order == TaskListContext::Order::DueSoonest;
+    const bool byPriority = m_context->order == TaskListContext::Order::Priority;
     qint64 offset = qint64(page - 1) * pageSize;
     qint64 limit = pageSize;
     bool reversed = false;
@@ -87,7 +97,8 @@ bool TaskListReader::queryRows(qint64 userId, int page, qint64 matching, const D
     const bool beside = !viaTrigram && besideEdges(userId, page, stamp);
     if (beside) {
         reversed = page < m_edges.page;
-        sql = TaskSql::pageRowsBeside(byName, byDone, !reversed);
+        sql = soonest ? TaskSql::pageRowsSoonestBeside(byName, byDone, byTag, !reversed)
+                      : TaskSql::pageRowsBeside(byName, byDone, !reversed, byTag);
     } else {
         if (matching >= 0 && offset > 0) {
             const qint64 end = std::min(offset + pageSize, matching);
@@ -97,20 +108,24 @@ bool TaskListReader::queryRows(qint64 userId, int page, qint64 matching, const D
                 offset = matching - end;
             }
         }
-        sql = viaTrigram ? TaskSql::pageRowsByTrigram(byDone, reversed)
-              : reversed ? TaskSql::pageRowsFromEnd(byName, byDone)
-                         : TaskSql::pageRows(byName, byDone);
+        sql = viaTrigram   ? TaskSql::pageRowsByTrigram(byDone, reversed)
+              : soonest    ? TaskSql::pageRowsSoonest(byName, byDone, byTag, reversed)
+              : byPriority ? TaskDetailsSql::pageRowsByPriority(byName, byDone, byTag, reversed)
+              : reversed   ? TaskSql::pageRowsFromEnd(byName, byDone, byTag)
+                           : TaskSql::pageRows(byName, byDone, byTag);
     }
 
     QSqlQuery &query = m_context->statement(sql);
     m_context->bindFilters(query, userId);
     query.bindValue(QStringLiteral(":lim"), limit);
     if (beside) {
-        query.bindValue(QStringLiteral(":created"),
+        query.bindValue(soonest ? QStringLiteral(":due") : QStringLiteral(":created"),
                         reversed ? m_edges.firstCreated : m_edges.lastCreated);
         query.bindValue(QStringLiteral(":id"), reversed ? m_edges.firstId : m_edges.lastId);
     } else {
         query.bindValue(QStringLiteral(":off"), offset);
+        if (byPriority)
+            query.bindValue(QStringLiteral(":end"), offset + limit);
     }
 
     rows.clear();
@@ -119,7 +134,7 @@ bool TaskListReader::queryRows(qint64 userId, int page, qint64 matching, const D
     if (ok) {
         while (query.next()) {
             QVariant createdAt;
-            rows.append(rowOf(query, &createdAt));
+            rows.append(rowOf(query, &createdAt, soonest));
             created.append(createdAt);
         }
     }
@@ -131,11 +146,19 @@ bool TaskListReader::queryRows(qint64 userId, int page, qint64 matching, const D
 
     m_edges.valid = ok && stamp && !rows.isEmpty();
     if (m_edges.valid) {
-        m_edges = PageEdges {
-            true,          *stamp, userId,          m_context->filterName, m_context->filterActive,
-            pageSize,      page,   created.first(), rows.first().id,       created.last(),
-            rows.last().id
-        };
+        m_edges = PageEdges { true,
+                              *stamp,
+                              userId,
+                              m_context->filterName,
+                              m_context->filterActive,
+                              m_context->filterTag,
+                              int(m_context->order),
+                              pageSize,
+                              page,
+                              created.first(),
+                              rows.first().id,
+                              created.last(),
+                              rows.last().id };
     }
     return ok;
 }
@@ -200,8 +223,11 @@ void TaskListReader::readPage(int page, qint64 userId, const DataStamp *stamp, b
     const int filterActive = m_context->filterActive;
     const TaskCounts &counts = m_counter->counts();
     // In a large account the names held in memory give the matches of a search.
-    const std::vector<quint32> *byNames = m_names->matches(userId, stamp);
-    const bool viaTrigram = !byNames && !filterName.isEmpty() && stamp
+    // The names held and the trigram index give the newest-first order without a tag filter.
+    const bool plain =
+            m_context->order == TaskListContext::Order::Newest && m_context->filterTag.isEmpty();
+    const std::vector<quint32> *byNames = plain ? m_names->matches(userId, stamp) : nullptr;
+    const bool viaTrigram = plain && !byNames && !filterName.isEmpty() && stamp
                             && m_counter->trigramUsable(*stamp) && hasTrigramRun(filterName);
 
     // Without a name filter the matching count is one of the counters.
@@ -265,6 +291,7 @@ void TaskListReader::readPage(int page, qint64 userId, const DataStamp *stamp, b
         }
         queryRows(userId, m_currentPage, matchingKnown ? matching : -1, stamp, sortMatches, rows);
     }
+    TaskDetailsSql::fillRows(m_context->statement(TaskDetailsSql::forTask()), userId, rows);
     if (m_model) {
         TaskStore::describeRepeats(m_context->database(), userId, rows);
         m_model->setRows(std::move(rows));

@@ -45,6 +45,8 @@ private:
         qint64 userId = -1;
         QString filterName;
         int filterActive = -1;
+        QString filterTag;
+        int order = 0;
         int pageSize = 0;
         int page = 0;
         QVariant firstCreated;

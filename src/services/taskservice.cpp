@@ -1,7 +1,10 @@
 #include "taskservice.h"
 
 #include "storedtime.h"
+#include "taskdetailssql.h"
+#include "tasksql.h"
 
+#include <QSqlQuery>
 #include <QTimer>
 
 #include <algorithm>
@@ -79,8 +82,34 @@ void TaskService::setFilterActive(int value)
     loadPage(1);
 }
 
+void TaskService::setFilterTag(const QString &tag)
+{
+    const QString trimmed = tag.trimmed();
+    if (trimmed == m_context.filterTag)
+        return;
+    m_context.filterTag = trimmed;
+    emit filterTagChanged();
+    loadPage(1);
+}
+
+void TaskService::setSortOrder(int order)
+{
+    const auto value = order == 1   ? TaskListContext::Order::DueSoonest
+                       : order == 2 ? TaskListContext::Order::Priority
+                                    : TaskListContext::Order::Newest;
+    if (value == m_context.order)
+        return;
+    m_context.order = value;
+    emit sortOrderChanged();
+    loadPage(1);
+}
+
 void TaskService::clearFilters()
 {
+    if (!m_context.filterTag.isEmpty()) {
+        m_context.filterTag.clear();
+        emit filterTagChanged();
+    }
     if (!m_context.filterName.isEmpty()) {
         m_context.filterName.clear();
         emit filterNameChanged();
@@ -199,4 +228,76 @@ bool TaskService::undo()
     if (undone)
         emit dueTimesChanged();
     return undone;
+}
+
+bool TaskService::setTaskDone(qint64 id, bool done)
+{
+    if (!m_context.ready() || !TaskListContext::validId(id))
+        return false;
+    QSqlQuery &query = m_context.statement(TaskSql::taskRow());
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_context.userId());
+    const bool found = query.exec() && query.next();
+    const QString name = found ? query.value(0).toString() : QString();
+    const QDateTime due = found ? StoredTime::read(query.value(1)) : QDateTime();
+    query.finish();
+    return found && updateTask(id, name, done, due);
+}
+
+QVariantMap TaskService::taskDetails(qint64 id)
+{
+    if (!m_context.ready())
+        return {};
+    QSqlQuery &query = m_context.statement(TaskDetailsSql::forTask());
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_context.userId());
+    const TaskDetails details =
+            query.exec() && query.next() ? TaskDetailsSql::read(query) : TaskDetails();
+    query.finish();
+    return { { QStringLiteral("notes"), details.notes },
+             { QStringLiteral("priority"), details.priority },
+             { QStringLiteral("tags"), details.tags.join(QStringLiteral(", ")) } };
+}
+
+// A priority received that this program does not write stays until the priority is changed.
+bool TaskService::saveTaskDetails(qint64 id, const QString &notes, int priority,
+                                  const QString &tags)
+{
+    if (!m_context.ready() || !TaskListContext::validId(id))
+        return false;
+    QSqlQuery &query = m_context.statement(TaskDetailsSql::forTask());
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":uid"), m_context.userId());
+    const TaskDetails before =
+            query.exec() && query.next() ? TaskDetailsSql::read(query) : TaskDetails();
+    query.finish();
+    TaskDetails details;
+    details.notes = notes;
+    details.priority = qBound(0, priority, int(TaskDetails::High));
+    details.priorityRaw = details.priority == before.priority ? before.priorityRaw : -1;
+    details.tags = TaskDetails::parseTags(tags);
+    // Unchanged details are not written: a task whose kept text has details not shown here
+    // keeps them.
+    if (details.notes == before.notes && details.priority == before.priority
+        && details.tags == before.tags)
+        return true;
+    if (!m_store->storeDetails(m_context.userId(), id, details, TaskStore::Origin::Window))
+        return false;
+    loadPage(currentPage());
+    return true;
+}
+
+QStringList TaskService::tagNames()
+{
+    QStringList tags;
+    if (!m_context.ready())
+        return tags;
+    QSqlQuery &query = m_context.statement(TaskDetailsSql::accountTags());
+    query.bindValue(QStringLiteral(":uid"), m_context.userId());
+    if (query.exec()) {
+        while (query.next())
+            tags.append(query.value(0).toString());
+    }
+    query.finish();
+    return tags;
 }

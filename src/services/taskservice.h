@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <memory>
@@ -40,6 +41,10 @@ class TaskService : public QObject
     Q_PROPERTY(int totalCount READ totalCount NOTIFY countsChanged)
     Q_PROPERTY(int activeCount READ activeCount NOTIFY countsChanged)
     Q_PROPERTY(int inactiveCount READ inactiveCount NOTIFY countsChanged)
+    Q_PROPERTY(QString filterTag READ filterTag WRITE setFilterTag NOTIFY filterTagChanged)
+    // 0: newest first, 1: due soonest (tasks without a due time last), 2: priority (high first,
+    // tasks without one last).
+    Q_PROPERTY(int sortOrder READ sortOrder WRITE setSortOrder NOTIFY sortOrderChanged)
     Q_PROPERTY(bool fileInUse READ fileInUse NOTIFY fileInUseChanged)
 
 public:
@@ -60,11 +65,15 @@ public:
     int inactiveCount() const { return m_counter.counts().inactive; }
     // Whether the last command was refused because another program holds the database file.
     bool fileInUse() const { return m_fileInUse; }
+    QString filterTag() const { return m_context.filterTag; }
+    int sortOrder() const { return int(m_context.order); }
 
     void setPageSize(int size);
     void setFilterName(const QString &text);
     void setFilterActive(int value);
-    // Both filters back to their initial values, without loading a page.
+    void setFilterTag(const QString &tag);
+    void setSortOrder(int order);
+    // The filters back to their initial values, without loading a page.
     void clearFilters();
 
     // Every pending task of the signed-in user due within the next withinMinutes minutes.
@@ -96,6 +105,8 @@ signals:
     void fileInUseChanged();
     // A task was created or edited: its due time may be new.
     void dueTimesChanged();
+    void filterTagChanged();
+    void sortOrderChanged();
 
 public:
     Q_INVOKABLE void loadPage(int page)
@@ -147,6 +158,15 @@ public:
     Q_INVOKABLE qint64 lastCreatedId() const { return m_commands.lastCreatedId(); }
     // The page of the list, as filtered now, that holds task id; 0 when it holds no such task.
     Q_INVOKABLE int pageOfTask(qint64 id) { return m_counter.pageOfTask(id); }
+    // Done or Pending in one action, the rest of the task as it is.
+    Q_INVOKABLE bool setTaskDone(qint64 id, bool done);
+    // The notes, priority (0 none to 3 high) and tags of task id: "notes", "priority", "tags"
+    // (the tags as one comma-separated text).
+    Q_INVOKABLE QVariantMap taskDetails(qint64 id);
+    Q_INVOKABLE bool saveTaskDetails(qint64 id, const QString &notes, int priority,
+                                     const QString &tags);
+    // The account's tags, each once, in order.
+    Q_INVOKABLE QStringList tagNames();
 
 private:
     static QDateTime dueTimeFromText(const QString &text)

@@ -4,17 +4,34 @@ namespace TaskSql {
 
 namespace {
 
-QString filters(bool byName, bool byDone)
+QString filters(bool byName, bool byDone, bool byTag = false)
 {
     QString sql;
     if (byName)
         sql += QStringLiteral(" AND name LIKE :name");
     if (byDone)
         sql += QStringLiteral(" AND active = :active");
+    if (byTag)
+        sql += QStringLiteral(
+                " AND id IN (SELECT task_id FROM task_tags WHERE user_id = :uid AND tag = :tag)");
     return sql;
 }
 
+// The due time as the "due soonest" order and its index read it: tasks without one last.
+const auto kDueKey = QStringLiteral("ifnull(expire_at_epoch, 9223372036854775807)");
+
+QString soonestColumns()
+{
+    return QStringLiteral("SELECT id, name, active, expire_at, create_at, ") + kDueKey
+           + QStringLiteral(" FROM tasks WHERE user_id = :uid");
+}
+
 } // namespace
+
+QString filterSql(bool byName, bool byDone, bool byTag)
+{
+    return filters(byName, byDone, byTag);
+}
 
 QString stamp()
 {
@@ -34,44 +51,79 @@ QString counters()
                           "    WHERE user_id = :uid\n");
 }
 
-QString countMatching(bool byName, bool byDone)
+QString countMatching(bool byName, bool byDone, bool byTag)
 {
     return QStringLiteral("SELECT COUNT(*) FROM tasks WHERE user_id = :uid")
-           + filters(byName, byDone);
+           + filters(byName, byDone, byTag);
 }
 
 // Newest first; rows created in the same second newest first too, by id.
-QString pageRows(bool byName, bool byDone)
+QString pageRows(bool byName, bool byDone, bool byTag)
 {
     return QStringLiteral("\n"
                           "    SELECT id, name, active, expire_at, create_at\n"
                           "    FROM tasks\n"
                           "    WHERE user_id = :uid\n"
                           "    ")
-           + filters(byName, byDone)
+           + filters(byName, byDone, byTag)
            + QStringLiteral("\n"
                             "    ORDER BY create_at DESC, id DESC\n"
                             "    LIMIT :lim OFFSET :off\n"
                             "    ");
 }
 
-QString pageRowsFromEnd(bool byName, bool byDone)
+QString pageRowsFromEnd(bool byName, bool byDone, bool byTag)
 {
     return QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
                           "WHERE user_id = :uid")
-           + filters(byName, byDone)
+           + filters(byName, byDone, byTag)
            + QStringLiteral(" ORDER BY create_at ASC, id ASC LIMIT :lim OFFSET :off");
 }
 
-QString pageRowsBeside(bool byName, bool byDone, bool older)
+QString pageRowsBeside(bool byName, bool byDone, bool older, bool byTag)
 {
     return QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
                           "WHERE user_id = :uid")
-           + filters(byName, byDone)
+           + filters(byName, byDone, byTag)
            + (older ? QStringLiteral(" AND (create_at, id) < (:created, :id) "
                                      "ORDER BY create_at DESC, id DESC LIMIT :lim")
                     : QStringLiteral(" AND (create_at, id) > (:created, :id) "
                                      "ORDER BY create_at ASC, id ASC LIMIT :lim"));
+}
+
+QString pageRowsSoonest(bool byName, bool byDone, bool byTag, bool fromEnd)
+{
+    return soonestColumns() + filters(byName, byDone, byTag) + QStringLiteral(" ORDER BY ")
+           + kDueKey + (fromEnd ? QStringLiteral(" DESC, id DESC") : QStringLiteral(" ASC, id ASC"))
+           + QStringLiteral(" LIMIT :lim OFFSET :off");
+}
+
+// The rest of the edge's due time first, then the later (or earlier) due times: each part
+// starts at its place in the index instead of walking ties from their first row.
+QString pageRowsSoonestBeside(bool byName, bool byDone, bool byTag, bool later)
+{
+    const QString where = soonestColumns() + filters(byName, byDone, byTag);
+    const QString ties = later ? QStringLiteral(" AND id > :id ORDER BY id ASC")
+                               : QStringLiteral(" AND id < :id ORDER BY id DESC");
+    const QString beyond =
+            later ? QStringLiteral(" > :due ORDER BY ") + kDueKey + QStringLiteral(" ASC, id ASC")
+                  : QStringLiteral(" < :due ORDER BY ") + kDueKey
+                            + QStringLiteral(" DESC, id DESC");
+    return QStringLiteral("SELECT * FROM (") + where + QStringLiteral(" AND ") + kDueKey
+           + QStringLiteral(" = :due") + ties
+           + QStringLiteral(" LIMIT :lim) UNION ALL SELECT * FROM (") + where
+           + QStringLiteral(" AND ") + kDueKey + beyond + QStringLiteral(" LIMIT :lim) LIMIT :lim");
+}
+
+QString countBeforeSoonest(bool byName, bool byDone)
+{
+    return countMatching(byName, byDone, false) + QStringLiteral(" AND (") + kDueKey
+           + QStringLiteral(" < :due OR (") + kDueKey + QStringLiteral(" = :due AND id < :id))");
+}
+
+QString dueKeyOf()
+{
+    return QStringLiteral("SELECT ") + kDueKey + QStringLiteral(" FROM tasks WHERE id = :id");
 }
 
 QString hasUndated()
@@ -161,6 +213,11 @@ QString countBefore(bool byName, bool byDone, bool undated)
     return countMatching(byName, byDone)
            + (undated ? QStringLiteral(" AND (create_at IS NOT NULL OR id > :id)")
                       : QStringLiteral(" AND (create_at, id) > (:created, :id)"));
+}
+
+QString taskRow()
+{
+    return QStringLiteral("SELECT name, expire_at FROM tasks WHERE id = :id AND user_id = :uid");
 }
 
 QString rowById()

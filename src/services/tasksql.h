@@ -8,15 +8,27 @@
 // the Done flag.
 namespace TaskSql {
 
+// The filters' conditions alone, each starting with " AND ".
+QString filterSql(bool byName, bool byDone, bool byTag);
 QString stamp();
 QString counters();
-QString countMatching(bool byName, bool byDone);
-QString pageRows(bool byName, bool byDone);
+// byTag adds " AND id IN (...)": the tasks that carry the tag :tag.
+QString countMatching(bool byName, bool byDone, bool byTag = false);
+QString pageRows(bool byName, bool byDone, bool byTag = false);
 // The same rows read from the other end of the list (oldest first).
-QString pageRowsFromEnd(bool byName, bool byDone);
+QString pageRowsFromEnd(bool byName, bool byDone, bool byTag = false);
 // The page of rows next to the task (:created, :id): older ones newest first, or newer ones
 // oldest first.
-QString pageRowsBeside(bool byName, bool byDone, bool older);
+QString pageRowsBeside(bool byName, bool byDone, bool older, bool byTag = false);
+// The list in the "due soonest" order: by due time, tasks without one last, ties by id; a sixth
+// column gives the order's key. From the end, the order reversed.
+QString pageRowsSoonest(bool byName, bool byDone, bool byTag, bool fromEnd);
+// The page of rows after (later) or before the task (:due, :id) in that order, in the order
+// walked.
+QString pageRowsSoonestBeside(bool byName, bool byDone, bool byTag, bool later);
+// The number of matching tasks before the task (:due, :id) in that order, and the key of :id.
+QString countBeforeSoonest(bool byName, bool byDone);
+QString dueKeyOf();
 // 1 when the account has tasks without a creation time (they come last in the list).
 QString hasUndated();
 // 1 when the trigram index is full and its three triggers are there.
@@ -41,6 +53,8 @@ QString createdAt();
 // The number of matching tasks before task :id (created :created, or without a creation time)
 // in the list.
 QString countBefore(bool byName, bool byDone, bool undated);
+// The name and due time (expire_at) of task :id of :uid.
+QString taskRow();
 // The row of task :id as a page shows it.
 QString rowById();
 // The Done flag (1, 0, or -1 for any other value) of the task :id of :uid, and whether its

@@ -199,6 +199,7 @@ TaskStore::Written TaskStore::deleteTask(qint64 userId, qint64 id, Origin origin
     if (written.affected > 0)
         forgetRepeats(userId);
     if (written.affected > 0) {
+        forgetDetails(userId, id);
         TaskChanges changes;
         changes.deleted.append(id);
         announce(origin, changes);
@@ -214,6 +215,7 @@ TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
     if (written.affected > 0)
         forgetRepeats(userId);
     if (written.affected > 0) {
+        forgetDetails(userId, 0);
         TaskChanges changes;
         changes.doneDeleted = true;
         announce(origin, changes);

@@ -2,6 +2,7 @@
 
 #include "recurrence.h"
 #include "statementcache.h"
+#include "taskdetails.h"
 #include "taskrow.h"
 
 #include <QDateTime>
@@ -105,6 +106,9 @@ public:
     // The UID a task is imported, exported or synced with, and its iCalendar text (none when
     // empty), in place of what the task or the UID had before.
     bool storeUid(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar);
+    // The notes, priority and tags of a task of the account, in place of those it had; they
+    // go with the task when it is deleted.
+    bool storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details, Origin origin);
 
     // The rule of a repeating task (taskrepeats.cpp); an empty rule makes the task one that does
     // not repeat. startOffset is how many seconds before its due time an occurrence starts.
@@ -183,6 +187,8 @@ private:
     // The tables beside the tasks table, each with its columns, keyed by task_id.
     const QList<TaskSnapshot::Table> &sideTables();
     bool insertRow(const TaskSnapshot::Table &table, const QVariantList &row, bool onlyMissing);
+    // Drops the notes, priority and tags of a deleted task, or of every deleted Done task (0).
+    void forgetDetails(qint64 userId, qint64 taskId);
 
     DbManager *m_db = nullptr;
     QSqlDatabase m_database;

@@ -51,6 +51,7 @@ TestCase {
         signIn()
         taskService.filterName = ""
         taskService.filterActive = -1
+        taskService.filterTag = ""
         taskService.pageSize = 25
         taskService.loadPage(1)
         while (taskModel.rowCountQml() > 0)
@@ -286,6 +287,47 @@ TestCase {
         tryCompare(tip, "opened", true)
         compare(tip.contentItem.text, name)
         compare(tip.contentItem.textFormat, Text.PlainText)
+    }
+
+    // Space on the selected row and a click on its status circle mark the task Done, then
+    // Pending again; the notice names the task. The tag filter shows the tasks of the tag.
+    function test_doneInOneActionAndTagFilter_data() {
+        return [
+            { tag: "space", circle: false },
+            { tag: "status circle", circle: true }
+        ]
+    }
+
+    function test_doneInOneActionAndTagFilter(data) {
+        addTasks(3)
+        verify(taskService.saveTaskDetails(taskModel.taskIdAt(1), "", 0, "garden"))
+        const page = createPage()
+        const table = testCase.child(page, "table")
+        verify(waitForItemPolished(table))
+        const id = taskModel.taskIdAt(1)
+        for (const done of [true, false]) {
+            if (data.circle) {
+                mouseClick(Items.findItem(table, item => item.objectName === "statusCircle"
+                                          && item.visible && item.parent.row === 1))
+            } else {
+                page.selectTask(id)
+                table.focusRow(1)
+                keyClick(Qt.Key_Space)
+            }
+            compare(page.selectedTaskId, id)
+            compare(taskModel.activeAt(1), done)
+            compare(testCase.child(page, "taskNotice").message,
+                    (done ? "Done: " : "Pending again: ") + taskModel.nameAt(1))
+        }
+        const tags = testCase.child(page, "tagFilter")
+        compare(tags.model, ["All tags", "garden"])
+        tags.currentIndex = 1
+        tags.activated(1)
+        compare(taskService.filterTag, "garden")
+        compare(taskModel.rowCountQml(), 1)
+        compare(taskModel.taskIdAt(0), id)
+        testCase.child(page, "clearButton").clicked()
+        compare(taskModel.rowCountQml(), 3)
     }
 
     function test_timeShortcuts_data() {

@@ -232,9 +232,10 @@ TestCase {
         tryCompare(page, "width", window.width)
         findChild(page, "syncIndicator").visible = true // as for an account that syncs
         waitForRendering(page) // the toolbar laid out again
-        for (const name of ["searchName", "activeFilter", "clearButton", "newButton", "editButton",
-                            "deleteButton", "deleteDoneButton", "syncIndicator", "settingsButton",
-                            "logoutButton", "prevButton", "nextButton", "pageSizeBox"])
+        for (const name of ["searchName", "activeFilter", "tagFilter", "sortChoice", "clearButton",
+                            "newButton", "editButton", "deleteButton", "deleteDoneButton",
+                            "syncIndicator", "settingsButton", "logoutButton", "prevButton",
+                            "nextButton", "pageSizeBox"])
             verify(inside(findChild(page, name), window), name)
         notifier.taskDueSoon(12, "Water the plants every second morning", "2030-03-01 18:00")
         const toasts = toastsOf(window)

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <algorithm>
+
 namespace {
 
 const QDateTime kStamp(QDate(2026, 2, 1), QTime(12, 0), QTimeZone::utc());
@@ -97,6 +99,8 @@ class TestIcalCodec : public QObject
 private slots:
     void writesBackWhatOthersWrote_data();
     void writesBackWhatOthersWrote();
+    void mapsNotesPriorityAndTags_data();
+    void mapsNotesPriorityAndTags();
     void movesSeriesInItsZone();
     void writesSeriesInItsZone_data();
     void writesSeriesInItsZone();
@@ -329,6 +333,108 @@ void TestIcalCodec::writesBackWhatOthersWrote()
             << "DTSTAMP"
             << "LAST-MODIFIED";
     QCOMPARE(differences(resource, written, changed), QString());
+}
+
+void TestIcalCodec::mapsNotesPriorityAndTags_data()
+{
+    QTest::addColumn<QByteArray>("properties");
+    QTest::addColumn<int>("priority"); // as read: 0 none to 3 high
+    QTest::addColumn<QStringList>("tags"); // as read
+    QTest::addColumn<QString>("edit"); // "notes", "priority N", "tags a,b" or nothing
+    QTest::addColumn<QByteArrayList>("present"); // lines of the written VTODO
+    QTest::addColumn<QByteArrayList>("absent"); // property names it no longer has
+
+    const QByteArrayList none;
+    QTest::newRow("PRIORITY 3 reads high and stays 3")
+            << QByteArray("PRIORITY:3\n") << 3 << QStringList() << QString()
+            << QByteArrayList { "PRIORITY:3" } << none;
+    QTest::newRow("PRIORITY 4 reads high") << QByteArray("PRIORITY:4\n") << 3 << QStringList()
+                                           << QString() << QByteArrayList { "PRIORITY:4" } << none;
+    QTest::newRow("PRIORITY 5 reads medium")
+            << QByteArray("PRIORITY:5\n") << 2 << QStringList() << QString()
+            << QByteArrayList { "PRIORITY:5" } << none;
+    QTest::newRow("PRIORITY 6 reads low") << QByteArray("PRIORITY:6\n") << 1 << QStringList()
+                                          << QString() << QByteArrayList { "PRIORITY:6" } << none;
+    QTest::newRow("PRIORITY 0 reads none and stays")
+            << QByteArray("PRIORITY:0\n") << 0 << QStringList() << QString()
+            << QByteArrayList { "PRIORITY:0" } << none;
+    QTest::newRow("PRIORITY 12 reads none and stays")
+            << QByteArray("PRIORITY:12\n") << 0 << QStringList() << QString()
+            << QByteArrayList { "PRIORITY:12" } << none;
+    QTest::newRow("PRIORITY 2 changed to low writes 9")
+            << QByteArray("PRIORITY:2\n") << 3 << QStringList() << QStringLiteral("priority 1")
+            << QByteArrayList { "PRIORITY:9" } << none;
+    QTest::newRow("medium written as 5")
+            << QByteArray() << 0 << QStringList() << QStringLiteral("priority 2")
+            << QByteArrayList { "PRIORITY:5" } << none;
+    QTest::newRow("priority taken away")
+            << QByteArray("PRIORITY:1\n") << 3 << QStringList() << QStringLiteral("priority 0")
+            << QByteArrayList() << QByteArrayList { "PRIORITY" };
+    QTest::newRow("two CATEGORIES lines read, one written")
+            << QByteArray("CATEGORIES:home,garden\nCATEGORIES:errands\n") << 0
+            << QStringList { "home", "garden", "errands" }
+            << QStringLiteral("tags home,errands,new")
+            << QByteArrayList { "CATEGORIES:home,errands,new" }
+            << QByteArrayList { "CATEGORIES:errands" };
+    QTest::newRow("tags untouched stay as written")
+            << QByteArray("CATEGORIES:home\nCATEGORIES:errands\n") << 0
+            << QStringList { "home", "errands" } << QString()
+            << QByteArrayList { "CATEGORIES:home", "CATEGORIES:errands" } << none;
+    QTest::newRow("notes edited drop the HTML copy")
+            << QByteArray("DESCRIPTION:Old words\nX-ALT-DESC;FMTTYPE=text/html:<p>Old words</p>\n")
+            << 0 << QStringList() << QStringLiteral("notes")
+            << QByteArrayList { "DESCRIPTION:New words\\, two lines\\nhere" }
+            << QByteArrayList { "X-ALT-DESC" };
+    QTest::newRow("notes untouched keep the HTML copy")
+            << QByteArray("DESCRIPTION:Old words\nX-ALT-DESC;FMTTYPE=text/html:<p>Old words</p>\n")
+            << 0 << QStringList() << QString()
+            << QByteArrayList { "X-ALT-DESC;FMTTYPE=text/html:<p>Old words</p>" } << none;
+}
+
+// A VTODO another program wrote, read, changed here as the row says, written back.
+void TestIcalCodec::mapsNotesPriorityAndTags()
+{
+    QFETCH(QByteArray, properties);
+    QFETCH(int, priority);
+    QFETCH(QStringList, tags);
+    QFETCH(QString, edit);
+    QFETCH(QByteArrayList, present);
+    QFETCH(QByteArrayList, absent);
+
+    const QByteArray resource = calendar("-//Other//EN", "BEGIN:VTODO\nUID:details-1\n"
+                                                         "DTSTAMP:20260105T101700Z\n"
+                                                         "SUMMARY:Water the plants\n"
+                                                                 + properties + "END:VTODO\n");
+    const IcalReadResult read = IcalReader::read(resource, IcalReader::Mode::Resource);
+    QCOMPARE(read.tasks.size(), 1);
+    IcalTask task = read.tasks.first();
+    QVERIFY(task.detailsKnown);
+    QCOMPARE(task.details.priority, priority);
+    QCOMPARE(task.details.tags, tags);
+
+    task.name = QStringLiteral("Water the plants today");
+    if (edit == QLatin1String("notes"))
+        task.details.notes = QStringLiteral("New words, two lines\nhere");
+    if (edit.startsWith(QLatin1String("priority "))) {
+        task.details.priority = edit.mid(9).toInt();
+        task.details.priorityRaw = -1; // as a change here leaves it
+    }
+    if (edit.startsWith(QLatin1String("tags ")))
+        task.details.tags = edit.mid(5).split(u',');
+    const QByteArray written = IcalWriter::writeTask(task, kStamp);
+    const QByteArrayList lines = written.split('\n');
+    for (const QByteArray &line : present)
+        QVERIFY2(lines.contains(line + '\r'), written.constData());
+    for (const QByteArray &name : absent) {
+        QVERIFY2(std::none_of(lines.begin(), lines.end(),
+                              [&](const QByteArray &line) { return line.startsWith(name); }),
+                 written.constData());
+    }
+    const IcalReadResult again = IcalReader::read(written, IcalReader::Mode::Resource);
+    QCOMPARE(again.tasks.size(), 1);
+    QCOMPARE(again.tasks.first().details.priority, task.details.priority);
+    QCOMPARE(again.tasks.first().details.tags, task.details.tags);
+    QCOMPARE(again.tasks.first().details.notes, task.details.notes);
 }
 
 // A repeating task moved to its next occurrence: DUE and DTSTART move together in their zone,

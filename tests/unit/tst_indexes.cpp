@@ -3,7 +3,9 @@
 // without indexes, and counts follow every write, whoever makes it.
 #include "fixture.h"
 #include "syncstore.h"
+#include "taskdetailssql.h"
 #include "tasknameindex.h"
+#include "tasksql.h"
 #include "tasktransfer.h"
 #include "testenv.h"
 
@@ -259,8 +261,10 @@ void TestIndexes::schemaGainsIndexesOnly()
     QStringList indexes;
     while (query.next())
         indexes << query.value(0).toString() + QLatin1Char(':') + query.value(1).toString();
-    QCOMPARE(indexes, (QStringList { "idx_tasks_user_created:tasks", "idx_tasks_user_due:tasks",
-                                     "idx_tasks_user_name:tasks" }));
+    QCOMPARE(indexes, (QStringList { "idx_task_details_priority:task_details",
+                                     "idx_task_tags_task:task_tags", "idx_tasks_user_created:tasks",
+                                     "idx_tasks_user_due:tasks", "idx_tasks_user_name:tasks",
+                                     "idx_tasks_user_soonest:tasks" }));
 
     // The list and the reminder query read through them.
     auto plan = [&](const QString &sql) {
@@ -277,6 +281,15 @@ void TestIndexes::schemaGainsIndexesOnly()
     QVERIFY(plan("SELECT id FROM tasks WHERE user_id = 1 AND active = 0 AND expire_at_epoch IS "
                  "NOT NULL AND expire_at_epoch BETWEEN 1 AND 2 ORDER BY expire_at_epoch")
                     .contains(QLatin1String("idx_tasks_user_due")));
+    // Each order of the list reads an index in its order, never sorting the account's tasks (a
+    // tag filter sorts the tasks of the tag).
+    for (bool filtered : { false, true }) {
+        for (const QString &sql :
+             { TaskSql::pageRowsSoonest(filtered, filtered, false, filtered),
+               TaskDetailsSql::pageRowsByPriority(filtered, filtered, false, filtered) }) {
+            QVERIFY2(!plan(sql).contains(QLatin1String("TEMP B-TREE")), qPrintable(plan(sql)));
+        }
+    }
 
     // The search index holds every task, with its triggers.
     QCOMPARE(m_app->scalar("SELECT COUNT(*) FROM tasks_trigram").toInt(), 157);

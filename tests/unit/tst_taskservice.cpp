@@ -49,6 +49,7 @@ private slots:
     void createStoresUtcTextAndEpoch();
     void invalidDueTimeIsNull();
     void updateAndDelete();
+    void detailsTagFilterAndDueOrder();
     void repeatingTaskDone_data();
     void repeatingTaskDone();
     void otherAccountsTasksUntouched();
@@ -419,7 +420,7 @@ void TestTaskService::createStoresUtcTextAndEpoch()
     QCOMPARE(m_app->model.expireAt(0).timeSpec(), Qt::LocalTime);
     // Asia/Kolkata is UTC+05:30.
     QCOMPARE(m_app->model.data(m_app->model.index(0, 3)).toString(),
-             QStringLiteral("Tue 15 January 09:05"));
+             QStringLiteral("Tue 15 January 2030 09:05"));
 }
 
 void TestTaskService::invalidDueTimeIsNull()
@@ -467,6 +468,82 @@ void TestTaskService::updateAndDelete()
     QVERIFY(!m_app->tasks.updateTask(id, QStringLiteral("back"), true, due));
     QVERIFY(!m_app->tasks.deleteTask(id));
     QCOMPARE(resets.count(), 5);
+}
+
+// Notes, priority and tags are kept beside a task and go with it; the tag filter and the "due
+// soonest" order page through the list, flips included; Done is set in one call.
+void TestTaskService::detailsTagFilterAndDueOrder()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QList<std::pair<QString, QDateTime>> made { { "later", now.addDays(3) },
+                                                      { "undated", QDateTime() },
+                                                      { "soon", now.addDays(1) },
+                                                      { "overdue", now.addDays(-1) } };
+    QList<qint64> ids;
+    for (const auto &[name, due] : made) {
+        QVERIFY(m_app->tasks.createTask(name, due, false));
+        ids << qint64(m_app->tasks.lastCreatedId());
+    }
+    const qint64 later = ids[0], undated = ids[1], soon = ids[2], overdue = ids[3];
+    QVERIFY(m_app->tasks.saveTaskDetails(later, QStringLiteral("Call first"), 3,
+                                         QStringLiteral(" home, Garden ,, HOME")));
+    QVERIFY(m_app->tasks.saveTaskDetails(soon, QString(), 1, QStringLiteral("home")));
+    QVERIFY(m_app->tasks.saveTaskDetails(overdue, QString(), 0, QStringLiteral("gone")));
+    QVERIFY(!m_app->tasks.saveTaskDetails(999, QStringLiteral("no such task"), 2, QString()));
+    const QVariantMap details = m_app->tasks.taskDetails(later);
+    QCOMPARE(details.value("notes").toString(), QStringLiteral("Call first"));
+    QCOMPARE(details.value("priority").toInt(), 3);
+    QCOMPARE(details.value("tags").toString(), QStringLiteral("home, Garden"));
+    QCOMPARE(m_app->tasks.tagNames(), (QStringList { "Garden", "gone", "home" }));
+    const int laterRow = m_app->model.rowForId(later);
+    QCOMPARE(m_app->model.data(m_app->model.index(laterRow, 1), TaskTableModel::TagsRole),
+             QVariant(QStringList { "home", "Garden" }));
+    QCOMPARE(m_app->model.data(m_app->model.index(laterRow, 1), TaskTableModel::NotesRole),
+             QVariant(QStringLiteral("Call first")));
+    QVERIFY(m_app->model.overdueAt(m_app->model.rowForId(overdue)));
+    QVERIFY(!m_app->model.overdueAt(laterRow));
+
+    m_app->tasks.setFilterTag(QStringLiteral("home"));
+    QCOMPARE(m_app->model.rowCount(), 2);
+    QCOMPARE(m_app->model.taskIdAt(0), soon);
+    QCOMPARE(m_app->model.taskIdAt(1), later);
+    QCOMPARE(m_app->tasks.totalCount(), 4);
+    m_app->tasks.clearFilters();
+
+    m_app->tasks.setPageSize(1);
+    m_app->tasks.setSortOrder(1);
+    const QList<qint64> soonest { overdue, soon, later, undated };
+    for (int page = 1; page <= 4; ++page) {
+        m_app->tasks.loadPage(page);
+        QCOMPARE(m_app->model.taskIdAt(0), soonest[page - 1]);
+    }
+    m_app->tasks.loadPage(3);
+    QCOMPARE(m_app->model.taskIdAt(0), later);
+    QCOMPARE(m_app->tasks.pageOfTask(undated), 4);
+    // By priority: high, low, then the rest newest first; the far pages read from the end.
+    m_app->tasks.setSortOrder(2);
+    const QList<qint64> byPriority { later, soon, overdue, undated };
+    for (int page : { 1, 2, 3, 4, 2 }) {
+        m_app->tasks.loadPage(page);
+        QCOMPARE(m_app->model.taskIdAt(0), byPriority[page - 1]);
+        QCOMPARE(m_app->tasks.pageOfTask(byPriority[page - 1]), page);
+    }
+
+    QVERIFY(m_app->tasks.setTaskDone(overdue, true));
+    auto q = m_app->query();
+    QVERIFY(q.exec(QStringLiteral("SELECT name, active, expire_at_epoch FROM tasks WHERE id = %1")
+                           .arg(overdue)));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("overdue"));
+    QCOMPARE(q.value(1).toInt(), 1);
+    QCOMPARE(q.value(2).toLongLong(), now.addDays(-1).toSecsSinceEpoch());
+
+    QVERIFY(m_app->tasks.deleteTask(later));
+    QVERIFY(m_app->tasks.deleteAllInactive());
+    for (const QString &table : { QStringLiteral("task_details"), QStringLiteral("task_tags") }) {
+        QCOMPARE(m_app->scalar(QStringLiteral("SELECT group_concat(task_id) FROM ") + table),
+                 QVariant(QString::number(soon)));
+    }
 }
 
 void TestTaskService::repeatingTaskDone_data()
@@ -737,9 +814,9 @@ void TestTaskService::rowsWrittenByAnotherProgram()
     QCOMPARE(m_app->model.expireAt(0),
              QDateTime(QDate(2031, 6, 30), QTime(18, 45), QTimeZone::utc()).toLocalTime());
     QCOMPARE(m_app->model.data(m_app->model.index(0, 3)).toString(),
-             QStringLiteral("Tue 01 July 00:15"));
+             QStringLiteral("Tue 01 July 2031 00:15"));
     QCOMPARE(m_app->model.data(m_app->model.index(0, 4)).toString(),
-             QStringLiteral("Mon 02 June 01:40"));
+             QStringLiteral("Mon 02 June 2031 01:40"));
 }
 
 void TestTaskService::signedOutRefusesEverything()

@@ -156,10 +156,10 @@ void TestTaskTransfer::roundTripIntoAnotherAccount()
     QCOMPARE(m_app->tasks.totalCount(), 4);
 
     const QList<QByteArray> csv = m_transfer->exportCsv().split('\n');
-    QCOMPARE(csv.first(), "name,status,due,created\r");
+    QCOMPARE(csv.first(), "name,status,due,created,notes,priority,tags\r");
     QVERIFY(csv.at(1).startsWith(
             "\"Pay rent, gas; water \\ bills\",Pending,2026-03-10T14:30:00+05:30,20"));
-    QVERIFY(csv.at(1).endsWith("+05:30\r"));
+    QVERIFY(csv.at(1).endsWith("+05:30,,,\r"));
     QVERIFY(csv.at(3).startsWith("'=SUM(A1:A2),Pending,1965-05-01T17:30:00+05:30,"));
 
     // Control characters are no text of iCalendar; a semicolon splits a cell in some
@@ -393,6 +393,10 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
     QCOMPARE(counts.imported, 0);
     QCOMPARE(counts.updated, 3);
     QCOMPARE(rows(m_userId).first().section(u'|', 0, 1), QStringLiteral("Water all plants|1"));
+    // As a file of a release without notes, priority and tags has them: in the kept text alone.
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT tags FROM task_details")).toString(),
+             QStringLiteral("Home,Garden"));
+    QVERIFY(m_app->query().exec(QStringLiteral("DELETE FROM task_details")));
 
     // A task made here gets a UID at its first export, so its export comes back as an update.
     QVERIFY(m_app->tasks.createTask(QStringLiteral("New here"), QDateTime(), false));
