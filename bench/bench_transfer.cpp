@@ -84,38 +84,56 @@ double pythonMs(const QString &file, bool write)
     return python.readAllStandardOutput().split(' ').first().toDouble();
 }
 
+// The longest stretch in ms the event loop did not turn since start(), seen by a 1 ms timer.
+class StallProbe
+{
+public:
+    StallProbe()
+    {
+        m_ticker.setInterval(1);
+        QObject::connect(&m_ticker, &QTimer::timeout, [this] { turned(); });
+    }
+    void start()
+    {
+        m_sinceTurn.start();
+        m_ticker.start();
+    }
+    void turned()
+    {
+        m_stall = std::max(m_stall, double(m_sinceTurn.nsecsElapsed()) / 1e6);
+        m_sinceTurn.restart();
+    }
+    double stall() const { return m_stall; }
+
+private:
+    QElapsedTimer m_sinceTurn;
+    QTimer m_ticker;
+    double m_stall = 0;
+};
+
 // Runs one transfer to its end; its time and the longest stretch the event loop did not turn,
 // both in ms. ok is false when it failed.
 std::pair<double, double> transfer(TaskTransfer &transfer, bool import, const QString &file,
                                    bool &ok)
 {
     QEventLoop loop;
-    QElapsedTimer sinceTurn;
-    double stall = 0;
-    QTimer ticker;
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        stall = std::max(stall, double(sinceTurn.nsecsElapsed()) / 1e6);
-        sinceTurn.restart();
-    });
+    StallProbe probe;
     QObject::connect(&transfer, &TaskTransfer::finished, &loop, [&](bool done) {
         ok = done;
         loop.quit();
     });
     QElapsedTimer timer;
     timer.start();
-    sinceTurn.start();
-    ticker.start();
+    probe.start();
     const bool started = import ? transfer.startImport(QUrl::fromLocalFile(file))
                                 : transfer.startExport(QUrl::fromLocalFile(file));
-    stall = std::max(stall, double(sinceTurn.nsecsElapsed()) / 1e6);
-    sinceTurn.restart();
+    probe.turned();
     if (started)
         loop.exec();
     const double ms = double(timer.nsecsElapsed()) / 1e6;
     QObject::disconnect(&transfer, &TaskTransfer::finished, &loop, nullptr);
     ok = ok && started;
-    return { ms, stall };
+    return { ms, probe.stall() };
 }
 
 // The longest stretch the event loop did not turn in ms while nothing ran, for ms: what the
@@ -123,19 +141,11 @@ std::pair<double, double> transfer(TaskTransfer &transfer, bool import, const QS
 double idleStall(int ms)
 {
     QEventLoop loop;
-    QElapsedTimer sinceTurn;
-    double stall = 0;
-    QTimer ticker;
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        stall = std::max(stall, double(sinceTurn.nsecsElapsed()) / 1e6);
-        sinceTurn.restart();
-    });
+    StallProbe probe;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    sinceTurn.start();
-    ticker.start();
+    probe.start();
     loop.exec();
-    return stall;
+    return probe.stall();
 }
 
 } // namespace

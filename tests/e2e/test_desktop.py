@@ -112,11 +112,13 @@ class DesktopTest(ts.TasksTestCase):
 
     @ts.shoot_on_failure
     def test_kept_sign_in_reminds_after_a_start_at_login(self):
-        # Signed in once with "Keep me signed in on this computer" ticked (after the buttons).
+        # Signed in once with "Keep me signed in on this computer" ticked (after the buttons
+        # and the "Forgot password?" link).
         self.app = app = self.start_window()
         ts.register(app, "Ada Lovelace", "ada", "correct horse")
         app.type("correct horse")
-        app.key("Tab", "Tab", "Tab", "space", "shift+Tab", "shift+Tab", "space")
+        app.key("Tab", "Tab", "Tab", "Tab", "space", "shift+Tab", "shift+Tab", "shift+Tab",
+                "space")
         wait_until(lambda: "Welcome" in app.read_text(0, 0, 400, ts.TABLE_TOP), timeout=15,
                    message="the tasks page did not open")
         token_file = os.path.join(os.path.dirname(self.home.db_path), "kept-sign-in")

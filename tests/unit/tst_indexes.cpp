@@ -257,7 +257,8 @@ void TestIndexes::schemaGainsIndexesOnly()
     QSqlQuery query(m_app->db.database());
     QVERIFY(query.exec(QStringLiteral("SELECT name, tbl_name FROM sqlite_master "
                                       "WHERE type = 'index' AND sql IS NOT NULL "
-                                      "AND tbl_name = 'tasks' ORDER BY name")));
+                                      "AND tbl_name IN ('tasks', 'task_details', 'task_tags') "
+                                      "ORDER BY name")));
     QStringList indexes;
     while (query.next())
         indexes << query.value(0).toString() + QLatin1Char(':') + query.value(1).toString();

