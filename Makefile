@@ -8,7 +8,7 @@ PREFIX ?= /usr/local
 
 DEBIAN13_ROOT ?= $(BUILD_DIR)/debian13-root
 
-.PHONY: deps test-deps package-deps build run test test-asan test-debian13 bench install package clean
+.PHONY: deps test-deps package-deps build run test test-asan test-debian13 debian13-root bench install package clean
 
 deps:
 	bash scripts/install-deps.sh run
@@ -35,6 +35,10 @@ test-asan: test-deps
 # The same build and tests on Debian 13 (Qt 6.8), in a chroot made once with debootstrap.
 test-debian13:
 	bash scripts/test-debian13.sh $(DEBIAN13_ROOT)
+
+# Only the chroot and the packages its tests need (see .ci/run).
+debian13-root:
+	bash scripts/test-debian13.sh --prepare $(DEBIAN13_ROOT)
 
 # A Release build of its own, then every benchmark (see bench/README.md).
 bench: test-deps

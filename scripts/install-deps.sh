@@ -36,6 +36,7 @@ test_packages=(
     desktop-file-utils appstream lintian
     radicale apache2-utils python3-caldav openssl xandikos
     dbus python3-dbusmock
+    debootstrap
 )
 
 purpose=${1:-run}

@@ -4,11 +4,18 @@
 # archive this machine's apt already uses, and reused afterwards; the tree is copied in on every
 # run and built incrementally in the root's own build directory. Needs root and about 2 GB of disk;
 # installs debootstrap when it is missing.
-# Usage: scripts/test-debian13.sh [root-dir] [ctest arguments...]
+# Usage: scripts/test-debian13.sh [--prepare] [root-dir] [ctest arguments...]
+#   --prepare  only make the root and install the packages the tests need, then stop: mostly
+#              waiting on the network, so it can run beside another build.
 # TARVIK_DEBIAN_MIRROR overrides the archive read from the apt sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+prepare_only=0
+if [[ ${1:-} == --prepare ]]; then
+    prepare_only=1
+    shift
+fi
 root=${1:-build/debian13-root}
 shift $(($# > 0 ? 1 : 0))
 suite=trixie
@@ -101,32 +108,37 @@ if [[ ! -x $root/usr/bin/apt-get ]]; then
     mv "$root.partial" "$root"
 fi
 
-# The tree as git sees it (tracked and new files, edits included), or the whole directory but its
-# build trees when this is no git checkout. Only files whose content changed replace their copies:
-# they count as new to the build inside, and nothing else is built again.
-src=$root/tarvik/src
-incoming=$root/tarvik/incoming
-rm -rf "$incoming"
-mkdir -p "$incoming" "$src"
-if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    git ls-files -z --cached --others --exclude-standard |
-        tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xmf - -C "$incoming"
+if ((prepare_only)); then
+    mkdir -p "$root/tarvik/deps"
+    cp scripts/install-deps.sh "$root/tarvik/deps/install-deps.sh"
 else
-    tar --exclude='./build*' -cf - . | tar -xmf - -C "$incoming"
+    # The tree as git sees it (tracked and new files, edits included), or the whole directory
+    # but its build trees when this is no git checkout. Only files whose content changed replace
+    # their copies: they count as new to the build inside, and nothing else is built again.
+    src=$root/tarvik/src
+    incoming=$root/tarvik/incoming
+    rm -rf "$incoming"
+    mkdir -p "$incoming" "$src"
+    if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git ls-files -z --cached --others --exclude-standard |
+            tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xmf - -C "$incoming"
+    else
+        tar --exclude='./build*' -cf - . | tar -xmf - -C "$incoming"
+    fi
+    (cd "$src" && find . ! -type d) | while read -r file; do
+        if [[ ! -e $incoming/$file && ! -L $incoming/$file ]]; then
+            rm -f "$src/$file"
+        fi
+    done
+    (cd "$incoming" && find . ! -type d) | while read -r file; do
+        if ! cmp -s "$incoming/$file" "$src/$file"; then
+            mkdir -p "$(dirname "$src/$file")"
+            rm -f "$src/$file"
+            mv "$incoming/$file" "$src/$file"
+        fi
+    done
+    rm -rf "$incoming"
 fi
-(cd "$src" && find . ! -type d) | while read -r file; do
-    if [[ ! -e $incoming/$file && ! -L $incoming/$file ]]; then
-        rm -f "$src/$file"
-    fi
-done
-(cd "$incoming" && find . ! -type d) | while read -r file; do
-    if ! cmp -s "$incoming/$file" "$src/$file"; then
-        mkdir -p "$(dirname "$src/$file")"
-        rm -f "$src/$file"
-        mv "$incoming/$file" "$src/$file"
-    fi
-done
-rm -rf "$incoming"
 
 rm -f "$root/etc/resolv.conf"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
@@ -169,6 +181,9 @@ done
 export DISPLAY=:$(head -n 1 "$XDG_RUNTIME_DIR/display")
 ctest --test-dir /tarvik/build --output-on-failure --parallel "$(nproc)" "$@"
 '
+if ((prepare_only)); then
+    inner='bash /tarvik/deps/install-deps.sh test'
+fi
 proxies=()
 for var in http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY; do
     if [[ -n ${!var:-} ]]; then proxies+=("$var=${!var}"); fi
