@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QSqlQuery>
 #include <QStringList>
+#include <QUuid>
 #include <QVariant>
 
 namespace {
@@ -41,6 +42,22 @@ QString keptTextSql()
     return QStringLiteral("SELECT COALESCE((SELECT ical FROM sync_items WHERE task_id = :id AND "
                           "user_id = :uid), (SELECT calendar FROM task_uids WHERE task_id = :id2 "
                           "AND user_id = :uid2))");
+}
+
+QString seriesUidSql()
+{
+    return QStringLiteral("SELECT uid FROM task_uids WHERE task_id = :id AND user_id = :uid");
+}
+
+// The Done copy of an occurrence goes by a UID made from the series' UID and the occurrence's
+// due time: two devices that complete the same occurrence make the same copy, which the sync then
+// holds once.
+QString doneCopyUid(const QString &seriesUid, const QDateTime &due)
+{
+    static const QUuid kDoneCopies(QStringLiteral("{5b0f7a52-3c1e-4e0b-9d55-3f1f0c6b2a7e}"));
+    return QUuid::createUuidV5(kDoneCopies,
+                               seriesUid + QLatin1Char('/') + due.toUTC().toString(Qt::ISODate))
+            .toString(QUuid::WithoutBraces);
 }
 
 } // namespace
@@ -175,6 +192,17 @@ TaskStore::Written TaskStore::completeOccurrence(qint64 userId, qint64 id, const
     Recurrence::Rule next = *rule;
     next.rrule = advance.rrule;
     const Written done = insertTask(userId, { name, true, due }, origin);
+    QSqlQuery &series = statement(seriesUidSql());
+    series.bindValue(QStringLiteral(":id"), id);
+    series.bindValue(QStringLiteral(":uid"), userId);
+    const QString seriesUid =
+            series.exec() && series.next() ? series.value(0).toString() : QString();
+    series.finish();
+    if (done.ok && !seriesUid.isEmpty()
+        && !storeUid(userId, done.insertedId, doneCopyUid(seriesUid, due), QString())) {
+        rollback();
+        return failed;
+    }
     const Written moved =
             done.ok ? updateTask(userId, id, { name, false, advance.due }, origin) : failed;
     if (!moved.ok || moved.affected == 0 || !storeRepeat(userId, id, next, offset, origin)

@@ -120,6 +120,7 @@ private slots:
     void twoProfilesPropagate();
     void independentClient();
     void repeatingSeriesWithAnotherClient();
+    void sameOccurrenceDoneOnTwoDevices();
     void conflictKeepsBothVersions();
     void serverDownThenBack();
     void invalidSyncToken();
@@ -478,6 +479,41 @@ void TestCalDavSync::repeatingSeriesWithAnotherClient()
     QCOMPARE(laptop.value(QStringLiteral("SELECT expire_at_epoch FROM tasks WHERE active = 0"))
                      .toLongLong(),
              QDateTime(QDate(2030, 1, 7), QTime(10, 0), berlin).toSecsSinceEpoch());
+}
+
+// Both devices complete the same occurrence before either syncs again: the series moves on once
+// and its Done copy is held once, with no conflicting copy on either side.
+void TestCalDavSync::sameOccurrenceDoneOnTwoDevices()
+{
+    const QString collection = newCollection();
+    Profile laptop(m_template, collection, &m_network);
+    Profile desktop(m_template, collection, &m_network);
+    QCOMPARE(caldavScript(collection, QStringLiteral("add"),
+                          QStringLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//EN\r\n"
+                                         "BEGIN:VTODO\r\nUID:plants@example.org\r\n"
+                                         "DTSTAMP:20300101T100000Z\r\nSUMMARY:Water plants\r\n"
+                                         "DUE:20300104T090000Z\r\nRRULE:FREQ=DAILY\r\n"
+                                         "END:VTODO\r\nEND:VCALENDAR\r\n")),
+             QString());
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(desktop.sync(), SyncError::None);
+    const QDateTime now(QDate(2030, 1, 4), QTime(9, 30), Qt::UTC);
+    QVERIFY(laptop.complete(QStringLiteral("Water plants"), now));
+    QVERIFY(desktop.complete(QStringLiteral("Water plants"), now));
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QCOMPARE(desktop.sync(), SyncError::None);
+    QCOMPARE(laptop.sync(), SyncError::None);
+
+    const QStringList expected { QStringLiteral("Water plants"),
+                                 QStringLiteral("Water plants (done)") };
+    const QString pendingDue = QStringLiteral("SELECT expire_at_epoch FROM tasks WHERE active = 0");
+    for (const Profile *profile : { &laptop, &desktop }) {
+        QCOMPARE(profile->tasks(), expected);
+        QCOMPARE(profile->value(pendingDue).toLongLong(),
+                 QDateTime(QDate(2030, 1, 5), QTime(9, 0), Qt::UTC).toSecsSinceEpoch());
+    }
+    QCOMPARE(caldavScript(collection, QStringLiteral("list")).count(QLatin1String("BEGIN:VTODO")),
+             2);
 }
 
 void TestCalDavSync::conflictKeepsBothVersions()
