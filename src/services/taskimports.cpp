@@ -12,7 +12,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -48,14 +48,14 @@ QString rowsAsJson(const QString &table, const QStringList &columns, const QStri
             .arg(pairs.join(QStringLiteral(", ")), quoted(table, u'"'), key);
 }
 
-// A value as JSON gave it back: a whole number as an integer, so that it is stored as one.
+// A value as JSON gave it back: a whole number as an integer, exactly, so that it is stored as
+// one.
 QVariant fromJson(const QJsonValue &value)
 {
     if (value.isDouble()) {
-        const double number = value.toDouble();
-        if (std::trunc(number) == number && std::abs(number) < 9007199254740992.0)
-            return qint64(number);
-        return number;
+        constexpr qint64 kNotWhole = std::numeric_limits<qint64>::min();
+        const qint64 whole = value.toInteger(kNotWhole);
+        return whole != kNotWhole ? QVariant(whole) : QVariant(value.toDouble());
     }
     if (value.isString())
         return value.toString();

@@ -181,9 +181,14 @@ bool UndoJournal::undoImport(const Entry &entry)
 {
     const TaskStore::ImportUndone undone =
             m_store->undoImport(entry.userId, entry.importId, TaskStore::Origin::Window);
-    forgetImports(entry.userId);
     if (!undone.ok) {
         qWarning("cannot undo the import: %s", qPrintable(m_store->lastError()));
+        // Nothing was written: while another program holds the file, the import stays in the
+        // journal, to be undone once the bar shows it again.
+        if (undone.busy)
+            m_entries.append(entry);
+        else
+            forgetImports(entry.userId);
         show(undone.busy ? QStringLiteral("Could not undo the import: the task file is in use by "
                                           "another program")
                          : QStringLiteral("Could not undo the import"));
