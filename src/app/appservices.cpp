@@ -47,6 +47,9 @@ void AppServices::connectServices()
     connect(&m_sync, &SyncService::tasksChanged, &m_notifier, &NotificationService::checkDueTasks);
     connect(&m_transfer, &TaskTransfer::tasksImported, &m_notifier,
             &NotificationService::checkDueTasks);
+    // What an import saved may be undone from the undo bar, as a command of the window's.
+    connect(&m_transfer, &TaskTransfer::importSaved, &m_tasks.undoJournal(),
+            &UndoJournal::recordImport);
     // Tasks exported or synced carry the reminder, so that other clients remind too.
     const auto lead = [this] {
         m_sync.setReminderLead(m_settings.notifyMinutes());

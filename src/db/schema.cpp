@@ -174,6 +174,23 @@ const Step kSteps[] = {
               QStringLiteral("CREATE INDEX IF NOT EXISTS idx_task_details_priority "
                              "ON task_details (user_id, priority, task_id)"),
       } },
+    { 8,
+      "what each import wrote, for its undo: the tasks it made, and the rows of those it "
+      "changed as they were before (JSON, by table); kept while the import may be undone",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_imports (\n"
+                             "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    at_ms INTEGER NOT NULL\n"
+                             ")"),
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_import_rows (\n"
+                             "    import_id INTEGER NOT NULL,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    task_id INTEGER NOT NULL,\n"
+                             "    before TEXT,\n"
+                             "    PRIMARY KEY (import_id, task_id)\n"
+                             ") WITHOUT ROWID"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

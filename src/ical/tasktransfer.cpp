@@ -55,6 +55,7 @@ struct TaskTransfer::Job
     TransferProgress progress;
     TransferOutcome outcome; // written by the thread, read once it finished
     bool import = false;
+    qint64 userId = -1;
 };
 
 TaskTransfer::TaskTransfer(DbManager *db, AuthService *auth, TaskStore *store, QObject *parent)
@@ -108,8 +109,7 @@ TaskTransfer::ImportCounts TaskTransfer::importCalendar(const QByteArray &data)
         return ImportCounts();
     const TransferOutcome outcome = TransferWork::importCalendar(m_store, m_auth->userId(), data);
     setResultText(outcome.text);
-    if (!outcome.changes.isEmpty())
-        emit tasksImported();
+    importEnded(m_auth->userId(), outcome);
     return outcome.counts;
 }
 
@@ -163,8 +163,7 @@ bool TaskTransfer::importTasks(const QUrl &file)
     const TransferOutcome outcome =
             TransferWork::importFile(m_store, m_auth->userId(), localPath(file));
     setResultText(outcome.text);
-    if (!outcome.changes.isEmpty())
-        emit tasksImported();
+    importEnded(m_auth->userId(), outcome);
     return outcome.ok;
 }
 
@@ -191,6 +190,7 @@ bool TaskTransfer::start(bool import, const QUrl &file)
     auto job = std::make_shared<Job>();
     job->import = import;
     const qint64 userId = m_auth->userId();
+    job->userId = userId;
     const QString path = import ? localPath(file) : exportPath(file);
     m_thread = QThread::create([job, databaseName, userId, path] {
         yieldToTheWindow();
@@ -242,9 +242,20 @@ void TaskTransfer::finishJob()
     emit busyChanged();
     // The thread's own store announced nothing the window hears: the tasks it saved are
     // announced here, as an import on the window's connection announces them.
-    if (!job->outcome.changes.isEmpty()) {
+    if (!job->outcome.changes.isEmpty())
         m_store->announceCommitted(job->outcome.changes, TaskStore::Origin::Import);
-        emit tasksImported();
-    }
+    if (job->import)
+        importEnded(job->userId, job->outcome);
     emit finished(job->outcome.ok);
+}
+
+void TaskTransfer::importEnded(qint64 userId, const TransferOutcome &outcome)
+{
+    if (outcome.changes.isEmpty())
+        return;
+    emit tasksImported();
+    const ImportCounts &counts = outcome.counts;
+    if (outcome.importId > 0 && counts.imported + counts.updated > 0 && m_auth->isLoggedIn()
+        && m_auth->userId() == userId)
+        emit importSaved(userId, outcome.importId, counts.imported, counts.updated);
 }

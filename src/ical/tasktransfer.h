@@ -55,6 +55,9 @@ signals:
     void progressChanged();
     // Tasks came in or changed: due times may have come near.
     void tasksImported();
+    // An import into the signed-in account saved tasks, finished or not; the task store keeps
+    // its record importId for an undo.
+    void importSaved(qint64 userId, qint64 importId, int imported, int updated);
     // A transfer begun with startImport or startExport ended, whatever its outcome.
     void finished(bool ok);
 
@@ -80,6 +83,8 @@ private:
     bool start(bool import, const QUrl &file);
     void finishJob();
     void showProgress();
+    // Tells of what an import of the account saved, while the account is signed in.
+    void importEnded(qint64 userId, const TransferOutcome &outcome);
 
     DbManager *m_db = nullptr;
     AuthService *m_auth = nullptr;

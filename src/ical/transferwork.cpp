@@ -206,6 +206,10 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
             break;
         }
         ok = tasks->transaction(true) && (prepared || (prepared = store.prepare()));
+        // The record of what the import writes, for its undo, goes in the same transactions.
+        const qint64 importId =
+                outcome.importId > 0 || !ok ? outcome.importId : tasks->beginImport(userId);
+        ok = ok && importId > 0;
         ImportCounts counts = saved;
         const qsizetype end = std::min(total, next + perTransaction);
         for (qsizetype i = next; ok && i < end; ++i) {
@@ -215,10 +219,12 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
             if (task.id > 0 && newerHere(here, task)) {
                 ++counts.kept;
             } else if (task.id > 0) {
-                ok = store.updateTask(userId, task);
+                ok = tasks->noteImported(importId, userId, task.id, false)
+                     && store.updateTask(userId, task);
                 ++counts.updated;
             } else {
-                ok = task.id == 0 && store.insertTask(userId, task);
+                ok = task.id == 0 && store.insertTask(userId, task)
+                     && tasks->noteImported(importId, userId, task.id, true);
                 ++counts.imported;
             }
         }
@@ -226,6 +232,7 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
         ok = ok && tasks->commit();
         if (!ok)
             break;
+        outcome.importId = importId;
         saved = counts;
         next = end;
     } while (next < total);

@@ -45,6 +45,8 @@ struct TransferOutcome
     ImportCounts counts;
     QString text;
     TaskChanges changes;
+    // The task store's record of what an import saved, for its undo; 0 when it saved nothing.
+    qint64 importId = 0;
 };
 
 // The work of the import and the export, on whichever connection and thread the task store

@@ -137,6 +137,28 @@ public:
     // deletes the tasks created since (created).
     Written restoreChanged(const TaskSnapshot &snapshot, const QList<qint64> &created,
                            Origin origin);
+    // What an import wrote, kept on disk for its undo (taskimports.cpp), in the import's own
+    // transactions. beginImport gives a new import of the account its id (0 when it cannot).
+    qint64 beginImport(qint64 userId);
+    // The import made the task (created), or is about to change it: its rows as they are now,
+    // in each table beside the tasks, are kept with the import.
+    bool noteImported(qint64 importId, qint64 userId, qint64 taskId, bool created);
+    // What undoing an import did; busy: another program holds the file.
+    struct ImportUndone
+    {
+        bool ok = false;
+        bool busy = false;
+        int removed = 0;
+        int restored = 0;
+        int kept = 0; // changed or deleted here since the import, left as they are
+    };
+    // In one transaction: deletes the tasks the import made and gives those it changed their
+    // rows back, as a new change; a task changed here since the import is left as it is. The
+    // import's record goes. Not ok, and nothing written, when the record is not there.
+    ImportUndone undoImport(qint64 userId, qint64 importId, Origin origin);
+    // Drops the records of the account's imports but those kept.
+    void forgetImports(qint64 userId, const QList<qint64> &kept);
+
     // Deleted tasks whose deletion may still be undone: the sync does not send it yet.
     void holdDeletions(const QList<qint64> &ids)
     {
@@ -187,6 +209,8 @@ private:
     // The tables beside the tasks table, each with its columns, keyed by task_id.
     const QList<TaskSnapshot::Table> &sideTables();
     bool insertRow(const TaskSnapshot::Table &table, const QVariantList &row, bool onlyMissing);
+    // Writes back the rows an import changed, kept as JSON by noteImported.
+    bool restoreImported(qint64 userId, qint64 taskId, const QByteArray &before);
     // Drops the notes, priority and tags of a deleted task, or of every deleted Done task (0).
     void forgetDetails(qint64 userId, qint64 taskId);
 
@@ -201,6 +225,10 @@ private:
     QSet<qint64> m_heldDeletions;
     QList<TaskSnapshot::Table> m_sideTables;
     bool m_sideTablesRead = false;
+    // The tasks table's columns, and the statement that keeps a task's rows for an import's undo,
+    // made once (taskimports.cpp).
+    QStringList m_taskColumns;
+    QString m_keepRowsSql;
 };
 
 Q_DECLARE_METATYPE(TaskChanges)

@@ -9,11 +9,15 @@
 namespace {
 
 const auto kTasks = QStringLiteral("tasks");
-// What the sync last learnt of the server; an undo leaves it as it is.
-const auto kSyncItems = QStringLiteral("sync_items");
-// Which UID a task goes by, and when it was changed here: not the task's fields, so an undone
-// change leaves them to the store's own bookkeeping.
-const QStringList kBookkeeping { QStringLiteral("task_uids"), QStringLiteral("task_changed_here") };
+// Tables with a task_id that are not the task's own rows, and that an undo leaves as they are:
+// what the sync last learnt of the server, the change counter its triggers keep (an undo is a
+// change of its own, counted anew), and the imports' record for their undo.
+const QStringList kNotTheTasks { QStringLiteral("sync_items"), QStringLiteral("task_changes"),
+                                 QStringLiteral("task_import_rows") };
+// Which UID a task goes by: not the task's fields, so an undone change leaves it to the store's
+// own bookkeeping. When it was changed here goes back too: an undone change leaves the task as
+// if it had never been made, to an import (which keeps the tasks changed here since) as well.
+const QStringList kBookkeeping { QStringLiteral("task_uids") };
 // Columns an undone change leaves as they are.
 const QStringList kIdentity { QStringLiteral("id"), QStringLiteral("user_id"),
                               QStringLiteral("create_at") };
@@ -54,7 +58,7 @@ QVariant TaskSnapshot::taskValue(int i, const QString &column) const
     return at < 0 ? QVariant() : tasks.rows.at(i).value(at);
 }
 
-// Every table with a task_id column but the sync's, read once: tables added later by a schema
+// Every table with a task_id column but those above, read once: tables added later by a schema
 // step come along without being named here.
 const QList<TaskSnapshot::Table> &TaskStore::sideTables()
 {
@@ -69,7 +73,8 @@ const QList<TaskSnapshot::Table> &TaskStore::sideTables()
         names.append(query.value(0).toString());
     for (const QString &name : std::as_const(names)) {
         const QStringList columns = columnsOf(database(), name);
-        if (name != kTasks && name != kSyncItems && columns.contains(QStringLiteral("task_id")))
+        if (name != kTasks && !kNotTheTasks.contains(name)
+            && columns.contains(QStringLiteral("task_id")))
             m_sideTables.append({ name, columns, {} });
     }
     m_sideTablesRead = true;
@@ -175,8 +180,16 @@ TaskStore::Written TaskStore::restoreChanged(const TaskSnapshot &snapshot,
     if (snapshot.taskCount() == 0 || !transaction())
         return written;
     bool ok = true;
-    for (const qint64 id : created)
+    // A task the command made was never there: its rows beside it go with it.
+    for (const qint64 id : created) {
         ok = ok && deleteTask(snapshot.userId, id, origin).ok;
+        for (const TaskSnapshot::Table &table : sideTables()) {
+            QSqlQuery &drop = statement(
+                    QStringLiteral("DELETE FROM \"%1\" WHERE task_id = ?").arg(table.name));
+            drop.addBindValue(id);
+            ok = ok && run(drop).ok;
+        }
+    }
 
     const TaskSnapshot::Table &tasks = snapshot.tables.first();
     QStringList assignments;

@@ -1,9 +1,19 @@
 #include "undojournal.h"
 
 #include <QDateTime>
+#include <QSet>
 
 #include <algorithm>
 #include <utility>
+
+namespace {
+
+QString tasks(int count)
+{
+    return count == 1 ? QStringLiteral("1 task") : QStringLiteral("%1 tasks").arg(count);
+}
+
+} // namespace
 
 UndoJournal::UndoJournal(TaskStore *store, QObject *parent)
     : QObject(parent)
@@ -13,6 +23,23 @@ UndoJournal::UndoJournal(TaskStore *store, QObject *parent)
     m_release.setSingleShot(true);
     connect(&m_bar, &QTimer::timeout, this, &UndoJournal::dismiss);
     connect(&m_release, &QTimer::timeout, this, [this] { releaseDue(false); });
+}
+
+UndoJournal::~UndoJournal()
+{
+    dropEntries();
+}
+
+void UndoJournal::dropEntries()
+{
+    QSet<qint64> accounts;
+    for (const Entry &entry : std::as_const(m_entries)) {
+        if (entry.importId > 0)
+            accounts.insert(entry.userId);
+    }
+    m_entries.clear();
+    for (const qint64 userId : std::as_const(accounts))
+        forgetImports(userId);
 }
 
 QString UndoJournal::text() const
@@ -41,9 +68,35 @@ void UndoJournal::recordChange(const QString &text, const TaskSnapshot &before,
     record(std::move(entry));
 }
 
+void UndoJournal::recordImport(qint64 userId, qint64 importId, int imported, int updated)
+{
+    Entry entry;
+    if (imported > 0 || updated == 0)
+        entry.text = QStringLiteral("Imported %1").arg(tasks(imported))
+                     + (updated > 0 ? QStringLiteral(", updated %1.").arg(updated)
+                                    : QStringLiteral("."));
+    else
+        entry.text = QStringLiteral("Import updated %1.").arg(tasks(updated));
+    entry.importId = importId;
+    entry.userId = userId;
+    record(std::move(entry));
+    // Records left by an earlier run, or by imports that have left the journal, go.
+    forgetImports(userId);
+}
+
+void UndoJournal::forgetImports(qint64 userId)
+{
+    QList<qint64> kept;
+    for (const Entry &entry : std::as_const(m_entries)) {
+        if (entry.importId > 0 && entry.userId == userId)
+            kept.append(entry.importId);
+    }
+    m_store->forgetImports(userId, kept);
+}
+
 void UndoJournal::record(Entry entry)
 {
-    if (entry.before.taskCount() == 0)
+    if (entry.importId == 0 && entry.before.taskCount() == 0)
         return;
     if (entry.deletion) {
         entry.held = true;
@@ -54,9 +107,11 @@ void UndoJournal::record(Entry entry)
     }
     m_entries.append(std::move(entry));
     while (m_entries.size() > kDepth) {
-        if (m_entries.first().held)
-            m_store->releaseDeletions(m_entries.first().before.taskIds());
-        m_entries.removeFirst();
+        const Entry first = m_entries.takeFirst();
+        if (first.held)
+            m_store->releaseDeletions(first.before.taskIds());
+        if (first.importId > 0)
+            forgetImports(first.userId);
     }
     show();
 }
@@ -104,6 +159,8 @@ bool UndoJournal::undoShowing()
     if (!canUndo())
         return false;
     const Entry entry = m_entries.takeLast();
+    if (entry.importId > 0)
+        return undoImport(entry);
     const TaskStore::Written written =
             entry.deletion ? m_store->restoreDeleted(entry.before, TaskStore::Origin::Window)
                            : m_store->restoreChanged(entry.before, entry.created,
@@ -119,10 +176,36 @@ bool UndoJournal::undoShowing()
     return true;
 }
 
+// What the undo left as it was is said in place of the command before it.
+bool UndoJournal::undoImport(const Entry &entry)
+{
+    const TaskStore::ImportUndone undone =
+            m_store->undoImport(entry.userId, entry.importId, TaskStore::Origin::Window);
+    if (!undone.ok) {
+        qWarning("cannot undo the import: %s", qPrintable(m_store->lastError()));
+        // Nothing was written: while another program holds the file, the import stays in the
+        // journal, to be undone once the bar shows it again.
+        if (undone.busy)
+            m_entries.append(entry);
+        else
+            forgetImports(entry.userId);
+        show(undone.busy ? QStringLiteral("Could not undo the import: the task file is in use by "
+                                          "another program")
+                         : QStringLiteral("Could not undo the import"));
+        return false;
+    }
+    if (undone.kept == 0)
+        show();
+    else
+        show(QStringLiteral("Import undone; %1 kept: changed since the import.")
+                     .arg(tasks(undone.kept)));
+    return true;
+}
+
 void UndoJournal::clear()
 {
     releaseDue(true);
     m_release.stop();
-    m_entries.clear();
+    dropEntries();
     dismiss();
 }

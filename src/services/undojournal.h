@@ -24,6 +24,8 @@ public:
     static constexpr int kDepth = 20;
 
     explicit UndoJournal(TaskStore *store, QObject *parent = nullptr);
+    // The records of imports kept for their undo go with it.
+    ~UndoJournal() override;
 
     bool showing() const { return m_showing; }
     bool canUndo() const { return m_showing && !m_entries.isEmpty() && m_message.isEmpty(); }
@@ -36,6 +38,10 @@ public:
     // created: the tasks the command made, which its undo deletes.
     void recordChange(const QString &text, const TaskSnapshot &before,
                       const QList<qint64> &created);
+    // An import into the account that made imported tasks and changed updated ones; the task
+    // store keeps what it wrote under importId. Its undo deletes the tasks it made and gives
+    // those it changed their rows back, but for tasks changed here since.
+    void recordImport(qint64 userId, qint64 importId, int imported, int updated);
     // Undoes the command showing; false when nothing was written.
     bool undoShowing();
     // Forgets every command (another account signs in); their deletions go to the sync.
@@ -54,6 +60,8 @@ private:
         TaskSnapshot before;
         QList<qint64> created;
         bool deletion = false;
+        qint64 importId = 0; // an import, into the account userId
+        qint64 userId = -1;
         bool held = false;
         qint64 releaseAtMs = 0;
     };
@@ -61,6 +69,11 @@ private:
     void record(Entry entry);
     void show(const QString &message = QString());
     void releaseDue(bool all);
+    bool undoImport(const Entry &entry);
+    // Forgets every command, with the store's records of its imports.
+    void dropEntries();
+    // Drops the store's records of the account's imports no longer in the journal.
+    void forgetImports(qint64 userId);
 
     TaskStore *m_store = nullptr;
     QList<Entry> m_entries;

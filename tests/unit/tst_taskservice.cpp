@@ -1,5 +1,6 @@
 #include "fixture.h"
 #include "syncstore.h"
+#include "tasktransfer.h"
 #include "testenv.h"
 
 #include <QAbstractItemModelTester>
@@ -70,6 +71,7 @@ private slots:
     void deleteAccountRemovesEveryRow();
 
 private:
+    bool importFile(bool newOnly);
     int signUp(const QString &user) { return ::signUp(m_app->auth, user); }
     // The signals a call sends, in order, from the service and the model.
     QStringList recordLoad(const std::function<void()> &action);
@@ -881,6 +883,30 @@ void TestTaskService::undoRestoresTheRows_data()
     QTest::newRow("edit with a new rule") << "edit" << false;
     QTest::newRow("done") << "done" << false;
     QTest::newRow("done on a repeating task") << "doneRepeating" << true;
+    QTest::newRow("import of new tasks only") << "importNew" << false;
+    QTest::newRow("import updating tasks, then another page") << "importUpdates" << true;
+}
+
+// Imports a new task, or updates rent and water (its rule dropped) too, wired to the undo as
+// the program wires it.
+bool TestTaskService::importFile(bool newOnly)
+{
+    TaskTransfer transfer(&m_app->db, &m_app->auth, &m_app->store);
+    connect(&transfer, &TaskTransfer::importSaved, &m_app->tasks.undoJournal(),
+            &UndoJournal::recordImport);
+    QByteArray tasks = "BEGIN:VTODO\r\nUID:new\r\nSUMMARY:new\r\nRRULE:FREQ=DAILY\r\n"
+                       "CATEGORIES:Home\r\nEND:VTODO\r\n";
+    if (!newOnly)
+        tasks += "BEGIN:VTODO\r\nUID:uid-rent\r\nSUMMARY:rent (file)\r\nPRIORITY:1\r\n"
+                 "LAST-MODIFIED:20990101T000000Z\r\nCATEGORIES:Bills\r\nEND:VTODO\r\n"
+                 "BEGIN:VTODO\r\nUID:uid-water\r\nSUMMARY:water (file)\r\n"
+                 "LAST-MODIFIED:20990101T000000Z\r\nEND:VTODO\r\n";
+    const auto counts = transfer.importCalendar("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//T//T"
+                                                "//EN\r\n"
+                                                + tasks + "END:VCALENDAR\r\n");
+    return counts.imported == 1 && counts.updated == (newOnly ? 0 : 2)
+           && m_app->tasks.undoJournal().text()
+                      == (newOnly ? "Imported 1 task." : "Imported 1 task, updated 2.");
 }
 
 // An undone deletion brings back the very rows (ids, creation times, UIDs, rules, snoozes); an
@@ -901,6 +927,7 @@ void TestTaskService::undoRestoresTheRows()
     QVERIFY(m_app->store.storeUid(m_userId, rent, QStringLiteral("uid-rent"), QString()));
     QVERIFY(m_app->tasks.createTask(QStringLiteral("water"), due, false));
     const qint64 water = m_app->tasks.lastCreatedId();
+    QVERIFY(m_app->store.storeUid(m_userId, water, QStringLiteral("uid-water"), QString()));
     QVERIFY(m_app->tasks.setRepeat(water, QStringLiteral("FREQ=DAILY;COUNT=4"), false));
     QVERIFY(m_app->query().exec(QStringLiteral("INSERT INTO task_snoozes VALUES (%1, %2, %3)")
                                         .arg(water)
@@ -910,9 +937,9 @@ void TestTaskService::undoRestoresTheRows()
     m_app->tasks.loadPage(1);
     const TaskCounts counts { m_app->tasks.totalCount(), m_app->tasks.activeCount(),
                               m_app->tasks.inactiveCount() };
-    const QStringList tables { "tasks", "task_uids", "task_repeat", "task_snoozes" };
-    const bool deletion = command.startsWith(QLatin1String("delete"));
-    const QStringList kept = deletion ? tables + QStringList { "task_changed_here" } : tables;
+    // When each task was last changed here goes back too, for a later import to compare.
+    const QStringList kept { "tasks",     "task_uids",    "task_repeat",      "task_snoozes",
+                             "task_tags", "task_details", "task_changed_here" };
     const QStringList before = dumpTables(*m_app, kept);
 
     if (command == "delete")
@@ -921,6 +948,8 @@ void TestTaskService::undoRestoresTheRows()
         QVERIFY(m_app->tasks.deleteTask(water));
     else if (command == "deleteDone")
         QVERIFY(m_app->tasks.deleteAllInactive());
+    else if (command.startsWith(QLatin1String("import")))
+        QVERIFY(importFile(command == "importNew"));
     else if (command == "edit")
         QVERIFY(m_app->tasks.setRepeat(rent, QStringLiteral("FREQ=WEEKLY"), false)
                 && m_app->tasks.updateTask(rent, QStringLiteral("rent!"), false, due.addDays(1)));
@@ -932,9 +961,13 @@ void TestTaskService::undoRestoresTheRows()
     if (pageChange)
         m_app->tasks.loadPage(2);
     const int page = m_app->tasks.currentPage();
+    const QString lastChange = QStringLiteral("SELECT max(seq) FROM task_changes");
+    const int changes = m_app->scalar(lastChange).toInt();
 
     QVERIFY(m_app->tasks.undo());
     QCOMPARE(dumpTables(*m_app, kept), before);
+    // The sync reads the undo as a change of its own.
+    QVERIFY(m_app->scalar(lastChange).toInt() > changes);
     QCOMPARE(m_app->tasks.totalCount(), counts.total);
     QCOMPARE(m_app->tasks.activeCount(), counts.active);
     QCOMPARE(m_app->tasks.inactiveCount(), counts.inactive);

@@ -84,6 +84,7 @@ private slots:
     void reimportKeepsNewerWorkHere();
     void importRunsBesideTheWindow_data();
     void importRunsBesideTheWindow();
+    void undoneImportLeavesLaterChanges();
     void exportThatCannotBeWrittenKeepsTheOldFile();
 
 private:
@@ -101,6 +102,8 @@ void TestTaskTransfer::init()
     m_app = std::make_unique<TaskServices>(testEnvironment.newDatabasePath());
     QVERIFY(m_app->opened);
     m_transfer = std::make_unique<TaskTransfer>(&m_app->db, &m_app->auth, &m_app->store);
+    connect(m_transfer.get(), &TaskTransfer::importSaved, &m_app->tasks.undoJournal(),
+            &UndoJournal::recordImport);
     m_userId = signUp(m_app->auth, QStringLiteral("ann"));
     QVERIFY(m_userId > 0);
 }
@@ -541,6 +544,60 @@ void TestTaskTransfer::importRunsBesideTheWindow()
     }
     // Every saved task has its UID and text beside it: no batch is saved in part.
     QCOMPARE(m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM task_uids")).toInt(), count);
+    if (count == 0)
+        return;
+
+    // What it saved, cancelled or not, is undone, but for a task another device changed since.
+    QCOMPARE(m_app->tasks.undoJournal().text(), QStringLiteral("Imported %1 tasks.").arg(count));
+    const qint64 changed = m_app->scalar(QStringLiteral("SELECT max(id) FROM tasks")).toLongLong();
+    QVERIFY(m_app->store
+                    .updateTask(m_userId, changed, { QStringLiteral("Changed"), false, {} },
+                                TaskStore::Origin::Sync)
+                    .ok);
+    QVERIFY(m_app->tasks.undo());
+    QCOMPARE(m_app->tasks.undoJournal().text(),
+             QStringLiteral("Import undone; 1 task kept: changed since the import."));
+    QCOMPARE(rows(m_userId).size(), 2);
+    QCOMPARE(m_app->tasks.totalCount(), 2);
+}
+
+// An undone import deletes the tasks it made and gives those it updated their rows back; a task
+// changed or deleted here since (by another device) is left as it is, and the bar says so.
+void TestTaskTransfer::undoneImportLeavesLaterChanges()
+{
+    const auto file = [](const QByteArray &names) {
+        QByteArray tasks;
+        for (const QByteArray &name : names.split(' '))
+            tasks += todo("UID:" + name.left(1) + "\r\nSUMMARY:" + name + "\r\n");
+        return calendar(tasks);
+    };
+    QCOMPARE(m_transfer->importCalendar(file("a b c")).imported, 3);
+    const QStringList first = rows(m_userId);
+    const TaskTransfer::ImportCounts counts = m_transfer->importCalendar(file("a2 b2 c2 d e"));
+    QCOMPARE(counts.updated, 3);
+    QCOMPARE(m_app->tasks.undoJournal().text(), QStringLiteral("Imported 2 tasks, updated 3."));
+    const auto idOf = [this](const char *uid) {
+        return m_app
+                ->scalar(QStringLiteral("SELECT task_id FROM task_uids WHERE uid = ?"),
+                         QString::fromLatin1(uid))
+                .toLongLong();
+    };
+    for (const char *uid : { "b", "d" })
+        QVERIFY(m_app->store
+                        .updateTask(m_userId, idOf(uid), { QStringLiteral("here"), true, {} },
+                                    TaskStore::Origin::Sync)
+                        .ok);
+    QVERIFY(m_app->store.deleteTask(m_userId, idOf("c"), TaskStore::Origin::Sync).ok);
+
+    QVERIFY(m_app->tasks.undo());
+    QCOMPARE(m_app->tasks.undoJournal().text(),
+             QStringLiteral("Import undone; 3 tasks kept: changed since the import."));
+    QCOMPARE(rows(m_userId).first(), first.first());
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT group_concat(name) FROM tasks")).toString(),
+             QStringLiteral("a,here,here"));
+    QVERIFY(!m_app->tasks.undo());
+    // The record of the first import stays while it may be undone; the second's is gone.
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM task_imports")).toInt(), 1);
 }
 
 // A disk that fills up while the file is written (here: a file size limit, which fails the
