@@ -30,6 +30,7 @@ QByteArray writtenAs(icalcomponent *todo, icalproperty_kind kind)
         return {};
     const IcalStringPtr text(icalproperty_as_ical_string_r(property));
     QByteArray line(text ? text.get() : "");
+    line.replace("\r\n ", "").replace("\r\n\t", "");
     const qsizetype name = line.indexOf(';') >= 0 && line.indexOf(';') < line.indexOf(':')
                                    ? line.indexOf(';')
                                    : line.indexOf(':');
