@@ -258,11 +258,6 @@ void TestSyncDecisions::engine_data()
             << QStringList { "lead 15", "here+due Pay rent", "remind 60 Pay rent", "sync",
                              "trigger ;RELATED=END:-PT60M" }
             << Rules() << SyncError::None << rent << rent;
-    QTest::newRow("a task without a reminder is sent without")
-            << typed
-            << QStringList { "lead 15", "here+due Pay rent", "remind -1 Pay rent", "sync",
-                             "alarms 0" }
-            << Rules() << SyncError::None << rent << rent;
     QTest::newRow("another client's alarm sets the reminder and is neither lost nor doubled")
             << typed << QStringList { "lead 15",
                                       theirs,

@@ -209,70 +209,61 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
     QTest::addColumn<QDateTime>("due");
     QTest::addColumn<bool>("done");
     QTest::addColumn<QString>("note");
-    QTest::addColumn<int>("reminder"); // the task's own, from the file's alarm; -2: none
 
     QTest::newRow("TZID with its VTIMEZONE")
             << calendar(kEuropeZone
                         + todo("UID:1\r\nSUMMARY:Summer\r\n"
                                "DUE;TZID=W. Europe Standard Time:20260710T090000\r\n"))
-            << "Summer" << utc(2026, 7, 10, 7, 0) << false << "" << -2;
+            << "Summer" << utc(2026, 7, 10, 7, 0) << false << "";
     QTest::newRow("summer of year 9999 in a zone the file defines")
             << calendar(kEuropeZone
                         + todo("UID:1\r\nSUMMARY:Far\r\n"
                                "DUE;TZID=W. Europe Standard Time:99990710T090000\r\n"))
-            << "Far" << utc(9999, 7, 10, 7, 0) << false << "" << -2;
+            << "Far" << utc(9999, 7, 10, 7, 0) << false << "";
     QTest::newRow("known Olson name alone")
             << calendar(todo("UID:2\r\nSUMMARY:Call NY\r\n"
                              "DUE;TZID=America/New_York:20260115T090000\r\n"))
-            << "Call NY" << utc(2026, 1, 15, 14, 0) << false << "" << -2;
+            << "Call NY" << utc(2026, 1, 15, 14, 0) << false << "";
     QTest::newRow("unknown TZID read as local time")
             << calendar(todo("UID:3\r\nSUMMARY:Mars\r\nDUE;TZID=Mars/Olympus:20260115T090000\r\n"))
-            << "Mars" << local(2026, 1, 15, 9, 0) << false << "unknown time zone" << -2;
+            << "Mars" << local(2026, 1, 15, 9, 0) << false << "unknown time zone";
     QTest::newRow("floating time")
             << calendar(todo("UID:4\r\nSUMMARY:Float\r\nDUE:20260115T090000\r\n")) << "Float"
-            << local(2026, 1, 15, 9, 0) << false << "" << -2;
+            << local(2026, 1, 15, 9, 0) << false << "";
     QTest::newRow("date alone") << calendar(
             todo("UID:5\r\nSUMMARY:All day\r\nDUE;VALUE=DATE:20260115\r\n"))
-                                << "All day" << local(2026, 1, 15, 23, 59) << false << "23:59"
-                                << -2;
+                                << "All day" << local(2026, 1, 15, 23, 59) << false << "23:59";
     QTest::newRow("COMPLETED property without STATUS")
             << calendar(todo("UID:6\r\nSUMMARY:Old\r\nCOMPLETED:20260101T100000Z\r\n")) << "Old"
-            << QDateTime() << true << "" << -2;
+            << QDateTime() << true << "";
     QTest::newRow("STATUS CANCELLED is not pending")
             << calendar(todo("UID:11\r\nSUMMARY:Off\r\nSTATUS:CANCELLED\r\n")) << "Off"
-            << QDateTime() << true << "" << -2;
+            << QDateTime() << true << "";
     QTest::newRow("STATUS COMPLETED")
             << calendar(todo("UID:7\r\nSUMMARY:Done\r\nSTATUS:COMPLETED\r\n")) << "Done"
-            << QDateTime() << true << "" << -2;
+            << QDateTime() << true << "";
     QTest::newRow("folded inside a character, LF line ends")
             << calendar(todo("UID:8\r\nSUMMARY:Gr\xC3\r\n \xBC\xC3\x9F"
                              "e an J\xC3\xBCrgen und \xE6\x9D\xB1\xE4\xBA\xAC\r\n"))
                        .replace("\r\n", "\n")
-            << QStringLiteral("Grüße an Jürgen und 東京") << QDateTime() << false << "" << -2;
+            << QStringLiteral("Grüße an Jürgen und 東京") << QDateTime() << false << "";
     QTest::newRow("properties libical does not know, or refuses when empty")
             << calendar(todo("UID:10\r\nSUMMARY:Sort the shed\r\nORDER:3\r\nLOCATION:\r\n"
                              "BEGIN:VALARM\r\nACTION:EMAIL\r\nSUMMARY:Not the task\r\n"
                              "PROXIMITY:ARRIVE\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n"))
-            << "Sort the shed" << QDateTime() << false << "" << -2;
+            << "Sort the shed" << QDateTime() << false << "";
     QTest::newRow("Windows-1252, not UTF-8")
             << calendar(todo("UID:12\r\nSUMMARY:Caf\xE9 \x80 5 f\xFCr J\xFCrgen\r\n"))
-            << QStringLiteral("Café € 5 für Jürgen") << QDateTime() << false << "Windows-1252"
-            << -2;
+            << QStringLiteral("Café € 5 für Jürgen") << QDateTime() << false << "Windows-1252";
     QTest::newRow("DUE in year 0")
             << calendar(todo("UID:13\r\nSUMMARY:Zero\r\nDUE:00000101T000000Z\r\n")) << "Zero"
-            << QDateTime() << false << "1 tasks without the due time" << -2;
+            << QDateTime() << false << "1 tasks without the due time";
     QTest::newRow("DUE in a negative year")
             << calendar(todo("UID:14\r\nSUMMARY:Minus\r\nDUE;VALUE=DATE:-0010101\r\n")) << "Minus"
-            << QDateTime() << false << "1 tasks without the due time" << -2;
+            << QDateTime() << false << "1 tasks without the due time";
     QTest::newRow("escaped text") << calendar(
             todo("UID:9\r\nSUMMARY:Call Bob\\, Alice\\; and \\\\srv\\nnow\r\n"))
-                                  << "Call Bob, Alice; and \\srv now" << QDateTime() << false << ""
-                                  << -2;
-    QTest::newRow("a sound before the due time is the task's reminder")
-            << calendar(todo("UID:15\r\nSUMMARY:Train\r\nDUE:20260115T090000Z\r\n"
-                             "BEGIN:VALARM\r\nACTION:AUDIO\r\nTRIGGER;RELATED=END:-PT20M\r\n"
-                             "END:VALARM\r\n"))
-            << "Train" << utc(2026, 1, 15, 9, 0) << false << "" << 20;
+                                  << "Call Bob, Alice; and \\srv now" << QDateTime() << false << "";
 }
 
 void TestTaskTransfer::importsWhatOtherProgramsWrite()
@@ -282,7 +273,6 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite()
     QFETCH(QDateTime, due);
     QFETCH(bool, done);
     QFETCH(QString, note);
-    QFETCH(int, reminder);
 
     QVERIFY2(m_transfer->importCalendar(file).ok, qPrintable(m_transfer->resultText()));
     QVERIFY(m_transfer->resultText().contains(note));
@@ -290,10 +280,6 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite()
     QCOMPARE(rows(m_userId).size(), 1);
     QCOMPARE(rows(m_userId).first().section(u'|', 0, 2),
              QStringLiteral("%1|%2|%3").arg(name).arg(done ? 1 : 0).arg(epoch));
-    QCOMPARE(m_app->scalar(QStringLiteral("SELECT ifnull(max(lead_minutes), -2) FROM "
-                                          "task_reminders"))
-                     .toInt(),
-             reminder);
 }
 
 void TestTaskTransfer::badInput_data()
