@@ -57,9 +57,11 @@ QList<DueTask> DueTasks::takeEndedSnoozes(qint64 nowEpoch)
     QList<DueTask> ended;
     if (!ready())
         return ended;
+    // The few reminders put off first (CROSS JOIN keeps that order), each task by its key: never
+    // a walk over the account's tasks.
     QSqlQuery &query = statement(QStringLiteral(
             "SELECT t.id, t.name, t.expire_at_epoch, s.due_epoch, r.lead_minutes "
-            "FROM task_snoozes s JOIN tasks t ON t.id = s.task_id "
+            "FROM task_snoozes s CROSS JOIN tasks t ON t.id = s.task_id "
             "LEFT JOIN task_reminders r ON r.task_id = t.id "
             "WHERE t.user_id = :uid AND s.until_epoch <= :now ORDER BY s.until_epoch, t.id"));
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
