@@ -24,6 +24,7 @@ Dialog {
         taskDialog.mayHaveNoDueTime = false
         repeatFields.load("", false)
         detailsFields.reset()
+        reminderChoice.load(-2)
         taskDialog.open()
     }
 
@@ -39,6 +40,7 @@ Dialog {
         const repeat = taskService.repeatOf(id)
         repeatFields.load(repeat.rrule, repeat.fromCompletion)
         detailsFields.load(taskService.taskDetails(id))
+        reminderChoice.load(taskService.reminderLead(id))
         taskDialog.open()
     }
 
@@ -93,6 +95,12 @@ Dialog {
             taskDialog.editMode = "edit"
             taskDialog.editingId = taskId
             dlgErr.text = "could not save the notes, priority and tags"
+            return
+        }
+        if (!reminderChoice.save(taskId)) {
+            taskDialog.editMode = "edit"
+            taskDialog.editingId = taskId
+            dlgErr.text = "could not save the reminder"
             return
         }
         taskDialog.close()
@@ -175,6 +183,12 @@ Dialog {
 
         TaskDetailsFields {
             id: detailsFields
+
+            Layout.fillWidth: true
+        }
+
+        ReminderChoice {
+            id: reminderChoice
 
             Layout.fillWidth: true
         }

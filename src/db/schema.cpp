@@ -191,6 +191,19 @@ const Step kSteps[] = {
                              "    PRIMARY KEY (import_id, task_id)\n"
                              ") WITHOUT ROWID"),
       } },
+    { 9,
+      "each task's own reminder where it is not the account's lead time: minutes before the due "
+      "time (0 at the due time), or -1 for none; the reminder check reads the tasks of each "
+      "lead through the index",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_reminders (\n"
+                             "    task_id INTEGER PRIMARY KEY,\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    lead_minutes INTEGER NOT NULL\n"
+                             ")"),
+              QStringLiteral("CREATE INDEX IF NOT EXISTS idx_task_reminders_lead "
+                             "ON task_reminders (user_id, lead_minutes, task_id)"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

@@ -58,10 +58,11 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
             "       u.calendar, r.rrule, r.from_completion, r.zone, d.notes, d.priority,\n"
-            "       d.priority_raw, d.tags, d.task_id IS NOT NULL\n"
+            "       d.priority_raw, d.tags, d.task_id IS NOT NULL, m.lead_minutes\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
             "LEFT JOIN task_repeat r ON r.task_id = t.id AND r.user_id = t.user_id\n"
             "LEFT JOIN task_details d ON d.task_id = t.id\n"
+            "LEFT JOIN task_reminders m ON m.task_id = t.id\n"
             "WHERE t.user_id = :uid\n"
             "ORDER BY t.create_at, t.id"));
     query.bindValue(QStringLiteral(":uid"), userId);
@@ -86,6 +87,9 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         task.details = TaskDetailsSql::read(query, 11);
         // Without a row here, the details are those of the kept text, if any.
         task.detailsKnown = query.value(15).toBool() || task.calendar.isEmpty();
+        // The task's own reminder; the others get the account's as they are written.
+        if (!query.value(16).isNull())
+            task.alarmLead = query.value(16).toInt();
         tasks.append(std::move(task));
     }
     return true;

@@ -132,7 +132,7 @@ QByteArray TaskTransfer::exportCalendar(qsizetype *count)
     if (count)
         *count = tasks.size();
     for (IcalTask &task : tasks)
-        task.alarmLead = m_reminderLead;
+        task.alarmLead = task.alarmLead ? task.alarmLead : m_reminderLead;
     return IcalWriter::write(tasks, QDateTime::currentDateTimeUtc());
 }
 
@@ -150,8 +150,8 @@ bool TaskTransfer::exportTasks(const QUrl &file)
 {
     if (!ready())
         return false;
-    const TransferOutcome outcome =
-            TransferWork::exportFile(m_store, m_auth->userId(), exportPath(file));
+    const TransferOutcome outcome = TransferWork::exportFile(
+            m_store, m_auth->userId(), exportPath(file), nullptr, m_reminderLead);
     setResultText(outcome.text);
     return outcome.ok;
 }
@@ -192,12 +192,14 @@ bool TaskTransfer::start(bool import, const QUrl &file)
     const qint64 userId = m_auth->userId();
     job->userId = userId;
     const QString path = import ? localPath(file) : exportPath(file);
-    m_thread = QThread::create([job, databaseName, userId, path] {
+    const std::optional<int> lead = m_reminderLead;
+    m_thread = QThread::create([job, databaseName, userId, path, lead] {
         yieldToTheWindow();
         job->outcome = TransferWork::onOwnConnection(databaseName, [&](TaskStore *tasks) {
-            return job->import ? TransferWork::importFile(tasks, userId, path, &job->progress,
-                                                          TransferWork::kBatchTasks)
-                               : TransferWork::exportFile(tasks, userId, path, &job->progress);
+            return job->import
+                           ? TransferWork::importFile(tasks, userId, path, &job->progress,
+                                                      TransferWork::kBatchTasks)
+                           : TransferWork::exportFile(tasks, userId, path, &job->progress, lead);
         });
     });
     m_job = job;

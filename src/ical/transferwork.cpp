@@ -311,7 +311,8 @@ bool TransferWork::readTasks(TaskStore *tasks, qint64 userId, bool assignUids,
 }
 
 TransferOutcome TransferWork::exportFile(TaskStore *tasks, qint64 userId, const QString &path,
-                                         TransferProgress *progress)
+                                         TransferProgress *progress,
+                                         std::optional<int> reminderLead)
 {
     TransferOutcome outcome;
     const bool csv =
@@ -321,6 +322,10 @@ TransferOutcome TransferWork::exportFile(TaskStore *tasks, qint64 userId, const 
     if (!readTasks(tasks, userId, !csv, list, error)) {
         outcome.text = QStringLiteral("Nothing exported: ") + error;
         return outcome;
+    }
+    for (IcalTask &task : list) {
+        if (!task.alarmLead)
+            task.alarmLead = reminderLead;
     }
     QSaveFile file(path);
     auto put = [&file](const QByteArray &bytes) { return file.write(bytes) == bytes.size(); };

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 
 // How far a transfer has come and whether the person asked it to stop, shared by the thread
 // that does the work and the window's, which shows it.
@@ -65,8 +66,11 @@ TransferOutcome importFile(TaskStore *tasks, qint64 userId, const QString &path,
                            TransferProgress *progress = nullptr, qsizetype batch = 0);
 // Writes the account's tasks to path, as CSV when it ends in ".csv", else as iCalendar; the
 // file is replaced only when all of it was written. Tasks without a UID get one, stored first.
+// An iCalendar file carries each task's reminder as an alarm: the task's own, else reminderLead
+// minutes before its due time, else the alarms its kept text has.
 TransferOutcome exportFile(TaskStore *tasks, qint64 userId, const QString &path,
-                           TransferProgress *progress = nullptr);
+                           TransferProgress *progress = nullptr,
+                           std::optional<int> reminderLead = std::nullopt);
 // The account's tasks; with assignUids every task without a UID gets one, stored at once so
 // that a file written with it is recognised when it comes back. error says why not.
 bool readTasks(TaskStore *tasks, qint64 userId, bool assignUids, QList<IcalTask> &list,

@@ -57,9 +57,12 @@ QList<DueTask> DueTasks::takeEndedSnoozes(qint64 nowEpoch)
     QList<DueTask> ended;
     if (!ready())
         return ended;
+    // The few reminders put off first (CROSS JOIN keeps that order), each task by its key: never
+    // a walk over the account's tasks.
     QSqlQuery &query = statement(QStringLiteral(
-            "SELECT t.id, t.name, t.expire_at_epoch, s.due_epoch FROM task_snoozes s "
-            "JOIN tasks t ON t.id = s.task_id "
+            "SELECT t.id, t.name, t.expire_at_epoch, s.due_epoch, r.lead_minutes "
+            "FROM task_snoozes s CROSS JOIN tasks t ON t.id = s.task_id "
+            "LEFT JOIN task_reminders r ON r.task_id = t.id "
             "WHERE t.user_id = :uid AND s.until_epoch <= :now ORDER BY s.until_epoch, t.id"));
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":now"), nowEpoch);
@@ -68,9 +71,11 @@ QList<DueTask> DueTasks::takeEndedSnoozes(qint64 nowEpoch)
         while (query.next()) {
             const qint64 id = query.value(0).toLongLong();
             taken.append(id);
-            // Only a reminder of the due time it was put off for comes again.
+            // Only a reminder of the due time it was put off for comes again, and none of a
+            // task whose reminder was turned off since.
             const QVariant due = query.value(2);
-            if (!due.isNull() && due.toLongLong() == query.value(3).toLongLong())
+            const bool off = !query.value(4).isNull() && query.value(4).toInt() < 0;
+            if (!due.isNull() && due.toLongLong() == query.value(3).toLongLong() && !off)
                 ended.append(DueTask { id, query.value(1).toString(),
                                        StoredTime::reminderText(due.toLongLong()),
                                        due.toLongLong() });

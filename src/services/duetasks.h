@@ -24,6 +24,10 @@ public:
     // both included), earliest first (ties by id), until visit returns false.
     void visitDueTasks(qint64 fromEpoch, qint64 untilEpoch,
                        const std::function<bool(const DueTask &)> &visit);
+    // The pending tasks whose reminder has come (duereminders.cpp): due from fromEpoch up to
+    // nowEpoch and the task's lead time, defaultLead minutes for a task without one of its own;
+    // never a task without a reminder. Earliest due first, ties by id.
+    QList<DueTask> remindersDue(qint64 fromEpoch, qint64 nowEpoch, int defaultLead);
     // Every such task due within the next withinMinutes minutes.
     QList<DueTask> dueTasks(int withinMinutes);
     // The earliest of them as QML reads it; empty when there is none.

@@ -2,7 +2,6 @@
 
 #include "duetasks.h"
 #include "settingsservice.h"
-#include "storedtime.h"
 #include "taskservice.h"
 #include "taskstore.h"
 
@@ -66,19 +65,18 @@ void NotificationService::checkDueTasks()
     if (!m_due || !m_settings)
         return;
 
-    // Everything due since the previous check up to the end of the lead time, earliest first:
-    // each task not yet announced with its current due time is announced, unless the person
-    // put its reminder off; a task that fell due between two checks is not skipped.
+    // Everything due since the previous check up to the end of its task's lead time (the
+    // account's, unless the task has its own), earliest first: each task not yet announced with
+    // its current due time is announced, unless the person put its reminder off; a task that
+    // fell due between two checks is not skipped.
     const qint64 now = this->now();
     const qint64 from = m_checkFrom >= 0 ? std::min(m_checkFrom, now) : now;
-    const qint64 until = StoredTime::saturatingAdd(now, qint64(m_settings->notifyMinutes()) * 60);
     QList<DueTask> due;
-    m_due->visitDueTasks(from, until, [this, &due](const DueTask &task) {
+    for (const DueTask &task : m_due->remindersDue(from, now, m_settings->notifyMinutes())) {
         const auto announced = m_notified.constFind(task.id);
         if (announced == m_notified.cend() || announced.value() != task.expireAtText)
             due.append(task);
-        return true;
-    });
+    }
     m_checkFrom = now;
     QList<DueTask> fresh;
     for (const DueTask &task : std::as_const(due)) {

@@ -167,6 +167,11 @@ public:
                                      const QString &tags);
     // The account's tags, each once, in order.
     Q_INVOKABLE QStringList tagNames();
+    // The task's own reminder (taskservicereminders.cpp): minutes before its due time, 0 at
+    // the due time, -1 for none, or kAccountLead when it follows the account's lead time.
+    static constexpr int kAccountLead = -2;
+    Q_INVOKABLE int reminderLead(qint64 id);
+    Q_INVOKABLE bool setReminderLead(qint64 id, int minutes);
 
 private:
     static QDateTime dueTimeFromText(const QString &text)

@@ -264,4 +264,29 @@ QString dueBetween()
                           "ORDER BY expire_at_epoch ASC, id ASC");
 }
 
+// Through the due-time index, each task's own lead looked up by its key.
+QString dueAtAccountLead()
+{
+    return QStringLiteral("SELECT id, name, expire_at_epoch FROM tasks "
+                          "WHERE user_id = :uid AND active = 0 AND expire_at_epoch IS NOT NULL "
+                          "AND expire_at_epoch BETWEEN :now AND :lim AND NOT EXISTS "
+                          "(SELECT 1 FROM task_reminders r WHERE r.task_id = tasks.id)");
+}
+
+QString nextReminderLead()
+{
+    return QStringLiteral("SELECT min(lead_minutes) FROM task_reminders "
+                          "WHERE user_id = :uid AND lead_minutes > :after");
+}
+
+// The tasks due in the window first (CROSS JOIN keeps that order), then their leads by key.
+QString dueAtLead()
+{
+    return QStringLiteral("SELECT t.id, t.name, t.expire_at_epoch FROM tasks t "
+                          "CROSS JOIN task_reminders r ON r.task_id = t.id "
+                          "WHERE t.user_id = :uid AND t.active = 0 "
+                          "AND t.expire_at_epoch IS NOT NULL "
+                          "AND t.expire_at_epoch BETWEEN :now AND :lim AND r.lead_minutes = :lead");
+}
+
 } // namespace TaskSql

@@ -64,5 +64,11 @@ QString taskState(bool byName);
 QString likeMatch();
 QString firstDue();
 QString dueBetween();
+// The reminder check, by the task's lead (task_reminders): the pending tasks of :uid due from
+// :now to :lim that follow the account's lead; the next lead after :after that a task of :uid
+// has; the pending tasks due from :now to :lim whose lead is :lead.
+QString dueAtAccountLead();
+QString nextReminderLead();
+QString dueAtLead();
 
 } // namespace TaskSql

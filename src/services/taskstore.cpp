@@ -61,6 +61,13 @@ QString storeUidSql()
                           "VALUES (:id, :uid, :ical_uid, :calendar)");
 }
 
+// The due time of task :id of :uid, and the iCalendar text it had.
+QString keptCalendarSql()
+{
+    return QStringLiteral("SELECT t.expire_at_epoch, u.calendar FROM tasks t LEFT JOIN task_uids u "
+                          "ON u.task_id = t.id WHERE t.id = :id AND t.user_id = :uid");
+}
+
 // When task :id was last changed here, by the window or the sync, in ms since 1970 (:ms).
 QString stampChangedSql()
 {
@@ -200,6 +207,7 @@ TaskStore::Written TaskStore::deleteTask(qint64 userId, qint64 id, Origin origin
         forgetRepeats(userId);
     if (written.affected > 0) {
         forgetDetails(userId, id);
+        forgetReminders(userId, id);
         TaskChanges changes;
         changes.deleted.append(id);
         announce(origin, changes);
@@ -216,6 +224,7 @@ TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
         forgetRepeats(userId);
     if (written.affected > 0) {
         forgetDetails(userId, 0);
+        forgetReminders(userId, 0);
         TaskChanges changes;
         changes.doneDeleted = true;
         announce(origin, changes);
@@ -225,6 +234,16 @@ TaskStore::Written TaskStore::deleteDoneTasks(qint64 userId, Origin origin)
 
 bool TaskStore::storeUid(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar)
 {
+    QSqlQuery &kept = statement(keptCalendarSql());
+    kept.bindValue(QStringLiteral(":id"), taskId);
+    kept.bindValue(QStringLiteral(":uid"), userId);
+    const bool found = kept.exec() && kept.next();
+    const QDateTime due =
+            found && !kept.value(0).isNull()
+                    ? QDateTime::fromSecsSinceEpoch(kept.value(0).toLongLong(), Qt::UTC)
+                    : QDateTime();
+    const QString before = found ? kept.value(1).toString() : QString();
+    kept.finish();
     QSqlQuery &query = statement(storeUidSql());
     query.bindValue(QStringLiteral(":id"), taskId);
     query.bindValue(QStringLiteral(":uid"), userId);
@@ -232,7 +251,8 @@ bool TaskStore::storeUid(qint64 userId, qint64 taskId, const QString &uid, const
     query.bindValue(QStringLiteral(":calendar"), calendar.isEmpty()
                                                          ? QVariant(QMetaType::fromType<QString>())
                                                          : QVariant(calendar));
-    return run(query).ok && repeatFromCalendar(userId, taskId, calendar);
+    return run(query).ok && repeatFromCalendar(userId, taskId, calendar)
+           && reminderFromCalendar(userId, taskId, before, calendar, due);
 }
 
 bool TaskStore::transaction(bool immediate)

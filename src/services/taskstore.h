@@ -110,6 +110,13 @@ public:
     // go with the task when it is deleted.
     bool storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details, Origin origin);
 
+    // A task's own reminder (taskreminders.cpp): minutes before its due time (0 at the due
+    // time), or kNoReminder; unset follows the account's lead time, as every task does until it
+    // is given one.
+    static constexpr int kNoReminder = -1;
+    bool storeReminder(qint64 userId, qint64 taskId, std::optional<int> lead, Origin origin);
+    std::optional<int> reminderOf(qint64 userId, qint64 taskId);
+
     // The rule of a repeating task (taskrepeats.cpp); an empty rule makes the task one that does
     // not repeat. startOffset is how many seconds before its due time an occurrence starts.
     bool storeRepeat(qint64 userId, qint64 taskId, const Recurrence::Rule &rule, qint64 startOffset,
@@ -211,6 +218,13 @@ private:
     bool insertRow(const TaskSnapshot::Table &table, const QVariantList &row, bool onlyMissing);
     // Writes back the rows an import changed, kept as JSON by noteImported.
     bool restoreImported(qint64 userId, qint64 taskId, const QByteArray &before);
+    // Takes the reminder of another program's alarm in a task's text as the task's own when
+    // the alarm is new or changed since the text it had before; a text whose alarm went gives
+    // the task the account's lead time again.
+    bool reminderFromCalendar(qint64 userId, qint64 taskId, const QString &before,
+                              const QString &calendar, const QDateTime &due);
+    // Drops the reminders of deleted tasks.
+    void forgetReminders(qint64 userId, qint64 taskId);
     // Drops the notes, priority and tags of a deleted task, or of every deleted Done task (0).
     void forgetDetails(qint64 userId, qint64 taskId);
 

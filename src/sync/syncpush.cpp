@@ -142,8 +142,11 @@ void SyncEngine::pushItem(int index)
     task.calendar = item.ical.toUtf8();
     if (item.taskId > 0)
         task.repeat = m_store.repeatOf(m_account.userId, item.taskId);
-    if (m_alarmLead)
-        task.alarmLead = m_alarmsRefused ? -1 : *m_alarmLead;
+    // The task's own reminder, else the account's.
+    const std::optional<int> own =
+            item.taskId > 0 ? m_store.reminderOf(m_account.userId, item.taskId) : std::nullopt;
+    if (own || m_alarmLead)
+        task.alarmLead = m_alarmsRefused ? -1 : own ? *own : *m_alarmLead;
     const QByteArray sent = IcalWriter::writeTask(task, modified);
     m_client.put(
             resourceUrl(item.href), sent, create ? QByteArray() : item.etag,

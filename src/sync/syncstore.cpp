@@ -284,3 +284,8 @@ std::optional<Recurrence::Rule> SyncStore::repeatOf(qint64 userId, qint64 taskId
 {
     return m_tasks->repeatOf(userId, taskId);
 }
+
+std::optional<int> SyncStore::reminderOf(qint64 userId, qint64 taskId)
+{
+    return m_tasks->reminderOf(userId, taskId);
+}

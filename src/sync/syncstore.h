@@ -101,6 +101,8 @@ public:
     bool deleteTask(qint64 userId, qint64 taskId);
     // The rule of a repeating task, for the text pushed to the server.
     std::optional<Recurrence::Rule> repeatOf(qint64 userId, qint64 taskId);
+    // The task's own reminder (TaskStore::reminderOf).
+    std::optional<int> reminderOf(qint64 userId, qint64 taskId);
     // True once for every write of a task through this store: SQLite reports writes later,
     // and these are not changes made by the person.
     bool takeWritten(qint64 taskId);

@@ -214,14 +214,14 @@ TestCase {
 
     function test_repeatRule_data() {
         return [
-            { tag: "every weekday", set: { repeatBox: 2 },
-              rule: "FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR" },
+            { tag: "every weekday, reminded an hour before", set: { repeatBox: 2, reminderChoice: 7 },
+              rule: "FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR", reminder: 60 },
             { tag: "every 3 months on the third Tuesday, 5 times",
               set: { repeatBox: 6, repeatUnit: 2, repeatMonthly: 1, repeatEnd: 2 },
               interval: 3, count: 5, rule: "FREQ=MONTHLY;INTERVAL=3;BYDAY=3TU;COUNT=5" },
-            { tag: "every week on Monday and Thursday, from completion",
-              set: { repeatBox: 3, repeatFrom: 1 }, days: [0, 3],
-              rule: "FREQ=WEEKLY;BYDAY=MO,TH", fromCompletion: true },
+            { tag: "every week on Monday and Thursday, from completion, no reminder",
+              set: { repeatBox: 3, repeatFrom: 1, reminderChoice: 1 }, days: [0, 3],
+              rule: "FREQ=WEEKLY;BYDAY=MO,TH", fromCompletion: true, reminder: -1 },
         ]
     }
 
@@ -250,15 +250,20 @@ TestCase {
         const id = taskModel.taskIdAt(0)
         compare(taskService.repeatOf(id).rrule, data.rule)
         compare(taskService.repeatOf(id).fromCompletion, data.fromCompletion === true)
+        const reminder = data.reminder === undefined ? -2 : data.reminder
+        compare(taskService.reminderLead(id), reminder)
         const table = testCase.child(page, "table")
         tryVerify(() => Items.findItem(table, item => item.objectName === "repeatMark"
                                                       && item.visible))
 
         dialog.openForEdit(id, "Water the plants", false, new Date(2030, 0, 15, 9, 5))
         tryCompare(dialog, "opened", true)
+        compare(testCase.child(dialog.contentItem, "reminderChoice").currentIndex,
+                data.set.reminderChoice || 0)
         testCase.child(dialog.contentItem, "saveButton").clicked()
         tryCompare(dialog, "visible", false)
         compare(taskService.repeatOf(id).rrule, data.rule)
+        compare(taskService.reminderLead(id), reminder)
     }
 
     // After OK was clicked, the arrow keys move the day again at the next opening.

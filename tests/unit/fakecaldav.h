@@ -78,6 +78,15 @@ public:
         return names;
     }
 
+    // How many of the tasks stored hold text.
+    int holding(const QByteArray &text) const
+    {
+        int count = 0;
+        for (const Resource &resource : m_resources)
+            count += resource.ical.contains(text) ? 1 : 0;
+        return count;
+    }
+
     // How many alarms the tasks stored hold.
     int alarms() const
     {

@@ -265,6 +265,12 @@ url, user, password, collection, mode, ical = sys.argv[1:7]
 calendar = caldav.DAVClient(url=url, username=user, password=password).calendar(url=collection)
 if mode == 'add':
     calendar.save_todo(ical)
+elif mode == 'alarms':
+    for todo in calendar.todos(include_completed=True):
+        for task in todo.icalendar_instance.walk('VTODO'):
+            for alarm in task.walk('VALARM'):
+                trigger = alarm['TRIGGER']
+                print(task['SUMMARY'], int(trigger.dt.total_seconds()), trigger.params.get('RELATED'))
 elif mode == 'done-occurrence':
     # As Thunderbird completes one occurrence of the series whose UID is given.
     import datetime, icalendar
@@ -421,6 +427,20 @@ void TestCalDavSync::independentClient()
                      .toString(),
              QStringLiteral("their-task@example.org"));
     QCOMPARE(laptop.tasks(), QStringList({ "Book flights", "Renew passport" }));
+    // Their alarm is the task's reminder here; a task's own reminder is an alarm there.
+    QCOMPARE(laptop.value(QStringLiteral("SELECT lead_minutes FROM task_reminders JOIN tasks ON "
+                                         "id = task_id WHERE name = 'Renew passport'"))
+                     .toInt(),
+             15);
+    QVERIFY(laptop.exec(QStringLiteral("INSERT INTO tasks (user_id, name, active, expire_at_epoch) "
+                                       "VALUES (1, 'Call mum', 0, 1804000000)")));
+    QVERIFY(laptop.exec(QStringLiteral("INSERT INTO task_reminders SELECT id, 1, 60 FROM tasks "
+                                       "WHERE name = 'Call mum'")));
+    QCOMPARE(laptop.sync(), SyncError::None);
+    QStringList alarms = caldavScript(collection, QStringLiteral("alarms"))
+                                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    alarms.sort();
+    QCOMPARE(alarms, QStringList({ "Call mum -3600 END", "Renew passport -900 None" }));
     QCOMPARE(
             laptop.value(QStringLiteral(
                                  "SELECT expire_at_epoch FROM tasks WHERE name = 'Renew passport'"))
@@ -440,6 +460,7 @@ void TestCalDavSync::independentClient()
            "RRULE:FREQ=YEARLY", "X-OTHER-PRIORITY:high", "DUE;TZID=Europe/Berlin:20270301T090000",
            "ORDER:3", "PROXIMITY:DEPART" })
         QVERIFY2(seen.contains(QLatin1String(kept)), kept);
+    QCOMPARE(seen.count(QLatin1String("BEGIN:VALARM")), 2); // theirs and one of "Call mum"
 }
 
 // A series another client wrote, done here once and then once there: each client reads the

@@ -1,3 +1,4 @@
+#include "icalalarm.h"
 #include "icalreader.h"
 #include "icalwriter.h"
 
@@ -560,31 +561,64 @@ void TestIcalCodec::ownAlarm_data()
     QTest::addColumn<int>("lead"); // -2: unset
     QTest::addColumn<QByteArray>("trigger"); // of this program's alarm; empty: none
     QTest::addColumn<int>("alarms"); // VALARMs written
+    QTest::addColumn<int>("reminder"); // the reminder read from another client's alarm; -1: none
 
     const QByteArray own = "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER;RELATED=END:-PT15M\n"
                            "DESCRIPTION:Pay rent\nX-TARVIK-REMINDER:TRUE\nEND:VALARM\n";
     const QByteArray other = "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER;VALUE=DURATION:-PT1H\n"
                              "DESCRIPTION:Default Mozilla Description\nEND:VALARM\n";
     QTest::newRow("new task, due")
-            << QByteArray() << false << true << 15 << QByteArray("-PT15M") << 1;
+            << QByteArray() << false << true << 15 << QByteArray("-PT15M") << 1 << -1;
     QTest::newRow("new task, at the due time")
-            << QByteArray() << false << true << 0 << QByteArray("PT0M") << 1;
-    QTest::newRow("new task, done") << QByteArray() << true << true << 15 << QByteArray() << 0;
+            << QByteArray() << false << true << 0 << QByteArray("PT0M") << 1 << -1;
+    QTest::newRow("new task, done")
+            << QByteArray() << true << true << 15 << QByteArray() << 0 << -1;
     QTest::newRow("new task, no due time")
-            << QByteArray() << false << false << 15 << QByteArray() << 0;
+            << QByteArray() << false << false << 15 << QByteArray() << 0 << -1;
     QTest::newRow("kept without alarms gains one")
-            << QByteArray("X-A:1\n") << false << true << 90 << QByteArray("-PT90M") << 1;
+            << QByteArray("X-A:1\n") << false << true << 90 << QByteArray("-PT90M") << 1 << -1;
     QTest::newRow("own alarm follows the lead, once")
-            << own << false << true << 30 << QByteArray("-PT30M") << 1;
-    QTest::newRow("own alarm goes when done") << own << true << true << 30 << QByteArray() << 0;
+            << own << false << true << 30 << QByteArray("-PT30M") << 1 << -1;
+    QTest::newRow("own alarm goes when done")
+            << own << true << true << 30 << QByteArray() << 0 << -1;
     QTest::newRow("own alarm goes for a server that refuses")
-            << own << false << true << -1 << QByteArray() << 0;
+            << own << false << true << -1 << QByteArray() << 0 << -1;
     QTest::newRow("unset lead leaves it")
-            << own << false << true << -2 << QByteArray("-PT15M") << 1;
+            << own << false << true << -2 << QByteArray("-PT15M") << 1 << -1;
     QTest::newRow("another client's alarm is kept, none added")
-            << other << false << true << 15 << QByteArray() << 1;
+            << other << false << true << 15 << QByteArray() << 1 << 60;
     QTest::newRow("another client's alarm beside ours: ours goes")
-            << (other + own) << false << true << 15 << QByteArray() << 1;
+            << (other + own) << false << true << 15 << QByteArray() << 1 << 60;
+
+    // Other clients' alarms as a reminder here: the first one this program can show.
+    const auto alarm = [](const QByteArray &action, const QByteArray &trigger) {
+        return "BEGIN:VALARM\nACTION:" + action + "\nTRIGGER" + trigger
+               + "\nDESCRIPTION:x\nEND:VALARM\n";
+    };
+    const QByteArray startAtDue = "DTSTART:20260301T090000Z\n";
+    QTest::newRow("read: sound before the due time")
+            << alarm("AUDIO", ";RELATED=END:-PT5M") << false << true << -2 << QByteArray() << 1
+            << 5;
+    QTest::newRow("read: a mail is not a reminder") << alarm("EMAIL", ";RELATED=END:-PT5M") << false
+                                                    << true << -2 << QByteArray() << 1 << -1;
+    QTest::newRow("read: after the due time is not")
+            << alarm("DISPLAY", ";RELATED=END:PT10M") << false << true << -2 << QByteArray() << 1
+            << -1;
+    QTest::newRow("read: from a start that is the due time")
+            << (startAtDue + alarm("DISPLAY", ":-PT10M")) << false << true << -2 << QByteArray()
+            << 1 << 10;
+    QTest::newRow("read: from an earlier start is not")
+            << ("DTSTART:20260301T080000Z\n" + alarm("DISPLAY", ":-PT10M")) << false << true << -2
+            << QByteArray() << 1 << -1;
+    QTest::newRow("read: at a moment before the due time")
+            << alarm("DISPLAY", ";VALUE=DATE-TIME:20260301T083000Z") << false << true << -2
+            << QByteArray() << 1 << 30;
+    QTest::newRow("read: the first that can be shown")
+            << (alarm("EMAIL", ":-PT5M") + alarm("DISPLAY", ";RELATED=END:-P1D")) << false << true
+            << -2 << QByteArray() << 2 << 1440;
+    QTest::newRow("read: the lead chosen here stays beside it")
+            << alarm("DISPLAY", ";RELATED=END:-PT5M") << false << true << 60 << QByteArray() << 1
+            << 5;
 }
 
 // The reminder other clients read: written, moved or removed as the task asks; another
@@ -597,6 +631,7 @@ void TestIcalCodec::ownAlarm()
     QFETCH(int, lead);
     QFETCH(QByteArray, trigger);
     QFETCH(int, alarms);
+    QFETCH(int, reminder);
 
     IcalTask task;
     QByteArray resource;
@@ -608,6 +643,7 @@ void TestIcalCodec::ownAlarm()
         const IcalReadResult read = IcalReader::read(resource, IcalReader::Mode::Resource);
         QCOMPARE(read.tasks.size(), 1);
         task = read.tasks.first();
+        QCOMPARE(IcalAlarm::leadIn(resource, utc(2026, 3, 1, 9, 0)).value_or(-1), reminder);
     } else {
         task.uid = QStringLiteral("rent-1");
         task.name = QStringLiteral("Pay rent");

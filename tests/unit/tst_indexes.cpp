@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
@@ -282,6 +283,14 @@ void TestIndexes::schemaGainsIndexesOnly()
     QVERIFY(plan("SELECT id FROM tasks WHERE user_id = 1 AND active = 0 AND expire_at_epoch IS "
                  "NOT NULL AND expire_at_epoch BETWEEN 1 AND 2 ORDER BY expire_at_epoch")
                     .contains(QLatin1String("idx_tasks_user_due")));
+    // The reminder check looks at the tasks due in its window and at one key per lead.
+    for (const QString &sql :
+         { TaskSql::dueAtAccountLead(), TaskSql::nextReminderLead(), TaskSql::dueAtLead() }) {
+        const QString steps = plan(sql);
+        QVERIFY2(!steps.contains(QRegularExpression(QStringLiteral("SCAN (tasks|t|r|task_"
+                                                                   "reminders)( |$)"))),
+                 qPrintable(steps));
+    }
     // Each order of the list reads an index in its order, never sorting the account's tasks (a
     // tag filter sorts the tasks of the tag).
     for (bool filtered : { false, true }) {

@@ -101,6 +101,16 @@ public:
         return query.exec();
     }
 
+    // The own reminder of the task called name: -2 when it follows the account's.
+    int reminder(const QString &name) const
+    {
+        QSqlQuery query(m_db);
+        query.prepare(QStringLiteral("SELECT ifnull((SELECT lead_minutes FROM task_reminders "
+                                     "WHERE task_id = tasks.id), -2) FROM tasks WHERE name = ?"));
+        query.addBindValue(name);
+        return query.exec() && query.next() ? query.value(0).toInt() : -3;
+    }
+
     QStringList tasks() const
     {
         QStringList names;
@@ -238,6 +248,36 @@ void TestSyncDecisions::engine_data()
             << typed << QStringList { "lead 15", "no-alarms", "here+due Pay rent",
                                       "sync",    "alarms 0",  "here~ Pay rent>Pay" }
             << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
+    // A task's own reminder goes with it; another client's alarm sets it here, and stays as it
+    // was written.
+    const QString theirs = QStringLiteral("there+ Pay rent\r\nDUE:20300301T090000Z\r\n"
+                                          "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT30M\r\n"
+                                          "DESCRIPTION:Pay\r\nEND:VALARM");
+    QTest::newRow("a task's own reminder is sent")
+            << typed
+            << QStringList { "lead 15", "here+due Pay rent", "remind 60 Pay rent", "sync",
+                             "trigger ;RELATED=END:-PT60M" }
+            << Rules() << SyncError::None << rent << rent;
+    QTest::newRow("another client's alarm sets the reminder and is neither lost nor doubled")
+            << typed << QStringList { "lead 15",
+                                      theirs,
+                                      "sync",
+                                      "reminder 30 Pay rent",
+                                      "here~ Pay rent>Pay",
+                                      "sync",
+                                      "alarms 1",
+                                      "trigger :-PT30M" }
+            << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
+    QTest::newRow("a reminder chosen here outlives the other client's alarm it kept")
+            << typed << QStringList { "lead 15",
+                                      theirs,
+                                      "sync",
+                                      "remind -1 Pay rent",
+                                      "here~ Pay rent>Pay",
+                                      "sync",
+                                      "alarms 1",
+                                      "reminder -1 Pay" }
+            << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
     QTest::newRow("a task with its reminder refused for another reason is no success")
             << typed << QStringList { "lead 15", "here+due Pay rent" }
             << Rules { { "PUT", "", reply(403), 99 } } << SyncError::ServerError << rent
@@ -336,6 +376,15 @@ void TestSyncDecisions::engine()
             profile.engine->setAlarmLead(what.toInt());
         else if (step.startsWith(QLatin1String("alarms ")))
             QCOMPARE(server.alarms(), what.toInt());
+        else if (step.startsWith(QLatin1String("trigger ")))
+            QCOMPARE(server.holding("\r\nTRIGGER" + what.toUtf8() + "\r\n"), 1);
+        else if (step.startsWith(QLatin1String("reminder ")))
+            QCOMPARE(profile.reminder(what.section(QLatin1Char(' '), 1)),
+                     what.section(QLatin1Char(' '), 0, 0).toInt());
+        else if (step.startsWith(QLatin1String("remind ")))
+            sql = QStringLiteral("INSERT OR REPLACE INTO task_reminders SELECT id, 1, ? FROM tasks "
+                                 "WHERE name = ?"),
+            values = { what.section(QLatin1Char(' '), 0, 0), what.section(QLatin1Char(' '), 1) };
         else if (step.startsWith(QLatin1String("refuse")))
             sql = QStringLiteral(
                           "CREATE TRIGGER refuse BEFORE INSERT ON tasks WHEN NEW.name = '%1' "
