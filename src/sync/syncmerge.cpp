@@ -68,16 +68,20 @@ Result merge(const TaskFields *base, const TaskFields &here, const TaskFields &t
 Result merge(const Version *base, const Version &here, const Version &there, bool thereIsLater)
 {
     const TaskDetails *baseDetails = base ? &base->details : nullptr;
+    // Without a common version, notes on one side only are no clash: they are taken.
+    const bool oneSided = here.details.notes.isEmpty() || there.details.notes.isEmpty();
     const bool notesClash = here.details.notes != there.details.notes
-                            && (!base
-                                || (here.details.notes != base->details.notes
-                                    && there.details.notes != base->details.notes));
+                            && (!base ? !oneSided
+                                      : here.details.notes != base->details.notes
+                                                && there.details.notes != base->details.notes);
     if (notesClash)
         thereIsLater = false;
     Result result = merge(base ? &base->fields : nullptr, here.fields, there.fields, thereIsLater);
     TaskDetails &merged = result.mergedDetails;
     pick(baseDetails ? &baseDetails->notes : nullptr, here.details.notes, there.details.notes,
          thereIsLater, merged.notes);
+    if (!base && oneSided)
+        merged.notes = here.details.notes + there.details.notes;
     // A priority is its level and the value received with it, which go together.
     const std::pair<int, int> basePriority =
             base ? std::pair(baseDetails->priority, baseDetails->priorityRaw) : std::pair(0, 0);

@@ -332,6 +332,16 @@ void TestSyncDecisions::engine_data()
                              "is-here Pay (conflicting copy)>Theirs|0||",
                              "is-there Pay>DESCRIPTION:Ours" }
             << Rules() << SyncError::None << notesCopy << notesCopy;
+    QTest::newRow("notes on one side of a task matched by its UID are taken")
+            << typed
+            << QStringList { "there+ Pay\r\nDESCRIPTION:Theirs",
+                             "sync",
+                             "forget",
+                             "here! Pay>3",
+                             "here# Pay>|",
+                             "sync",
+                             "is-here Pay>Theirs|3||" }
+            << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
 
     // Nothing goes to an origin the person did not type, whatever the server answers.
     QTest::newRow("a list on another origin than the typed one is refused")
