@@ -193,6 +193,10 @@ int main(int argc, char *argv[])
           "key-3+",
           QStringLiteral("repaint + the cheaper count and rows (LIKE scan or trigram index)"),
           { "repaint", "floor-key-3+" } },
+        { QStringLiteral("search keystroke in the \"Due soonest\" order (typing \"report\")"),
+          "soonest-key",
+          QStringLiteral("repaint + the cheaper count and the rows by a LIKE walk in that order"),
+          { "repaint", "floor-soonest-key" } },
     };
 
     QMap<int, QMap<QByteArray, Samples>> results;
@@ -302,6 +306,8 @@ int main(int argc, char *argv[])
     verdict(QStringLiteral("page-flip at any N"), flipWorst, repaint, kFrameMs);
     worstOf({ "soonest-flip" }, "floor-end", big);
     verdict(QStringLiteral("due-soonest-page-flip") + at, worst, worstFloor, kFrameMs);
+    worstOf({ "soonest-key" }, "floor-soonest-key", big);
+    verdict(QStringLiteral("due-soonest-search-keystroke") + at, worst, worstFloor, 3 * kFrameMs);
     verdict(QStringLiteral("first-start-without-indexes") + at, blank[largest].median(),
             indexed[largest].median(), 2 * indexed[largest].median());
     return 0;

@@ -204,6 +204,29 @@ const Step kSteps[] = {
               QStringLiteral("CREATE INDEX IF NOT EXISTS idx_task_reminders_lead "
                              "ON task_reminders (user_id, lead_minutes, task_id)"),
       } },
+    { 10,
+      "the notes, priority and tags the server last took or gave for each synced task, and a "
+      "change of a task's details counted as a change of the task, for the sync to send (a "
+      "row deleted and added again, which no conflict policy of the statement that writes the "
+      "details can turn into a failure or a change not counted)",
+      {
+              QStringLiteral("ALTER TABLE sync_items ADD COLUMN synced_details TEXT"),
+              QStringLiteral(
+                      "CREATE TRIGGER IF NOT EXISTS task_details_changes_insert AFTER "
+                      "INSERT ON task_details BEGIN DELETE FROM task_changes WHERE task_id = "
+                      "new.task_id; INSERT INTO task_changes (task_id, user_id) VALUES "
+                      "(new.task_id, new.user_id); END"),
+              QStringLiteral(
+                      "CREATE TRIGGER IF NOT EXISTS task_details_changes_update AFTER "
+                      "UPDATE ON task_details BEGIN DELETE FROM task_changes WHERE task_id = "
+                      "new.task_id; INSERT INTO task_changes (task_id, user_id) VALUES "
+                      "(new.task_id, new.user_id); END"),
+              QStringLiteral(
+                      "CREATE TRIGGER IF NOT EXISTS task_details_changes_delete AFTER "
+                      "DELETE ON task_details BEGIN DELETE FROM task_changes WHERE task_id = "
+                      "old.task_id; INSERT INTO task_changes (task_id, user_id) VALUES "
+                      "(old.task_id, old.user_id); END"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

@@ -16,6 +16,13 @@ struct TaskDetails
     int priorityRaw = -1;
     QStringList tags;
 
+    bool operator==(const TaskDetails &other) const
+    {
+        return notes == other.notes && priority == other.priority
+               && priorityRaw == other.priorityRaw && tags == other.tags;
+    }
+    bool operator!=(const TaskDetails &other) const { return !(*this == other); }
+
     bool isEmpty() const
     {
         return notes.isEmpty() && priority == None && priorityRaw < 0 && tags.isEmpty();

@@ -2,6 +2,7 @@
 #include "taskstore.h"
 
 #include "icalreader.h"
+#include "taskdetailssql.h"
 
 #include <QHash>
 #include <QSqlQuery>
@@ -58,6 +59,20 @@ QString doneCopyUid(const QString &seriesUid, const QDateTime &due)
     return QUuid::createUuidV5(kDoneCopies,
                                seriesUid + QLatin1Char('/') + due.toUTC().toString(Qt::ISODate))
             .toString(QUuid::WithoutBraces);
+}
+
+// The task's kept text, read with a statement of keptTextSql().
+QString keptText(QSqlQuery &query, qint64 userId, qint64 taskId)
+{
+    query.bindValue(QStringLiteral(":id"), taskId);
+    query.bindValue(QStringLiteral(":uid"), userId);
+    query.bindValue(QStringLiteral(":id2"), taskId);
+    query.bindValue(QStringLiteral(":uid2"), userId);
+    QString text;
+    if (query.exec() && query.next())
+        text = query.value(0).toString();
+    query.finish();
+    return text;
 }
 
 } // namespace
@@ -203,8 +218,13 @@ TaskStore::Written TaskStore::completeOccurrence(qint64 userId, qint64 id, const
         rollback();
         return failed;
     }
-    const Written moved =
-            done.ok ? updateTask(userId, id, { name, false, advance.due }, origin) : failed;
+    // The occurrence done keeps the task's notes, priority and tags.
+    const TaskDetails details = done.ok ? detailsOf(userId, id) : TaskDetails();
+    const bool detailsKept =
+            details.isEmpty() || storeDetails(userId, done.insertedId, details, origin);
+    const Written moved = done.ok && detailsKept
+                                  ? updateTask(userId, id, { name, false, advance.due }, origin)
+                                  : failed;
     if (!moved.ok || moved.affected == 0 || !storeRepeat(userId, id, next, offset, origin)
         || !commit()) {
         rollback();
@@ -218,20 +238,30 @@ TaskStore::Written TaskStore::completeOccurrence(qint64 userId, qint64 id, const
 // The occurrences another client took out of the series (EXDATE) live in the task's kept text.
 QList<QDateTime> TaskStore::excludedOccurrences(qint64 userId, qint64 taskId)
 {
-    QSqlQuery &query = statement(keptTextSql());
-    query.bindValue(QStringLiteral(":id"), taskId);
-    query.bindValue(QStringLiteral(":uid"), userId);
-    query.bindValue(QStringLiteral(":id2"), taskId);
-    query.bindValue(QStringLiteral(":uid2"), userId);
-    QString text;
-    if (query.exec() && query.next())
-        text = query.value(0).toString();
-    query.finish();
+    const QString text = keptText(statement(keptTextSql()), userId, taskId);
     if (!text.contains(QLatin1String("EXDATE"), Qt::CaseInsensitive))
         return {};
     const IcalReadResult read = IcalReader::read(text.toUtf8(), IcalReader::Mode::Resource);
     return !read.tasks.isEmpty() && read.tasks.first().repeat ? read.tasks.first().repeat->excluded
                                                               : QList<QDateTime>();
+}
+
+// The task's own details, else those of its kept text.
+TaskDetails TaskStore::detailsOf(qint64 userId, qint64 taskId)
+{
+    QSqlQuery &query = statement(TaskDetailsSql::forTask());
+    query.bindValue(QStringLiteral(":id"), taskId);
+    query.bindValue(QStringLiteral(":uid"), userId);
+    const bool own = query.exec() && query.next();
+    const TaskDetails details = own ? TaskDetailsSql::read(query) : TaskDetails();
+    query.finish();
+    if (own)
+        return details;
+    const QString text = keptText(statement(keptTextSql()), userId, taskId);
+    const IcalReadResult read =
+            text.isEmpty() ? IcalReadResult()
+                           : IcalReader::read(text.toUtf8(), IcalReader::Mode::Resource);
+    return read.tasks.isEmpty() ? TaskDetails() : read.tasks.first().details;
 }
 
 void TaskStore::forgetRepeats(qint64 userId)

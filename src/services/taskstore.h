@@ -212,6 +212,8 @@ private:
     // Drops the rules of the account's tasks that are gone.
     void forgetRepeats(qint64 userId);
     QList<QDateTime> excludedOccurrences(qint64 userId, qint64 taskId);
+    // The task's notes, priority and tags: its own, else those of its kept text.
+    TaskDetails detailsOf(qint64 userId, qint64 taskId);
     bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
     // The tables beside the tasks table, each with its columns, keyed by task_id.
     const QList<TaskSnapshot::Table> &sideTables();

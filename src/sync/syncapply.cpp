@@ -1,4 +1,5 @@
 #include "icalreader.h"
+#include "syncdetails.h"
 #include "syncengine.h"
 #include "synclog.h"
 #include "syncmerge.h"
@@ -16,6 +17,19 @@ constexpr int kDeletionsWithoutAsking = 10;
 constexpr qint64 kSliceMs = 15;
 
 } // namespace
+
+// The details of a task written from the server's side: a row only for a task that has some,
+// or has its own already; the list shows, sorts and filters by them.
+bool SyncEngine::storeDetails(SyncItem &item, const TaskDetails &details)
+{
+    if (!item.details && details.isEmpty())
+        return true;
+    if (!written(m_store.storeDetails(m_account.userId, item.taskId, details)))
+        return false;
+    item.details = details;
+    m_tasksWritten = true;
+    return true;
+}
 
 bool SyncEngine::written(bool ok)
 {
@@ -111,8 +125,8 @@ bool SyncEngine::holdDeletions()
         const auto found = m_byHref.constFind(href);
         if (found == m_byHref.constEnd())
             continue;
-        const SyncItem &item = m_items.at(*found);
-        if (item.hasTask && item.synced && item.local == item.acknowledged)
+        SyncItem &item = m_items[*found];
+        if (item.hasTask && item.synced && !SyncDetails::changedHere(item))
             deleting.append(href);
     }
     const bool many = deleting.size() > kDeletionsWithoutAsking
@@ -149,7 +163,7 @@ void SyncEngine::applyRemoval(const QString &href)
     SyncItem &item = m_items[*found];
     if (!refresh(item))
         return;
-    const bool changedHere = !item.synced || item.local != item.acknowledged;
+    const bool changedHere = !item.synced || SyncDetails::changedHere(item);
     if (!item.hasTask) {
         written(m_store.removeItem(item.taskId));
     } else if (!changedHere) {
@@ -198,8 +212,9 @@ void SyncEngine::applyResource(const DavResource &resource)
     if (index < 0) {
         SyncItem item;
         item.taskId = m_store.insertTask(m_account.userId, there, todo.created);
-        if (!written(item.taskId >= 0))
+        if (!written(item.taskId >= 0) || !storeDetails(item, todo.details))
             return;
+        item.syncedDetails = todo.details;
         item.tracked = item.hasTask = item.synced = true;
         item.uid = todo.uid;
         item.href = resource.href;
@@ -219,6 +234,10 @@ void SyncEngine::applyResource(const DavResource &resource)
         return;
     // The version both sides last agreed on, when there is one.
     const bool agreed = item.tracked && item.synced;
+    // Read before the server's text replaces the one they come from.
+    const SyncMerge::Version base { item.acknowledged,
+                                    agreed ? SyncDetails::acknowledged(item) : TaskDetails() };
+    const SyncMerge::Version here { item.local, SyncDetails::local(item) };
     const bool changedThere = agreed && item.etag != resource.etag;
     item.tracked = true;
     item.href = resource.href;
@@ -232,29 +251,38 @@ void SyncEngine::applyResource(const DavResource &resource)
             item.taskId = m_store.insertTask(m_account.userId, there, todo.created);
             if (!written(item.taskId >= 0))
                 return;
+            item.details.reset();
+            storeDetails(item, todo.details);
             written(m_store.removeItem(oldId));
             item.hasTask = true;
             item.local = there;
             m_tasksWritten = true;
         }
-    } else if (item.local != there) {
+    } else if (item.local != there || here.details != todo.details) {
         const qint64 hereTime =
                 item.changedAt > 0 ? item.changedAt : QDateTime::currentSecsSinceEpoch();
         const qint64 thereTime = lastModified.isValid() ? lastModified.toSecsSinceEpoch() : 0;
-        const SyncMerge::Result merge = SyncMerge::merge(agreed ? &item.acknowledged : nullptr,
-                                                         item.local, there, thereTime > hereTime);
+        const SyncMerge::Result merge = SyncMerge::merge(
+                agreed ? &base : nullptr, here, { there, todo.details }, thereTime > hereTime);
         if (merge.merged != item.local) {
             written(m_store.updateTask(m_account.userId, item.taskId, merge.merged));
             item.local = merge.merged;
             m_tasksWritten = true;
         }
-        if (merge.keepCopy
-            && written(m_store.insertTask(m_account.userId, merge.copy, QDateTime()) >= 0)) {
-            m_notes.append(merge.copy.name);
+        if (!item.details || *item.details != merge.mergedDetails)
+            storeDetails(item, merge.mergedDetails);
+        if (merge.keepCopy) {
+            SyncItem copy;
+            copy.taskId = m_store.insertTask(m_account.userId, merge.copy, QDateTime());
+            if (written(copy.taskId >= 0) && storeDetails(copy, merge.copyDetails))
+                m_notes.append(merge.copy.name);
             m_tasksWritten = true;
         }
+    } else if (!item.details && !todo.details.isEmpty()) {
+        storeDetails(item, todo.details); // received before they were kept apart from the text
     }
     item.synced = true;
     item.acknowledged = there;
+    item.syncedDetails = todo.details;
     written(m_store.saveItem(m_account.userId, item));
 }

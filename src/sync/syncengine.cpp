@@ -1,4 +1,5 @@
 #include "syncengine.h"
+#include "syncdetails.h"
 #include "synclog.h"
 
 #include <QTimer>
@@ -360,8 +361,8 @@ void SyncEngine::done(SyncError error, int status)
         m_deletionChoice = Deletions::Ask;
     // Success only when both sides hold every change.
     m_pending.clear();
-    for (const SyncItem &item : std::as_const(m_items)) {
-        if (item.hasTask && (!item.synced || item.local != item.acknowledged))
+    for (SyncItem &item : m_items) {
+        if (item.hasTask && (!item.synced || SyncDetails::changedHere(item)))
             m_pending.append(item.local.name);
     }
     if (error == SyncError::None && (m_retry || !m_pending.isEmpty()))

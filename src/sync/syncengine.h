@@ -76,6 +76,7 @@ private:
     void applyChanges();
     void applySlice();
     bool refresh(SyncItem &item);
+    bool storeDetails(SyncItem &item, const TaskDetails &details);
     void applyResource(const DavResource &resource);
     void applyRemoval(const QString &href);
     void pushNext();

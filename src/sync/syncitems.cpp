@@ -1,5 +1,7 @@
+#include "syncdetails.h"
 #include "synclog.h"
 #include "syncstore.h"
+#include "taskdetailssql.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -94,9 +96,12 @@ QList<SyncItem> SyncStore::loadItemPage(qint64 userId, const ItemScope &scope, q
                   + QStringLiteral(R"(
         SELECT t.id, 1, t.name, t.active, t.expire_at_epoch, i.task_id IS NOT NULL,
                COALESCE(i.uid, u.uid), i.href, i.etag, COALESCE(i.ical, u.calendar), i.synced,
-               i.synced_name, i.synced_done, i.synced_due, i.changed_at, t.create_at
+               i.synced_name, i.synced_done, i.synced_due, i.changed_at, t.create_at,
+               d.task_id IS NOT NULL, d.notes, d.priority, d.priority_raw, d.tags,
+               i.synced_details
         %1
             LEFT JOIN sync_items i ON i.task_id = t.id
+            LEFT JOIN task_details d ON d.task_id = t.id
             LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id
         WHERE t.user_id = :uid AND t.id > :from ORDER BY t.id LIMIT :limit)")
                             .arg(scope.all ? QStringLiteral("FROM tasks t")
@@ -115,7 +120,8 @@ QList<SyncItem> SyncStore::loadItemPage(qint64 userId, const ItemScope &scope, q
                 wantedTasks(scope)
                 + QStringLiteral(R"(
             SELECT i.task_id, 0, NULL, NULL, NULL, 1, i.uid, i.href, i.etag, i.ical, i.synced,
-                   i.synced_name, i.synced_done, i.synced_due, i.changed_at, NULL
+                   i.synced_name, i.synced_done, i.synced_due, i.changed_at, NULL,
+                   0, NULL, NULL, NULL, NULL, i.synced_details
             %1
             WHERE i.user_id = :uid AND NOT EXISTS (SELECT 1 FROM tasks t WHERE t.id = i.task_id))")
                           .arg(scope.all ? QStringLiteral("FROM sync_items i")
@@ -154,6 +160,9 @@ void SyncStore::readItems(QSqlQuery &query, QList<SyncItem> &items)
         item.created = QDateTime::fromString(query.value(15).toString(),
                                              QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         item.created.setTimeSpec(Qt::UTC);
+        if (query.value(16).toBool())
+            item.details = TaskDetailsSql::read(query, 17);
+        item.syncedDetails = SyncDetails::decode(query.value(21));
         items.append(item);
     }
 }
@@ -162,8 +171,10 @@ bool SyncStore::refreshTask(qint64 userId, SyncItem &item)
 {
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT t.name, t.active, t.expire_at_epoch, "
-                                 "(SELECT changed_at FROM sync_items WHERE task_id = t.id) "
-                                 "FROM tasks t WHERE t.id = :task AND t.user_id = :uid"));
+                                 "(SELECT changed_at FROM sync_items WHERE task_id = t.id), "
+                                 "d.task_id IS NOT NULL, d.notes, d.priority, d.priority_raw, "
+                                 "d.tags FROM tasks t LEFT JOIN task_details d ON d.task_id = t.id "
+                                 "WHERE t.id = :task AND t.user_id = :uid"));
     query.bindValue(QStringLiteral(":task"), item.taskId);
     query.bindValue(QStringLiteral(":uid"), userId);
     if (!run(query))
@@ -174,6 +185,9 @@ bool SyncStore::refreshTask(qint64 userId, SyncItem &item)
         item.local.done = query.value(1).toInt() != 0;
         item.local.due = timeFromEpoch(query.value(2));
         item.changedAt = std::max(item.changedAt, query.value(3).toLongLong());
+        item.details.reset();
+        if (query.value(4).toBool())
+            item.details = TaskDetailsSql::read(query, 5);
     }
     return true;
 }

@@ -1,5 +1,8 @@
 #include "syncmerge.h"
 
+#include <tuple>
+#include <utility>
+
 namespace SyncMerge {
 
 namespace {
@@ -59,6 +62,42 @@ Result merge(const TaskFields *base, const TaskFields &here, const TaskFields &t
         result.copy = thereIsLater ? here : there;
         result.copy.name = copyName(result.copy.name);
     }
+    return result;
+}
+
+Result merge(const Version *base, const Version &here, const Version &there, bool thereIsLater)
+{
+    const TaskDetails *baseDetails = base ? &base->details : nullptr;
+    // Without a common version, notes on one side only are no clash: they are taken.
+    const bool oneSided = here.details.notes.isEmpty() || there.details.notes.isEmpty();
+    const bool notesClash = here.details.notes != there.details.notes
+                            && (!base ? !oneSided
+                                      : here.details.notes != base->details.notes
+                                                && there.details.notes != base->details.notes);
+    if (notesClash)
+        thereIsLater = false;
+    Result result = merge(base ? &base->fields : nullptr, here.fields, there.fields, thereIsLater);
+    TaskDetails &merged = result.mergedDetails;
+    pick(baseDetails ? &baseDetails->notes : nullptr, here.details.notes, there.details.notes,
+         thereIsLater, merged.notes);
+    if (!base && oneSided)
+        merged.notes = here.details.notes + there.details.notes;
+    // A priority is its level and the value received with it, which go together.
+    const std::pair<int, int> basePriority =
+            base ? std::pair(baseDetails->priority, baseDetails->priorityRaw) : std::pair(0, 0);
+    std::pair<int, int> priority;
+    pick(base ? &basePriority : nullptr, std::pair(here.details.priority, here.details.priorityRaw),
+         std::pair(there.details.priority, there.details.priorityRaw), thereIsLater, priority);
+    std::tie(merged.priority, merged.priorityRaw) = priority;
+    pick(baseDetails ? &baseDetails->tags : nullptr, here.details.tags, there.details.tags,
+         thereIsLater, merged.tags);
+    if (notesClash && !result.keepCopy) {
+        result.keepCopy = true;
+        result.copy = there.fields;
+        result.copy.name = copyName(there.fields.name);
+    }
+    if (result.keepCopy)
+        result.copyDetails = thereIsLater ? here.details : there.details;
     return result;
 }
 

@@ -16,10 +16,24 @@ struct Result
     TaskFields merged;
     bool keepCopy = false;
     TaskFields copy; // the losing side's version, named as a copy
+    TaskDetails mergedDetails;
+    TaskDetails copyDetails;
 };
 
 Result merge(const TaskFields *base, const TaskFields &here, const TaskFields &there,
              bool thereIsLater);
+
+// A task's version on each side, with its notes, priority and tags.
+struct Version
+{
+    TaskFields fields;
+    TaskDetails details;
+};
+
+// The same with the details, which merge as the fields do. Notes changed on both sides to
+// different texts are never dropped: the version here stands whole, as if it were the later, and
+// the server's is kept as a copy.
+Result merge(const Version *base, const Version &here, const Version &there, bool thereIsLater);
 
 // The name a losing version is kept under.
 QString copyName(const QString &name);

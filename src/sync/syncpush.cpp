@@ -1,5 +1,6 @@
 #include "icalalarm.h"
 #include "icalwriter.h"
+#include "syncdetails.h"
 #include "syncengine.h"
 #include "synclog.h"
 
@@ -25,7 +26,7 @@ void SyncEngine::pushNext()
         SyncItem &item = m_items[index];
         const bool create =
                 item.hasTask && (!item.tracked || (!item.synced && item.etag.isEmpty()));
-        const bool update = item.hasTask && item.synced && item.local != item.acknowledged;
+        const bool update = item.hasTask && item.synced && SyncDetails::changedHere(item);
         const bool held = item.tracked && !item.hasTask && m_store.deletionHeld(item.taskId);
         m_undoHeld = m_undoHeld || held;
         const bool remove = item.tracked && !item.hasTask && !held;
@@ -140,6 +141,10 @@ void SyncEngine::pushItem(int index)
     task.setFields(item.local);
     task.created = item.created.isValid() ? item.created : modified;
     task.calendar = item.ical.toUtf8();
+    // Details without a row here are those of the text, which keeps them.
+    task.detailsKnown = item.details.has_value();
+    if (item.details)
+        task.details = *item.details;
     if (item.taskId > 0)
         task.repeat = m_store.repeatOf(m_account.userId, item.taskId);
     // The task's own reminder, else the account's.
@@ -168,6 +173,8 @@ void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByte
         item.ical = QString::fromUtf8(sent);
         item.synced = true;
         item.acknowledged = item.local;
+        if (item.details)
+            item.syncedDetails = item.details;
         m_wroteThere = true;
         m_writtenHrefs.insert(item.href);
         if (item.etag.isEmpty()) {

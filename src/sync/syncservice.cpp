@@ -53,25 +53,29 @@ SyncService::SyncService(DbManager *db, AuthService *auth, TaskStore *tasks, QOb
     connect(m_auth, &AuthService::loggedInChanged, this, &SyncService::onSignInChanged);
 }
 
-// Every write to the tasks table through this connection, whoever makes it, is a change to send.
-// SQLite reports them after the statement, so the sync's own writes come back too: the engine
-// names those. Only an account that syncs listens, so that nobody else pays for the reports.
+// Every write to the tasks table, or to a task's details (whose row is the task's id), through
+// this connection, whoever makes it, is a change to send. SQLite reports them after the
+// statement, so the sync's own writes come back too: the engine names those. Only an account that
+// syncs listens, so that nobody else pays for the reports.
 void SyncService::watchTaskWrites()
 {
     QSqlDriver *driver = m_db->database().driver();
     if (!driver)
         return;
     const QString table = QStringLiteral("tasks");
+    const QString details = QStringLiteral("task_details");
     const bool watching = driver->subscribedToNotifications().contains(table);
     const bool wanted = configured() && m_auth->isLoggedIn();
     if (wanted && !watching && driver->subscribeToNotification(table)) {
+        driver->subscribeToNotification(details);
         connect(driver, &QSqlDriver::notification, this,
                 [this](const QString &name, QSqlDriver::NotificationSource, const QVariant &rowId) {
-                    if (name == QLatin1String("tasks"))
+                    if (name == QLatin1String("tasks") || name == QLatin1String("task_details"))
                         onTaskWritten(rowId.toLongLong());
                 });
     } else if (!wanted && watching) {
         driver->unsubscribeFromNotification(table);
+        driver->unsubscribeFromNotification(details);
         disconnect(driver, &QSqlDriver::notification, this, nullptr);
     }
 }

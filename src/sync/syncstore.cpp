@@ -1,5 +1,6 @@
 #include "syncstore.h"
 #include "storedtime.h"
+#include "syncdetails.h"
 #include "synclog.h"
 #include "taskstore.h"
 
@@ -172,9 +173,9 @@ bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
     query.prepare(QStringLiteral(R"(
         INSERT OR REPLACE INTO sync_items
             (task_id, user_id, uid, href, etag, ical, synced, synced_name, synced_done,
-             synced_due, changed_at)
+             synced_due, changed_at, synced_details)
         VALUES (:task, :uid, :icaluid, :href, :etag, :ical, :synced, :name, :done, :due,
-                :changed))"));
+                :changed, :details))"));
     query.bindValue(QStringLiteral(":task"), item.taskId);
     query.bindValue(QStringLiteral(":uid"), userId);
     query.bindValue(QStringLiteral(":icaluid"), item.uid);
@@ -186,6 +187,9 @@ bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
     query.bindValue(QStringLiteral(":done"), item.acknowledged.done ? 1 : 0);
     query.bindValue(QStringLiteral(":due"), epochOrNull(item.acknowledged.due));
     query.bindValue(QStringLiteral(":changed"), item.changedAt);
+    query.bindValue(QStringLiteral(":details"),
+                    item.syncedDetails ? QVariant(SyncDetails::encode(*item.syncedDetails))
+                                       : QVariant(QMetaType::fromType<QString>()));
     if (!run(query))
         return false;
     if (!item.hasTask)
@@ -238,15 +242,32 @@ bool SyncStore::updateTask(qint64 userId, qint64 taskId, const TaskFields &field
     return true;
 }
 
+// One write of task_details, which SQLite reports once.
+bool SyncStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details)
+{
+    if (!m_tasks->storeDetails(userId, taskId, details, TaskStore::Origin::Sync)) {
+        qCWarning(lcSync) << "statement failed:" << m_tasks->lastError();
+        return false;
+    }
+    ++m_written[taskId];
+    return true;
+}
+
 bool SyncStore::deleteTask(qint64 userId, qint64 taskId)
 {
+    // The details go with the task, a second write SQLite reports.
+    QSqlQuery details(m_db);
+    details.prepare(QStringLiteral("SELECT 1 FROM task_details WHERE task_id = :task"));
+    details.bindValue(QStringLiteral(":task"), taskId);
+    const bool hasDetails = run(details) && details.next();
+    details.finish();
     const TaskStore::Written written = m_tasks->deleteTask(userId, taskId, TaskStore::Origin::Sync);
     if (!written.ok) {
         qCWarning(lcSync) << "statement failed:" << m_tasks->lastError();
         return false;
     }
     if (written.affected > 0)
-        ++m_written[taskId];
+        m_written[taskId] += hasDetails ? 2 : 1;
     return true;
 }
 

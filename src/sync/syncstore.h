@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class QSqlQuery;
 class TaskStore;
@@ -57,6 +58,10 @@ struct SyncItem
     bool synced = false; // the server acknowledged `acknowledged`
     TaskFields acknowledged;
     qint64 changedAt = 0; // when the task was last changed here, 0 when unknown
+    // The task's own notes, priority and tags; unset without a row of its own (SyncDetails).
+    std::optional<TaskDetails> details;
+    // What the server acknowledged of them; unset when not recorded.
+    std::optional<TaskDetails> syncedDetails;
 };
 
 // The tables of the CalDAV sync, beside the tables of tasks and accounts, and the task writes
@@ -98,6 +103,7 @@ public:
 
     qint64 insertTask(qint64 userId, const TaskFields &fields, const QDateTime &created);
     bool updateTask(qint64 userId, qint64 taskId, const TaskFields &fields);
+    bool storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details);
     bool deleteTask(qint64 userId, qint64 taskId);
     // The rule of a repeating task, for the text pushed to the server.
     std::optional<Recurrence::Rule> repeatOf(qint64 userId, qint64 taskId);

@@ -86,6 +86,16 @@ public:
             count += resource.ical.contains(text) ? 1 : 0;
         return count;
     }
+    // The text of the task called summary, unfolded; empty when there is none.
+    QByteArray textOf(const QString &summary) const
+    {
+        const QByteArray line = "\r\nSUMMARY:" + summary.toUtf8() + "\r\n";
+        for (const Resource &resource : m_resources) {
+            if (resource.ical.contains(line))
+                return QByteArray(resource.ical).replace("\r\n ", "");
+        }
+        return {};
+    }
 
     // How many alarms the tasks stored hold.
     int alarms() const

@@ -412,6 +412,7 @@ void TestCalDavSync::independentClient()
             "UID:their-task@example.org\r\nDTSTAMP:20260101T100000Z\r\n"
             "SUMMARY:Renew passport\r\nDESCRIPTION:Bring two photos\\, the old one\r\n"
             "CATEGORIES:papers,errands\r\nRRULE:FREQ=YEARLY\r\nX-OTHER-PRIORITY:high\r\n"
+            "X-ALT-DESC;FMTTYPE=text/html:<p>Bring two photos</p>\r\n"
             "DUE;TZID=Europe/Berlin:20270301T090000\r\nORDER:3\r\nBEGIN:VALARM\r\n"
             "ACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nDESCRIPTION:Passport\r\nPROXIMITY:DEPART\r\n"
             "END:VALARM\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
@@ -446,6 +447,9 @@ void TestCalDavSync::independentClient()
                                  "SELECT expire_at_epoch FROM tasks WHERE name = 'Renew passport'"))
                     .toLongLong(),
             QDateTime(QDate(2027, 3, 1), QTime(8, 0), Qt::UTC).toSecsSinceEpoch());
+    const QString details = QStringLiteral("SELECT notes || '|' || tags FROM task_details");
+    QCOMPARE(laptop.value(details).toString(),
+             QStringLiteral("Bring two photos, the old one|papers,errands"));
 
     laptop.edit(QStringLiteral("Renew passport"),
                 { QStringLiteral("Renew passport now"), true,
@@ -458,9 +462,18 @@ void TestCalDavSync::independentClient()
          { "SUMMARY:Renew passport now", "STATUS:COMPLETED",
            "DESCRIPTION:Bring two photos\\, the old one", "CATEGORIES:papers,errands",
            "RRULE:FREQ=YEARLY", "X-OTHER-PRIORITY:high", "DUE;TZID=Europe/Berlin:20270301T090000",
-           "ORDER:3", "PROXIMITY:DEPART" })
+           "ORDER:3", "PROXIMITY:DEPART", "X-ALT-DESC" })
         QVERIFY2(seen.contains(QLatin1String(kept)), kept);
     QCOMPARE(seen.count(QLatin1String("BEGIN:VALARM")), 2); // theirs and one of "Call mum"
+
+    // Details edited here replace the server's, the stale HTML copy of the notes goes.
+    QVERIFY(laptop.exec(QStringLiteral("UPDATE task_details SET notes = 'One photo', priority = 3, "
+                                       "priority_raw = NULL, tags = 'papers,travel'")));
+    QCOMPARE(laptop.sync(), SyncError::None);
+    const QString edited = caldavScript(collection, QStringLiteral("list"));
+    for (const char *sent : { "DESCRIPTION:One photo", "PRIORITY:1", "CATEGORIES:papers,travel" })
+        QVERIFY2(edited.contains(QLatin1String(sent)), qPrintable(edited));
+    QVERIFY(!edited.contains(QLatin1String("X-ALT-DESC")));
 }
 
 // A series another client wrote, done here once and then once there: each client reads the
@@ -660,6 +673,11 @@ void TestCalDavSync::serviceSendsLocalChanges()
     QVERIFY(laptop.tasks.createTask(QStringLiteral("From the laptop"), QDateTime(), false));
     QTRY_VERIFY_WITH_TIMEOUT(caldavScript(collection, QStringLiteral("list"))
                                      .contains(QLatin1String("SUMMARY:From the laptop")),
+                             10000);
+    QVERIFY(laptop.tasks.saveTaskDetails(laptop.tasks.lastCreatedId(), QStringLiteral("Noted"), 0,
+                                         QString()));
+    QTRY_VERIFY_WITH_TIMEOUT(caldavScript(collection, QStringLiteral("list"))
+                                     .contains(QLatin1String("DESCRIPTION:Noted")),
                              10000);
     QVERIFY(desktop.sync() == SyncError::None);
     QCOMPARE(desktop.tasks(), QStringList({ "From the desktop", "From the laptop" }));

@@ -110,6 +110,16 @@ public:
         query.addBindValue(name);
         return query.exec() && query.next() ? query.value(0).toInt() : -3;
     }
+    // The notes, priority, priority received and tags of the task called name, "|"-separated.
+    QString details(const QString &name) const
+    {
+        QSqlQuery query(m_db);
+        query.prepare(QStringLiteral("SELECT ifnull(notes, '') || '|' || priority || '|' || "
+                                     "ifnull(priority_raw, '') || '|' || ifnull(tags, '') FROM "
+                                     "task_details JOIN tasks ON id = task_id WHERE name = ?"));
+        query.addBindValue(name);
+        return query.exec() && query.next() ? query.value(0).toString() : QString();
+    }
 
     QStringList tasks() const
     {
@@ -305,6 +315,68 @@ void TestSyncDecisions::engine_data()
             << Rules() << SyncError::None << QStringList { "Water" }
             << QStringList { "Water plants (moved)" };
 
+    // Notes, priority and tags travel both ways; a priority received that is none of those
+    // written here stays as it came until it is changed here, notes edited here take the HTML
+    // copy with them, and notes changed on both sides keep the version here whole.
+    QTest::newRow("notes, priority and tags made there arrive here")
+            << typed
+            << QStringList { "there+ Pay\r\nDESCRIPTION:Call\\, then pay\r\nPRIORITY:3\r\n"
+                             "CATEGORIES:home,bills\r\nCATEGORIES:urgent",
+                             "sync",
+                             "is-here Pay>Call, then pay|3|3|home,bills,urgent",
+                             "there~ Pay>Pay\r\nPRIORITY:7",
+                             "sync",
+                             "is-here Pay>Call, then pay|1|7|home,bills,urgent" }
+            << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
+    QTest::newRow("notes, priority and tags changed here reach the server")
+            << typed
+            << QStringList { "there+ Pay\r\nPRIORITY:3\r\nDESCRIPTION:Old\r\n"
+                             "X-ALT-DESC;FMTTYPE=text/html:<p>Old</p>",
+                             "sync",
+                             "here# Pay>New\nlines|home,bills",
+                             "sync",
+                             "is-there "
+                             "Pay>DESCRIPTION:New\\nlines|PRIORITY:3|CATEGORIES:home,bills",
+                             "not-there Pay>X-ALT-DESC",
+                             "here! Pay>2",
+                             "sync",
+                             "is-there Pay>PRIORITY:5",
+                             "not-there Pay>PRIORITY:3" }
+            << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
+    QTest::newRow("a priority here and tags there both stand")
+            << typed
+            << QStringList { "there+ Pay",
+                             "sync",
+                             "here! Pay>3",
+                             "there~ Pay>Pay\r\nCATEGORIES:home",
+                             "sync",
+                             "is-here Pay>|3||home",
+                             "is-there Pay>PRIORITY:1|CATEGORIES:home" }
+            << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
+    const QStringList notesCopy { QStringLiteral("Pay"), QStringLiteral("Pay (conflicting copy)") };
+    QTest::newRow("notes changed on both sides keep both")
+            << typed
+            << QStringList { "there+ Pay",
+                             "sync",
+                             "here# Pay>Ours|",
+                             "there~ "
+                             "Pay>Pay\r\nDESCRIPTION:Theirs\r\nLAST-MODIFIED:20990101T000000Z",
+                             "sync",
+                             "is-here Pay>Ours|0||",
+                             "is-here Pay (conflicting copy)>Theirs|0||",
+                             "is-there Pay>DESCRIPTION:Ours" }
+            << Rules() << SyncError::None << notesCopy << notesCopy;
+    QTest::newRow("notes on one side of a task matched by its UID are taken")
+            << typed
+            << QStringList { "there+ Pay\r\nDESCRIPTION:Theirs",
+                             "sync",
+                             "forget",
+                             "here! Pay>3",
+                             "here# Pay>|",
+                             "sync",
+                             "is-here Pay>Theirs|3||" }
+            << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
+
     // Nothing goes to an origin the person did not type, whatever the server answers.
     QTest::newRow("a list on another origin than the typed one is refused")
             << QStringLiteral("https://typed.example/") << QStringList { "here+ Pay rent" }
@@ -385,7 +457,15 @@ void TestSyncDecisions::engine()
             sql = QStringLiteral("INSERT OR REPLACE INTO task_reminders SELECT id, 1, ? FROM tasks "
                                  "WHERE name = ?"),
             values = { what.section(QLatin1Char(' '), 0, 0), what.section(QLatin1Char(' '), 1) };
-        else if (step.startsWith(QLatin1String("refuse")))
+        else if (step.startsWith(QLatin1String("is-here ")))
+            QCOMPARE(profile.details(what.section('>', 0, 0)), what.section('>', 1));
+        else if (step.startsWith(QLatin1String("is-there "))
+                 || step.startsWith(QLatin1String("not-there "))) {
+            const QByteArray text = server.textOf(what.section('>', 0, 0));
+            for (const QString &part : what.section('>', 1).split(QLatin1Char('|')))
+                QVERIFY2(text.contains(part.toUtf8()) == step.startsWith(QLatin1String("is-")),
+                         text.constData());
+        } else if (step.startsWith(QLatin1String("refuse")))
             sql = QStringLiteral(
                           "CREATE TRIGGER refuse BEFORE INSERT ON tasks WHEN NEW.name = '%1' "
                           "BEGIN SELECT RAISE(ABORT, 'locked'); END")
@@ -415,6 +495,17 @@ void TestSyncDecisions::engine()
         else if (step.startsWith(QLatin1String("here+")))
             sql = QStringLiteral("INSERT INTO tasks (user_id, name) VALUES (1, ?)"),
             values = { what };
+        else if (step.startsWith(QLatin1String("here# ")))
+            sql = QStringLiteral("INSERT INTO task_details (task_id, user_id, notes, tags) SELECT "
+                                 "id, 1, ?, ? FROM tasks WHERE name = ? ON CONFLICT (task_id) DO "
+                                 "UPDATE SET notes = excluded.notes, tags = excluded.tags"),
+            values = { what.section('>', 1).section('|', 0, 0),
+                       what.section('>', 1).section('|', 1), what.section('>', 0, 0) };
+        else if (step.startsWith(QLatin1String("here! ")))
+            sql = QStringLiteral("INSERT INTO task_details (task_id, user_id, priority) SELECT id, "
+                                 "1, ? FROM tasks WHERE name = ? ON CONFLICT (task_id) DO UPDATE "
+                                 "SET priority = excluded.priority, priority_raw = NULL"),
+            values = { what.section('>', 1).toInt(), what.section('>', 0, 0) };
         else if (step.startsWith(QLatin1String("here-")))
             sql = QStringLiteral("DELETE FROM tasks WHERE name = ?"), values = { what };
         else if (step.startsWith(QLatin1String("here~")))

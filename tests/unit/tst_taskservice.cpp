@@ -574,6 +574,8 @@ void TestTaskService::repeatingTaskDone()
     QVERIFY(m_app->tasks.createTask(QStringLiteral("water"), due, false));
     const qint64 id = m_app->tasks.lastCreatedId();
     QVERIFY(m_app->tasks.setRepeat(id, rrule, fromCompletion));
+    QVERIFY(m_app->tasks.saveTaskDetails(id, QStringLiteral("the ferns too"), TaskDetails::High,
+                                         QStringLiteral("garden, home")));
     QVERIFY(!m_app->model.data(m_app->model.index(0, 1), TaskTableModel::RepeatTextRole)
                      .toString()
                      .isEmpty());
@@ -614,6 +616,9 @@ void TestTaskService::repeatingTaskDone()
     }
     QCOMPARE(repeat.value("rrule").toString(), nextRule);
     QCOMPARE(m_app->tasks.repeatOf(rows.at(1).at(0)).value("rrule").toString(), QString());
+    // The occurrence done keeps what the task said of it.
+    QCOMPARE(m_app->tasks.taskDetails(rows.at(1).at(0)), m_app->tasks.taskDetails(id));
+    QCOMPARE(m_app->tasks.taskDetails(id).value("tags").toString(), QStringLiteral("garden, home"));
     QCOMPARE(m_app->tasks.activeCount(), 1);
     QCOMPARE(m_app->tasks.inactiveCount(), 1);
 }
