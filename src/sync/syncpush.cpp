@@ -1,5 +1,6 @@
 #include "icalalarm.h"
 #include "icalwriter.h"
+#include "icalzonestore.h"
 #include "syncengine.h"
 #include "synclog.h"
 
@@ -139,7 +140,10 @@ void SyncEngine::pushItem(int index)
     task.uid = item.uid;
     task.setFields(item.local);
     task.created = item.created.isValid() ? item.created : modified;
-    task.calendar = item.ical.toUtf8();
+    // A text kept from an import (an item never synced) names its zones without defining them.
+    task.calendar = IcalZoneStore::withZones(
+            item.ical.toUtf8(), IcalZoneStore::read(m_store.database(), m_account.userId),
+            !item.tracked);
     if (item.taskId > 0)
         task.repeat = m_store.repeatOf(m_account.userId, item.taskId);
     if (m_alarmLead)
