@@ -376,8 +376,12 @@ TransferWork::onOwnConnection(const QString &databaseName,
         database.setDatabaseName(databaseName);
         if (database.open()) {
             // A batch of imports changes pages all over the indexes: held in memory until its
-            // commit rather than written out (and synced) while it is still being made.
-            QSqlQuery(database).exec(QStringLiteral("PRAGMA cache_size = -%1").arg(kCacheKiB));
+            // commit rather than written out (and synced) while it is still being made; so are
+            // the pages each statement may have to undo (its triggers touch a dozen), which
+            // SQLite otherwise writes to a temporary file for every row.
+            QSqlQuery pragma(database);
+            pragma.exec(QStringLiteral("PRAGMA cache_size = -%1").arg(kCacheKiB));
+            pragma.exec(QStringLiteral("PRAGMA temp_store = MEMORY"));
             TaskStore store(database);
             outcome = work(&store);
         } else {
