@@ -227,6 +227,17 @@ const Step kSteps[] = {
                       "old.task_id; INSERT INTO task_changes (task_id, user_id) VALUES "
                       "(old.task_id, old.user_id); END"),
       } },
+    { 11,
+      "the time zones an account's imported tasks use that the system does not know, each "
+      "defined once (VTIMEZONE) rather than in every task's kept text",
+      {
+              QStringLiteral("CREATE TABLE IF NOT EXISTS task_zones (\n"
+                             "    user_id INTEGER NOT NULL,\n"
+                             "    tzid TEXT NOT NULL,\n"
+                             "    definition TEXT NOT NULL,\n"
+                             "    PRIMARY KEY (user_id, tzid)\n"
+                             ") WITHOUT ROWID"),
+      } },
 };
 
 // Runs one step and records its version, all in one transaction; false when nothing of it is

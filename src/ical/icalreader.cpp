@@ -178,8 +178,11 @@ private:
             texts[task].todos += text.todos;
             texts[task].zones.unite(text.zones);
         }
-        for (qsizetype i = 0; i < texts.size(); ++i)
+        for (qsizetype i = 0; i < texts.size(); ++i) {
             m_result.tasks[i].calendar = calendarText(texts.at(i));
+            for (const QByteArray &tzid : texts.at(i).zones)
+                m_result.zones.insert(tzid, m_zones.text(tzid));
+        }
         return m_result;
     }
 
@@ -232,10 +235,7 @@ private:
 
     QByteArray calendarText(const TaskText &text) const
     {
-        QByteArray calendar = icalCalendarHeader();
-        for (const QByteArray &tzid : text.zones)
-            calendar += m_zones.text(tzid);
-        calendar += text.todos;
+        QByteArray calendar = icalCalendarHeader() + text.todos;
         if (!calendar.endsWith('\n'))
             calendar += "\r\n";
         return calendar + kCalendarFooter;

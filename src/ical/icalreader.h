@@ -2,6 +2,7 @@
 
 #include "icaltask.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -20,6 +21,9 @@ struct IcalReadResult
     // for a time zone, in unknownZones for the due times in it), and why the first one was.
     int unreadable = 0;
     QString firstUnreadable; // "line 12: ..."
+    // Of a file: the zones its tasks' times use, by TZID, with the file's definition (empty
+    // where it has none); the tasks' texts name them without defining them.
+    QHash<QByteArray, QByteArray> zones;
     QString error; // "line 12: ..." when the text cannot be read; tasks is then empty
     bool cancelled = false; // the caller stopped the reading; tasks is then empty
 };

@@ -50,7 +50,8 @@ struct IcalTask
     // none; unset for a writer that leaves the kept text's alarms as they are.
     std::optional<int> alarmLead;
     // A VCALENDAR holding the task's VTODO as last read or written, with the VTIMEZONEs it
-    // refers to; empty for a task that never went through iCalendar.
+    // refers to (put back by IcalZoneStore where an import kept them apart); empty for a task
+    // that never went through iCalendar.
     QByteArray calendar;
     // The notes, priority and tags; written only when known (read from iCalendar or from the
     // task's own rows), so that a writer that did not read them leaves the kept ones alone.

@@ -1,5 +1,6 @@
 #include "icaltaskstore.h"
 
+#include "icalzonestore.h"
 #include "sqlitebusy.h"
 #include "storedtime.h"
 #include "taskdetailssql.h"
@@ -70,6 +71,7 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
     if (!run(query))
         return false;
     tasks.clear();
+    const IcalZoneStore::Zones zones = IcalZoneStore::read(m_database, userId);
     while (query.next()) {
         IcalTask task;
         task.id = query.value(0).toLongLong();
@@ -78,7 +80,7 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         task.due = storedDue(query.value(3), query.value(4));
         task.created = StoredTime::read(query.value(5));
         task.uid = query.value(6).toString();
-        task.calendar = query.value(7).toString().toUtf8();
+        task.calendar = IcalZoneStore::withZones(query.value(7).toString().toUtf8(), zones, true);
         if (!query.value(8).isNull())
             task.repeat = Recurrence::Rule { query.value(8).toString().toUtf8(),
                                              query.value(9).toBool(),

@@ -6,6 +6,8 @@
 #include "icalreader.h"
 #include "icaltaskstore.h"
 #include "icalwriter.h"
+#include "icalzonestore.h"
+#include "searchbatch.h"
 #include "sqlitebusy.h"
 
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QUuid>
 
 #include <algorithm>
@@ -32,6 +35,8 @@ constexpr qsizetype kExportSlice = 2000;
 constexpr int kReadShare = 500;
 // The share of an export that reading the tasks stands for; the rest is writing the file.
 constexpr int kExportReadShare = 200;
+// The page cache of a transfer's own connection, in KiB.
+constexpr int kCacheKiB = 32 * 1024;
 
 // Why a transaction on the tasks failed, after "Nothing imported: " or "Nothing exported: ".
 // The statement that found the file locked waited once for the other program; nothing else is
@@ -210,6 +215,15 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
         const qint64 importId =
                 outcome.importId > 0 || !ok ? outcome.importId : tasks->beginImport(userId);
         ok = ok && importId > 0;
+        SearchIndexBatch search(tasks->database());
+        ok = ok && search.begin();
+        // The zones the file's tasks use come with the first of them.
+        QString zoneError;
+        if (ok && next == 0
+            && !IcalZoneStore::store(tasks->database(), userId, read.zones, zoneError)) {
+            qCWarning(lcTransferWork) << "cannot keep the time zones:" << zoneError;
+            ok = false;
+        }
         ImportCounts counts = saved;
         const qsizetype end = std::min(total, next + perTransaction);
         for (qsizetype i = next; ok && i < end; ++i) {
@@ -218,7 +232,9 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
             task.id = here.id;
             if (task.id > 0 && newerHere(here, task)) {
                 ++counts.kept;
-            } else if (task.id > 0) {
+                continue;
+            }
+            if (task.id > 0) {
                 ok = tasks->noteImported(importId, userId, task.id, false)
                      && store.updateTask(userId, task);
                 ++counts.updated;
@@ -227,7 +243,9 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
                      && tasks->noteImported(importId, userId, task.id, true);
                 ++counts.imported;
             }
+            search.touched(task.id);
         }
+        ok = ok && search.end();
         committing = ok;
         ok = ok && tasks->commit();
         if (!ok)
@@ -369,6 +387,13 @@ TransferWork::onOwnConnection(const QString &databaseName,
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         database.setDatabaseName(databaseName);
         if (database.open()) {
+            // A batch of imports changes pages all over the indexes: held in memory until its
+            // commit rather than written out (and synced) while it is still being made; so are
+            // the pages each statement may have to undo (its triggers touch a dozen), which
+            // SQLite otherwise writes to a temporary file for every row.
+            QSqlQuery pragma(database);
+            pragma.exec(QStringLiteral("PRAGMA cache_size = -%1").arg(kCacheKiB));
+            pragma.exec(QStringLiteral("PRAGMA temp_store = MEMORY"));
             TaskStore store(database);
             outcome = work(&store);
         } else {

@@ -1,5 +1,6 @@
 #include "icalalarm.h"
 #include "icalwriter.h"
+#include "icalzonestore.h"
 #include "syncdetails.h"
 #include "syncengine.h"
 #include "synclog.h"
@@ -140,7 +141,10 @@ void SyncEngine::pushItem(int index)
     task.uid = item.uid;
     task.setFields(item.local);
     task.created = item.created.isValid() ? item.created : modified;
-    task.calendar = item.ical.toUtf8();
+    // A text kept from an import (an item never synced) names its zones without defining them.
+    task.calendar = IcalZoneStore::withZones(
+            item.ical.toUtf8(), IcalZoneStore::read(m_store.database(), m_account.userId),
+            !item.tracked);
     // Details without a row here are those of the text, which keeps them.
     task.detailsKnown = item.details.has_value();
     if (item.details)

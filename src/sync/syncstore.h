@@ -73,6 +73,8 @@ public:
     explicit SyncStore(const QSqlDatabase &db, TaskStore *tasks = nullptr);
     ~SyncStore();
 
+    QSqlDatabase database() const { return m_db; }
+
     bool loadAccount(qint64 userId, SyncAccount &account);
     bool saveAccount(const SyncAccount &account);
     bool saveToken(qint64 userId, const QString &token, qint64 lastSyncEpoch);
