@@ -7,6 +7,7 @@
 #include "icaltaskstore.h"
 #include "icalwriter.h"
 #include "icalzonestore.h"
+#include "importtexts.h"
 #include "searchbatch.h"
 #include "sqlitebusy.h"
 
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
-#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
@@ -51,42 +51,6 @@ QString failure(const IcalTaskStore &store, const TaskStore &tasks, bool committ
                  : QStringLiteral("the tasks could not be %1").arg(QLatin1String(what));
 }
 
-// The text of a file that is not valid UTF-8 as it stands: unfolded, since a line may be folded
-// inside a character, and read as Windows-1252 where it is not UTF-8 even then.
-QByteArray asUtf8(const QByteArray &data, qsizetype *recoded)
-{
-    QByteArray unfolded = data;
-    unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
-    if (QUtf8StringView(unfolded).isValidUtf8())
-        return unfolded;
-    return utf8FromWindows1252(unfolded, recoded);
-}
-
-// The notes an import adds to its counts, for what it could not take as it stood.
-QString importNotes(const IcalReadResult &read, QStringList notes)
-{
-    if (read.dateOnly > 0)
-        notes << QStringLiteral("%1 due dates without a time set to 23:59 local time")
-                         .arg(read.dateOnly);
-    if (read.unknownZones > 0)
-        notes << QStringLiteral("%1 due times in an unknown time zone read as local time")
-                         .arg(read.unknownZones);
-    if (read.unreadable > 0)
-        notes << QStringLiteral("%1 unreadable components left out, the first at %2")
-                         .arg(read.unreadable)
-                         .arg(read.firstUnreadable);
-    if (read.dueDropped > 0)
-        notes << QStringLiteral("%1 tasks without the due time they had, which cannot be read or "
-                                "lies before year 1")
-                         .arg(read.dueDropped);
-    if (read.shortened > 0)
-        notes << QStringLiteral("%1 names shortened to %2 characters")
-                         .arg(read.shortened)
-                         .arg(IcalReader::maxNameLength);
-    return notes.isEmpty() ? QString()
-                           : QStringLiteral(" (") + notes.join(QStringLiteral("; ")) + u')';
-}
-
 // Whether the task as it is here is newer than the file's: it was changed here after the file
 // says its task was last changed, or, when the file does not say, after it was last imported.
 bool newerHere(const IcalTaskStore::Found &here, const IcalTask &task)
@@ -97,48 +61,12 @@ bool newerHere(const IcalTaskStore::Found &here, const IcalTask &task)
     return !fileChange.isValid() || here.changedMs > fileChange.toMSecsSinceEpoch();
 }
 
-// A later VTODO with the UID of an earlier one is left out, and named, rather than made to
-// overwrite it: a UID stands for one task. The note, or nothing.
-QString dropDoubledUids(QList<IcalTask> &tasks, int &dropped)
-{
-    QSet<QString> uids;
-    QStringList doubled;
-    tasks.removeIf([&](const IcalTask &task) {
-        if (!uids.contains(task.uid)) {
-            uids.insert(task.uid);
-            return false;
-        }
-        doubled << task.name;
-        return true;
-    });
-    dropped = int(doubled.size());
-    if (doubled.isEmpty())
-        return {};
-    return QStringLiteral("%1 tasks left out for the UID of another task in the file, the first "
-                          "\"%2\"")
-            .arg(doubled.size())
-            .arg(doubled.first().left(60));
-}
-
 void merge(TaskChanges &into, const TaskChanges &changes)
 {
     into.created += changes.created;
     into.updated += changes.updated;
     into.deleted += changes.deleted;
     into.doneDeleted = into.doneDeleted || changes.doneDeleted;
-}
-
-// What an import that did not finish kept: the batches it had saved.
-QString partialImport(const char *what, qsizetype saved, qsizetype total, const ImportCounts &c)
-{
-    return QStringLiteral("%1 after %2 of %3 tasks; those were saved (imported %4, updated %5, "
-                          "kept %6 newer here), the rest of the file was not imported")
-            .arg(QLatin1String(what))
-            .arg(saved)
-            .arg(total)
-            .arg(c.imported)
-            .arg(c.updated)
-            .arg(c.kept);
 }
 
 // The reason a file could not be written, as the system gives it.
@@ -170,9 +98,9 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
         reading = [progress](qsizetype done, qsizetype total) {
             return progress->step(done, total, 0, kReadShare);
         };
-    IcalReadResult read =
-            IcalReader::read(QUtf8StringView(data).isValidUtf8() ? data : asUtf8(data, &recoded),
-                             IcalReader::Mode::File, reading);
+    IcalReadResult read = IcalReader::read(
+            QUtf8StringView(data).isValidUtf8() ? data : ImportTexts::asUtf8(data, &recoded),
+            IcalReader::Mode::File, reading);
     if (read.cancelled) {
         outcome.text = QStringLiteral("Import cancelled: nothing imported");
         return outcome;
@@ -185,7 +113,7 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
     if (recoded > 0)
         notes << QStringLiteral("read as Windows-1252, not being UTF-8");
     int doubled = 0;
-    const QString doubledNote = dropDoubledUids(read.tasks, doubled);
+    const QString doubledNote = ImportTexts::dropDoubledUids(read.tasks, doubled);
     if (!doubledNote.isEmpty())
         notes << doubledNote;
 
@@ -262,14 +190,15 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
         qCWarning(lcTransferWork) << "import stopped:" << store.lastError();
         outcome.counts = saved;
         outcome.text = next == 0 ? QStringLiteral("Nothing imported: ") + cause
-                                 : partialImport("Import stopped", next, total, saved)
+                                 : ImportTexts::partialImport("Import stopped", next, total, saved)
                                            + QStringLiteral(": ") + cause;
         return outcome;
     }
     outcome.counts = saved;
     if (cancelled) {
-        outcome.text = next == 0 ? QStringLiteral("Import cancelled: nothing imported")
-                                 : partialImport("Import cancelled", next, total, saved);
+        outcome.text = next == 0
+                               ? QStringLiteral("Import cancelled: nothing imported")
+                               : ImportTexts::partialImport("Import cancelled", next, total, saved);
         return outcome;
     }
     outcome.ok = outcome.counts.ok = true;
@@ -280,7 +209,7 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
                     .arg(saved.updated)
                     .arg(outcome.counts.skipped)
             + (saved.kept > 0 ? QStringLiteral(", kept %1 newer here").arg(saved.kept) : QString())
-            + importNotes(read, notes);
+            + ImportTexts::importNotes(read, notes);
     return outcome;
 }
 
