@@ -43,7 +43,7 @@ struct TaskChanges
 };
 
 // Some tasks of an account as they were, with their rows in the tables beside the tasks table
-// (UIDs, rules, snoozes, ...): what an undo writes back (taskundo.cpp).
+// (UIDs, rules, snoozes, ...): what an undo writes back (taskstoreundo.cpp).
 struct TaskSnapshot
 {
     struct Table
@@ -144,7 +144,7 @@ public:
     // deletes the tasks created since (created).
     Written restoreChanged(const TaskSnapshot &snapshot, const QList<qint64> &created,
                            Origin origin);
-    // What an import wrote, kept on disk for its undo (taskimports.cpp), in the import's own
+    // What an import wrote, kept on disk for its undo (taskstoreimports.cpp), in the import's own
     // transactions. beginImport gives a new import of the account its id (0 when it cannot).
     qint64 beginImport(qint64 userId);
     // The import made the task (created), or is about to change it: its rows as they are now,
@@ -242,7 +242,7 @@ private:
     QList<TaskSnapshot::Table> m_sideTables;
     bool m_sideTablesRead = false;
     // The tasks table's columns, and the statement that keeps a task's rows for an import's undo,
-    // made once (taskimports.cpp).
+    // made once (taskstoreimports.cpp).
     QStringList m_taskColumns;
     QString m_keepRowsSql;
 };
