@@ -248,12 +248,8 @@ QVariantMap TaskService::taskDetails(qint64 id)
 {
     if (!m_context.ready())
         return {};
-    QSqlQuery &query = m_context.statement(TaskDetailsSql::forTask());
-    query.bindValue(QStringLiteral(":id"), id);
-    query.bindValue(QStringLiteral(":uid"), m_context.userId());
-    const TaskDetails details =
-            query.exec() && query.next() ? TaskDetailsSql::read(query) : TaskDetails();
-    query.finish();
+    // A task synced or imported before details were kept beside it has them in its text only.
+    const TaskDetails details = m_store->detailsOf(m_context.userId(), id);
     return { { QStringLiteral("notes"), details.notes },
              { QStringLiteral("priority"), details.priority },
              { QStringLiteral("tags"), details.tags.join(QStringLiteral(", ")) } };
@@ -265,12 +261,7 @@ bool TaskService::saveTaskDetails(qint64 id, const QString &notes, int priority,
 {
     if (!m_context.ready() || !TaskListContext::validId(id))
         return false;
-    QSqlQuery &query = m_context.statement(TaskDetailsSql::forTask());
-    query.bindValue(QStringLiteral(":id"), id);
-    query.bindValue(QStringLiteral(":uid"), m_context.userId());
-    const TaskDetails before =
-            query.exec() && query.next() ? TaskDetailsSql::read(query) : TaskDetails();
-    query.finish();
+    const TaskDetails before = m_store->detailsOf(m_context.userId(), id);
     TaskDetails details;
     details.notes = notes;
     details.priority = qBound(0, priority, int(TaskDetails::High));

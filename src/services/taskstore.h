@@ -109,6 +109,8 @@ public:
     // The notes, priority and tags of a task of the account, in place of those it had; they
     // go with the task when it is deleted.
     bool storeDetails(qint64 userId, qint64 taskId, const TaskDetails &details, Origin origin);
+    // The task's notes, priority and tags: its own, else those of its kept text.
+    TaskDetails detailsOf(qint64 userId, qint64 taskId);
 
     // A task's own reminder (taskreminders.cpp): minutes before its due time (0 at the due
     // time), or kNoReminder; unset follows the account's lead time, as every task does until it
@@ -212,8 +214,6 @@ private:
     // Drops the rules of the account's tasks that are gone.
     void forgetRepeats(qint64 userId);
     QList<QDateTime> excludedOccurrences(qint64 userId, qint64 taskId);
-    // The task's notes, priority and tags: its own, else those of its kept text.
-    TaskDetails detailsOf(qint64 userId, qint64 taskId);
     bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
     // The tables beside the tasks table, each with its columns, keyed by task_id.
     const QList<TaskSnapshot::Table> &sideTables();

@@ -496,6 +496,19 @@ void TestTaskService::detailsTagFilterAndDueOrder()
     QCOMPARE(details.value("notes").toString(), QStringLiteral("Call first"));
     QCOMPARE(details.value("priority").toInt(), 3);
     QCOMPARE(details.value("tags").toString(), QStringLiteral("home, Garden"));
+    // Details kept only in the task's text (synced before they were kept beside it) are shown,
+    // and saved unchanged they stay where they are.
+    QVERIFY(m_app->store.storeUid(m_userId, undated, QStringLiteral("u1"),
+                                  QStringLiteral("BEGIN:VCALENDAR\r\nBEGIN:VTODO\r\nUID:u1\r\n"
+                                                 "SUMMARY:undated\r\nDESCRIPTION:From the server"
+                                                 "\r\nEND:VTODO\r\nEND:VCALENDAR\r\n")));
+    QCOMPARE(m_app->tasks.taskDetails(undated).value("notes").toString(),
+             QStringLiteral("From the server"));
+    QVERIFY(m_app->tasks.saveTaskDetails(undated, QStringLiteral("From the server"), 0, {}));
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM task_details WHERE task_id = ?"),
+                           undated)
+                     .toInt(),
+             0);
     QCOMPARE(m_app->tasks.tagNames(), (QStringList { "Garden", "gone", "home" }));
     const int laterRow = m_app->model.rowForId(later);
     QCOMPARE(m_app->model.data(m_app->model.index(laterRow, 1), TaskTableModel::TagsRole),
