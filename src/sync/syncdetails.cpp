@@ -54,7 +54,8 @@ TaskDetails local(SyncItem &item)
 // Details without a row here are those of the text: unchanged.
 bool changedHere(SyncItem &item)
 {
-    return item.local != item.acknowledged || (item.details && *item.details != acknowledged(item));
+    return item.local != item.acknowledged || (item.details && *item.details != acknowledged(item))
+           || item.resend;
 }
 
 } // namespace SyncDetails

@@ -98,7 +98,7 @@ QList<SyncItem> SyncStore::loadItemPage(qint64 userId, const ItemScope &scope, q
                COALESCE(i.uid, u.uid), i.href, i.etag, COALESCE(i.ical, u.calendar), i.synced,
                i.synced_name, i.synced_done, i.synced_due, i.changed_at, t.create_at,
                d.task_id IS NOT NULL, d.notes, d.priority, d.priority_raw, d.tags,
-               i.synced_details
+               i.synced_details, i.resend
         %1
             LEFT JOIN sync_items i ON i.task_id = t.id
             LEFT JOIN task_details d ON d.task_id = t.id
@@ -121,7 +121,7 @@ QList<SyncItem> SyncStore::loadItemPage(qint64 userId, const ItemScope &scope, q
                 + QStringLiteral(R"(
             SELECT i.task_id, 0, NULL, NULL, NULL, 1, i.uid, i.href, i.etag, i.ical, i.synced,
                    i.synced_name, i.synced_done, i.synced_due, i.changed_at, NULL,
-                   0, NULL, NULL, NULL, NULL, i.synced_details
+                   0, NULL, NULL, NULL, NULL, i.synced_details, 0
             %1
             WHERE i.user_id = :uid AND NOT EXISTS (SELECT 1 FROM tasks t WHERE t.id = i.task_id))")
                           .arg(scope.all ? QStringLiteral("FROM sync_items i")
@@ -163,6 +163,7 @@ void SyncStore::readItems(QSqlQuery &query, QList<SyncItem> &items)
         if (query.value(16).toBool())
             item.details = TaskDetailsSql::read(query, 17);
         item.syncedDetails = SyncDetails::decode(query.value(21));
+        item.resend = query.value(22).toBool();
         items.append(item);
     }
 }

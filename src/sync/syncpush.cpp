@@ -177,6 +177,7 @@ void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByte
         item.ical = QString::fromUtf8(sent);
         item.synced = true;
         item.acknowledged = item.local;
+        item.resend = false;
         if (item.details)
             item.syncedDetails = item.details;
         m_wroteThere = true;

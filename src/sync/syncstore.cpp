@@ -173,9 +173,9 @@ bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
     query.prepare(QStringLiteral(R"(
         INSERT OR REPLACE INTO sync_items
             (task_id, user_id, uid, href, etag, ical, synced, synced_name, synced_done,
-             synced_due, changed_at, synced_details)
+             synced_due, changed_at, synced_details, resend)
         VALUES (:task, :uid, :icaluid, :href, :etag, :ical, :synced, :name, :done, :due,
-                :changed, :details))"));
+                :changed, :details, :resend))"));
     query.bindValue(QStringLiteral(":task"), item.taskId);
     query.bindValue(QStringLiteral(":uid"), userId);
     query.bindValue(QStringLiteral(":icaluid"), item.uid);
@@ -190,6 +190,7 @@ bool SyncStore::saveItem(qint64 userId, const SyncItem &item)
     query.bindValue(QStringLiteral(":details"),
                     item.syncedDetails ? QVariant(SyncDetails::encode(*item.syncedDetails))
                                        : QVariant(QMetaType::fromType<QString>()));
+    query.bindValue(QStringLiteral(":resend"), item.resend ? 1 : 0);
     if (!run(query))
         return false;
     if (!item.hasTask)

@@ -62,6 +62,8 @@ struct SyncItem
     std::optional<TaskDetails> details;
     // What the server acknowledged of them; unset when not recorded.
     std::optional<TaskDetails> syncedDetails;
+    // To be sent though its fields are as acknowledged: its reminder (an alarm there) changed.
+    bool resend = false;
 };
 
 // The tables of the CalDAV sync, beside the tables of tasks and accounts, and the task writes

@@ -268,6 +268,11 @@ void TestSyncDecisions::engine_data()
             << QStringList { "lead 15", "here+due Pay rent", "remind 60 Pay rent", "sync",
                              "trigger ;RELATED=END:-PT60M" }
             << Rules() << SyncError::None << rent << rent;
+    QTest::newRow("a reminder changed alone is sent")
+            << typed
+            << QStringList { "lead 15", "here+due Pay rent",          "sync", "remind 60 Pay rent",
+                             "sync",    "trigger ;RELATED=END:-PT60M" }
+            << Rules() << SyncError::None << rent << rent;
     QTest::newRow("another client's alarm sets the reminder and is neither lost nor doubled")
             << typed << QStringList { "lead 15",
                                       theirs,
