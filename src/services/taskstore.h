@@ -217,6 +217,8 @@ private:
     bool repeatFromCalendar(qint64 userId, qint64 taskId, const QString &calendar);
     // The tables beside the tasks table, each with its columns, keyed by task_id.
     const QList<TaskSnapshot::Table> &sideTables();
+    // The columns of a table of the file, in order.
+    QStringList columnsOf(const QString &table) const;
     bool insertRow(const TaskSnapshot::Table &table, const QVariantList &row, bool onlyMissing);
     // Writes back the rows an import changed, kept as JSON by noteImported.
     bool restoreImported(qint64 userId, qint64 taskId, const QByteArray &before);

@@ -20,17 +20,6 @@ const auto kTasks = QStringLiteral("tasks");
 // Columns of a task that an undo never writes: they say which task it is.
 const QStringList kIdentity { QStringLiteral("id"), QStringLiteral("user_id") };
 
-QStringList columnsOf(const QSqlDatabase &db, const QString &table)
-{
-    QStringList columns;
-    QSqlQuery query(db);
-    if (query.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table))) {
-        while (query.next())
-            columns.append(query.value(1).toString());
-    }
-    return columns;
-}
-
 QString quoted(QString text, QChar mark)
 {
     text.replace(mark, QString(2, mark));
@@ -79,7 +68,7 @@ qint64 TaskStore::beginImport(qint64 userId)
 bool TaskStore::noteImported(qint64 importId, qint64 userId, qint64 taskId, bool created)
 {
     if (m_taskColumns.isEmpty())
-        m_taskColumns = columnsOf(database(), kTasks);
+        m_taskColumns = columnsOf(kTasks);
     if (!created && m_keepRowsSql.isEmpty()) {
         QStringList parts { QStringLiteral("'tasks'"),
                             rowsAsJson(kTasks, m_taskColumns, QStringLiteral("id")) };
@@ -117,7 +106,7 @@ bool TaskStore::restoreImported(qint64 userId, qint64 taskId, const QByteArray &
     QStringList assignments;
     QVariantList values;
     if (m_taskColumns.isEmpty())
-        m_taskColumns = columnsOf(database(), kTasks);
+        m_taskColumns = columnsOf(kTasks);
     for (const QString &column : std::as_const(m_taskColumns)) {
         if (!kIdentity.contains(column) && row.contains(column)) {
             assignments << quoted(column, u'"') + QStringLiteral(" = ?");

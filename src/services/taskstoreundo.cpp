@@ -22,17 +22,6 @@ const QStringList kBookkeeping { QStringLiteral("task_uids") };
 const QStringList kIdentity { QStringLiteral("id"), QStringLiteral("user_id"),
                               QStringLiteral("create_at") };
 
-QStringList columnsOf(const QSqlDatabase &db, const QString &table)
-{
-    QStringList columns;
-    QSqlQuery query(db);
-    if (query.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table))) {
-        while (query.next())
-            columns.append(query.value(1).toString());
-    }
-    return columns;
-}
-
 QString placeholders(int count)
 {
     QStringList marks;
@@ -42,6 +31,17 @@ QString placeholders(int count)
 }
 
 } // namespace
+
+QStringList TaskStore::columnsOf(const QString &table) const
+{
+    QStringList columns;
+    QSqlQuery query(database());
+    if (query.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table))) {
+        while (query.next())
+            columns.append(query.value(1).toString());
+    }
+    return columns;
+}
 
 QList<qint64> TaskSnapshot::taskIds() const
 {
@@ -72,7 +72,7 @@ const QList<TaskSnapshot::Table> &TaskStore::sideTables()
     while (query.next())
         names.append(query.value(0).toString());
     for (const QString &name : std::as_const(names)) {
-        const QStringList columns = columnsOf(database(), name);
+        const QStringList columns = columnsOf(name);
         if (name != kTasks && !kNotTheTasks.contains(name)
             && columns.contains(QStringLiteral("task_id")))
             m_sideTables.append({ name, columns, {} });
@@ -93,7 +93,7 @@ TaskSnapshot TaskStore::snapshot(qint64 userId, const QList<qint64> &ids, bool d
         return snapshot;
     }
     probe.finish();
-    snapshot.tables.append({ kTasks, columnsOf(database(), kTasks), {} });
+    snapshot.tables.append({ kTasks, columnsOf(kTasks), {} });
     snapshot.tables += sideTables();
     const QString doneTasks =
             QStringLiteral("SELECT id FROM tasks WHERE user_id = :uid AND active = 1");
