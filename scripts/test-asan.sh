@@ -11,7 +11,10 @@ cd "$(dirname "$0")/.."
 build_dir=${1:-build-asan}
 shift $(($# > 0 ? 1 : 0))
 
-bash scripts/build.sh "$build_dir" RelWithDebInfo -DTARVIK_SANITIZE=ON
+# Optimised lightly, with line tables only: reports still name the file and line, and the build
+# takes little more than half the time of -O2 -g.
+bash scripts/build.sh "$build_dir" RelWithDebInfo -DTARVIK_SANITIZE=ON \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 
 # A sanitizer report fails the process it happens in (exit code 1, or the crash with
 # halt_on_error); a leak report at exit does the same.
