@@ -101,6 +101,7 @@ void SyncEngine::beginPass()
 {
     m_retry = false;
     m_wroteThere = false;
+    m_zones.reset();
     // With a token and every change before a point sent, a pass reads only the tasks changed
     // since and those the listing names; a full listing needs every task.
     m_scope = ItemScope();

@@ -2,6 +2,7 @@
 
 #include "caldavclient.h"
 #include "davmultistatus.h"
+#include "icalzonestore.h"
 #include "syncstore.h"
 
 #include <QHash>
@@ -139,6 +140,8 @@ private:
     QStringList m_acknowledged; // UIDs the server took, not recorded yet
     QStringList m_notes;
     std::optional<int> m_alarmLead;
+    // The account's stored time zones, read once a pass when the first task is sent.
+    std::optional<IcalZoneStore::Zones> m_zones;
     bool m_alarmsRefused = false;
     QString m_alarmRetry; // the UID sent again without the reminder, until the answer
     // Last, so that it goes first: its destructor waits for a listing being read.

@@ -142,9 +142,9 @@ void SyncEngine::pushItem(int index)
     task.setFields(item.local);
     task.created = item.created.isValid() ? item.created : modified;
     // A text kept from an import (an item never synced) names its zones without defining them.
-    task.calendar = IcalZoneStore::withZones(
-            item.ical.toUtf8(), IcalZoneStore::read(m_store.database(), m_account.userId),
-            !item.tracked);
+    if (!m_zones)
+        m_zones = IcalZoneStore::read(m_store.database(), m_account.userId);
+    task.calendar = IcalZoneStore::withZones(item.ical.toUtf8(), *m_zones, !item.tracked);
     // Details without a row here are those of the text, which keeps them.
     task.detailsKnown = item.details.has_value();
     if (item.details)
