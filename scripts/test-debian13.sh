@@ -180,7 +180,7 @@ for _ in $(seq 100); do
 done
 [[ -s $XDG_RUNTIME_DIR/display ]] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$(head -n 1 "$XDG_RUNTIME_DIR/display")
-ctest --test-dir /tarvik/build --output-on-failure --parallel "$(nproc)" "$@"
+ctest --test-dir /tarvik/build --output-on-failure --parallel "$((2 * $(nproc)))" "$@"
 '
 if ((prepare_only)); then
     inner='bash /tarvik/deps/install-deps.sh test'

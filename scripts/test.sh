@@ -14,4 +14,4 @@ export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
 dbus-run-session --config-file="$PWD/tests/session-bus.conf" -- \
     xvfb-run -a -s "-screen 0 1920x1080x24" \
-    ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)" "$@"
+    ctest --test-dir "$build_dir" --output-on-failure --parallel "$((2 * $(nproc)))" "$@"

@@ -121,8 +121,13 @@ class ScreenReader:
         return self._ask("dump")
 
     def close(self):
+        """Ends the reader; one stuck in a call to a bus or display that has gone is killed."""
         self.proc.stdin.close()
-        self.proc.wait(10)
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
         self.proc.stdout.close()
 
 
