@@ -22,14 +22,18 @@ MissedTasks::Summary MissedTasks::collect(qint64 userId)
     if (!ok || !m_due || since >= now)
         return summary;
 
-    m_due->visitDueTasks(since + 1, now, [&summary](const DueTask &task) {
-        if (summary.count++ == 0) {
-            summary.earliestId = task.id;
-            summary.earliestName = task.name;
-            summary.earliestExpireAtText = task.expireAtText;
-        }
-        return true;
-    });
+    // A task set to no reminder is not missed: it would not have reminded.
+    m_due->visitDueTasks(
+            since + 1, now,
+            [&summary](const DueTask &task) {
+                if (summary.count++ == 0) {
+                    summary.earliestId = task.id;
+                    summary.earliestName = task.name;
+                    summary.earliestExpireAtText = task.expireAtText;
+                }
+                return true;
+            },
+            true);
     return summary;
 }
 

@@ -9,6 +9,22 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+namespace {
+
+// The tasks due in a stretch of time without those set to no reminder, as the due-between
+// statement orders them.
+QString remindedBetween()
+{
+    return QStringLiteral("SELECT id, name, expire_at_epoch FROM tasks "
+                          "WHERE user_id = :uid AND active = 0 AND expire_at_epoch IS NOT NULL "
+                          "AND expire_at_epoch BETWEEN :now AND :lim AND NOT EXISTS "
+                          "(SELECT 1 FROM task_reminders r WHERE r.task_id = tasks.id "
+                          "AND r.lead_minutes < 0) "
+                          "ORDER BY expire_at_epoch ASC, id ASC");
+}
+
+} // namespace
+
 DueTasks::DueTasks(DbManager *db, AuthService *auth)
     : m_db(db)
     , m_auth(auth)
@@ -47,11 +63,11 @@ QVariantMap DueTasks::nextDueTask(int withinMinutes)
 }
 
 void DueTasks::visitDueTasks(qint64 fromEpoch, qint64 untilEpoch,
-                             const std::function<bool(const DueTask &)> &visit)
+                             const std::function<bool(const DueTask &)> &visit, bool withReminder)
 {
     if (!ready() || fromEpoch > untilEpoch)
         return;
-    QSqlQuery &query = statement(TaskSql::dueBetween());
+    QSqlQuery &query = statement(withReminder ? remindedBetween() : TaskSql::dueBetween());
     query.bindValue(QStringLiteral(":uid"), m_auth->userId());
     query.bindValue(QStringLiteral(":now"), fromEpoch);
     query.bindValue(QStringLiteral(":lim"), untilEpoch);

@@ -21,9 +21,11 @@ public:
     DueTasks(DbManager *db, AuthService *auth);
 
     // Walks the pending tasks of the signed-in user due from fromEpoch to untilEpoch (seconds,
-    // both included), earliest first (ties by id), until visit returns false.
+    // both included), earliest first (ties by id), until visit returns false; withReminder
+    // leaves out the tasks set to no reminder.
     void visitDueTasks(qint64 fromEpoch, qint64 untilEpoch,
-                       const std::function<bool(const DueTask &)> &visit);
+                       const std::function<bool(const DueTask &)> &visit,
+                       bool withReminder = false);
     // The pending tasks whose reminder has come (duereminders.cpp): due from fromEpoch up to
     // nowEpoch and the task's lead time, defaultLead minutes for a task without one of its own;
     // never a task without a reminder. Earliest due first, ties by id.

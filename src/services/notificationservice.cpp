@@ -169,10 +169,11 @@ void NotificationService::onTasksChanged(const TaskChanges &changes)
         if (announced == m_notified.cend())
             continue;
         const std::optional<DueTask> task = m_due ? m_due->pendingTask(id) : std::nullopt;
-        if (task && task->expireAtText == announced.value())
+        const bool silenced = m_tasks && m_tasks->reminderLead(id) == TaskStore::kNoReminder;
+        if (task && task->expireAtText == announced.value() && !silenced)
             continue;
-        // Done, deleted or due at another time: the reminder goes; a new due time in the
-        // window is announced at the next check.
+        // Done, deleted, due at another time or set to no reminder: the reminder goes; a new
+        // due time in the window is announced at the next check.
         m_notified.remove(id);
         emit reminderWithdrawn(id);
     }

@@ -23,10 +23,13 @@ class DesktopTest(ts.TasksTestCase):
 
         def seed():
             rows = [("Pay <rent> & fees", 0, now - 1800), ("Call Bob", 0, now - 600),
-                    ("Before the last check", 0, now - 7200), ("Done meanwhile", 1, now - 900)]
+                    ("Before the last check", 0, now - 7200), ("Done meanwhile", 1, now - 900),
+                    ("Set to no reminder", 0, now - 1200)]
             self.home.sqlite3_cli(
                 "INSERT INTO tasks (user_id, name, active, expire_at, expire_at_epoch) VALUES "
                 + ",".join(f"(1, '{name}', {done}, '{iso(at)}', {at})" for name, done, at in rows))
+            self.home.sqlite3_cli("INSERT INTO task_reminders (task_id, user_id, lead_minutes) "
+                                  "SELECT id, 1, -1 FROM tasks WHERE name = 'Set to no reminder'")
         return seed
 
     def focus_elsewhere(self, app):

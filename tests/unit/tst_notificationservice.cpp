@@ -531,6 +531,8 @@ void TestNotificationService::withdrawnWhenActedOnOrChanged_data()
     QTest::newRow("done in the window") << "done elsewhere" << true << 1;
     QTest::newRow("deleted") << "delete" << true << -1;
     QTest::newRow("given another due time") << "move" << true << 0;
+    QTest::newRow("set to no reminder") << "no reminder" << true << 0;
+    QTest::newRow("given a reminder of its own") << "own reminder" << false << 0;
     QTest::newRow("renamed only") << "rename" << false << 0;
     QTest::newRow("Done tasks deleted, it pending") << "delete done" << false << 0;
 }
@@ -560,6 +562,8 @@ void TestNotificationService::withdrawnWhenActedOnOrChanged()
     else if (action == "move" || action == "rename")
         QVERIFY(m_app->tasks.updateTask(id, QStringLiteral("Send the invoice"), false,
                                         action == "move" ? due.addSecs(3600) : due));
+    else if (action == "no reminder" || action == "own reminder")
+        QVERIFY(m_app->tasks.setReminderLead(id, action == "own reminder" ? 60 : -1));
     else
         QVERIFY(m_app->tasks.deleteAllInactive());
 
