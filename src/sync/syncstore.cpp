@@ -287,9 +287,9 @@ bool SyncStore::deletionHeld(qint64 taskId) const
     return m_tasks->deletionHeld(taskId);
 }
 
-bool SyncStore::transaction()
+bool SyncStore::transaction(bool immediate)
 {
-    return m_tasks->transaction();
+    return m_tasks->transaction(immediate);
 }
 
 bool SyncStore::commit()

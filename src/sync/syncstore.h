@@ -76,6 +76,8 @@ public:
     ~SyncStore();
 
     QSqlDatabase database() const { return m_db; }
+    // The task store the sync's task writes go through.
+    TaskStore *tasks() const { return m_tasks; }
 
     bool loadAccount(qint64 userId, SyncAccount &account);
     bool saveAccount(const SyncAccount &account);
@@ -116,10 +118,13 @@ public:
     // True once for every write of a task through this store: SQLite reports writes later,
     // and these are not changes made by the person.
     bool takeWritten(qint64 taskId);
+    // Writes on a connection no one watches: nothing to take.
+    void forgetWritten() { m_written.clear(); }
     // A task deleted here whose deletion may still be undone: not sent yet.
     bool deletionHeld(qint64 taskId) const;
 
-    bool transaction();
+    // immediate: takes the file's write lock at once (TaskStore::transaction).
+    bool transaction(bool immediate = false);
     bool commit();
     void rollback();
 
