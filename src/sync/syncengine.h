@@ -68,7 +68,7 @@ private:
     void compareEtags();
     void onListing(const DavMultistatus &listing, bool incremental);
     void readItems(void (SyncEngine::*then)());
-    bool readAll();
+    bool readAll(SyncStore &store);
     void later(void (SyncEngine::*step)());
     using Parsed = std::function<void(const DavReply &, const DavMultistatus &)>;
     void parse(const DavReply &reply, Parsed then);

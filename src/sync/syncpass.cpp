@@ -9,6 +9,9 @@ namespace {
 
 // Tasks read in one statement.
 constexpr int kReadPage = 500;
+// At most this many tasks to read are read on the engine's own thread, at once: a pass with
+// little changed goes on without waiting for the writer's thread.
+constexpr int kReadHere = 100;
 
 } // namespace
 
@@ -27,11 +30,20 @@ void SyncEngine::write(std::function<void()> job, std::function<void()> then)
 }
 
 // The tasks in scope are read on the writer's thread, a page per statement, so that neither the
-// window nor the file's other writers wait long; then the pass goes on with then.
+// window nor the file's other writers wait long, unless they are few; then the pass goes on with
+// then.
 void SyncEngine::readItems(void (SyncEngine::*then)())
 {
+    if (!m_scope.all
+        && m_scope.hrefs.size() + m_scope.uids.size()
+                           + m_store.changedCount(m_account.userId, m_scope.changedAfter)
+                   <= kReadHere) {
+        if (!readAll(m_store))
+            return done(SyncError::LocalWriteFailed);
+        return (this->*then)();
+    }
     auto ok = std::make_shared<bool>(false);
-    write([this, ok]() { *ok = readAll(); },
+    write([this, ok]() { *ok = readAll(*m_writes); },
           [this, then, ok]() {
               if (!*ok)
                   return done(SyncError::LocalWriteFailed);
@@ -39,18 +51,17 @@ void SyncEngine::readItems(void (SyncEngine::*then)())
           });
 }
 
-// On the writer's thread.
-bool SyncEngine::readAll()
+bool SyncEngine::readAll(SyncStore &store)
 {
     m_items.clear();
-    m_readChange = m_writes->lastChange();
+    m_readChange = store.lastChange();
     qint64 after = -1;
     for (;;) {
-        if (m_writer.cancelled())
+        if (&store != &m_store && m_writer.cancelled())
             return false;
         bool ok = false;
         const QList<SyncItem> page =
-                m_writes->loadItemPage(m_account.userId, m_scope, after, kReadPage, &ok);
+                store.loadItemPage(m_account.userId, m_scope, after, kReadPage, &ok);
         if (!ok)
             return false;
         int tasks = 0;
@@ -95,6 +106,17 @@ void SyncEngine::done(SyncError error, int status)
                       && m_lastChange != m_account.changesSent;
     const QList<SyncItem> acknowledged = takeAcknowledged();
     auto saved = std::make_shared<bool>(false);
+    auto finish = [this, error, status, saved]() {
+        if (*saved)
+            m_account.changesSent = m_lastChange;
+        m_running = false;
+        if (m_tasksWritten)
+            emit tasksChanged();
+        m_tasksWritten = false;
+        emit finished(error, status, m_notes);
+    };
+    if (acknowledged.isEmpty() && !sent)
+        return finish(); // nothing to write
     write(
             [this, acknowledged, sent, saved]() {
                 const bool began = !acknowledged.isEmpty() && m_writes->transaction(true);
@@ -104,13 +126,5 @@ void SyncEngine::done(SyncError error, int status)
                     m_writes->rollback();
                 *saved = sent && m_writes->saveChangesSent(m_account.userId, m_lastChange);
             },
-            [this, error, status, saved]() {
-                if (*saved)
-                    m_account.changesSent = m_lastChange;
-                m_running = false;
-                if (m_tasksWritten)
-                    emit tasksChanged();
-                m_tasksWritten = false;
-                emit finished(error, status, m_notes);
-            });
+            finish);
 }

@@ -97,6 +97,9 @@ public:
     // Whether every write to tasks is counted in task_changes (its triggers are there).
     bool changesCounted();
     bool saveChangesSent(qint64 userId, qint64 seq);
+    // How many of the account's tasks changed here after change seq, and how many the server has
+    // not taken yet: about as many as a pass that reads those reads.
+    int changedCount(qint64 userId, qint64 seq);
     // Whether the server holds any of the account's tasks, and how many.
     int syncedCount(qint64 userId);
     // Refused when another task holds the item's UID: a UID is never taken from a task.
