@@ -51,6 +51,8 @@ public:
         db.setConnectOptions(m_options);
         if (!db.open()) {
             qCWarning(lcSync) << "cannot open the task file for the sync:" << db.lastError().text();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(m_name);
             return nullptr;
         }
         // The pages a statement may have to undo (the triggers of a task touch a dozen) stay in
