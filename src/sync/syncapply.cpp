@@ -13,8 +13,10 @@ namespace {
 // A pass that would delete more tasks than this, and more than a quarter of the account's
 // synced tasks, asks the person first.
 constexpr int kDeletionsWithoutAsking = 10;
-// How long one slice of writes may take before the event loop has its turn.
-constexpr qint64 kSliceMs = 15;
+// How long the writes of one transaction may take: the window's own writes wait for it.
+constexpr qint64 kBatchMs = 50;
+// A pass that changes nothing here writes the time it synced only when the recorded one is older.
+constexpr qint64 kSyncTimeKeptSecs = 10 * 60;
 
 } // namespace
 
@@ -24,7 +26,7 @@ bool SyncEngine::storeDetails(SyncItem &item, const TaskDetails &details)
 {
     if (!item.details && details.isEmpty())
         return true;
-    if (!written(m_store.storeDetails(m_account.userId, item.taskId, details)))
+    if (!written(m_writes->storeDetails(m_account.userId, item.taskId, details)))
         return false;
     item.details = details;
     m_tasksWritten = true;
@@ -38,65 +40,90 @@ bool SyncEngine::written(bool ok)
     return ok;
 }
 
-// What a listing causes is written in slices of a few milliseconds, each a transaction of its
-// own, so that the window keeps answering; the sync token goes with the last slice, so that a
-// failed write keeps every change it covers to be made again on the next pass. Each task is read
-// again in the slice that writes it: a change made here while the server was asked, or between
-// two slices, is what the server's change is weighed against.
+// What a listing causes is written on the writer's thread, in transactions of a few tens of
+// milliseconds of work each, so that the window's own writes wait little; the sync token goes
+// with the last, so that a failed write keeps every change it covers to be made again on the
+// next pass. Each task is read again in the transaction that writes it: a change made here while
+// the server was asked, or between two transactions, is what the server's change is weighed
+// against.
 void SyncEngine::applyChanges()
 {
     m_writeFailed = false;
     m_applied = 0;
     if (holdDeletions())
         return done(SyncError::ManyDeletions);
-    applySlice();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    m_nothingApplied =
+            m_unlisted.isEmpty() && m_removed.isEmpty() && m_fetched.isEmpty()
+            && (m_newToken.isEmpty() ? !m_syncCollectionUnsupported || m_account.syncToken.isEmpty()
+                                     : m_newToken == m_account.syncToken);
+    if (m_nothingApplied && now - m_account.lastSyncEpoch < kSyncTimeKeptSecs) {
+        // Nothing to write: the time of this pass is kept here (lastSyncEpoch()).
+        m_account.lastSyncEpoch = now;
+        return afterApplied();
+    }
+    write([this]() { applyAll(); }, [this]() { afterApplied(); });
 }
 
-void SyncEngine::applySlice()
+// On the writer's thread.
+void SyncEngine::applyAll()
 {
-    if (!m_running)
-        return;
-    QElapsedTimer clock;
-    clock.start();
-    if (!m_store.transaction())
-        return done(SyncError::LocalWriteFailed);
     const qsizetype total = m_unlisted.size() + m_removed.size() + m_fetched.size();
-    while (m_applied < total && !m_writeFailed && clock.elapsed() < kSliceMs) {
-        qsizetype at = m_applied++;
-        if (at < m_unlisted.size()) {
-            const auto found = m_byHref.constFind(m_unlisted.at(at));
-            if (found != m_byHref.constEnd() && refresh(m_items[*found]))
-                reupload(m_items[*found]);
-            continue;
+    bool last = false;
+    while (!last) {
+        QElapsedTimer clock;
+        clock.start();
+        if (m_writer.cancelled() || !m_writes->transaction(true)) {
+            m_writeFailed = true;
+            return;
         }
-        at -= m_unlisted.size();
-        if (at < m_removed.size()) {
-            applyRemoval(m_removed.at(at));
-            continue;
+        while (m_applied < total && !m_writeFailed && !m_writer.cancelled()
+               && clock.elapsed() < kBatchMs) {
+            qsizetype at = m_applied++;
+            if (at < m_unlisted.size()) {
+                const auto found = m_byHref.constFind(m_unlisted.at(at));
+                if (found != m_byHref.constEnd() && refresh(m_items[*found]))
+                    reupload(m_items[*found]);
+                continue;
+            }
+            at -= m_unlisted.size();
+            if (at < m_removed.size()) {
+                applyRemoval(m_removed.at(at));
+                continue;
+            }
+            applyResource(m_fetched.at(at - m_removed.size()));
         }
-        applyResource(m_fetched.at(at - m_removed.size()));
+        last = m_applied >= total;
+        if (last) {
+            if (!m_newToken.isEmpty() || m_syncCollectionUnsupported)
+                m_account.syncToken = m_newToken;
+            m_account.lastSyncEpoch = QDateTime::currentSecsSinceEpoch();
+            written(m_writes->saveToken(m_account.userId, m_account.syncToken,
+                                        m_account.lastSyncEpoch));
+        }
+        if (m_writeFailed || m_writer.cancelled() || !m_writes->commit()) {
+            m_writes->rollback();
+            m_writeFailed = true;
+            return;
+        }
     }
-    const bool last = m_applied >= total;
-    if (last) {
-        if (!m_newToken.isEmpty() || m_syncCollectionUnsupported)
-            m_account.syncToken = m_newToken;
-        written(m_store.saveToken(m_account.userId, m_account.syncToken,
-                                  QDateTime::currentSecsSinceEpoch()));
-    }
-    if (m_writeFailed || !m_store.commit()) {
-        m_store.rollback();
+}
+
+void SyncEngine::afterApplied()
+{
+    if (m_writeFailed)
         return done(SyncError::LocalWriteFailed);
-    }
-    if (!last)
-        return later(&SyncEngine::applySlice);
     m_fetched.clear();
     if (m_tasksWritten)
         emit tasksChanged();
     m_tasksWritten = false;
     m_writtenHrefs.clear(); // the token just kept was given after those writes
 
-    // What is sent: the tasks in scope, with every change made by then.
+    // What is sent: the tasks in scope, with every change made by then; those read at the start
+    // of the pass when nothing changed since.
     m_lastChange = m_store.lastChange();
+    if (m_nothingApplied && m_lastChange == m_readChange)
+        return startPush();
     m_scope.hrefs.clear();
     m_scope.uids.clear();
     readItems(&SyncEngine::startPush);
@@ -113,7 +140,7 @@ void SyncEngine::startPush()
 // The task of item as it is now; false when it cannot be read.
 bool SyncEngine::refresh(SyncItem &item)
 {
-    return written(!item.hasTask || m_store.refreshTask(m_account.userId, item));
+    return written(!item.hasTask || m_writes->refreshTask(m_account.userId, item));
 }
 
 // Many deletions at once are more often a server emptied or restored than a person's doing:
@@ -147,12 +174,12 @@ bool SyncEngine::holdDeletions()
 void SyncEngine::reupload(SyncItem &item)
 {
     if (!item.hasTask) {
-        written(m_store.removeItem(item.taskId)); // its deletion is already true there
+        written(m_writes->removeItem(item.taskId)); // its deletion is already true there
         return;
     }
     item.etag.clear();
     item.synced = false;
-    written(m_store.saveItem(m_account.userId, item));
+    written(m_writes->saveItem(m_account.userId, item));
 }
 
 void SyncEngine::applyRemoval(const QString &href)
@@ -165,10 +192,10 @@ void SyncEngine::applyRemoval(const QString &href)
         return;
     const bool changedHere = !item.synced || SyncDetails::changedHere(item);
     if (!item.hasTask) {
-        written(m_store.removeItem(item.taskId));
+        written(m_writes->removeItem(item.taskId));
     } else if (!changedHere) {
-        written(m_store.deleteTask(m_account.userId, item.taskId));
-        written(m_store.removeItem(item.taskId));
+        written(m_writes->deleteTask(m_account.userId, item.taskId));
+        written(m_writes->removeItem(item.taskId));
         m_tasksWritten = true;
     } else {
         // Deleted there, changed here: the change is kept and sent again as a new resource.
@@ -197,7 +224,7 @@ void SyncEngine::applyResource(const DavResource &resource)
         byUid.all = false;
         byUid.changedAfter = std::numeric_limits<qint64>::max();
         byUid.uids = QStringList { todo.uid };
-        for (const SyncItem &found : m_store.loadItems(m_account.userId, nullptr, byUid)) {
+        for (const SyncItem &found : m_writes->loadItems(m_account.userId, nullptr, byUid)) {
             if (found.uid == todo.uid && !m_byUid.contains(found.uid)) {
                 m_items.append(found);
                 m_byUid.insert(found.uid, int(m_items.size()) - 1);
@@ -211,7 +238,7 @@ void SyncEngine::applyResource(const DavResource &resource)
 
     if (index < 0) {
         SyncItem item;
-        item.taskId = m_store.insertTask(m_account.userId, there, todo.created);
+        item.taskId = m_writes->insertTask(m_account.userId, there, todo.created);
         if (!written(item.taskId >= 0) || !storeDetails(item, todo.details))
             return;
         item.syncedDetails = todo.details;
@@ -221,7 +248,7 @@ void SyncEngine::applyResource(const DavResource &resource)
         item.etag = resource.etag;
         item.ical = resource.calendarData;
         item.acknowledged = item.local = there;
-        written(m_store.saveItem(m_account.userId, item));
+        written(m_writes->saveItem(m_account.userId, item));
         m_items.append(item);
         m_byHref.insert(item.href, m_items.size() - 1);
         m_byUid.insert(item.uid, m_items.size() - 1);
@@ -248,12 +275,12 @@ void SyncEngine::applyResource(const DavResource &resource)
         if (changedThere) {
             // Deleted here, edited there: the edit wins and the task comes back.
             const qint64 oldId = item.taskId;
-            item.taskId = m_store.insertTask(m_account.userId, there, todo.created);
+            item.taskId = m_writes->insertTask(m_account.userId, there, todo.created);
             if (!written(item.taskId >= 0))
                 return;
             item.details.reset();
             storeDetails(item, todo.details);
-            written(m_store.removeItem(oldId));
+            written(m_writes->removeItem(oldId));
             item.hasTask = true;
             item.local = there;
             m_tasksWritten = true;
@@ -265,7 +292,7 @@ void SyncEngine::applyResource(const DavResource &resource)
         const SyncMerge::Result merge = SyncMerge::merge(
                 agreed ? &base : nullptr, here, { there, todo.details }, thereTime > hereTime);
         if (merge.merged != item.local) {
-            written(m_store.updateTask(m_account.userId, item.taskId, merge.merged));
+            written(m_writes->updateTask(m_account.userId, item.taskId, merge.merged));
             item.local = merge.merged;
             m_tasksWritten = true;
         }
@@ -273,7 +300,7 @@ void SyncEngine::applyResource(const DavResource &resource)
             storeDetails(item, merge.mergedDetails);
         if (merge.keepCopy) {
             SyncItem copy;
-            copy.taskId = m_store.insertTask(m_account.userId, merge.copy, QDateTime());
+            copy.taskId = m_writes->insertTask(m_account.userId, merge.copy, QDateTime());
             if (written(copy.taskId >= 0) && storeDetails(copy, merge.copyDetails))
                 m_notes.append(merge.copy.name);
             m_tasksWritten = true;
@@ -284,5 +311,5 @@ void SyncEngine::applyResource(const DavResource &resource)
     item.synced = true;
     item.acknowledged = there;
     item.syncedDetails = todo.details;
-    written(m_store.saveItem(m_account.userId, item));
+    written(m_writes->saveItem(m_account.userId, item));
 }

@@ -9,8 +9,6 @@
 namespace {
 
 constexpr int kMultigetBatch = 50;
-// Tasks read in one turn of the event loop.
-constexpr int kReadPage = 500;
 
 QByteArray xmlEscaped(const QString &text)
 {
@@ -29,8 +27,13 @@ SyncEngine::SyncEngine(const QSqlDatabase &db, CalDavTransport *transport, TaskS
     : QObject(parent)
     , m_store(db, tasks)
     , m_client(transport)
+    , m_writer(db, &m_store)
 {
     m_parser.setMaxThreadCount(1); // answers are read in the order they came
+    // What the writer's thread committed is announced as the sync's writes here would be.
+    connect(&m_writer, &SyncWriter::committed, this, [this](const TaskChanges &changes) {
+        m_store.tasks()->announceCommitted(changes, TaskStore::Origin::Sync);
+    });
 }
 
 void SyncEngine::start(const SyncAccount &account, const QString &password)
@@ -47,6 +50,7 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_client.setCredentials(account.userName, password);
     m_client.setInsecureAllowed(account.insecureAllowed);
     m_running = true;
+    m_finishing = false;
     ++m_run;
     m_pass = 0;
     m_refused.clear();
@@ -69,8 +73,17 @@ void SyncEngine::abort()
     if (!m_running)
         return;
     m_client.abortAll();
-    recordAcknowledged();
+    // A job stops at its next task, rolling back what it has not committed.
+    m_writer.cancel();
+    m_writer.wait();
     m_running = false;
+    // What the server took is recorded all the same, here.
+    const QList<SyncItem> acknowledged = takeAcknowledged();
+    const bool began = m_store.transaction();
+    for (const SyncItem &item : acknowledged)
+        m_store.saveItem(m_account.userId, item);
+    if (began && !m_store.commit())
+        m_store.rollback();
 }
 
 QUrl SyncEngine::resourceUrl(const QString &href) const
@@ -111,39 +124,6 @@ void SyncEngine::beginPass()
         m_scope.changedAfter = m_account.changesSent;
     }
     readItems(&SyncEngine::listChanges);
-}
-
-// The tasks in scope are read a page per turn of the event loop, so that the window keeps
-// answering; then the pass goes on with then.
-void SyncEngine::readItems(void (SyncEngine::*then)())
-{
-    m_items.clear();
-    m_readAfter = -1;
-    m_afterRead = then;
-    readPage();
-}
-
-void SyncEngine::readPage()
-{
-    if (!m_running)
-        return;
-    bool ok = false;
-    const QList<SyncItem> page =
-            m_store.loadItemPage(m_account.userId, m_scope, m_readAfter, kReadPage, &ok);
-    if (!ok)
-        return done(SyncError::LocalWriteFailed);
-    int tasks = 0;
-    for (const SyncItem &item : page) {
-        if (item.hasTask) {
-            ++tasks;
-            m_readAfter = item.taskId;
-        }
-    }
-    m_items += page;
-    if (tasks >= kReadPage)
-        return later(&SyncEngine::readPage);
-    index();
-    (this->*m_afterRead)();
 }
 
 // A listing is read on a thread of the pool, then handed to then, unless the pass ended
@@ -344,38 +324,4 @@ void SyncEngine::fetchNext()
             fetchNext();
         });
     });
-}
-
-void SyncEngine::fail(const DavReply &reply)
-{
-    done(reply.error == SyncError::None ? SyncError::ServerError : reply.error, reply.status);
-}
-
-void SyncEngine::done(SyncError error, int status)
-{
-    if (!m_running)
-        return;
-    recordAcknowledged();
-    m_running = false;
-    // An answer about deletions is for the pass it was asked for, whatever became of it.
-    if (error != SyncError::ManyDeletions)
-        m_deletionChoice = Deletions::Ask;
-    // Success only when both sides hold every change.
-    m_pending.clear();
-    for (SyncItem &item : m_items) {
-        if (item.hasTask && (!item.synced || SyncDetails::changedHere(item)))
-            m_pending.append(item.local.name);
-    }
-    if (error == SyncError::None && (m_retry || !m_pending.isEmpty()))
-        error = SyncError::ServerError;
-    // Every change up to the one read before the tasks were sent is on both sides now.
-    // A deletion held for its undo is still to be sent: the next pass reads it again.
-    if (error == SyncError::None && !m_undoHeld && m_lastChange > 0
-        && m_lastChange != m_account.changesSent
-        && m_store.saveChangesSent(m_account.userId, m_lastChange))
-        m_account.changesSent = m_lastChange;
-    if (m_tasksWritten)
-        emit tasksChanged();
-    m_tasksWritten = false;
-    emit finished(error, status, m_notes);
 }

@@ -4,6 +4,7 @@
 #include "davmultistatus.h"
 #include "icalzonestore.h"
 #include "syncstore.h"
+#include "syncwriter.h"
 
 #include <QHash>
 #include <QObject>
@@ -51,6 +52,8 @@ public:
     // The server refused a task with this program's reminder and took it without one: the
     // tasks go without it from then on, for this collection.
     bool alarmsRefused() const { return m_alarmsRefused; }
+    // When the last pass read the server's changes, whether or not it wrote that time down.
+    qint64 lastSyncEpoch() const { return m_account.lastSyncEpoch; }
 
 signals:
     // Tasks were written from the server's side; the list should be read again.
@@ -65,7 +68,7 @@ private:
     void compareEtags();
     void onListing(const DavMultistatus &listing, bool incremental);
     void readItems(void (SyncEngine::*then)());
-    void readPage();
+    bool readAll(SyncStore &store);
     void later(void (SyncEngine::*step)());
     using Parsed = std::function<void(const DavReply &, const DavMultistatus &)>;
     void parse(const DavReply &reply, Parsed then);
@@ -75,20 +78,28 @@ private:
     bool namesNothingTracked(const DavMultistatus &listing, const QString &token);
     void fetchNext();
     void applyChanges();
-    void applySlice();
+    void applyAll();
+    void afterApplied();
     bool refresh(SyncItem &item);
     bool storeDetails(SyncItem &item, const TaskDetails &details);
     void applyResource(const DavResource &resource);
     void applyRemoval(const QString &href);
     void pushNext();
     void pushItem(int index);
-    void trackUpcoming();
-    void recordAcknowledged();
+    void sendItem(int index);
+    void trackUpcoming(int index);
+    void recordAcknowledged(std::function<void()> then);
+    QList<SyncItem> takeAcknowledged();
+    void saveItems(const QList<SyncItem> &items);
+    void afterPushed();
     void onPushed(const QString &uid, const DavReply &reply, const QByteArray &sent);
     void readEtag(const QString &uid);
     bool holdDeletions();
     void reupload(SyncItem &item);
     bool written(bool ok);
+    // Runs job on the writer's thread, its writes through m_writes, then then here, unless the
+    // pass ended meanwhile.
+    void write(std::function<void()> job, std::function<void()> then);
     void fail(const DavReply &reply);
     void done(SyncError error, int status = 0);
 
@@ -100,8 +111,6 @@ private:
     CalDavClient m_client;
     SyncAccount m_account;
     ItemScope m_scope; // the tasks this pass reads
-    void (SyncEngine::*m_afterRead)() = nullptr;
-    qint64 m_readAfter = -1; // the last task read
     int m_run = 0; // counts the passes started, so that a step left from an earlier one is not run
     DavMultistatus m_listing; // while the tasks it names are read
     QString m_listedToken;
@@ -143,7 +152,14 @@ private:
     // The account's stored time zones, read once a pass when the first task is sent.
     std::optional<IcalZoneStore::Zones> m_zones;
     bool m_alarmsRefused = false;
+    bool m_finishing = false; // done() waits for its last writes
+    bool m_nothingApplied = false; // the listing changed nothing here, not even the token
+    qint64 m_readChange = -1; // the last change to tasks when the tasks were read
     QString m_alarmRetry; // the UID sent again without the reminder, until the answer
     // Last, so that it goes first: its destructor waits for a listing being read.
     QThreadPool m_parser;
+    // The store the job running writes through: the writer's, on its thread.
+    SyncStore *m_writes = &m_store;
+    // After the parser: its destructor waits for a job, which uses the members above.
+    SyncWriter m_writer;
 };

@@ -34,7 +34,11 @@ void SyncEngine::pushNext()
         if (create || update || remove)
             return pushItem(index);
     }
-    recordAcknowledged();
+    recordAcknowledged([this]() { afterPushed(); });
+}
+
+void SyncEngine::afterPushed()
+{
     if (m_retry && m_pass + 1 < kMaxPasses) {
         ++m_pass;
         return beginPass();
@@ -50,25 +54,23 @@ void SyncEngine::pushNext()
 }
 
 // The next tasks never sent get their UID and address, recorded in one transaction before the
-// first of them is sent, so that a crash before an answer finds each resource again by its UID
-// instead of creating a second one. A task imported or exported before keeps its UID; the file
-// name is made of it when it is safe in a path.
-void SyncEngine::trackUpcoming()
+// first of them (index) is sent, so that a crash before an answer finds each resource again by
+// its UID instead of creating a second one. A task imported or exported before keeps its UID;
+// the file name is made of it when it is safe in a path.
+void SyncEngine::trackUpcoming(int index)
 {
     static const QRegularExpression safe(QStringLiteral("^[A-Za-z0-9@._-]{1,200}$"));
-    QList<int> batch;
-    for (int index : std::as_const(m_pushQueue)) {
-        if (batch.size() >= kRecordBatch)
+    QList<int> batch { index };
+    for (int next : std::as_const(m_pushQueue)) {
+        if (batch.size() > kRecordBatch)
             break;
-        const SyncItem &item = m_items.at(index);
+        const SyncItem &item = m_items.at(next);
         if (item.hasTask && !item.tracked)
-            batch.append(index);
+            batch.append(next);
     }
-    if (!m_items.at(m_current).tracked)
-        batch.prepend(m_current);
-    const bool began = m_store.transaction();
-    for (int index : std::as_const(batch)) {
-        SyncItem &item = m_items[index];
+    QList<SyncItem> recording;
+    for (int next : std::as_const(batch)) {
+        SyncItem &item = m_items[next];
         if (item.uid.isEmpty())
             item.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const QString name = safe.match(item.uid).hasMatch()
@@ -76,31 +78,44 @@ void SyncEngine::trackUpcoming()
                                      : QUuid::createUuid().toString(QUuid::WithoutBraces);
         item.href = hrefPath(m_collection.resolved(QUrl(name + QStringLiteral(".ics"))));
         item.tracked = true;
-        if (!m_store.saveItem(m_account.userId, item))
-            m_softError = SyncError::LocalWriteFailed;
-        m_byUid.insert(item.uid, index);
+        m_byUid.insert(item.uid, next);
+        recording.append(item);
     }
-    if (began && !m_store.commit()) {
-        m_store.rollback();
+    write([this, recording]() { saveItems(recording); }, [this, index]() { sendItem(index); });
+}
+
+// On the writer's thread: items in one transaction.
+void SyncEngine::saveItems(const QList<SyncItem> &items)
+{
+    const bool began = !items.isEmpty() && m_writes->transaction(true);
+    for (const SyncItem &item : items) {
+        if (!m_writes->saveItem(m_account.userId, item))
+            m_softError = SyncError::LocalWriteFailed;
+    }
+    if (began && !m_writes->commit()) {
+        m_writes->rollback();
         m_softError = SyncError::LocalWriteFailed;
     }
 }
 
-// What the server took since the last record, in one transaction.
-void SyncEngine::recordAcknowledged()
+// The items the server took since the last record, as they are now.
+QList<SyncItem> SyncEngine::takeAcknowledged()
 {
-    if (m_acknowledged.isEmpty())
-        return;
-    const bool began = m_store.transaction();
+    QList<SyncItem> items;
     for (const QString &uid : std::exchange(m_acknowledged, {})) {
         const auto found = m_byUid.constFind(uid);
-        if (found != m_byUid.constEnd() && !m_store.saveItem(m_account.userId, m_items.at(*found)))
-            m_softError = SyncError::LocalWriteFailed;
+        if (found != m_byUid.constEnd())
+            items.append(m_items.at(*found));
     }
-    if (began && !m_store.commit()) {
-        m_store.rollback();
-        m_softError = SyncError::LocalWriteFailed;
-    }
+    return items;
+}
+
+// What the server took since the last record, in one transaction; then goes on.
+void SyncEngine::recordAcknowledged(std::function<void()> then)
+{
+    if (m_acknowledged.isEmpty())
+        return then();
+    write([this, items = takeAcknowledged()]() { saveItems(items); }, std::move(then));
 }
 
 void SyncEngine::pushItem(int index)
@@ -115,8 +130,10 @@ void SyncEngine::pushItem(int index)
             if (isTransportError(reply.error))
                 return fail(reply);
             if (CalDavClient::isSuccess(reply.status) || reply.status == 404) {
-                m_store.removeItem(m_items.at(m_byUid.value(uid)).taskId);
                 m_wroteThere = true;
+                const qint64 taskId = m_items.at(m_byUid.value(uid)).taskId;
+                return write([this, taskId]() { m_writes->removeItem(taskId); },
+                             [this]() { pushNext(); });
             } else if (reply.status == 412) {
                 m_refused.append(m_items.at(m_byUid.value(uid)).href);
                 m_retry = true;
@@ -130,11 +147,18 @@ void SyncEngine::pushItem(int index)
         return;
     }
 
+    if (!item.tracked)
+        return trackUpcoming(index);
+    sendItem(index);
+}
+
+void SyncEngine::sendItem(int index)
+{
+    m_current = index;
+    SyncItem &item = m_items[index];
     const QDateTime modified = item.changedAt > 0
                                        ? QDateTime::fromSecsSinceEpoch(item.changedAt, Qt::UTC)
                                        : QDateTime::currentDateTimeUtc();
-    if (!item.tracked)
-        trackUpcoming();
     // A task the server took without giving an ETag is changed only once its ETag is read.
     const bool create = item.etag.isEmpty();
     IcalTask task;
@@ -182,15 +206,11 @@ void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByte
             item.syncedDetails = item.details;
         m_wroteThere = true;
         m_writtenHrefs.insert(item.href);
-        if (item.etag.isEmpty()) {
-            recordAcknowledged();
-            if (!m_store.saveItem(m_account.userId, item))
-                m_softError = SyncError::LocalWriteFailed;
-            return readEtag(uid);
-        }
         m_acknowledged.append(uid);
+        if (item.etag.isEmpty())
+            return recordAcknowledged([this, uid]() { readEtag(uid); });
         if (m_acknowledged.size() >= kRecordBatch)
-            recordAcknowledged();
+            return recordAcknowledged([this]() { pushNext(); });
     } else if (reply.status == 412 || reply.status == 404) {
         // Changed or deleted on the server since it was read: fetched, merged and written again
         // on the next pass.
@@ -230,12 +250,11 @@ void SyncEngine::readEtag(const QString &uid)
                               for (const DavResource &resource : answer.resources) {
                                   if (resource.href == item.href && !resource.etag.isEmpty()) {
                                       item.etag = resource.etag;
-                                      if (!m_store.saveItem(m_account.userId, item))
-                                          m_softError = SyncError::LocalWriteFailed;
+                                      m_acknowledged.append(uid);
                                   }
                               }
                           }
                           // Without it, the next listing names it.
-                          pushNext();
+                          recordAcknowledged([this]() { pushNext(); });
                       });
 }

@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <QSqlDriver>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kAfterChangeMs = 5000;
@@ -203,6 +205,8 @@ void SyncService::onFinished(SyncError error, int httpStatus, const QStringList 
     setBusy(false);
     m_notes = notes;
     m_store.loadAccount(m_account.userId, m_account);
+    // A pass that changed nothing may not have written its time down.
+    m_account.lastSyncEpoch = std::max(m_account.lastSyncEpoch, m_engine->lastSyncEpoch());
     if (error == SyncError::WrongPassword) {
         m_knownPasswords.remove(knownPasswordKey());
         setNeedsPassword(true);

@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <initializer_list>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -136,6 +137,19 @@ bool SyncStore::saveChangesSent(qint64 userId, qint64 seq)
     return run(m_db,
                QStringLiteral("UPDATE sync_accounts SET changes_sent = :seq WHERE user_id = :uid"),
                { { QStringLiteral(":seq"), seq }, { QStringLiteral(":uid"), userId } });
+}
+
+int SyncStore::changedCount(qint64 userId, qint64 seq)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral(
+            "SELECT (SELECT COUNT(*) FROM task_changes WHERE user_id = :uid AND seq > :seq) + "
+            "(SELECT COUNT(*) FROM sync_items WHERE user_id = :uid2 AND (synced = 0 OR etag IS "
+            "NULL OR etag = ''))"));
+    query.bindValue(QStringLiteral(":uid"), userId);
+    query.bindValue(QStringLiteral(":seq"), seq);
+    query.bindValue(QStringLiteral(":uid2"), userId);
+    return run(query) && query.next() ? query.value(0).toInt() : std::numeric_limits<int>::max();
 }
 
 int SyncStore::syncedCount(qint64 userId)
@@ -287,9 +301,9 @@ bool SyncStore::deletionHeld(qint64 taskId) const
     return m_tasks->deletionHeld(taskId);
 }
 
-bool SyncStore::transaction()
+bool SyncStore::transaction(bool immediate)
 {
-    return m_tasks->transaction();
+    return m_tasks->transaction(immediate);
 }
 
 bool SyncStore::commit()

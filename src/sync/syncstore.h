@@ -76,6 +76,8 @@ public:
     ~SyncStore();
 
     QSqlDatabase database() const { return m_db; }
+    // The task store the sync's task writes go through.
+    TaskStore *tasks() const { return m_tasks; }
 
     bool loadAccount(qint64 userId, SyncAccount &account);
     bool saveAccount(const SyncAccount &account);
@@ -95,6 +97,9 @@ public:
     // Whether every write to tasks is counted in task_changes (its triggers are there).
     bool changesCounted();
     bool saveChangesSent(qint64 userId, qint64 seq);
+    // How many of the account's tasks changed here after change seq, and how many the server has
+    // not taken yet: about as many as a pass that reads those reads.
+    int changedCount(qint64 userId, qint64 seq);
     // Whether the server holds any of the account's tasks, and how many.
     int syncedCount(qint64 userId);
     // Refused when another task holds the item's UID: a UID is never taken from a task.
@@ -116,10 +121,13 @@ public:
     // True once for every write of a task through this store: SQLite reports writes later,
     // and these are not changes made by the person.
     bool takeWritten(qint64 taskId);
+    // Writes on a connection no one watches: nothing to take.
+    void forgetWritten() { m_written.clear(); }
     // A task deleted here whose deletion may still be undone: not sent yet.
     bool deletionHeld(qint64 taskId) const;
 
-    bool transaction();
+    // immediate: takes the file's write lock at once (TaskStore::transaction).
+    bool transaction(bool immediate = false);
     bool commit();
     void rollback();
 

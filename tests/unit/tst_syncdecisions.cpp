@@ -4,6 +4,7 @@
 #include "syncengine.h"
 #include "testenv.h"
 
+#include <QCryptographicHash>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
@@ -121,6 +122,14 @@ public:
         return query.exec() && query.next() ? query.value(0).toString() : QString();
     }
 
+    QByteArray fileDigest() const
+    {
+        QFile file(m_db.databaseName());
+        return file.open(QIODevice::ReadOnly)
+                       ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                       : QByteArray();
+    }
+
     QStringList tasks() const
     {
         QStringList names;
@@ -150,6 +159,7 @@ private slots:
     void engine();
     void discovery_data();
     void discovery();
+    void stoppedAndIdlePasses();
 
 private:
     QString m_template;
@@ -572,6 +582,45 @@ void TestSyncDecisions::discovery()
     QVERIFY(!server.requests.isEmpty());
     for (const DavRequest &request : std::as_const(server.requests))
         QVERIFY2(CalDavClient::sameOrigin(request.url, typed), qPrintable(request.url.toString()));
+}
+
+// A pass stopped while it writes what the server sent saves no sync token and leaves no task
+// half written: the next pass brings every task once. A pass with nothing changed on either side
+// then leaves the file as it was, and still tells when it synced.
+void TestSyncDecisions::stoppedAndIdlePasses()
+{
+    constexpr int kTasks = 1500;
+    FakeCalDav server(kCollection);
+    for (int i = 0; i < kTasks; ++i)
+        server.addTask(QStringLiteral("their-%1").arg(i), QStringLiteral("Task %1").arg(i));
+    Profile profile(m_template, &server, QStringLiteral("https://dav.example/"));
+    SyncAccount account;
+    profile.engine->store().loadAccount(1, account);
+    QSignalSpy finished(profile.engine.get(), &SyncEngine::finished);
+    bool stopped = false;
+    connect(profile.engine->store().tasks(), &TaskStore::tasksChanged, this, [&]() {
+        if (!std::exchange(stopped, true))
+            profile.engine->abort(); // as signing out does
+    });
+    profile.engine->start(account, QStringLiteral("secret"));
+    QTRY_VERIFY_WITH_TIMEOUT(stopped, 20000);
+    QVERIFY(!profile.engine->isRunning());
+    QVERIFY(!finished.wait(200));
+    QVERIFY(profile.engine->store().loadAccount(1, account));
+    QVERIFY(account.syncToken.isEmpty());
+    QVERIFY(profile.tasks().size() < kTasks);
+
+    QCOMPARE(profile.sync(), SyncError::None);
+    QStringList names = profile.tasks();
+    names.removeDuplicates();
+    QCOMPARE(names.size(), kTasks);
+    QCOMPARE(profile.tasks().size(), kTasks);
+
+    const QByteArray before = profile.fileDigest();
+    const qint64 start = QDateTime::currentSecsSinceEpoch();
+    QCOMPARE(profile.sync(), SyncError::None);
+    QCOMPARE(profile.fileDigest(), before);
+    QVERIFY(profile.engine->lastSyncEpoch() >= start);
 }
 
 QTEST_GUILESS_MAIN(TestSyncDecisions)
