@@ -161,6 +161,10 @@ int main(int argc, char *argv[])
           "soonest-flip",
           QStringLiteral("repaint + rows from the nearer end"),
           { "repaint", "floor-end" } },
+        { QStringLiteral("Next / Prev in the \"Priority\" order, first pages and middle"),
+          "priority-flip",
+          QStringLiteral("repaint + rows from the nearer end"),
+          { "repaint", "floor-end" } },
         { QStringLiteral("first page (Home)"),
           "home",
           QStringLiteral("repaint + the first page's rows"),
@@ -306,6 +310,8 @@ int main(int argc, char *argv[])
     verdict(QStringLiteral("page-flip at any N"), flipWorst, repaint, kFrameMs);
     worstOf({ "soonest-flip" }, "floor-end", big);
     verdict(QStringLiteral("due-soonest-page-flip") + at, worst, worstFloor, kFrameMs);
+    worstOf({ "priority-flip" }, "floor-end", big);
+    verdict(QStringLiteral("priority-page-flip") + at, worst, worstFloor, kFrameMs);
     worstOf({ "soonest-key" }, "floor-soonest-key", big);
     verdict(QStringLiteral("due-soonest-search-keystroke") + at, worst, worstFloor, 3 * kFrameMs);
     verdict(QStringLiteral("first-start-without-indexes") + at, blank[largest].median(),

@@ -311,6 +311,18 @@ private:
                 sample("soonest-flip", toFrame([&] { key(Qt::Key_Right); }));
             for (int i = 0; i < 2; ++i)
                 sample("soonest-flip", toFrame([&] { key(Qt::Key_Left); }));
+            // And in the "Priority" order.
+            evaluate(QStringLiteral("taskService.sortOrder = 2"));
+            focusTable();
+            for (int page = 2; page <= 6; ++page)
+                sample("priority-flip", toFrame([&] { key(Qt::Key_Right); }));
+            evaluate(
+                    QStringLiteral("taskService.loadPage(Math.floor(taskService.totalPages / 2))"));
+            focusTable();
+            for (int i = 0; i < 2; ++i)
+                sample("priority-flip", toFrame([&] { key(Qt::Key_Right); }));
+            for (int i = 0; i < 2; ++i)
+                sample("priority-flip", toFrame([&] { key(Qt::Key_Left); }));
             evaluate(QStringLiteral("taskService.sortOrder = 0"));
             key(Qt::Key_Home);
             sample("floor-home",

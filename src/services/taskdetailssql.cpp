@@ -3,6 +3,7 @@
 #include "tasksql.h"
 
 #include <QSqlQuery>
+#include <QStringList>
 #include <QVariant>
 
 namespace TaskDetailsSql {
@@ -42,6 +43,52 @@ QString pageRowsByPriority(bool byName, bool byDone, bool byTag, bool fromEnd)
     return QStringLiteral("SELECT * FROM (") + (fromEnd ? rest : first)
            + QStringLiteral(") UNION ALL SELECT * FROM (") + (fromEnd ? first : rest)
            + QStringLiteral(") LIMIT :lim OFFSET :off");
+}
+
+// Each part read from its place in its index, the edge's priority split in two (SQLite seeks
+// on the first column of a row value only, and a priority has many tasks): the rest of the
+// edge's priority after it, the lower priorities, then (later) the tasks without a priority
+// from their start; or the tasks without a priority after the edge alone. Before the edge, the
+// same mirrored.
+QString pageRowsByPriorityBeside(bool byName, bool byDone, bool byTag, bool later,
+                                 bool edgeHasPriority)
+{
+    const QString first = withPriority(byName, byDone, byTag);
+    const QString rest = withoutPriority(byName, byDone, byTag);
+    const QString limit = QStringLiteral(" LIMIT :lim");
+    auto parts = [&](const QStringList &selects) {
+        QString sql;
+        for (const QString &select : selects) {
+            sql += (sql.isEmpty() ? QStringLiteral("SELECT * FROM (")
+                                  : QStringLiteral(" UNION ALL SELECT * FROM ("))
+                   + select + limit + QStringLiteral(")");
+        }
+        return sql + limit;
+    };
+    if (edgeHasPriority && later)
+        return parts({ first
+                               + QStringLiteral(" AND d.priority = :priority AND d.task_id < :id "
+                                                "ORDER BY d.task_id DESC"),
+                       first
+                               + QStringLiteral(" AND d.priority < :priority "
+                                                "ORDER BY d.priority DESC, d.task_id DESC"),
+                       rest + QStringLiteral(" ORDER BY create_at DESC, id DESC") });
+    if (edgeHasPriority)
+        return parts({ first
+                               + QStringLiteral(" AND d.priority = :priority AND d.task_id > :id "
+                                                "ORDER BY d.task_id ASC"),
+                       first
+                               + QStringLiteral(" AND d.priority > :priority "
+                                                "ORDER BY d.priority ASC, d.task_id ASC") });
+    if (later)
+        return rest
+               + QStringLiteral(" AND (create_at, id) < (:created, :id) "
+                                "ORDER BY create_at DESC, id DESC")
+               + limit;
+    return parts({ rest
+                           + QStringLiteral(" AND (create_at, id) > (:created, :id) "
+                                            "ORDER BY create_at ASC, id ASC"),
+                   first + QStringLiteral(" ORDER BY d.priority ASC, d.task_id ASC") });
 }
 
 QString priorityOf()

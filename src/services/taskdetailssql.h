@@ -31,6 +31,10 @@ QString accountTags();
 // The two parts are each read up to :end (the page's offset and size); from the end, the
 // order reversed.
 QString pageRowsByPriority(bool byName, bool byDone, bool byTag, bool fromEnd);
+// The page of rows after (later) or before the task :id in that order, in the order walked;
+// the task has the priority :priority when edgeHasPriority, else it was created :created.
+QString pageRowsByPriorityBeside(bool byName, bool byDone, bool byTag, bool later,
+                                 bool edgeHasPriority);
 // The priority of task :id (none without a row).
 QString priorityOf();
 // The number of matching tasks with a priority before the task (:priority, :id) in that order;

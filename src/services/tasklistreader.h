@@ -53,11 +53,22 @@ private:
         qint64 firstId = 0;
         QVariant lastCreated;
         qint64 lastId = 0;
+        // In the "priority" order, the edge rows' priorities (0: none).
+        int firstPriority = 0;
+        int lastPriority = 0;
     };
+    // How a page's rows are found: by walking the list in its order (or next to the page
+    // shown), or from the matches alone, looked up by the trigram index or by the ids of the
+    // names held, and sorted.
+    enum class RowsVia { Walk, Trigram, Ids };
 
     void readPage(int page, qint64 userId, const DataStamp *stamp, bool countersRead);
-    bool queryRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp,
-                   bool viaTrigram, QList<TaskRow> &rows);
+    bool queryRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp, RowsVia via,
+                   QList<TaskRow> &rows, const std::vector<quint32> *places = nullptr);
+    RowsVia cheaperRows(qint64 userId, int page, qint64 matching, const DataStamp *stamp,
+                        bool viaTrigram, bool viaIds);
+    void keepEdges(const DataStamp *stamp, qint64 userId, int page, const QList<TaskRow> &rows,
+                   const QList<QVariant> &keys);
     bool besideEdges(qint64 userId, int page, const DataStamp *stamp);
     bool rowsByNames(const std::vector<quint32> &places, int page, QList<TaskRow> &rows);
 

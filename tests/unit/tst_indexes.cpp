@@ -62,8 +62,19 @@ QString rowText(const QVariant &id, const QVariant &name, const QVariant &active
 }
 
 // The list as the three plain statements give it, run one after the other.
+// The orders as the sort choice gives them: newest first; due soonest (tasks without a due time
+// last, ties by id); by priority (high first, ties by id, newest first), then the tasks without
+// a priority newest first.
+QString plainOrder(int order)
+{
+    return order == 1 ? QStringLiteral(" ORDER BY ifnull(expire_at_epoch, 9223372036854775807), id")
+           : order == 2 ? QStringLiteral(" ORDER BY p DESC, CASE WHEN p > 0 THEN id END DESC, "
+                                         "create_at DESC, id DESC")
+                        : QStringLiteral(" ORDER BY create_at DESC, id DESC");
+}
+
 Snapshot plainPage(const QSqlDatabase &db, int userId, const QString &filterName, int filterActive,
-                   int pageSize, int page)
+                   int pageSize, int page, int order = 0)
 {
     QString filters;
     if (!filterName.isEmpty())
@@ -97,10 +108,12 @@ Snapshot plainPage(const QSqlDatabase &db, int userId, const QString &filterName
     s.currentPage = std::max(std::min(page, s.totalPages), 1);
 
     QSqlQuery rows(db);
-    rows.prepare(QStringLiteral("SELECT id, name, active, expire_at, create_at FROM tasks "
-                                "WHERE user_id = :uid")
-                 + filters
-                 + QStringLiteral(" ORDER BY create_at DESC, id DESC LIMIT :lim OFFSET :off"));
+    rows.prepare(QStringLiteral("SELECT * FROM (SELECT id, name, active, expire_at, create_at, "
+                                "ifnull((SELECT priority FROM task_details d WHERE d.task_id = "
+                                "tasks.id AND d.priority > 0), 0) AS p, expire_at_epoch FROM "
+                                "tasks WHERE user_id = :uid")
+                 + filters + QStringLiteral(")") + plainOrder(order)
+                 + QStringLiteral(" LIMIT :lim OFFSET :off"));
     bindFilters(rows);
     rows.bindValue(QStringLiteral(":lim"), pageSize);
     rows.bindValue(QStringLiteral(":off"), (s.currentPage - 1) * pageSize);
@@ -219,6 +232,10 @@ void TestIndexes::initTestCase()
             insert.addBindValue((i * 37 % 157) / 4);
             QVERIFY(insert.exec());
         }
+        // Priorities, several alike, on some of ann's tasks; a few saved as none.
+        QVERIFY(insert.exec(QStringLiteral(
+                "INSERT INTO task_details (task_id, user_id, priority) SELECT id, user_id, "
+                "id % 4 FROM tasks WHERE user_id = 1 AND id % 3 = 1")));
         // As an earlier version left the file: tables only.
         for (const char *sql :
              { "DROP INDEX idx_tasks_user_created", "DROP INDEX idx_tasks_user_due",
@@ -354,30 +371,58 @@ void TestIndexes::samePages_data()
     QTest::addColumn<int>("filterActive");
     QTest::addColumn<int>("pageSize");
     QTest::addColumn<int>("page");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<bool>("namesInMemory");
 
-    QTest::newRow("all, first page") << "" << -1 << 25 << 1;
-    QTest::newRow("all, a middle page") << "" << -1 << 10 << 7;
-    QTest::newRow("all, beyond the last page") << "" << -1 << 25 << 99;
-    QTest::newRow("same-second rows across page ends") << "" << -1 << 3 << 9;
-    QTest::newRow("Done only") << "" << 1 << 10 << 2;
-    QTest::newRow("pending only, last page") << "" << 0 << 7 << INT_MAX;
-    QTest::newRow("search, ASCII case folded") << "MILK" << -1 << 5 << 2;
-    QTest::newRow("search, percent wildcard") << "%" << -1 << 25 << 2;
-    QTest::newRow("search, underscore wildcard") << "a_b" << -1 << 25 << 1;
-    QTest::newRow("search, non-ASCII in its own case") << "ärger" << -1 << 25 << 1;
-    QTest::newRow("search and Done") << "buy" << 1 << 3 << 2;
-    QTest::newRow("search, no match") << "zzz" << -1 << 25 << 1;
-    QTest::newRow("matches fewer than a page") << "exact" << -1 << 40 << 1;
-    QTest::newRow("matches exactly one page") << "exact" << -1 << 38 << 1;
-    QTest::newRow("matches one more than a page") << "exact" << -1 << 37 << 1;
-    QTest::newRow("matches, second page") << "exact" << -1 << 37 << 2;
-    QTest::newRow("all, past the middle, same-second rows") << "" << -1 << 3 << 30;
-    QTest::newRow("pending only, the page before the last") << "" << 0 << 4 << 20;
-    QTest::newRow("search by the trigram index, past the middle") << "exact" << -1 << 5 << 6;
-    QTest::newRow("search by the trigram index, wildcard inside") << "ilk%ha" << -1 << 25 << 1;
-    QTest::newRow("search by the trigram index, non-ASCII case") << "ÄRGER" << -1 << 4 << 2;
-    QTest::newRow("search by the trigram index, Done, last page") << "exact" << 1 << 2 << 99;
-    QTest::newRow("search, runs of two between wildcards") << "uy_mi" << -1 << 3 << 2;
+    QTest::newRow("all, first page") << "" << -1 << 25 << 1 << 0 << false;
+    QTest::newRow("all, a middle page") << "" << -1 << 10 << 7 << 0 << false;
+    QTest::newRow("all, beyond the last page") << "" << -1 << 25 << 99 << 0 << false;
+    QTest::newRow("same-second rows across page ends") << "" << -1 << 3 << 9 << 0 << false;
+    QTest::newRow("Done only") << "" << 1 << 10 << 2 << 0 << false;
+    QTest::newRow("pending only, last page") << "" << 0 << 7 << INT_MAX << 0 << false;
+    QTest::newRow("search, ASCII case folded") << "MILK" << -1 << 5 << 2 << 0 << false;
+    QTest::newRow("search, percent wildcard") << "%" << -1 << 25 << 2 << 0 << false;
+    QTest::newRow("search, underscore wildcard") << "a_b" << -1 << 25 << 1 << 0 << false;
+    QTest::newRow("search, non-ASCII in its own case") << "ärger" << -1 << 25 << 1 << 0 << false;
+    QTest::newRow("search and Done") << "buy" << 1 << 3 << 2 << 0 << false;
+    QTest::newRow("search, no match") << "zzz" << -1 << 25 << 1 << 0 << false;
+    QTest::newRow("matches fewer than a page") << "exact" << -1 << 40 << 1 << 0 << false;
+    QTest::newRow("matches exactly one page") << "exact" << -1 << 38 << 1 << 0 << false;
+    QTest::newRow("matches one more than a page") << "exact" << -1 << 37 << 1 << 0 << false;
+    QTest::newRow("matches, second page") << "exact" << -1 << 37 << 2 << 0 << false;
+    QTest::newRow("all, past the middle, same-second rows") << "" << -1 << 3 << 30 << 0 << false;
+    QTest::newRow("pending only, the page before the last") << "" << 0 << 4 << 20 << 0 << false;
+    QTest::newRow("search by the trigram index, past the middle")
+            << "exact" << -1 << 5 << 6 << 0 << false;
+    QTest::newRow("search by the trigram index, wildcard inside")
+            << "ilk%ha" << -1 << 25 << 1 << 0 << false;
+    QTest::newRow("search by the trigram index, non-ASCII case")
+            << "ÄRGER" << -1 << 4 << 2 << 0 << false;
+    QTest::newRow("search by the trigram index, Done, last page")
+            << "exact" << 1 << 2 << 99 << 0 << false;
+    QTest::newRow("search, runs of two between wildcards") << "uy_mi" << -1 << 3 << 2 << 0 << false;
+    // The "due soonest" order: its search walks the list in that order while matches are
+    // dense, and sorts the matches alone (by the names held, or the trigram index) when few.
+    QTest::newRow("due soonest, a middle page, due-time ties") << "" << -1 << 4 << 9 << 1 << false;
+    QTest::newRow("due soonest, dense matches, names held") << "exact" << -1 << 5 << 2 << 1 << true;
+    QTest::newRow("due soonest, dense matches, ties, last page")
+            << "exact" << -1 << 4 << 99 << 1 << true;
+    QTest::newRow("due soonest, sparse matches, names held") << "rent" << -1 << 5 << 1 << 1 << true;
+    QTest::newRow("due soonest, sparse matches, from the end")
+            << "rent" << -1 << 3 << 2 << 1 << true;
+    QTest::newRow("due soonest, sparse matches, trigram index")
+            << "rent" << -1 << 5 << 1 << 1 << false;
+    QTest::newRow("due soonest, dense matches, trigram index")
+            << "exact" << -1 << 5 << 3 << 1 << false;
+    QTest::newRow("due soonest, no match, names held") << "zzz" << -1 << 25 << 1 << 1 << true;
+    QTest::newRow("due soonest, search and Done, names held")
+            << "exact" << 1 << 2 << 3 << 1 << true;
+    QTest::newRow("due soonest, short term, names held") << "mi" << 0 << 3 << 2 << 1 << true;
+    // The "priority" order, paged across the end of the tasks with a priority.
+    QTest::newRow("priority, all, pages across the parts") << "" << -1 << 3 << 12 << 2 << false;
+    QTest::newRow("priority, past the middle") << "" << -1 << 4 << 20 << 2 << false;
+    QTest::newRow("priority, search and Done") << "exact" << 1 << 2 << 2 << 2 << true;
+    QTest::newRow("priority, pending, flips in the middle") << "" << 0 << 2 << 20 << 2 << false;
 }
 
 // The service on the indexed file, brought to the page by typing and flipping, shows what the
@@ -388,6 +433,8 @@ void TestIndexes::samePages()
     QFETCH(int, filterActive);
     QFETCH(int, pageSize);
     QFETCH(int, page);
+    QFETCH(int, order);
+    QFETCH(bool, namesInMemory);
 
     QSqlDatabase plain =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
@@ -398,22 +445,29 @@ void TestIndexes::samePages()
                                       "'exact'")));
     QVERIFY(exact.next());
     QCOMPARE(exact.value(0).toInt(), 38); // the page sizes of the "exact" rows rely on it
-    const Snapshot expected = plainPage(plain, 1, filterName, filterActive, pageSize, page);
+    const Snapshot expected = plainPage(plain, 1, filterName, filterActive, pageSize, page, order);
 
     QVERIFY(openService(m_indexedPath));
     QCOMPARE(m_app->auth.userId(), 1);
+    if (namesInMemory)
+        m_app->tasks.setNameIndexLimits(0, 50, 0);
     m_app->tasks.setPageSize(pageSize);
+    m_app->tasks.setSortOrder(order);
     m_app->tasks.loadPage(3);
+    if (namesInMemory)
+        QTRY_VERIFY(m_app->tasks.nameIndexReady());
     for (int length = 1; length <= filterName.size(); ++length)
         m_app->tasks.setFilterName(filterName.left(length));
     m_app->tasks.setFilterActive(filterActive);
     m_app->tasks.loadPage(page);
     QCOMPARE(shownPage(m_app->tasks, m_app->model), expected);
 
-    // Flipping away and back shows the same page again.
-    m_app->tasks.loadPage(page == 1 ? 2 : 1);
-    m_app->tasks.loadPage(page);
-    QCOMPARE(shownPage(m_app->tasks, m_app->model), expected);
+    // Flipping away and back shows the same page again, from either side.
+    for (const int away : { page == 1 ? 3 : 1, page + 1, page - 1 }) {
+        m_app->tasks.loadPage(away);
+        m_app->tasks.loadPage(page);
+        QCOMPARE(shownPage(m_app->tasks, m_app->model), expected);
+    }
 }
 
 void TestIndexes::sameReminderAnswers()
