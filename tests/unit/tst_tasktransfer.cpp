@@ -1,6 +1,7 @@
 #include "fixture.h"
 #include "tasktransfer.h"
 #include "testenv.h"
+#include "transferwork.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,6 +119,8 @@ private slots:
     void importRunsBesideTheWindow();
     void undoneImportLeavesLaterChanges();
     void exportThatCannotBeWrittenKeepsTheOldFile();
+    void importTakesNoRowItCannotProve_data();
+    void importTakesNoRowItCannotProve();
 
 private:
     void addSampleTasks();
@@ -702,6 +705,71 @@ void TestTaskTransfer::exportThatCannotBeWrittenKeepsTheOldFile()
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("the backup of yesterday"));
     QCOMPARE(QDir(QFileInfo(path).path()).entryList({ QStringLiteral("backup.ics*") }).size(), 1);
+}
+
+void TestTaskTransfer::importTakesNoRowItCannotProve_data()
+{
+    QTest::addColumn<bool>("betweenBatches"); // else rows name the id the import's task gets
+
+    QTest::newRow("another program gives a task a UID of the file between batches") << true;
+    QTest::newRow("rows beside the tasks name an id not handed out yet") << false;
+}
+
+// An import that saves in batches looks a UID up whenever another connection wrote since its
+// last batch, and clears what might lie beside a task it inserts unless nothing can: it never
+// takes another task's UID, nor notes and tags left by another program.
+void TestTaskTransfer::importTakesNoRowItCannotProve()
+{
+    QFETCH(bool, betweenBatches);
+
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("Kept"), QDateTime(), false));
+    const qint64 next = m_app->scalar(QStringLiteral("SELECT seq + 1 FROM sqlite_sequence WHERE "
+                                                     "name = 'tasks'"))
+                                .toLongLong();
+    for (const QString &sql :
+         { QStringLiteral("INSERT INTO task_tags (user_id, tag, task_id) VALUES (%1, 'old', %2)"),
+           QStringLiteral("INSERT INTO task_details (task_id, user_id, notes) VALUES (%2, %1, "
+                          "'old')") }) {
+        QVERIFY(betweenBatches || m_app->query().exec(sql.arg(m_userId).arg(next)));
+    }
+    qint64 window = 0;
+    const TransferOutcome outcome = TransferWork::onOwnConnection(
+            m_app->db.database().databaseName(), [&](TaskStore *tasks) {
+                connect(tasks, &TaskStore::tasksChanged, this, [&] {
+                    if (window != 0 || !betweenBatches)
+                        return;
+                    window = m_app->store
+                                     .insertTask(m_userId, { QStringLiteral("Here"), false, {} },
+                                                 TaskStore::Origin::Window)
+                                     .insertedId;
+                    QVERIFY(m_app->store.storeUid(m_userId, window, QStringLiteral("b"), {}));
+                });
+                return TransferWork::importCalendar(
+                        tasks, m_userId,
+                        calendar(todo("UID:a\r\nSUMMARY:A\r\n") + todo("UID:b\r\nSUMMARY:B\r\n")),
+                        nullptr, 1);
+            });
+    QVERIFY2(outcome.ok, qPrintable(outcome.text));
+    if (betweenBatches) {
+        QVERIFY2(outcome.text.contains(QStringLiteral("kept 1 newer here")),
+                 qPrintable(outcome.text));
+        QCOMPARE(rows(m_userId).size(), 3);
+        QCOMPARE(m_app->scalar(QStringLiteral("SELECT uid FROM task_uids WHERE task_id = %1")
+                                       .arg(window))
+                         .toString(),
+                 QStringLiteral("b"));
+        return;
+    }
+    QCOMPARE(rows(m_userId).size(), 3);
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT name FROM tasks WHERE id = %1").arg(next))
+                     .toString(),
+             QStringLiteral("A"));
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT (SELECT COUNT(*) FROM task_tags WHERE task_id = "
+                                          "%1) + (SELECT COUNT(*) FROM task_details WHERE task_id "
+                                          "= %1)")
+                                   .arg(next))
+                     .toInt(),
+             0);
 }
 
 QTEST_GUILESS_MAIN(TestTaskTransfer)
