@@ -17,6 +17,36 @@ RowLayout {
         return hasSuffix || exportDialog.selectedNameFilter.index !== 1 ? url : url + ".csv"
     }
 
+    // Qt Quick's own file dialog is drawn at its fixed size of 600 x 400, which shows four or
+    // five files: the open dialog is given the window's size, less a margin, instead. Its frame
+    // is the popup in the window's overlay that holds the dialog's file list and its title.
+    function fitDialog(dialog) {
+        const window = transferRow.Window.window
+        const overlay = transferRow.Overlay.overlay
+        if (!window || !overlay)
+            return
+        for (let i = 0; i < overlay.children.length; ++i) {
+            const frame = overlay.children[i]
+            const background = frame["background"]
+            if (background && transferRow.holds(frame, dialog.title)) {
+                background.implicitWidth = Math.max(600, Math.min(window.width - 80, 960))
+                background.implicitHeight = Math.max(400, window.height - 80)
+                return
+            }
+        }
+    }
+
+    // Whether item, or an item below it, is the title label of a file dialog titled title.
+    function holds(item, title) {
+        if (item.objectName === "dialogTitleBarLabel")
+            return item["text"] === title
+        for (let i = 0; i < item.children.length; ++i) {
+            if (transferRow.holds(item.children[i], title))
+                return true
+        }
+        return false
+    }
+
     spacing: 10
 
     Label {
@@ -73,6 +103,10 @@ RowLayout {
         nameFilters: ["iCalendar (*.ics)", "CSV (*.csv)"]
 
         onAccepted: transferRow.transfer.startExport(transferRow.exportTarget())
+        onVisibleChanged: {
+            if (visible)
+                transferRow.fitDialog(exportDialog)
+        }
     }
 
     FileDialog {
@@ -84,5 +118,9 @@ RowLayout {
         nameFilters: ["iCalendar (*.ics *.ical)"]
 
         onAccepted: transferRow.transfer.startImport(importDialog.selectedFile)
+        onVisibleChanged: {
+            if (visible)
+                transferRow.fitDialog(importDialog)
+        }
     }
 }

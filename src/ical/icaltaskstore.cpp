@@ -100,6 +100,8 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
 IcalTaskStore::Found IcalTaskStore::findTask(qint64 userId, const QString &uid)
 {
     Found found;
+    if (m_onlyImported)
+        return found;
     m_find.bindValue(QStringLiteral(":uid"), userId);
     m_find.bindValue(QStringLiteral(":ical_uid"), uid);
     if (!run(m_find)) {
@@ -124,7 +126,36 @@ bool IcalTaskStore::insertTask(qint64 userId, IcalTask &task)
     if (!written.ok)
         return failed();
     task.id = written.insertedId;
+    if (task.id > 0 && m_newStartClean)
+        return m_tasks->storeNewImported(userId, task.id, task.uid,
+                                         QString::fromUtf8(task.calendar), task.due,
+                                         task.detailsKnown ? &task.details : nullptr)
+               || failed();
     return task.id > 0 && storeUid(userId, task) && storeDetails(userId, task);
+}
+
+bool IcalTaskStore::beginInserts(qint64 userId)
+{
+    if (!m_tasks->newTasksStartClean(m_newStartClean))
+        return failed();
+    QSqlQuery query(m_database);
+    query.prepare(QStringLiteral("PRAGMA data_version"));
+    if (!run(query) || !query.next())
+        return false;
+    const qint64 version = query.value(0).toLongLong();
+    query.finish();
+    if (!m_importBegun) {
+        query.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM task_uids WHERE user_id = ?)"));
+        query.addBindValue(userId);
+        if (!run(query) || !query.next())
+            return false;
+        m_onlyImported = !query.value(0).toBool();
+        m_importBegun = true;
+    } else if (version != m_dataVersion) {
+        m_onlyImported = false;
+    }
+    m_dataVersion = version;
+    return true;
 }
 
 bool IcalTaskStore::updateTask(qint64 userId, const IcalTask &task)

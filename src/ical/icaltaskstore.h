@@ -29,6 +29,13 @@ public:
         qint64 changedMs = -1; // when the window or the sync last changed it; -1 when unknown
     };
     Found findTask(qint64 userId, const QString &uid);
+    // Called at the start of each transaction of an import that gives each UID once: finds
+    // whether the tasks inserted in it start without rows beside them, which then need no
+    // clearing, and whether the account can hold any of the UIDs still to come. An account
+    // without UIDs when the import began holds only those of the import's own tasks while no
+    // other connection has written since (SQLite's data_version): findTask then looks up
+    // nothing. False when it cannot tell.
+    bool beginInserts(qint64 userId);
     // Stores a new task with its UID and text; sets task.id.
     bool insertTask(qint64 userId, IcalTask &task);
     // Writes the task's name, Done flag and due time, and its UID and text.
@@ -51,4 +58,8 @@ private:
     QSqlQuery m_find;
     QString m_lastError;
     bool m_lockedOut = false;
+    bool m_newStartClean = false; // as beginInserts found for the transaction
+    bool m_onlyImported = false; // the account's UIDs are those the import wrote
+    bool m_importBegun = false;
+    qint64 m_dataVersion = -1;
 };

@@ -370,21 +370,15 @@ QByteArray IcalWriter::write(const QList<IcalTask> &tasks, const QDateTime &stam
     return foldIcalLines(icalCalendarHeader() + zones + todos + kFooter);
 }
 
-QByteArray IcalWriter::writeSlice(const QList<IcalTask> &tasks, qsizetype from, qsizetype to,
-                                  const QDateTime &stamp, QSet<QByteArray> &zones)
+QList<IcalWriter::Piece> IcalWriter::pieces(const IcalTask &task, const QDateTime &stamp)
 {
-    QByteArray text;
-    for (qsizetype i = from; i < to && i < tasks.size(); ++i) {
-        const Calendar calendar = calendarOf(tasks.at(i), stamp);
-        for (const Component &component : calendar.components) {
-            if (component.kind == "VTIMEZONE" && zones.contains(component.tzid))
-                continue;
-            if (component.kind == "VTIMEZONE")
-                zones.insert(component.tzid);
-            text += component.text;
-        }
+    const Calendar calendar = calendarOf(task, stamp);
+    QList<Piece> pieces;
+    for (const Component &component : calendar.components) {
+        const bool zone = component.kind == "VTIMEZONE";
+        pieces.append({ zone, zone ? component.tzid : QByteArray(), component.text });
     }
-    return foldIcalLines(text);
+    return pieces;
 }
 
 QByteArray IcalWriter::writeTask(const IcalTask &task, const QDateTime &stamp)

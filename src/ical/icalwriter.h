@@ -26,6 +26,19 @@ public:
     // are not in zones yet (written before), which are added to it.
     static QByteArray writeSlice(const QList<IcalTask> &tasks, qsizetype from, qsizetype to,
                                  const QDateTime &stamp, QSet<QByteArray> &zones);
+    // A task's components as writeSlice writes them, unfolded: its VTODOs, and the time zones
+    // they refer to (zone, with their TZID). Made of the task alone, so that several threads
+    // may make the pieces of different tasks at once.
+    struct Piece
+    {
+        bool zone = false;
+        QByteArray tzid;
+        QByteArray text;
+    };
+    static QList<Piece> pieces(const IcalTask &task, const QDateTime &stamp);
+    // The pieces of several tasks in turn, folded, without the zones in zones (which are
+    // written before), which are added to it.
+    static QByteArray joinPieces(const QList<QList<Piece>> &tasks, QSet<QByteArray> &zones);
     // One task as a calendar object resource of its own, as a calendar server stores it; stamp
     // is the time of the change: the DTSTAMP, and LAST-MODIFIED when a property changes.
     static QByteArray writeTask(const IcalTask &task, const QDateTime &stamp);

@@ -138,7 +138,8 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
             cancelled = true;
             break;
         }
-        ok = tasks->transaction(true) && (prepared || (prepared = store.prepare()));
+        ok = tasks->transaction(true) && (prepared || (prepared = store.prepare()))
+             && store.beginInserts(userId);
         // The record of what the import writes, for its undo, goes in the same transactions.
         const qint64 importId =
                 outcome.importId > 0 || !ok ? outcome.importId : tasks->beginImport(userId);

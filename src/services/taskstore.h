@@ -152,6 +152,14 @@ public:
     // The import made the task (created), or is about to change it: its rows as they are now,
     // in each table beside the tasks, are kept with the import.
     bool noteImported(qint64 importId, qint64 userId, qint64 taskId, bool created);
+    // Whether a task inserted now has no rows beside it to clear first (none of those tables
+    // names an id the tasks table has not handed out yet); false when that cannot be read.
+    bool newTasksStartClean(bool &clean);
+    // For a task an import inserted while newTasksStartClean said so: its UID and text, the
+    // rule and reminder they bring, and its notes, priority and tags where known (details), as
+    // storeUid and storeDetails write them, without first clearing what cannot be there.
+    bool storeNewImported(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar,
+                          const QDateTime &due, const TaskDetails *details);
     // What undoing an import did; busy: another program holds the file.
     struct ImportUndone
     {

@@ -258,19 +258,30 @@ TestCase {
         auth.logout()
     }
 
-    // A screen reader's Press opens the file dialogs, as a click does.
+    // A screen reader's Press opens the file dialogs, as a click does; each says what it does
+    // on its button and shows a list of files of a useful length in the window as it starts.
     function test_pressOpensFileDialog_data() {
         return [
-            { tag: "export", button: "Export tasks...", title: "Export tasks" },
-            { tag: "import", button: "Import tasks...", title: "Import tasks" }
+            { tag: "export", button: "Export tasks...", title: "Export tasks", accept: "Save" },
+            { tag: "import", button: "Import tasks...", title: "Import tasks", accept: "Import" }
         ]
     }
 
     function test_pressOpensFileDialog(data) {
         const dialog = openDialog()
-        Items.findItem(dialog.contentItem, item => item.text === data.button).Accessible.pressAction()
         const files = transferDialog(dialog, data.title)
+        files.currentFolder = "file:///"
+        Items.findItem(dialog.contentItem, item => item.text === data.button).Accessible.pressAction()
         tryCompare(files, "visible", true)
+        const frame = Items.findItem(Overlay.overlay, item => item.objectName === "dialogTitleBarLabel" && item.text === data.title && item.visible)
+        verify(frame, "no drawn file dialog")
+        let popup = frame
+        while (popup.parent !== Overlay.overlay)
+            popup = popup.parent
+        verify(Items.findItem(popup, item => item.text === data.accept && item.clicked !== undefined && item.visible))
+        const list = Items.findItem(popup, item => item.objectName === "fileDialogListView")
+        tryVerify(() => list.count > 0 && list.itemAtIndex(0))
+        verify(list.height >= 8 * list.itemAtIndex(0).height, "rows shown: " + list.height / list.itemAtIndex(0).height)
         files.reject()
     }
 

@@ -1,6 +1,7 @@
 #include "fixture.h"
 #include "tasktransfer.h"
 #include "testenv.h"
+#include "transferwork.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,6 +119,8 @@ private slots:
     void importRunsBesideTheWindow();
     void undoneImportLeavesLaterChanges();
     void exportThatCannotBeWrittenKeepsTheOldFile();
+    void importTakesNoRowItCannotProve_data();
+    void importTakesNoRowItCannotProve();
 
 private:
     void addSampleTasks();
@@ -702,6 +705,54 @@ void TestTaskTransfer::exportThatCannotBeWrittenKeepsTheOldFile()
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("the backup of yesterday"));
     QCOMPARE(QDir(QFileInfo(path).path()).entryList({ QStringLiteral("backup.ics*") }).size(), 1);
+}
+
+void TestTaskTransfer::importTakesNoRowItCannotProve_data()
+{
+    QTest::addColumn<bool>("betweenBatches"); // else rows name the id the import's task gets
+
+    QTest::newRow("another program gives a task a UID of the file between batches") << true;
+    QTest::newRow("rows beside the tasks name an id not handed out yet") << false;
+}
+
+// An import that saves in batches looks a UID up whenever another connection wrote since its
+// last batch, and clears what might lie beside a task it inserts unless nothing can: it never
+// takes another task's UID, nor notes and tags left by another program.
+void TestTaskTransfer::importTakesNoRowItCannotProve()
+{
+    QFETCH(bool, betweenBatches);
+
+    QVERIFY(m_app->tasks.createTask(QStringLiteral("Kept"), QDateTime(), false));
+    for (const char *row : { "task_tags (user_id, tag, task_id) VALUES (%1, 'old', %2)",
+                             "task_details (user_id, notes, task_id) VALUES (%1, 'old', %2)" }) {
+        QVERIFY(betweenBatches
+                || m_app->query().exec(QStringLiteral("INSERT INTO %1")
+                                               .arg(row)
+                                               .arg(m_userId)
+                                               .arg("(SELECT seq + 1 FROM sqlite_sequence WHERE "
+                                                    "name = 'tasks')")));
+    }
+    const TransferOutcome outcome = TransferWork::onOwnConnection(
+            m_app->db.database().databaseName(), [&](TaskStore *tasks) {
+                connect(tasks, &TaskStore::tasksChanged, this, [&] {
+                    const TaskStore::Written here =
+                            betweenBatches && rows(m_userId).size() == 2 ? m_app->store.insertTask(
+                                    m_userId, { "Here", false, {} }, TaskStore::Origin::Window)
+                                                                         : TaskStore::Written {};
+                    QVERIFY(!here.ok || m_app->store.storeUid(m_userId, here.insertedId, "b", {}));
+                });
+                return TransferWork::importCalendar(
+                        tasks, m_userId,
+                        calendar(todo("UID:a\r\nSUMMARY:A\r\n") + todo("UID:b\r\nSUMMARY:B\r\n")),
+                        nullptr, 1);
+            });
+    QVERIFY2(outcome.ok, qPrintable(outcome.text));
+    QCOMPARE(rows(m_userId).size(), 3);
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT t.name || (SELECT COUNT(*) FROM task_tags) || "
+                                          "(SELECT COUNT(*) FROM task_details) FROM task_uids u "
+                                          "JOIN tasks t ON t.id = u.task_id WHERE u.uid = 'b'"))
+                     .toString(),
+             betweenBatches ? QStringLiteral("Here00") : QStringLiteral("B00"));
 }
 
 QTEST_GUILESS_MAIN(TestTaskTransfer)
