@@ -463,7 +463,7 @@ void TestIndexes::samePages()
     QCOMPARE(shownPage(m_app->tasks, m_app->model), expected);
 
     // Flipping away and back shows the same page again, from either side.
-    for (const int away : { page == 1 ? 3 : 1, page + 1, page - 1 }) {
+    for (const int away : { page == 1 ? 3 : 1, qMin(page, INT_MAX - 1) + 1, page - 1 }) {
         m_app->tasks.loadPage(away);
         m_app->tasks.loadPage(page);
         QCOMPARE(shownPage(m_app->tasks, m_app->model), expected);
