@@ -20,6 +20,7 @@ RowLayout {
     // Qt Quick's own file dialog is drawn at its fixed size of 600 x 400, which shows four or
     // five files: the open dialog is given the window's size, less a margin, instead. Its frame
     // is the popup in the window's overlay that holds the dialog's file list and its title.
+    // Where Qt shows the dialog as a window of its own, it is left to the window manager.
     function fitDialog(dialog) {
         const window = transferRow.Window.window
         const overlay = transferRow.Overlay.overlay
