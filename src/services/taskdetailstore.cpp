@@ -35,25 +35,12 @@ bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &de
     QSqlQuery &clearTags = statement(TaskDetailsSql::removeTags());
     bindTask(clearTags);
     bool ok = run(clearTags).ok;
-    const bool drop = details.isEmpty() && origin == Origin::Import;
-    QSqlQuery &write = statement(drop ? TaskDetailsSql::remove() : TaskDetailsSql::store());
-    bindTask(write);
-    if (!drop) {
-        write.bindValue(QStringLiteral(":notes"), textOrNull(details.notes));
-        write.bindValue(QStringLiteral(":priority"), details.priority);
-        write.bindValue(QStringLiteral(":raw"), details.priorityRaw >= 0
-                                                        ? QVariant(details.priorityRaw)
-                                                        : QVariant(QMetaType::fromType<int>()));
-        write.bindValue(QStringLiteral(":tags"), textOrNull(details.tags.join(QLatin1Char(','))));
-    }
-    const Written written = ok ? run(write) : Written {};
-    // A task of another account, or none, gets nothing.
-    ok = written.ok && (drop || written.affected > 0);
-    for (int i = 0; ok && i < details.tags.size(); ++i) {
-        QSqlQuery &tag = statement(TaskDetailsSql::storeTag());
-        bindTask(tag);
-        tag.bindValue(QStringLiteral(":tag"), details.tags.at(i));
-        ok = run(tag).ok;
+    if (details.isEmpty() && origin == Origin::Import) {
+        QSqlQuery &remove = statement(TaskDetailsSql::remove());
+        bindTask(remove);
+        ok = ok && run(remove).ok;
+    } else {
+        ok = ok && writeDetailRows(userId, taskId, details);
     }
     if (ok)
         noteChanged(taskId, origin);
@@ -70,6 +57,32 @@ bool TaskStore::storeDetails(qint64 userId, qint64 taskId, const TaskDetails &de
     changes.updated.append(taskId);
     announce(origin, changes);
     return true;
+}
+
+// A task of another account, or none, gets nothing.
+bool TaskStore::writeDetailRows(qint64 userId, qint64 taskId, const TaskDetails &details)
+{
+    auto bindTask = [&](QSqlQuery &query) {
+        query.bindValue(QStringLiteral(":id"), taskId);
+        query.bindValue(QStringLiteral(":uid"), userId);
+    };
+    QSqlQuery &write = statement(TaskDetailsSql::store());
+    bindTask(write);
+    write.bindValue(QStringLiteral(":notes"), textOrNull(details.notes));
+    write.bindValue(QStringLiteral(":priority"), details.priority);
+    write.bindValue(QStringLiteral(":raw"), details.priorityRaw >= 0
+                                                    ? QVariant(details.priorityRaw)
+                                                    : QVariant(QMetaType::fromType<int>()));
+    write.bindValue(QStringLiteral(":tags"), textOrNull(details.tags.join(QLatin1Char(','))));
+    const Written written = run(write);
+    bool ok = written.ok && written.affected > 0;
+    for (int i = 0; ok && i < details.tags.size(); ++i) {
+        QSqlQuery &tag = statement(TaskDetailsSql::storeTag());
+        bindTask(tag);
+        tag.bindValue(QStringLiteral(":tag"), details.tags.at(i));
+        ok = run(tag).ok;
+    }
+    return ok;
 }
 
 // The details go after their task: a failure leaves rows no task reads, never a task without

@@ -160,6 +160,8 @@ public:
     // storeUid and storeDetails write them, without first clearing what cannot be there.
     bool storeNewImported(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar,
                           const QDateTime &due, const TaskDetails *details);
+    // The details row of a task and its tags, over nothing: whoever calls clears first.
+    bool writeDetailRows(qint64 userId, qint64 taskId, const TaskDetails &details);
     // What undoing an import did; busy: another program holds the file.
     struct ImportUndone
     {

@@ -3,7 +3,6 @@
 #include "taskstore.h"
 
 #include "storedtime.h"
-#include "taskdetailssql.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -68,25 +67,8 @@ bool TaskStore::storeNewImported(qint64 userId, qint64 taskId, const QString &ui
               && reminderFromCalendar(userId, taskId, QString(), calendar, kept);
     if (!ok || !details)
         return ok;
-    if (!details->isEmpty()) {
-        QSqlQuery &write = statement(TaskDetailsSql::store());
-        write.bindValue(QStringLiteral(":id"), taskId);
-        write.bindValue(QStringLiteral(":uid"), userId);
-        write.bindValue(QStringLiteral(":notes"), textOrNull(details->notes));
-        write.bindValue(QStringLiteral(":priority"), details->priority);
-        write.bindValue(QStringLiteral(":raw"), details->priorityRaw >= 0
-                                                        ? QVariant(details->priorityRaw)
-                                                        : QVariant(QMetaType::fromType<int>()));
-        write.bindValue(QStringLiteral(":tags"), textOrNull(details->tags.join(QLatin1Char(','))));
-        ok = run(write).affected > 0;
-        for (int i = 0; ok && i < details->tags.size(); ++i) {
-            QSqlQuery &tag = statement(TaskDetailsSql::storeTag());
-            tag.bindValue(QStringLiteral(":id"), taskId);
-            tag.bindValue(QStringLiteral(":uid"), userId);
-            tag.bindValue(QStringLiteral(":tag"), details->tags.at(i));
-            ok = run(tag).ok;
-        }
-    }
+    if (!details->isEmpty())
+        ok = writeDetailRows(userId, taskId, *details);
     if (ok) {
         TaskChanges changes;
         changes.updated.append(taskId);
