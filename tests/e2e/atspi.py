@@ -172,18 +172,27 @@ def _serve():
             acc = stack.pop()
             if acc is None:
                 continue
-            if role_of(acc) != "application" and not showing(acc):
+            # An object can go between being listed and being read (a window still building
+            # its page): it is skipped, as a reader passes over what is no longer there.
+            try:
+                if role_of(acc) != "application" and not showing(acc):
+                    continue
+                children = [c for c in acc if c is not None]
+            except GLib.Error:
                 continue
             yield acc
-            stack.extend(reversed([c for c in acc if c is not None]))
+            stack.extend(reversed(children))
 
     def handle(request):
         kind = request["request"]
         if kind == "find":
             role, name = request["role"], request["name"]
             for acc in walk(None):
-                if role_of(acc) == role and name in (None, acc.name):
-                    return describe(acc)
+                try:
+                    if role_of(acc) == role and name in (None, acc.name):
+                        return describe(acc)
+                except GLib.Error:
+                    continue
             return None
         if kind == "action":
             action = objects[request["id"]].queryAction()
