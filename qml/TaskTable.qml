@@ -34,6 +34,16 @@ TableView {
         return name !== "" && cell.notes !== "" ? name + "\n\n" + cell.notes : name + cell.notes
     }
 
+    // Makes or drops the marks of a name cell as its task has them or not.
+    function placeMarks(cell) {
+        if (cell.hasMarks && !cell.marks) {
+            cell.marks = nameMarks.createObject(cell, { cell: cell })
+        } else if (!cell.hasMarks && cell.marks) {
+            cell.marks.destroy()
+            cell.marks = null
+        }
+    }
+
     function showFirstRow() {
         table.contentY = table.originY - table.topMargin
     }
@@ -66,6 +76,9 @@ TableView {
     ScrollBar.vertical: ScrollBar {}
     ScrollBar.horizontal: ScrollBar {}
 
+    // A page load resets the model, and the table makes every cell anew: a cell makes only
+    // what its column shows (the name cell's priority mark, tags and repeat mark only for a
+    // task that has them) and reads the roles its column needs.
     delegate: Rectangle {
         id: cell
 
@@ -78,16 +91,30 @@ TableView {
         required property var tags
         // A repeating task's rule in words; its name cell shows a mark that says it.
         required property string repeatText
-        // The name cell as spoken: the name, its priority and its tags.
-        readonly property string marked: cellText.text
-                                         + (cell.priority > 0 ? ", " + ["", "low", "medium", "high"][cell.priority]
-                                                                + " priority" : "")
-                                         + (cell.tags.length > 0 ? ", tags " + cell.tags.join(", ") : "")
+        readonly property bool nameCell: cell.column === 1
+        readonly property int shownPriority: cell.nameCell ? cell.priority : 0
+        readonly property string tagsLine: cell.nameCell && cell.tags.length > 0
+                                           ? cell.tags.join(", ") : ""
+        // The priority mark, the tags and the repeat mark of the name cell, made only for a task
+        // that has any.
+        readonly property bool hasMarks: cell.shownPriority > 0 || cell.tagsLine !== ""
+                                         || (cell.nameCell && cell.repeatText !== "")
+        property var marks: null
+        // The room the marks take before and after the name, and where the name ends.
+        readonly property real marksBefore: cell.marks ? cell.marks.before : 0
+        readonly property real marksAfter: cell.marks ? cell.marks.after : 10
+        readonly property real nameEnd: cellText.x + cellText.width
         // A task from a server or an import may have no due time: its cell says so, dimmed.
         readonly property bool noDueTime: cell.column === 3 && cell.display === ""
-        readonly property string spoken: cell.column === 2 ? (cell.display === true ? "Done" : "Pending")
-                                                           : cell.column === 1 ? cell.marked
-                                                                               : cellText.text
+        // The name cell as spoken: the name, its priority and its tags.
+        readonly property string marked: cellText.text
+                                         + (cell.shownPriority > 0
+                                            ? ", " + ["", "low", "medium", "high"][cell.shownPriority]
+                                              + " priority" : "")
+                                         + (cell.tagsLine !== "" ? ", tags " + cell.tagsLine : "")
+        readonly property string spoken: cell.column === 2
+                                         ? (cell.display === true ? "Done" : "Pending")
+                                         : cell.nameCell ? cell.marked : cellText.text
 
         color: cell.row === table.selectedRow ? Theme.selectedRow
                                               : (cell.row % 2 === 0 ? Theme.evenRow : Theme.oddRow)
@@ -96,17 +123,27 @@ TableView {
         // A cell reads its text; the Done column says in words what its dot shows.
         Accessible.role: Accessible.Cell
         Accessible.name: cell.spoken
-        Accessible.description: cell.column === 1 && cell.repeatText !== ""
+        Accessible.description: cell.nameCell && cell.repeatText !== ""
                                 ? "Repeats: " + cell.repeatText : ""
         Accessible.selected: cell.row === table.selectedRow
         Accessible.focusable: true
 
+        onHasMarksChanged: table.placeMarks(cell)
+        Component.onCompleted: table.placeMarks(cell)
+
+        // The cell's text; in the name cell the name, cut off before the tags and the repeat
+        // mark.
         Text {
             id: cellText
 
-            anchors.fill: parent
-            anchors.margins: 10
-            visible: cell.column !== 2 && cell.column !== 1
+            // Left of the tags and the repeat mark, the room the name has.
+            readonly property real room: cell.width - cellText.x - cell.marksAfter
+
+            x: 10 + cell.marksBefore
+            width: cell.nameCell ? Math.min(cellText.implicitWidth, cellText.room) : cell.width - 20
+            height: cell.nameCell ? cellText.implicitHeight : cell.height - 20
+            anchors.verticalCenter: parent.verticalCenter
+            visible: cell.column !== 2
             text: cell.noDueTime ? "No due time"
                                  : cell.display === undefined ? "" : String(cell.display)
             textFormat: Text.PlainText
@@ -116,75 +153,9 @@ TableView {
             elide: Text.ElideRight
         }
 
-        // The name, with the priority mark before it and the tags after it.
-        Row {
-            id: nameLine
-
-            anchors.fill: parent
-            anchors.margins: 10
-            anchors.rightMargin: repeatMark.visible ? repeatMark.width + 14 : 10
-            spacing: 6
-            visible: cell.column === 1
-
-            Text {
-                id: priorityMark
-
-                objectName: "priorityMark"
-                visible: cell.priority > 0
-                text: ["", "Low", "Med", "High"][cell.priority]
-                textFormat: Text.PlainText
-                color: ["", Theme.totalCount, Theme.doneMark, Theme.error][cell.priority]
-                font.bold: true
-                anchors.verticalCenter: parent.verticalCenter
-            }
-
-            Text {
-                id: nameText
-
-                width: Math.min(nameText.implicitWidth, nameLine.width - tagsText.width
-                                - (priorityMark.visible ? priorityMark.width + nameLine.spacing : 0)
-                                - (tagsText.visible ? nameLine.spacing : 0))
-                text: cellText.text
-                textFormat: Text.PlainText
-                color: Theme.text
-                elide: Text.ElideRight
-                anchors.verticalCenter: parent.verticalCenter
-            }
-
-            Text {
-                id: tagsText
-
-                objectName: "tagsText"
-                width: Math.min(tagsText.implicitWidth, nameLine.width / 2)
-                visible: cell.tags.length > 0
-                text: "#" + cell.tags.join(" #")
-                textFormat: Text.PlainText
-                color: Theme.totalCount
-                elide: Text.ElideRight
-                anchors.verticalCenter: parent.verticalCenter
-            }
-        }
-
-        Text {
-            id: repeatMark
-
-            objectName: "repeatMark"
-            anchors.right: parent.right
-            anchors.rightMargin: 8
-            anchors.verticalCenter: parent.verticalCenter
-            visible: cell.column === 1 && cell.repeatText !== ""
-            text: "\u21BB"
-            color: Theme.quietText
-
-            ToolTip.visible: repeatHover.hovered
-            ToolTip.text: cell.repeatText
-
-            HoverHandler {
-                id: repeatHover
-            }
-        }
-
         Rectangle {
+            id: statusCircle
+
             objectName: "statusCircle"
             anchors.centerIn: parent
             width: 16
@@ -194,23 +165,15 @@ TableView {
             color: cell.display === true ? Theme.doneMark : cell.color
             border.width: 1
             border.color: Theme.markBorder
-
-            // A click on the circle selects the row and marks the task Done or Pending.
-            TapHandler {
-                enabled: table.tapEnabled
-                onTapped: {
-                    table.rowTapped(cell.row)
-                    table.doneToggled(cell.row)
-                }
-            }
         }
 
-        // A text cut off at the right is shown whole while the pointer rests on it.
+        // A text cut off at the right is shown whole while the pointer rests on it; on the
+        // name, the notes with it.
         HoverHandler {
             onHoveredChanged: {
-                const whole = cell.column === 1 ? table.nameTip(cell, nameText.truncated)
-                                                : (cellText.visible && cellText.truncated
-                                                   ? cellText.text : "")
+                const whole = cell.nameCell ? table.nameTip(cell, cellText.truncated)
+                                            : (cellText.visible && cellText.truncated
+                                               ? cellText.text : "")
                 if (hovered && whole !== "")
                     fullText.showFor(cell, whole)
                 else if (fullText.parent === cell)
@@ -218,9 +181,86 @@ TableView {
             }
         }
 
+        // A tap selects the row; on the status circle it also marks the task Done or Pending.
         TapHandler {
+            id: tap
+
             enabled: table.tapEnabled
-            onTapped: table.rowTapped(cell.row)
+            onTapped: {
+                table.rowTapped(cell.row)
+                if (statusCircle.visible
+                        && statusCircle.contains(cell.mapToItem(statusCircle, tap.point.position)))
+                    table.doneToggled(cell.row)
+            }
+        }
+    }
+
+    // The name cell's marks: the priority mark before the name, the tags after it and the
+    // repeat mark at the right.
+    Component {
+        id: nameMarks
+
+        Item {
+            id: marksItem
+
+            required property var cell
+            // The room they take before and after the name.
+            readonly property real before: priorityMark.visible ? priorityMark.width + 6 : 0
+            readonly property real after: (repeatMark.visible ? repeatMark.width + 14 : 10)
+                                          + (tagsText.visible ? tagsText.width + 6 : 0)
+
+            width: marksItem.cell.width
+            height: marksItem.cell.height
+
+            Text {
+                id: priorityMark
+
+                objectName: "priorityMark"
+                x: 10
+                anchors.verticalCenter: parent.verticalCenter
+                visible: marksItem.cell.shownPriority > 0
+                text: ["", "Low", "Med", "High"][marksItem.cell.shownPriority]
+                textFormat: Text.PlainText
+                color: ["", Theme.totalCount, Theme.doneMark,
+                        Theme.error][marksItem.cell.shownPriority]
+                font.bold: true
+            }
+
+            // At most half of the room.
+            Text {
+                id: tagsText
+
+                objectName: "tagsText"
+                x: marksItem.cell.nameEnd + 6
+                width: Math.min(tagsText.implicitWidth,
+                                (marksItem.width - 10 - (repeatMark.visible ? repeatMark.width + 14
+                                                                            : 10)) / 2)
+                anchors.verticalCenter: parent.verticalCenter
+                visible: marksItem.cell.tagsLine !== ""
+                text: "#" + marksItem.cell.tags.join(" #")
+                textFormat: Text.PlainText
+                color: Theme.totalCount
+                elide: Text.ElideRight
+            }
+
+            Text {
+                id: repeatMark
+
+                objectName: "repeatMark"
+                anchors.right: parent.right
+                anchors.rightMargin: 8
+                anchors.verticalCenter: parent.verticalCenter
+                visible: marksItem.cell.nameCell && marksItem.cell.repeatText !== ""
+                text: "\u21BB"
+                color: Theme.quietText
+
+                ToolTip.visible: repeatHover.hovered
+                ToolTip.text: marksItem.cell.repeatText
+
+                HoverHandler {
+                    id: repeatHover
+                }
+            }
         }
     }
 
