@@ -186,44 +186,102 @@ bool TaskNameIndex::answers(const QString &pattern)
     return !pattern.contains(QChar(0xfffe)) && !pattern.contains(QChar(0xffff));
 }
 
-std::vector<quint32> TaskNameIndex::match(const QString &pattern, int filterActive) const
+namespace {
+
+// The pattern as LIKE compares it: cut at a NUL, ASCII letters in small letters.
+QByteArray foldedPattern(const QString &pattern)
 {
     QByteArray folded = pattern.toUtf8();
     const qsizetype end = folded.indexOf('\0');
     if (end >= 0)
         folded.truncate(end);
     SqliteLike::foldAscii(folded.data(), size_t(folded.size()));
-    const auto *like = reinterpret_cast<const uchar *>(folded.constData());
+    return folded;
+}
 
-    // "%text%" without other wildcards, the search field's usual pattern, is a byte search.
-    QByteArray literal;
-    if (folded.size() > 2 && folded.startsWith('%') && folded.endsWith('%')) {
-        literal = folded.mid(1, folded.size() - 2);
-        if (literal.contains('%') || literal.contains('_'))
-            literal.clear();
+// Whether the needle's bytes occur in the name's: its first byte found by memchr, the rest
+// compared. For names of a few dozen bytes this is several times faster than memmem, which
+// prepares each call for long texts.
+bool containsBytes(const char *name, size_t length, const char *needle, size_t needleLength)
+{
+    if (length < needleLength)
+        return false;
+    const char *end = name + (length - needleLength) + 1;
+    for (const char *at = name; at < end; ++at) {
+        at = static_cast<const char *>(std::memchr(at, needle[0], size_t(end - at)));
+        if (!at)
+            return false;
+        if (std::memcmp(at + 1, needle + 1, needleLength - 1) == 0)
+            return true;
     }
+    return false;
+}
+
+// The text of "%text%" without other wildcards, the search field's usual pattern; else empty.
+QByteArray literalOf(const QByteArray &folded)
+{
+    if (folded.size() <= 2 || !folded.startsWith('%') || !folded.endsWith('%'))
+        return {};
+    const QByteArray literal = folded.mid(1, folded.size() - 2);
+    return literal.contains('%') || literal.contains('_') ? QByteArray() : literal;
+}
+
+} // namespace
+
+// A name that holds the longer text holds the shorter one: with valid UTF-8 on both sides the
+// shorter one's characters are a run of the longer one's, as LIKE reads any name.
+bool TaskNameIndex::narrows(const QString &pattern, const QString &wider)
+{
+    if (!answers(pattern) || !answers(wider))
+        return false;
+    const QByteArray literal = literalOf(foldedPattern(pattern));
+    const QByteArray widerLiteral = literalOf(foldedPattern(wider));
+    return !literal.isEmpty() && !widerLiteral.isEmpty() && literal.contains(widerLiteral);
+}
+
+std::vector<quint32> TaskNameIndex::match(const QString &pattern, int filterActive,
+                                          const std::vector<quint32> *within) const
+{
+    const QByteArray folded = foldedPattern(pattern);
+    const auto *like = reinterpret_cast<const uchar *>(folded.constData());
+    // "%text%" is a byte search.
+    const QByteArray literal = literalOf(folded);
     const char *needle = literal.constData();
     const size_t needleLength = size_t(literal.size());
 
     std::vector<quint32> found;
     const char *names = m_names.data();
     const quint32 count = quint32(m_entries.size());
-    for (quint32 fromFront = 0; fromFront < count; ++fromFront) {
+    auto test = [&](quint32 fromFront) {
         const Entry &entry = m_entries[count - 1 - fromFront];
         if (entry.length == kNoText || (filterActive != -1 && entry.active != filterActive))
-            continue;
+            return;
         const char *name = names + entry.offset;
         bool matches;
         if (needleLength > 0 && !entry.irregular) {
-            matches = entry.length >= needleLength
-                      && (needleLength == 1
-                                  ? std::memchr(name, needle[0], entry.length) != nullptr
-                                  : memmem(name, entry.length, needle, needleLength) != nullptr);
+            matches = containsBytes(name, entry.length, needle, needleLength);
         } else {
             matches = SqliteLike::matches(like, reinterpret_cast<const uchar *>(name));
         }
         if (matches)
             found.push_back(fromFront);
+    };
+    if (within) {
+        // The places are spread over the index: their entries and names are asked for from
+        // memory a few places ahead, so that the waits overlap.
+        constexpr size_t kAhead = 8;
+        const size_t places = within->size();
+        for (size_t i = 0; i < places; ++i) {
+            if (i + 2 * kAhead < places && (*within)[i + 2 * kAhead] < count)
+                __builtin_prefetch(&m_entries[count - 1 - (*within)[i + 2 * kAhead]]);
+            if (i + kAhead < places && (*within)[i + kAhead] < count)
+                __builtin_prefetch(names + m_entries[count - 1 - (*within)[i + kAhead]].offset);
+            if ((*within)[i] < count)
+                test((*within)[i]);
+        }
+    } else {
+        for (quint32 fromFront = 0; fromFront < count; ++fromFront)
+            test(fromFront);
     }
     return found;
 }

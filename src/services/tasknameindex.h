@@ -52,8 +52,13 @@ public:
     void restamp(const DataStamp &after) { m_stamp = after; }
 
     // The places (from the front of the list) of the tasks whose name matches the LIKE pattern
-    // and whose Done flag is filterActive (-1: any), front first.
-    std::vector<quint32> match(const QString &pattern, int filterActive) const;
+    // and whose Done flag is filterActive (-1: any), front first; only those among within when
+    // given (the matches of a pattern that this one narrows, found at this generation).
+    std::vector<quint32> match(const QString &pattern, int filterActive,
+                               const std::vector<quint32> *within = nullptr) const;
+    // Whether every name that matches pattern also matches wider ("%report%" and "%rep%": a
+    // keystroke that adds to the search).
+    static bool narrows(const QString &pattern, const QString &wider);
     // The id at a place, or 0 past the end.
     qint64 idAt(quint32 fromFront) const
     {

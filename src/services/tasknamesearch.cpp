@@ -157,7 +157,14 @@ const std::vector<quint32> *TaskNameSearch::matches(qint64 userId, const DataSta
     if (!kept.valid || !(kept.stamp == *stamp) || kept.generation != m_names.generation()
         || kept.userId != userId || kept.filterName != filterName
         || kept.filterActive != filterActive) {
-        kept.places = m_names.match(m_context->namePattern(), filterActive);
+        // A keystroke that adds to the search looks only at the last search's matches.
+        const QString pattern = m_context->namePattern();
+        const bool narrowed =
+                kept.valid && kept.stamp == *stamp && kept.generation == m_names.generation()
+                && kept.userId == userId && kept.filterActive == filterActive
+                && TaskNameIndex::narrows(pattern, QStringLiteral("%") + kept.filterName
+                                                           + QStringLiteral("%"));
+        kept.places = m_names.match(pattern, filterActive, narrowed ? &kept.places : nullptr);
         kept.valid = true;
         kept.stamp = *stamp;
         kept.generation = m_names.generation();

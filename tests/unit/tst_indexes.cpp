@@ -829,6 +829,13 @@ void TestIndexes::namesInMemoryMatchAsLike()
                 expected.push_back(quint32(i));
         }
         QCOMPARE(index.match(pattern, filter), expected);
+        // A keystroke that added to the term: the matches of the shorter term narrowed down.
+        const QString wider = QStringLiteral("%") + term.left(random.bounded(int(term.size())))
+                              + QStringLiteral("%");
+        if (TaskNameIndex::narrows(pattern, wider)) {
+            const std::vector<quint32> before = index.match(wider, filter);
+            QCOMPARE(index.match(pattern, filter, &before), expected);
+        }
     }
 }
 
