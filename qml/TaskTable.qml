@@ -9,6 +9,8 @@ TableView {
 
     required property int selectedRow
     property bool tapEnabled: true
+    // The cell the pointer rests on.
+    property Item pointed: null
 
     signal rowTapped(int row)
     // The status circle of the row was clicked.
@@ -42,6 +44,44 @@ TableView {
             cell.marks.destroy()
             cell.marks = null
         }
+    }
+
+    // Makes or drops the status circle of a cell as it is in the Done column or not.
+    function placeCircle(cell) {
+        if (cell.column === 2 && !cell.circle) {
+            cell.circle = statusCircle.createObject(cell, { cell: cell })
+        } else if (cell.column !== 2 && cell.circle) {
+            cell.circle.destroy()
+            cell.circle = null
+        }
+    }
+
+    // The pointer rests at position (in the content), or left the table (null).
+    function pointAt(position) {
+        const cell = position ? table.contentItem.childAt(position.x, position.y) : null
+        if (cell === table.pointed)
+            return
+        if (table.pointed && fullText.parent === table.pointed)
+            fullText.close()
+        table.pointed = cell
+        if (cell)
+            table.showWhole(cell)
+    }
+
+    function showWhole(cell) {
+        const whole = cell.nameCell ? table.nameTip(cell, cell.nameText.truncated)
+                                    : (cell.nameText.visible && cell.nameText.truncated
+                                       ? cell.nameText.text : "")
+        if (whole !== "")
+            fullText.showFor(cell, whole)
+    }
+
+    function tapCell(cell, position) {
+        if (!cell)
+            return
+        table.rowTapped(cell.row)
+        if (cell.circle && cell.circle.contains(table.contentItem.mapToItem(cell.circle, position)))
+            table.doneToggled(cell.row)
     }
 
     function showFirstRow() {
@@ -100,10 +140,12 @@ TableView {
         readonly property bool hasMarks: cell.shownPriority > 0 || cell.tagsLine !== ""
                                          || (cell.nameCell && cell.repeatText !== "")
         property var marks: null
-        // The room the marks take before and after the name, and where the name ends.
+        // The Done column's status circle, made for the cells of that column alone.
+        property var circle: null
+        // The room the marks take before and after the name, and the name.
         readonly property real marksBefore: cell.marks ? cell.marks.before : 0
         readonly property real marksAfter: cell.marks ? cell.marks.after : 10
-        readonly property real nameEnd: cellText.x + cellText.width
+        readonly property Item nameText: cellText
         // A task from a server or an import may have no due time: its cell says so, dimmed.
         readonly property bool noDueTime: cell.column === 3 && cell.display === ""
         // The name cell as spoken: the name, its priority and its tags.
@@ -129,7 +171,11 @@ TableView {
         Accessible.focusable: true
 
         onHasMarksChanged: table.placeMarks(cell)
-        Component.onCompleted: table.placeMarks(cell)
+        onColumnChanged: table.placeCircle(cell)
+        Component.onCompleted: {
+            table.placeMarks(cell)
+            table.placeCircle(cell)
+        }
 
         // The cell's text; in the name cell the name, cut off before the tags and the repeat
         // mark.
@@ -152,46 +198,52 @@ TableView {
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideRight
         }
+    }
+
+    // A text cut off at the right is shown whole while the pointer rests on it; on the name, the
+    // notes with it. One handler for the table: the cells are its content's children.
+    HoverHandler {
+        id: pointer
+
+        onPointChanged: {
+            table.pointAt(pointer.hovered
+                          ? pointer.parent.mapToItem(table.contentItem, pointer.point.position)
+                          : null)
+        }
+        onHoveredChanged: {
+            if (!pointer.hovered)
+                table.pointAt(null)
+        }
+    }
+
+    // A tap selects the row; on the status circle it also marks the task Done or Pending.
+    TapHandler {
+        id: tap
+
+        enabled: table.tapEnabled
+        onTapped: {
+            const position = tap.parent.mapToItem(table.contentItem, tap.point.position)
+            table.tapCell(table.contentItem.childAt(position.x, position.y), position)
+        }
+    }
+
+    Component {
+        id: statusCircle
 
         Rectangle {
-            id: statusCircle
+            id: circle
+
+            required property var cell
 
             objectName: "statusCircle"
-            anchors.centerIn: parent
+            x: (circle.cell.width - circle.width) / 2
+            y: (circle.cell.height - circle.height) / 2
             width: 16
             height: 16
             radius: 8
-            visible: cell.column === 2
-            color: cell.display === true ? Theme.doneMark : cell.color
+            color: circle.cell.display === true ? Theme.doneMark : circle.cell.color
             border.width: 1
             border.color: Theme.markBorder
-        }
-
-        // A text cut off at the right is shown whole while the pointer rests on it; on the
-        // name, the notes with it.
-        HoverHandler {
-            onHoveredChanged: {
-                const whole = cell.nameCell ? table.nameTip(cell, cellText.truncated)
-                                            : (cellText.visible && cellText.truncated
-                                               ? cellText.text : "")
-                if (hovered && whole !== "")
-                    fullText.showFor(cell, whole)
-                else if (fullText.parent === cell)
-                    fullText.close()
-            }
-        }
-
-        // A tap selects the row; on the status circle it also marks the task Done or Pending.
-        TapHandler {
-            id: tap
-
-            enabled: table.tapEnabled
-            onTapped: {
-                table.rowTapped(cell.row)
-                if (statusCircle.visible
-                        && statusCircle.contains(cell.mapToItem(statusCircle, tap.point.position)))
-                    table.doneToggled(cell.row)
-            }
         }
     }
 
@@ -231,7 +283,7 @@ TableView {
                 id: tagsText
 
                 objectName: "tagsText"
-                x: marksItem.cell.nameEnd + 6
+                x: marksItem.cell.nameText.x + marksItem.cell.nameText.width + 6
                 width: Math.min(tagsText.implicitWidth,
                                 (marksItem.width - 10 - (repeatMark.visible ? repeatMark.width + 14
                                                                             : 10)) / 2)
