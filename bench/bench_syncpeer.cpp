@@ -25,12 +25,55 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <sys/resource.h>
+
 namespace {
 
 struct Server
 {
     QString name;
     QUrl url;
+};
+
+// The program's transport, with the time some request of it was waiting for its answer.
+class TimedTransport : public CalDavTransport
+{
+public:
+    explicit TimedTransport(CalDavTransport *network)
+        : m_network(network)
+    {
+        m_clock.start();
+    }
+    quint64 send(const DavRequest &request, Done done) override
+    {
+        if (m_inFlight++ == 0)
+            m_since = m_clock.nsecsElapsed();
+        ++requests;
+        return m_network->send(request, [this, done](const DavResponse &response) {
+            settle();
+            done(response);
+        });
+    }
+    void cancel(quint64 id) override
+    {
+        settle();
+        m_network->cancel(id);
+    }
+
+    qint64 waitingNs = 0;
+    int requests = 0;
+
+private:
+    void settle()
+    {
+        if (--m_inFlight == 0)
+            waitingNs += m_clock.nsecsElapsed() - m_since;
+    }
+
+    CalDavTransport *m_network;
+    QElapsedTimer m_clock;
+    int m_inFlight = 0;
+    qint64 m_since = 0;
 };
 
 // Runs the event loop until done() says so, or at most timeout milliseconds.
@@ -85,8 +128,22 @@ struct Pass
 {
     double ms = 0;
     double stallMs = 0;
+    double cpuMs = 0; // the client's own processor time, its threads together
+    double waitingMs = 0; // some request waited for its answer
+    int requests = 0;
     bool ok = false;
 };
+
+// Processor time (user and system) of this process, or of its children waited for, in ms.
+double cpuMs(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    const auto ms = [](const timeval &time) {
+        return double(time.tv_sec) * 1e3 + double(time.tv_usec) / 1e3;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
 
 // This program's first sync of an account of `tasks` tasks into the collection, timed, with the
 // longest gap of a 5 ms timer on the engine's thread (as bench_sync measures it). texts, when
@@ -97,7 +154,8 @@ Pass programUpload(const QString &path, int tasks, const Server &server, const Q
     QSqlDatabase db = SyncBenchDb::make(path, tasks);
     Pass pass;
     {
-        SyncEngine engine(db, transport);
+        TimedTransport timed(transport);
+        SyncEngine engine(db, &timed);
         SyncAccount account;
         account.userId = 1;
         account.serverUrl = server.url.toString();
@@ -123,12 +181,16 @@ Pass programUpload(const QString &path, int tasks, const Server &server, const Q
         });
         QEventLoop loop;
         QObject::connect(&engine, &SyncEngine::finished, &loop, &QEventLoop::quit);
+        const double cpuBefore = cpuMs(RUSAGE_SELF);
         tick.start();
         clock.start();
         engine.start(account, RadicaleServer::kPassword);
         if (!finished)
             loop.exec();
         const qint64 end = clock.nsecsElapsed();
+        pass.cpuMs = cpuMs(RUSAGE_SELF) - cpuBefore;
+        pass.waitingMs = double(timed.waitingNs) / 1e6;
+        pass.requests = timed.requests;
         longest = std::max(longest, end - last);
         pass.ms = double(end) / 1e6;
         pass.stallMs = double(longest) / 1e6;
@@ -177,10 +239,12 @@ Pass peerUpload(const QString &root, const QHash<QString, QByteArray> &texts,
                               RadicaleServer::kUser, RadicaleServer::kPassword)
                          .toUtf8());
     config.close();
+    Pass pass;
     const auto run = [&](const QString &command, double *ms) {
         QProcess process;
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setStandardOutputFile(QProcess::nullDevice());
+        const double cpuBefore = cpuMs(RUSAGE_CHILDREN);
         QElapsedTimer clock;
         clock.start();
         process.start(QStringLiteral("vdirsyncer"),
@@ -188,11 +252,12 @@ Pass peerUpload(const QString &root, const QHash<QString, QByteArray> &texts,
                         QStringLiteral("WARNING"), command });
         process.closeWriteChannel();
         const bool ended = process.waitForFinished(600000);
-        if (ms)
+        if (ms) {
             *ms = double(clock.nsecsElapsed()) / 1e6;
+            pass.cpuMs = cpuMs(RUSAGE_CHILDREN) - cpuBefore;
+        }
         return ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     };
-    Pass pass;
     pass.ok = run(QStringLiteral("discover"), nullptr) && run(QStringLiteral("sync"), &pass.ms);
     return pass;
 }
@@ -247,7 +312,7 @@ int main(int argc, char **argv)
         const QString n = QLocale::c().toString(size);
         QHash<QString, QByteArray> texts;
         for (const Server &server : servers) {
-            Samples program, stall, peer;
+            Samples program, stall, peer, programCpu, peerCpu, waiting;
             for (int run = 0; run < runs; ++run) {
                 // The texts come from the program's first upload, so it goes first then; after
                 // that the two take turns at going first.
@@ -264,9 +329,15 @@ int main(int argc, char **argv)
                                              texts.isEmpty() ? &texts : nullptr);
                         program.add(pass.ms);
                         stall.add(pass.stallMs);
+                        programCpu.add(pass.cpuMs);
+                        waiting.add(pass.waitingMs);
+                        if (qEnvironmentVariableIsSet("BENCH_PEER_VERBOSE"))
+                            qInfo("%s: %d requests, %.0f ms waiting of %.0f ms",
+                                  qPrintable(server.name), pass.requests, pass.waitingMs, pass.ms);
                     } else {
                         pass = peerUpload(dir.filePath(QStringLiteral("peer")), texts, collection);
                         peer.add(pass.ms);
+                        peerCpu.add(pass.cpuMs);
                     }
                     const int held = countResources(&network, server.url, collection);
                     if (!pass.ok || held != size)
@@ -278,6 +349,12 @@ int main(int argc, char **argv)
             const QString peerName = QStringLiteral("vdirsyncer sync, same texts");
             table.row(QStringLiteral("first upload (%1)").arg(server.name), n, program, peerName,
                       peer, QStringLiteral("no slower than vdirsyncer"), 0);
+            table.row(QStringLiteral("first upload, the server's answers awaited (%1)")
+                              .arg(server.name),
+                      n, waiting, peerName, peer, QStringLiteral("report"), 0);
+            table.row(QStringLiteral("client's processor time, first upload (%1)").arg(server.name),
+                      n, programCpu, QStringLiteral("vdirsyncer's"), peerCpu,
+                      QStringLiteral("report"), 0);
             table.row(QStringLiteral("longest stall, first upload (%1)").arg(server.name), n, stall,
                       QStringLiteral("-"), Samples(), QStringLiteral("<= 50 ms"), 1);
             const double ratio = program.median() / peer.median();
