@@ -63,10 +63,15 @@ public:
         if (m_inFlight++ == 0)
             m_since = m_clock.nsecsElapsed();
         ++requests;
-        return m_network->send(request, [this, done](const DavResponse &response) {
-            settle();
-            done(response);
-        });
+        const qint64 sent = m_clock.nsecsElapsed();
+        return m_network->send(
+                request, [this, done, sent, method = request.method](const DavResponse &response) {
+                    const qint64 took = m_clock.nsecsElapsed() - sent;
+                    byMethod[method] += took;
+                    longestOf[method] = std::max(longestOf[method], took);
+                    settle();
+                    done(response);
+                });
     }
     void cancel(quint64 id) override
     {
@@ -76,6 +81,7 @@ public:
 
     qint64 waitingNs = 0;
     int requests = 0;
+    QHash<QByteArray, qint64> byMethod, longestOf; // each request's time, by its method
 
 private:
     void settle()
@@ -205,6 +211,11 @@ Pass programUpload(const QString &path, int tasks, const Server &server, const Q
         pass.cpuMs = cpuMs(RUSAGE_SELF) - cpuBefore;
         pass.waitingMs = double(timed.waitingNs) / 1e6;
         pass.requests = timed.requests;
+        if (qEnvironmentVariableIsSet("BENCH_PEER_VERBOSE")) {
+            for (auto m = timed.byMethod.cbegin(); m != timed.byMethod.cend(); ++m)
+                qInfo("  %s: %.0f ms, longest %.0f ms", m.key().constData(), m.value() / 1e6,
+                      timed.longestOf.value(m.key()) / 1e6);
+        }
         longest = std::max(longest, end - last);
         pass.ms = double(end) / 1e6;
         pass.stallMs = double(longest) / 1e6;
