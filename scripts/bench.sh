@@ -5,7 +5,7 @@
 # tasks per account, BENCH_WINDOW_SIZES (default 100000,1000000) the tasks of the one account
 # on the task page, BENCH_SYNC_RUNS (default 3) and BENCH_SYNC_SIZES (default 10000) the runs and
 # tasks of the sync figures, BENCH_PEER_RUNS (default 3) and BENCH_PEER_SIZES (default 1000)
-# those of the first upload beside vdirsyncer; the generated databases are kept in
+# those of the first upload beside vdirsyncer (bench/README.md); the generated databases are kept in
 # <build-dir>/bench/bench-data.
 set -euo pipefail
 cd "$(dirname "$0")/.."
