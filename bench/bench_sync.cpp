@@ -5,7 +5,7 @@
 // in the same run.
 #include "benchstats.h"
 #include "fakecaldav.h"
-#include "schema.h"
+#include "syncbenchdb.h"
 #include "syncengine.h"
 
 #include <QCoreApplication>
@@ -120,46 +120,11 @@ Pass syncOnce(SyncEngine &engine, ServerThread &server)
     return pass;
 }
 
-// A database file of the current version with account 1 and `tasks` tasks of it.
-QSqlDatabase makeDatabase(const QString &path, int tasks)
-{
-    QFile::remove(path);
-    const QString name = QStringLiteral("bench-") + QFileInfo(path).fileName();
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(path);
-    db.open();
-    Schema::upgrade(db);
-    QSqlQuery query(db);
-    for (const QString &trigger : Schema::changeTriggers())
-        query.exec(trigger);
-    query.exec(QStringLiteral("INSERT INTO users (id, username, password_hash, salt, name) "
-                              "VALUES (1, 'sam', x'00', x'00', 'Sam')"));
-    db.transaction();
-    query.prepare(QStringLiteral("INSERT INTO tasks (user_id, name, active, expire_at_epoch) "
-                                 "VALUES (1, ?, ?, ?)"));
-    for (int i = 0; i < tasks; ++i) {
-        query.addBindValue(QStringLiteral("Task number %1 of the list").arg(i));
-        query.addBindValue(i % 3 == 0 ? 1 : 0);
-        query.addBindValue(i % 2 ? QVariant(1800000000 + i * 600) : QVariant());
-        query.exec();
-    }
-    db.commit();
-    return db;
-}
-
-void closeDatabase(QSqlDatabase &db)
-{
-    const QString name = db.connectionName();
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(name);
-}
-
 // The floor of a first sync here: the same number of tasks and their sync rows written by plain
 // SQL in one transaction.
 double writeFloor(const QString &path, int tasks)
 {
-    QSqlDatabase db = makeDatabase(path, 0);
+    QSqlDatabase db = SyncBenchDb::make(path, 0);
     const double ms = timeMs([&]() {
         QSqlQuery task(db);
         QSqlQuery item(db);
@@ -183,7 +148,7 @@ double writeFloor(const QString &path, int tasks)
         }
         db.commit();
     });
-    closeDatabase(db);
+    SyncBenchDb::close(db);
     return ms;
 }
 
@@ -195,7 +160,7 @@ struct Figures
 // The first sync of `tasks` tasks from the server (down) or from here (up), then an idle pass.
 void firstSync(const QString &path, int tasks, bool down, Figures &figures)
 {
-    QSqlDatabase db = makeDatabase(path, down ? 0 : tasks);
+    QSqlDatabase db = SyncBenchDb::make(path, down ? 0 : tasks);
     ServerThread transport(kCollection);
     if (down) {
         for (int i = 0; i < tasks; ++i)
@@ -221,12 +186,12 @@ void firstSync(const QString &path, int tasks, bool down, Figures &figures)
         figures.idleStall.add(idle.stallMs);
     }
     engine.reset();
-    closeDatabase(db);
+    SyncBenchDb::close(db);
 }
 
 void emptyIdle(const QString &path, Figures &figures)
 {
-    QSqlDatabase db = makeDatabase(path, 0);
+    QSqlDatabase db = SyncBenchDb::make(path, 0);
     ServerThread transport(kCollection);
     transport.run();
     SyncEngine engine(db, &transport);
@@ -240,7 +205,7 @@ void emptyIdle(const QString &path, Figures &figures)
     const Pass idle = syncOnce(engine, transport);
     figures.emptyIdle.add(idle.ms - idle.serverMs);
     figures.emptyIdleStall.add(idle.stallMs);
-    closeDatabase(db);
+    SyncBenchDb::close(db);
 }
 
 QString verdict(bool met)

@@ -37,6 +37,7 @@ test_packages=(
     radicale apache2-utils python3-caldav openssl xandikos
     dbus python3-dbusmock
     debootstrap
+    vdirsyncer
 )
 
 purpose=${1:-run}
