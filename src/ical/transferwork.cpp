@@ -155,6 +155,7 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
         }
         ImportCounts counts = saved;
         const qsizetype end = std::min(total, next + perTransaction);
+        QList<IcalTask *> fresh; // new here, stored together at the end of the batch
         for (qsizetype i = next; ok && i < end; ++i) {
             IcalTask &task = read.tasks[i];
             const IcalTaskStore::Found here = store.findTask(userId, task.uid);
@@ -167,6 +168,10 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
                 ok = tasks->noteImported(importId, userId, task.id, false)
                      && store.updateTask(userId, task);
                 ++counts.updated;
+            } else if (task.id == 0 && store.insertsInBatches()) {
+                fresh.append(&task);
+                ++counts.imported;
+                continue;
             } else {
                 ok = task.id == 0 && store.insertTask(userId, task)
                      && tasks->noteImported(importId, userId, task.id, true);
@@ -174,6 +179,9 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
             }
             search.touched(task.id);
         }
+        ok = ok && store.insertTasks(userId, importId, fresh);
+        for (const IcalTask *task : std::as_const(fresh))
+            search.touched(task->id);
         ok = ok && search.end();
         committing = ok;
         ok = ok && tasks->commit();
