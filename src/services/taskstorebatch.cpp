@@ -19,15 +19,15 @@ QVariant textOrNull(const QString &text)
 }
 
 // head followed by rows times row, comma-separated.
-QString rowsSql(const char *head, const char *row, qsizetype rows)
+QString rowsSql(const QByteArray &head, const QByteArray &row, qsizetype rows)
 {
-    QString sql = QLatin1String(head);
+    QByteArray sql = head;
     for (qsizetype i = 0; i < rows; ++i) {
         if (i > 0)
-            sql += u',';
-        sql += QLatin1String(row);
+            sql += ',';
+        sql += row;
     }
-    return sql;
+    return QString::fromLatin1(sql);
 }
 
 } // namespace
@@ -56,37 +56,37 @@ bool TaskStore::insertNewImported(qint64 userId, qint64 importId, QList<NewImpor
         task.id = ++id;
 
     bool ok = true;
+    const QByteArray user = QByteArray::number(userId);
     for (qsizetype from = 0; ok && from < tasks.size(); from += kRowsPerStatement) {
         const qsizetype to = std::min(tasks.size(), from + kRowsPerStatement);
         const qsizetype rows = to - from;
-        QSqlQuery &insert = statement(rowsSql(
-                "INSERT INTO tasks (id, user_id, name, active, expire_at, expire_at_epoch, "
-                "create_at) VALUES ",
-                "(?, ?, ?, ?, ?, ?, ifnull(?, CURRENT_TIMESTAMP))", rows));
+        // The owner is written into the statements: a number the store was given.
+        QSqlQuery &insert = statement(
+                rowsSql("INSERT INTO tasks (id, user_id, name, active, expire_at, expire_at_epoch, "
+                        "create_at) VALUES ",
+                        "(?, " + user + ", ?, ?, ?, ?, ifnull(?, CURRENT_TIMESTAMP))", rows));
         QSqlQuery &uids = statement(rowsSql(
                 "INSERT OR REPLACE INTO task_uids (task_id, user_id, uid, calendar) VALUES ",
-                "(?, ?, ?, ?)", rows));
-        QSqlQuery &noted = statement(rowsSql("INSERT OR IGNORE INTO task_import_rows (import_id, "
-                                             "user_id, task_id, before) VALUES ",
-                                             "(?, ?, ?, NULL)", rows));
+                "(?, " + user + ", ?, ?)", rows));
+        QSqlQuery &noted = statement(QStringLiteral(
+                "INSERT OR IGNORE INTO task_import_rows (import_id, user_id, task_id, before) "
+                "SELECT ?, user_id, id, NULL FROM tasks WHERE id BETWEEN ? AND ? ORDER BY id"));
+        noted.addBindValue(importId);
+        noted.addBindValue(tasks.at(from).id);
+        noted.addBindValue(tasks.at(to - 1).id);
         QList<const NewImportedTask *> detailed;
         qsizetype tagged = 0;
         for (qsizetype i = from; i < to; ++i) {
             const NewImportedTask &task = tasks.at(i);
             insert.addBindValue(task.id);
-            insert.addBindValue(userId);
             insert.addBindValue(task.values.name);
             insert.addBindValue(task.values.done ? 1 : 0);
             insert.addBindValue(StoredTime::dueText(task.values.due));
             insert.addBindValue(StoredTime::dueEpoch(task.values.due));
             insert.addBindValue(StoredTime::createdText(task.created));
             uids.addBindValue(task.id);
-            uids.addBindValue(userId);
             uids.addBindValue(task.uid);
             uids.addBindValue(textOrNull(task.calendar));
-            noted.addBindValue(importId);
-            noted.addBindValue(userId);
-            noted.addBindValue(task.id);
             if (task.details && !task.details->isEmpty()) {
                 detailed.append(&task);
                 tagged += task.details->tags.size();
@@ -111,9 +111,9 @@ bool TaskStore::insertNewImported(qint64 userId, qint64 importId, QList<NewImpor
             ok = run(details).ok;
         }
         if (ok && tagged > 0) {
-            QSqlQuery &tags = statement(rowsSql(
-                    "INSERT OR IGNORE INTO task_tags (user_id, tag, task_id) VALUES ", "(?, ?, ?)",
-                    tagged));
+            QSqlQuery &tags = statement(
+                    rowsSql("INSERT OR IGNORE INTO task_tags (user_id, tag, task_id) VALUES ",
+                            "(?, ?, ?)", tagged));
             for (const NewImportedTask *task : std::as_const(detailed)) {
                 for (const QString &tag : task->details->tags) {
                     tags.addBindValue(userId);
@@ -126,12 +126,10 @@ bool TaskStore::insertNewImported(qint64 userId, qint64 importId, QList<NewImpor
         // The rule and the reminder a task's text brings, each as storeNewImported takes it.
         for (qsizetype i = from; ok && i < to; ++i) {
             const NewImportedTask &task = tasks.at(i);
-            const QDateTime kept = task.values.due.isValid()
-                                           ? QDateTime::fromSecsSinceEpoch(
-                                                     StoredTime::dueEpoch(task.values.due)
-                                                             .toLongLong(),
-                                                     Qt::UTC)
-                                           : QDateTime();
+            const QDateTime kept =
+                    task.values.due.isValid() ? QDateTime::fromSecsSinceEpoch(
+                            StoredTime::dueEpoch(task.values.due).toLongLong(), Qt::UTC)
+                                              : QDateTime();
             ok = (!task.calendar.contains(QLatin1String("RRULE"), Qt::CaseInsensitive)
                   || repeatFromCalendar(userId, task.id, task.calendar))
                  && reminderFromCalendar(userId, task.id, QString(), task.calendar, kept);
