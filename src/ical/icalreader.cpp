@@ -4,6 +4,7 @@
 #include "icaldetails.h"
 #include "icalholder.h"
 #include "icallines.h"
+#include "icalreadparts.h"
 #include "icalrepeat.h"
 #include "icalzones.h"
 
@@ -16,71 +17,11 @@ Q_LOGGING_CATEGORY(lcIcalReader, "tarvik.ical.reader", QtCriticalMsg)
 
 namespace {
 
-// The longest message of libical's shown, in characters.
-constexpr qsizetype kMaxMessage = 160;
-
 const QByteArray kCalendarFooter = QByteArrayLiteral("END:VCALENDAR\r\n");
 
 // The properties of a VTODO whose loss would change the task as the list shows it.
 const QSet<QByteArray> kShownProperties { "SUMMARY", "DUE", "STATUS", "COMPLETED",
                                           "RECURRENCE-ID" };
-
-// The text of the first X-LIC-ERROR libical left in a component.
-QString libicalMessage(icalcomponent *component)
-{
-    if (icalproperty *error =
-                icalcomponent_get_first_property(component, ICAL_XLICERROR_PROPERTY)) {
-        const char *text = icalproperty_get_xlicerror(error);
-        if (text && *text) {
-            // libical quotes the whole bad value, which may be a megabyte long.
-            const QString message = QString::fromUtf8(text, qstrnlen(text, kMaxMessage + 1));
-            return message.size() > kMaxMessage ? message.left(kMaxMessage) + u'…' : message;
-        }
-    }
-    for (icalcomponent *inner = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT);
-         inner; inner = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT)) {
-        if (icalcomponent_count_errors(inner) > 0)
-            return libicalMessage(inner);
-    }
-    return QStringLiteral("not valid iCalendar");
-}
-
-// The name as the task list shows it: one line, without control characters.
-QString cleanName(const char *summary)
-{
-    QString name = QString::fromUtf8(summary ? summary : "");
-    for (QChar &c : name) {
-        if (c == u'\n' || c == u'\r' || c == u'\t')
-            c = u' ';
-    }
-    name.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
-    return name.simplified();
-}
-
-// The date-time of a property, or invalid when it has none.
-QDateTime propertyTime(icalcomponent *component, icalproperty_kind kind)
-{
-    icalproperty *property = icalcomponent_get_first_property(component, kind);
-    if (!property)
-        return {};
-    const icaltimetype time = icalvalue_get_datetime(icalproperty_get_value(property));
-    return icalFieldsToDateTime(time, icaltime_is_utc(time));
-}
-
-// The TZIDs the date-time properties of the component refer to; a TZID on a property this
-// program and libical do not know (X-) asks for no time zone to be kept.
-void collectZones(icalcomponent *component, QSet<QByteArray> &zones)
-{
-    for (icalproperty *property = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
-         property; property = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
-        const icalproperty_kind kind = icalproperty_isa(property);
-        if (kind == ICAL_X_PROPERTY)
-            continue;
-        icalparameter *tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
-        if (tzid && icalparameter_get_tzid(tzid))
-            zones.insert(QByteArray(icalparameter_get_tzid(tzid)));
-    }
-}
 
 // A task's text while the file is read: its VTODO, those of its occurrences, and their zones.
 struct TaskText
@@ -92,9 +33,16 @@ struct TaskText
 class Reader
 {
 public:
-    Reader(const QByteArray &data, IcalReader::Mode mode)
+    Reader(const QByteArray &data, IcalReader::Mode mode, const IcalReader::Take *take = nullptr,
+           qsizetype slice = 0)
         : m_data(data)
         , m_file(mode == IcalReader::Mode::File)
+        , m_take(take)
+        , m_slice(std::max<qsizetype>(slice, 1))
+        // A task may be handed on at once when no occurrence of it can follow.
+        , m_stream(take
+                   && !QLatin1StringView(data).contains(QLatin1String("RECURRENCE-ID"),
+                                                        Qt::CaseInsensitive))
     {
     }
 
@@ -137,6 +85,8 @@ private:
 
     IcalReadResult readFile(const QList<IcalBlock> &blocks, const IcalReader::Progress &progress)
     {
+        m_todosLeft = std::count_if(blocks.cbegin(), blocks.cend(),
+                                    [](const IcalBlock &block) { return block.kind == "VTODO"; });
         QList<TaskText> texts;
         QList<std::pair<QByteArray, TaskText>> occurrences; // by UID
         qsizetype done = 0;
@@ -149,6 +99,7 @@ private:
                 ++m_result.skipped;
                 continue;
             }
+            --m_todosLeft;
             const IcalComponentPtr todo = parseTodo(block);
             if (!todo) {
                 noteUnreadable();
@@ -157,12 +108,16 @@ private:
                 continue;
             }
             TaskText text { blockText(block), {} };
-            collectZones(todo.get(), text.zones);
+            icalCollectZones(todo.get(), text.zones);
             if (icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
+                // Its task, if handed on already, is gone: the occurrence counts as alone.
+                m_stream = false;
                 const char *uid = icalcomponent_get_uid(todo.get());
                 occurrences.append({ QByteArray(uid ? uid : "").trimmed(), std::move(text) });
             } else if (readTask(todo.get(), text.zones)) {
                 texts.append(std::move(text));
+                if (m_stream && texts.size() >= m_slice && !handOn(texts))
+                    return fail(true);
             }
         }
         // An occurrence of a repeating task travels with its task; alone it is skipped.
@@ -178,12 +133,36 @@ private:
             texts[task].todos += text.todos;
             texts[task].zones.unite(text.zones);
         }
+        if (m_take)
+            return handOn(texts) ? m_result : fail(true);
         for (qsizetype i = 0; i < texts.size(); ++i) {
             m_result.tasks[i].calendar = calendarText(texts.at(i));
             for (const QByteArray &tzid : texts.at(i).zones)
                 m_result.zones.insert(tzid, m_zones.text(tzid));
         }
         return m_result;
+    }
+
+    // Hands the tasks read so far on, with their texts and zones, and forgets them.
+    bool handOn(QList<TaskText> &texts)
+    {
+        for (qsizetype from = 0; from < texts.size(); from += m_slice) {
+            IcalReadSlice slice;
+            slice.todosLeft = m_todosLeft;
+            for (qsizetype i = from; i < std::min(texts.size(), from + m_slice); ++i) {
+                m_result.tasks[i].calendar = calendarText(texts.at(i));
+                for (const QByteArray &tzid : texts.at(i).zones) {
+                    slice.zones.insert(tzid, m_zones.text(tzid));
+                    m_result.zones.insert(tzid, m_zones.text(tzid));
+                }
+                slice.tasks.append(std::move(m_result.tasks[i]));
+            }
+            if (!(*m_take)(std::move(slice)))
+                return false;
+        }
+        texts.clear();
+        m_result.tasks.clear();
+        return true;
     }
 
     IcalReadResult readResource(const QList<IcalBlock> &blocks)
@@ -289,7 +268,7 @@ private:
                     m_dueUnread = true; // the task comes without a due time, and says so
                     continue;
                 }
-                message = alone ? libicalMessage(alone.get()) : QStringLiteral("not valid");
+                message = alone ? icalComponentMessage(alone.get()) : QStringLiteral("not valid");
                 return block.firstLine + line.number - 1;
             }
         }
@@ -355,7 +334,7 @@ private:
     bool readTask(icalcomponent *todo, QSet<QByteArray> &zones)
     {
         IcalTask task;
-        task.name = cleanName(icalcomponent_get_summary(todo));
+        task.name = icalCleanName(icalcomponent_get_summary(todo));
         if (task.name.isEmpty()) {
             ++m_result.skipped;
             return false;
@@ -373,20 +352,24 @@ private:
         task.done = status == ICAL_STATUS_COMPLETED || status == ICAL_STATUS_CANCELLED
                     || icalcomponent_get_first_property(todo, ICAL_COMPLETED_PROPERTY);
         task.due = readDue(todo);
-        task.created = propertyTime(todo, ICAL_CREATED_PROPERTY);
-        task.lastModified = propertyTime(todo, ICAL_LASTMODIFIED_PROPERTY);
-        task.stamp = propertyTime(todo, ICAL_DTSTAMP_PROPERTY);
+        task.created = icalPropertyTime(todo, ICAL_CREATED_PROPERTY);
+        task.lastModified = icalPropertyTime(todo, ICAL_LASTMODIFIED_PROPERTY);
+        task.stamp = icalPropertyTime(todo, ICAL_DTSTAMP_PROPERTY);
         task.start = readTime(todo, ICAL_DTSTART_PROPERTY);
         task.repeat = icalRepeatOf(todo);
         task.details = IcalDetails::read(todo);
         task.detailsKnown = true;
-        collectZones(todo, zones);
+        icalCollectZones(todo, zones);
         m_result.tasks.append(std::move(task));
         return true;
     }
 
     const QByteArray &m_data;
     const bool m_file;
+    const IcalReader::Take *m_take = nullptr; // where a file's tasks go as they are read
+    const qsizetype m_slice;
+    bool m_stream = false; // tasks are handed on as soon as a slice is read
+    qsizetype m_todosLeft = 0;
     IcalReadResult m_result;
     IcalZones m_zones;
     bool m_dueUnread = false; // the VTODO parsed last has a DUE libical cannot read
@@ -397,4 +380,10 @@ private:
 IcalReadResult IcalReader::read(const QByteArray &data, Mode mode, const Progress &progress)
 {
     return Reader(data, mode).read(progress);
+}
+
+IcalReadResult IcalReader::readInSlices(const QByteArray &data, qsizetype slice, const Take &take,
+                                        const Progress &progress)
+{
+    return Reader(data, Mode::File, &take, slice).read(progress);
 }

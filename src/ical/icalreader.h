@@ -28,6 +28,15 @@ struct IcalReadResult
     bool cancelled = false; // the caller stopped the reading; tasks is then empty
 };
 
+// Tasks of a file handed on while it is read (IcalReader::readInSlices), with the zones they use
+// as IcalReadResult::zones has them, and how many VTODOs of the file were not read yet.
+struct IcalReadSlice
+{
+    QList<IcalTask> tasks;
+    QHash<QByteArray, QByteArray> zones;
+    qsizetype todosLeft = 0;
+};
+
 // Reads the VTODOs of an iCalendar text (RFC 5545) with libical, each with the text it came
 // from. A property libical cannot read is no reason to refuse a task: the text keeps it, and the
 // writer (IcalWriter) writes it back as it came.
@@ -53,6 +62,14 @@ public:
 
     static IcalReadResult read(const QByteArray &data, Mode mode = Mode::File,
                                const Progress &progress = {});
+    // Takes a slice of a file's tasks; false stops the reading.
+    using Take = std::function<bool(IcalReadSlice &&slice)>;
+    // Reads a file as read does, but hands its tasks on to take in slices of at most slice
+    // tasks, each as soon as it is complete; the result holds none of them. A file with
+    // occurrences (RECURRENCE-ID), which may follow their task anywhere, is handed on whole at
+    // its end.
+    static IcalReadResult readInSlices(const QByteArray &data, qsizetype slice, const Take &take,
+                                       const Progress &progress = {});
     // The longest task name kept; a longer SUMMARY is cut.
     static constexpr qsizetype maxNameLength = 1000;
 };

@@ -134,6 +134,23 @@ bool IcalTaskStore::insertTask(qint64 userId, IcalTask &task)
     return task.id > 0 && storeUid(userId, task) && storeDetails(userId, task);
 }
 
+bool IcalTaskStore::insertTasks(qint64 userId, qint64 importId, const QList<IcalTask *> &tasks)
+{
+    QList<NewImportedTask> rows;
+    rows.reserve(tasks.size());
+    for (const IcalTask *task : tasks)
+        rows.append({ { task->name, task->done, task->due },
+                      task->created,
+                      task->uid,
+                      QString::fromUtf8(task->calendar),
+                      task->detailsKnown ? &task->details : nullptr });
+    if (!m_tasks->insertNewImported(userId, importId, rows))
+        return failed();
+    for (qsizetype i = 0; i < tasks.size(); ++i)
+        tasks.at(i)->id = rows.at(i).id;
+    return true;
+}
+
 bool IcalTaskStore::beginInserts(qint64 userId)
 {
     if (!m_tasks->newTasksStartClean(m_newStartClean))

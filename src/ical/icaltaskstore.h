@@ -38,6 +38,11 @@ public:
     bool beginInserts(qint64 userId);
     // Stores a new task with its UID and text; sets task.id.
     bool insertTask(qint64 userId, IcalTask &task);
+    // Whether new tasks of this transaction may be stored by insertTasks.
+    bool insertsInBatches() const { return m_newStartClean; }
+    // Stores new tasks with their UIDs and texts, a few statements for many, noted with the
+    // import importId; sets their ids.
+    bool insertTasks(qint64 userId, qint64 importId, const QList<IcalTask *> &tasks);
     // Writes the task's name, Done flag and due time, and its UID and text.
     bool updateTask(qint64 userId, const IcalTask &task);
     // Records the task's UID and text, in place of what the task or the UID had before.

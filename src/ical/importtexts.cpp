@@ -43,26 +43,27 @@ QString ImportTexts::importNotes(const IcalReadResult &read, QStringList notes)
 }
 
 // A later VTODO with the UID of an earlier one is left out, and named, rather than made to
-// overwrite it: a UID stands for one task. The note, or nothing.
-QString ImportTexts::dropDoubledUids(QList<IcalTask> &tasks, int &dropped)
+// overwrite it: a UID stands for one task.
+void ImportTexts::dropDoubledUids(QList<IcalTask> &tasks, QSet<QString> &seen, QStringList &dropped)
 {
-    QSet<QString> uids;
-    QStringList doubled;
     tasks.removeIf([&](const IcalTask &task) {
-        if (!uids.contains(task.uid)) {
-            uids.insert(task.uid);
+        if (!seen.contains(task.uid)) {
+            seen.insert(task.uid);
             return false;
         }
-        doubled << task.name;
+        dropped << task.name;
         return true;
     });
-    dropped = int(doubled.size());
-    if (doubled.isEmpty())
+}
+
+QString ImportTexts::doubledUidsNote(const QStringList &dropped)
+{
+    if (dropped.isEmpty())
         return {};
     return QStringLiteral("%1 tasks left out for the UID of another task in the file, the first "
                           "\"%2\"")
-            .arg(doubled.size())
-            .arg(doubled.first().left(60));
+            .arg(dropped.size())
+            .arg(dropped.first().left(60));
 }
 
 // What an import that did not finish kept: the batches it had saved.

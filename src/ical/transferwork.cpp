@@ -3,12 +3,8 @@
 #include "csvwriter.h"
 #include "icalconvert.h"
 #include "icalencoding.h"
-#include "icalreader.h"
 #include "icaltaskstore.h"
 #include "icalwriter.h"
-#include "icalzonestore.h"
-#include "importtexts.h"
-#include "searchbatch.h"
 #include "sqlitebusy.h"
 
 #include <QFile>
@@ -31,43 +27,10 @@ namespace {
 constexpr qint64 kMaxImportBytes = 256 * 1024 * 1024;
 // Tasks written to an export file at a time, between two looks at Cancel.
 constexpr qsizetype kExportSlice = 2000;
-// The share of an import that reading the file stands for, in thousandths; the rest is saving.
-constexpr int kReadShare = 500;
 // The share of an export that reading the tasks stands for; the rest is writing the file.
 constexpr int kExportReadShare = 200;
 // The page cache of a transfer's own connection, in KiB.
 constexpr int kCacheKiB = 32 * 1024;
-
-// Why a transaction on the tasks failed, after "Nothing imported: " or "Nothing exported: ".
-// The statement that found the file locked waited once for the other program; nothing else is
-// tried after it.
-QString failure(const IcalTaskStore &store, const TaskStore &tasks, bool committing,
-                const char *what)
-{
-    const bool inUse = tasks.beginLockedOut()
-                       || (committing ? SqliteBusy::lockedOut(tasks.database().lastError())
-                                      : store.lockedOut());
-    return inUse ? QStringLiteral("the task file is in use by another program")
-                 : QStringLiteral("the tasks could not be %1").arg(QLatin1String(what));
-}
-
-// Whether the task as it is here is newer than the file's: it was changed here after the file
-// says its task was last changed, or, when the file does not say, after it was last imported.
-bool newerHere(const IcalTaskStore::Found &here, const IcalTask &task)
-{
-    if (here.changedMs < 0 || here.fields == task.fields())
-        return false;
-    const QDateTime fileChange = task.lastModified.isValid() ? task.lastModified : task.stamp;
-    return !fileChange.isValid() || here.changedMs > fileChange.toMSecsSinceEpoch();
-}
-
-void merge(TaskChanges &into, const TaskChanges &changes)
-{
-    into.created += changes.created;
-    into.updated += changes.updated;
-    into.deleted += changes.deleted;
-    into.doneDeleted = into.doneDeleted || changes.doneDeleted;
-}
 
 // The reason a file could not be written, as the system gives it.
 QString writeError(const QSaveFile &file, int cause)
@@ -80,138 +43,24 @@ QString writeError(const QSaveFile &file, int cause)
 
 } // namespace
 
+// Why a transaction on the tasks failed, after "Nothing imported: " or "Nothing exported: ".
+// The statement that found the file locked waited once for the other program; nothing else is
+// tried after it.
+QString TransferWork::failure(const IcalTaskStore &store, const TaskStore &tasks, bool committing,
+                              const char *what)
+{
+    const bool inUse = tasks.beginLockedOut()
+                       || (committing ? SqliteBusy::lockedOut(tasks.database().lastError())
+                                      : store.lockedOut());
+    return inUse ? QStringLiteral("the task file is in use by another program")
+                 : QStringLiteral("the tasks could not be %1").arg(QLatin1String(what));
+}
+
 bool TransferProgress::step(qint64 done, qint64 total, int from, int to)
 {
     const qint64 share = total > 0 ? (to - from) * std::min(done, total) / total : 0;
     m_permille = from + int(share);
     return !m_cancelled;
-}
-
-TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
-                                             const QByteArray &data, TransferProgress *progress,
-                                             qsizetype batch)
-{
-    TransferOutcome outcome;
-    qsizetype recoded = 0;
-    IcalReader::Progress reading;
-    if (progress)
-        reading = [progress](qsizetype done, qsizetype total) {
-            return progress->step(done, total, 0, kReadShare);
-        };
-    IcalReadResult read = IcalReader::read(
-            QUtf8StringView(data).isValidUtf8() ? data : ImportTexts::asUtf8(data, &recoded),
-            IcalReader::Mode::File, reading);
-    if (read.cancelled) {
-        outcome.text = QStringLiteral("Import cancelled: nothing imported");
-        return outcome;
-    }
-    if (!read.error.isEmpty()) {
-        outcome.text = QStringLiteral("Nothing imported: ") + read.error;
-        return outcome;
-    }
-    QStringList notes;
-    if (recoded > 0)
-        notes << QStringLiteral("read as Windows-1252, not being UTF-8");
-    int doubled = 0;
-    const QString doubledNote = ImportTexts::dropDoubledUids(read.tasks, doubled);
-    if (!doubledNote.isEmpty())
-        notes << doubledNote;
-
-    const QMetaObject::Connection collecting =
-            QObject::connect(tasks, &TaskStore::tasksChanged,
-                             [&outcome](const TaskChanges &changes, TaskStore::Origin origin) {
-                                 if (origin == TaskStore::Origin::Import)
-                                     merge(outcome.changes, changes);
-                             });
-    IcalTaskStore store(tasks);
-    const qsizetype total = read.tasks.size();
-    const qsizetype perTransaction = batch > 0 ? batch : std::max<qsizetype>(total, 1);
-    ImportCounts saved; // as of the last commit
-    qsizetype next = 0;
-    bool ok = true;
-    bool committing = false;
-    bool prepared = false;
-    bool cancelled = false;
-    // An empty file still takes one transaction, which finds a file another program holds.
-    do {
-        if (progress && !progress->step(next, total, kReadShare, 1000)) {
-            cancelled = true;
-            break;
-        }
-        ok = tasks->transaction(true) && (prepared || (prepared = store.prepare()))
-             && store.beginInserts(userId);
-        // The record of what the import writes, for its undo, goes in the same transactions.
-        const qint64 importId =
-                outcome.importId > 0 || !ok ? outcome.importId : tasks->beginImport(userId);
-        ok = ok && importId > 0;
-        SearchIndexBatch search(tasks->database());
-        ok = ok && search.begin();
-        // The zones the file's tasks use come with the first of them.
-        QString zoneError;
-        if (ok && next == 0
-            && !IcalZoneStore::store(tasks->database(), userId, read.zones, zoneError)) {
-            qCWarning(lcTransferWork) << "cannot keep the time zones:" << zoneError;
-            ok = false;
-        }
-        ImportCounts counts = saved;
-        const qsizetype end = std::min(total, next + perTransaction);
-        for (qsizetype i = next; ok && i < end; ++i) {
-            IcalTask &task = read.tasks[i];
-            const IcalTaskStore::Found here = store.findTask(userId, task.uid);
-            task.id = here.id;
-            if (task.id > 0 && newerHere(here, task)) {
-                ++counts.kept;
-                continue;
-            }
-            if (task.id > 0) {
-                ok = tasks->noteImported(importId, userId, task.id, false)
-                     && store.updateTask(userId, task);
-                ++counts.updated;
-            } else {
-                ok = task.id == 0 && store.insertTask(userId, task)
-                     && tasks->noteImported(importId, userId, task.id, true);
-                ++counts.imported;
-            }
-            search.touched(task.id);
-        }
-        ok = ok && search.end();
-        committing = ok;
-        ok = ok && tasks->commit();
-        if (!ok)
-            break;
-        outcome.importId = importId;
-        saved = counts;
-        next = end;
-    } while (next < total);
-    QObject::disconnect(collecting);
-
-    if (!ok) {
-        const QString cause = failure(store, *tasks, committing, "saved");
-        tasks->rollback();
-        qCWarning(lcTransferWork) << "import stopped:" << store.lastError();
-        outcome.counts = saved;
-        outcome.text = next == 0 ? QStringLiteral("Nothing imported: ") + cause
-                                 : ImportTexts::partialImport("Import stopped", next, total, saved)
-                                           + QStringLiteral(": ") + cause;
-        return outcome;
-    }
-    outcome.counts = saved;
-    if (cancelled) {
-        outcome.text = next == 0
-                               ? QStringLiteral("Import cancelled: nothing imported")
-                               : ImportTexts::partialImport("Import cancelled", next, total, saved);
-        return outcome;
-    }
-    outcome.ok = outcome.counts.ok = true;
-    outcome.counts.skipped = read.skipped + doubled;
-    outcome.text =
-            QStringLiteral("Imported %1 tasks, updated %2, skipped %3")
-                    .arg(saved.imported)
-                    .arg(saved.updated)
-                    .arg(outcome.counts.skipped)
-            + (saved.kept > 0 ? QStringLiteral(", kept %1 newer here").arg(saved.kept) : QString())
-            + ImportTexts::importNotes(read, notes);
-    return outcome;
 }
 
 TransferOutcome TransferWork::importFile(TaskStore *tasks, qint64 userId, const QString &path,
@@ -251,7 +100,7 @@ bool TransferWork::readTasks(TaskStore *tasks, qint64 userId, bool assignUids,
     const bool committing = ok;
     ok = ok && tasks->commit();
     if (!ok) {
-        error = failure(store, *tasks, committing, "read");
+        error = TransferWork::failure(store, *tasks, committing, "read");
         tasks->rollback();
         qCWarning(lcTransferWork) << "cannot read the tasks:" << store.lastError();
     }

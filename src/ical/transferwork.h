@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 
+class IcalTaskStore;
+
 // How far a transfer has come and whether the person asked it to stop, shared by the thread
 // that does the work and the window's, which shows it.
 class TransferProgress
@@ -75,6 +77,9 @@ TransferOutcome exportFile(TaskStore *tasks, qint64 userId, const QString &path,
 // that a file written with it is recognised when it comes back. error says why not.
 bool readTasks(TaskStore *tasks, qint64 userId, bool assignUids, QList<IcalTask> &list,
                QString &error);
+// Why a transaction on the tasks failed, after "Nothing imported: " or "Nothing exported: ".
+QString failure(const IcalTaskStore &store, const TaskStore &tasks, bool committing,
+                const char *what);
 // Runs work with a task store on a connection of its own to the database file, opened and
 // closed on the calling thread.
 TransferOutcome onOwnConnection(const QString &databaseName,

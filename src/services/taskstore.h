@@ -27,6 +27,17 @@ struct TaskValues
     QDateTime due;
 };
 
+// A task an import brings that no task here carries the UID of, for insertNewImported.
+struct NewImportedTask
+{
+    TaskValues values;
+    QDateTime created; // the file's, or invalid for now
+    QString uid;
+    QString calendar;
+    const TaskDetails *details = nullptr; // where the file gives them
+    qint64 id = 0; // set once inserted
+};
+
 // The tasks one write, or one transaction of writes, created, changed and deleted.
 struct TaskChanges
 {
@@ -160,6 +171,10 @@ public:
     // storeUid and storeDetails write them, without first clearing what cannot be there.
     bool storeNewImported(qint64 userId, qint64 taskId, const QString &uid, const QString &calendar,
                           const QDateTime &due, const TaskDetails *details);
+    // Inserts new tasks of an import, in order, inside a transaction begun here, while
+    // newTasksStartClean said so: each as insertTask and storeNewImported write it, and noted
+    // with the import as noteImported does, a few statements for many tasks. Sets their ids.
+    bool insertNewImported(qint64 userId, qint64 importId, QList<NewImportedTask> &tasks);
     // The details row of a task and its tags, over nothing: whoever calls clears first.
     bool writeDetailRows(qint64 userId, qint64 taskId, const TaskDetails &details);
     // What undoing an import did; busy: another program holds the file.
