@@ -282,6 +282,24 @@ private:
             table->forceActiveFocus();
     }
 
+    // Create, edit and delete on the first page, as the dialog and the Delete key do.
+    void command(const QString &name)
+    {
+        sample("create", toFrame([&] {
+                   evaluate(QStringLiteral("taskService.createTask(\"%1\", "
+                                           "new Date(Date.now() + 86400000), false)")
+                                    .arg(name));
+               }));
+        sample("edit", toFrame([&] {
+                   evaluate(QStringLiteral("taskService.updateTask(taskModel.taskIdAt(0), "
+                                           "\"%1 edited\", true, new Date())")
+                                    .arg(name));
+               }));
+        sample("delete", toFrame([&] {
+                   evaluate(QStringLiteral("taskService.deleteTask(taskModel.taskIdAt(0))"));
+               }));
+    }
+
     void run()
     {
         const int runs = qMax(1, qEnvironmentVariableIntValue("TARVIK_PROBE_RUNS"));
@@ -297,8 +315,8 @@ private:
             sample("names-held", double(namesHeldNs - m_signInNs) / 1e6);
             sample("names-mib", double(namesBytes) / (1 << 20));
         }
-        // TARVIK_PROBE_ONLY names the one figure to measure alone (to profile it): "flip" or
-        // "soonest-key".
+        // TARVIK_PROBE_ONLY names the one figure to measure alone (to profile it): "flip",
+        // "soonest-key" or "command" (create, edit and delete, twenty times).
         const QByteArray only = qgetenv("TARVIK_PROBE_ONLY");
         for (int run = 0; run < runs; ++run) {
             if (only == "soonest-key") {
@@ -316,6 +334,11 @@ private:
             }
             if (only == "flip")
                 continue;
+            if (only == "command") {
+                for (int i = 0; i < 20; ++i)
+                    command(QStringLiteral("Bench task %1").arg(i));
+                continue;
+            }
             sample("end", toFrame([&] { key(Qt::Key_End); }));
             sample("floor-end",
                    timeStatement(rowsSql.arg(QStringLiteral("ASC")), { userId, pageSize }));
@@ -373,21 +396,8 @@ private:
                 key(Qt::Key_Home);
             }
 
-            // Create, edit and delete on the first page, as the dialog and the Delete key do.
             const QString name = QStringLiteral("Bench task %1").arg(run);
-            sample("create", toFrame([&] {
-                       evaluate(QStringLiteral("taskService.createTask(\"%1\", "
-                                               "new Date(Date.now() + 86400000), false)")
-                                        .arg(name));
-                   }));
-            sample("edit", toFrame([&] {
-                       evaluate(QStringLiteral("taskService.updateTask(taskModel.taskIdAt(0), "
-                                               "\"%1 edited\", true, new Date())")
-                                        .arg(name));
-                   }));
-            sample("delete", toFrame([&] {
-                       evaluate(QStringLiteral("taskService.deleteTask(taskModel.taskIdAt(0))"));
-                   }));
+            command(name);
             // The least a command costs: its statement alone, written and committed.
             sample("floor-command",
                    timeStatement(QStringLiteral("INSERT INTO tasks (user_id, name, active) "
