@@ -4,10 +4,15 @@
 # run the instrumented program and crash driver). Any sanitizer report fails the test it
 # happens in. Qt itself is not instrumented; tests/lsan.supp names the few leaks inside the
 # libraries below Qt that LeakSanitizer would otherwise report.
-# Usage: scripts/test-asan.sh [build-dir] [ctest arguments...]
+# Usage: scripts/test-asan.sh [--build-only] [build-dir] [ctest arguments...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build_only=0
+if [[ ${1:-} == --build-only ]]; then
+    build_only=1
+    shift
+fi
 build_dir=${1:-build-asan}
 shift $(($# > 0 ? 1 : 0))
 
@@ -15,6 +20,7 @@ shift $(($# > 0 ? 1 : 0))
 # takes little more than half the time of -O2 -g.
 bash scripts/build.sh "$build_dir" RelWithDebInfo -DTARVIK_SANITIZE=ON \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
+((build_only)) && exit 0
 
 # A sanitizer report fails the process it happens in (exit code 1, or the crash with
 # halt_on_error); a leak report at exit does the same.
