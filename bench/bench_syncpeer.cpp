@@ -41,12 +41,14 @@ public:
         Base::m_process.setChildProcessModifier([]() { (void)::nice(10); });
         return Base::start();
     }
+    qint64 pid() const { return Base::m_process.processId(); }
 };
 
 struct Server
 {
     QString name;
     QUrl url;
+    qint64 pid = 0;
 };
 
 // The program's transport, with the time some request of it was waiting for its answer.
@@ -163,6 +165,22 @@ double cpuMs(int who)
         return double(time.tv_sec) * 1e3 + double(time.tv_usec) / 1e3;
     };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// Processor time (user and system, every thread's, ended ones too) of the server process, in ms:
+// the work a client's requests cost it, whatever else the machine ran meanwhile.
+double serverCpuMs(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    // The fields after the command's name, which may hold spaces: state is field 3, utime 14.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) * 1e3
+           / double(sysconf(_SC_CLK_TCK));
 }
 
 // This program's first sync of an account of `tasks` tasks into the collection, timed, with the
@@ -325,9 +343,9 @@ int main(int argc, char **argv)
     QList<Server> servers;
     const QString only = qEnvironmentVariable("BENCH_PEER_SERVERS").toLower();
     if (only.isEmpty() || only.contains(QStringLiteral("radicale")))
-        servers.append({ QStringLiteral("Radicale"), radicale.url() });
+        servers.append({ QStringLiteral("Radicale"), radicale.url(), radicale.pid() });
     if (only.isEmpty() || only.contains(QStringLiteral("xandikos")))
-        servers.append({ QStringLiteral("Xandikos"), xandikos.url() });
+        servers.append({ QStringLiteral("Xandikos"), xandikos.url(), xandikos.pid() });
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("sync.db"));
@@ -341,7 +359,7 @@ int main(int argc, char **argv)
         const QString n = QLocale::c().toString(size);
         QHash<QString, QByteArray> texts;
         for (const Server &server : servers) {
-            Samples program, stall, peer, programCpu, peerCpu, waiting;
+            Samples program, stall, peer, programCpu, peerCpu, waiting, programServer, peerServer;
             for (int run = 0; run < runs; ++run) {
                 // The texts come from the program's first upload, so it goes first then; after
                 // that the two take turns at going first.
@@ -353,6 +371,7 @@ int main(int argc, char **argv)
                         return 1;
                     }
                     Pass pass;
+                    const double serverBefore = serverCpuMs(server.pid);
                     if (ours) {
                         pass = programUpload(path, size, server, collection, &network,
                                              texts.isEmpty() ? &texts : nullptr);
@@ -370,6 +389,10 @@ int main(int argc, char **argv)
                         if (qEnvironmentVariableIsSet("BENCH_PEER_VERBOSE"))
                             qInfo("%s: vdirsyncer %.0f ms", qPrintable(server.name), pass.ms);
                     }
+                    const double serverMs = serverCpuMs(server.pid) - serverBefore;
+                    (ours ? programServer : peerServer).add(serverMs);
+                    if (qEnvironmentVariableIsSet("BENCH_PEER_VERBOSE"))
+                        qInfo("  the server's processor time: %.0f ms", serverMs);
                     const int held = countResources(&network, server.url, collection);
                     if (!pass.ok || held != size)
                         qWarning("%s on %s: %s, %d of %d tasks on the server",
@@ -385,6 +408,9 @@ int main(int argc, char **argv)
                       n, waiting, peerName, peer, QStringLiteral("report"), 0);
             table.row(QStringLiteral("client's processor time, first upload (%1)").arg(server.name),
                       n, programCpu, QStringLiteral("vdirsyncer's"), peerCpu,
+                      QStringLiteral("report"), 0);
+            table.row(QStringLiteral("server's processor time, first upload (%1)").arg(server.name),
+                      n, programServer, QStringLiteral("for vdirsyncer's"), peerServer,
                       QStringLiteral("report"), 0);
             table.row(QStringLiteral("longest stall, first upload (%1)").arg(server.name), n, stall,
                       QStringLiteral("-"), Samples(), QStringLiteral("<= 50 ms"), 1);
