@@ -58,8 +58,7 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
     QSqlQuery query(m_database);
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
-            "       CAST(u.calendar AS BLOB), r.rrule, r.from_completion, r.zone, d.notes, "
-            "d.priority,\n"
+            "       u.calendar, r.rrule, r.from_completion, r.zone, d.notes, d.priority,\n"
             "       d.priority_raw, d.tags, d.task_id IS NOT NULL, m.lead_minutes\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
             "LEFT JOIN task_repeat r ON r.task_id = t.id AND r.user_id = t.user_id\n"
@@ -73,7 +72,6 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         return false;
     tasks.clear();
     const IcalZoneStore::Zones zones = IcalZoneStore::read(m_database, userId);
-    const bool utf8 = isUtf8File();
     while (query.next()) {
         IcalTask task;
         task.id = query.value(0).toLongLong();
@@ -82,12 +80,7 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         task.due = storedDue(query.value(3), query.value(4));
         task.created = StoredTime::read(query.value(5));
         task.uid = query.value(6).toString();
-        // Its bytes: read as text, the driver would make UTF-16 of it and this UTF-8 again, half
-        // the reading at 100,000 tasks. Bytes that are not UTF-8 are read as text, as before.
-        QByteArray calendar = query.value(7).toByteArray();
-        if (!utf8 || !QUtf8StringView(calendar).isValidUtf8())
-            calendar = calendarText(task.id);
-        task.calendar = IcalZoneStore::withZones(calendar, zones, true);
+        task.calendar = IcalZoneStore::withZones(query.value(7).toString().toUtf8(), zones, true);
         if (!query.value(8).isNull())
             task.repeat = Recurrence::Rule { query.value(8).toString().toUtf8(),
                                              query.value(9).toBool(),
@@ -102,22 +95,6 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         tasks.append(std::move(task));
     }
     return true;
-}
-
-bool IcalTaskStore::isUtf8File()
-{
-    QSqlQuery query(m_database);
-    return query.exec(QStringLiteral("PRAGMA encoding")) && query.next()
-           && query.value(0).toString() == QLatin1String("UTF-8");
-}
-
-// The text as the driver reads it (as UTF-16), in UTF-8.
-QByteArray IcalTaskStore::calendarText(qint64 taskId)
-{
-    QSqlQuery query(m_database);
-    query.prepare(QStringLiteral("SELECT calendar FROM task_uids WHERE task_id = ?"));
-    query.addBindValue(taskId);
-    return query.exec() && query.next() ? query.value(0).toString().toUtf8() : QByteArray();
 }
 
 IcalTaskStore::Found IcalTaskStore::findTask(qint64 userId, const QString &uid)

@@ -57,10 +57,6 @@ private:
     bool run(QSqlQuery &query);
     // Takes the task store's error; false.
     bool failed();
-    // Whether the file keeps its texts in UTF-8, so that a text read as its bytes is the text.
-    bool isUtf8File();
-    // A task's kept text read as text, for one whose bytes are not UTF-8 as they stand.
-    QByteArray calendarText(qint64 taskId);
 
     TaskStore *m_tasks = nullptr;
     QSqlDatabase m_database;
