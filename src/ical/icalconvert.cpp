@@ -65,9 +65,28 @@ QDateTime icalFieldsToDateTime(const icaltimetype &time, bool utc)
     return utc ? QDateTime(date, clock, QTimeZone::utc()) : QDateTime(date, clock);
 }
 
+// Written digit by digit (QDateTime::toString goes through the locale's calendar, which took a
+// tenth of an export's text); the years of four digits alone.
 QByteArray icalUtcText(const QDateTime &dateTime)
 {
-    return dateTime.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    const QDateTime utc = dateTime.toUTC();
+    const QDate date = utc.date();
+    if (date.year() < 1 || date.year() > 9999)
+        return utc.toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    const QTime time = utc.time();
+    QByteArray text(16, 'Z');
+    const auto put = [&text](qsizetype at, int value, int digits) {
+        for (qsizetype i = at + digits - 1; i >= at; --i, value /= 10)
+            text[i] = char('0' + value % 10);
+    };
+    put(0, date.year(), 4);
+    put(4, date.month(), 2);
+    put(6, date.day(), 2);
+    text[8] = 'T';
+    put(9, time.hour(), 2);
+    put(11, time.minute(), 2);
+    put(13, time.second(), 2);
+    return text;
 }
 
 QByteArray foldIcalLines(const QByteArray &text)

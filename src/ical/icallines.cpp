@@ -143,8 +143,12 @@ QList<IcalBlock> splitIcalCalendar(const QByteArray &data, QString &error)
                                                        "expected)"));
             return {};
         }
-        const QByteArray value = line.head.mid(line.head.indexOf(':') + 1).trimmed().toUpper();
-        if (name == "BEGIN") {
+        const bool begin = name == "BEGIN";
+        const QByteArray value =
+                begin || name == "END"
+                        ? line.head.mid(line.head.indexOf(':') + 1).trimmed().toUpper()
+                        : QByteArray();
+        if (begin) {
             if (open.empty() && value != "VCALENDAR") {
                 error = icalLineError(line.number, QStringLiteral("BEGIN:VCALENDAR expected"));
                 return {};

@@ -5,8 +5,8 @@
 #include "icaldetails.h"
 #include "icaledits.h"
 #include "icalholder.h"
+#include "icalkept.h"
 #include "icallines.h"
-#include "icalreader.h"
 #include "icalrepeat.h"
 #include "icalzonetext.h"
 
@@ -23,12 +23,7 @@ namespace {
 
 const QByteArray kFooter = QByteArrayLiteral("END:VCALENDAR\r\n");
 
-// A content line of a kept text, unfolded, with its name in upper case.
-struct Line
-{
-    QByteArray name;
-    QByteArray text;
-};
+using Line = IcalNamedLine;
 
 // A component of a calendar: its kind, the TZID of a VTIMEZONE, and its lines unfolded, each
 // ended by CR LF.
@@ -54,16 +49,25 @@ QByteArray joined(const QList<Line> &lines)
     return text;
 }
 
-// The first line of each property name directly inside a component (not inside its alarms).
-QHash<QByteArray, QByteArray> ownLines(const QList<Line> &lines)
+// The lines directly inside a component (not inside its alarms), in order, with their names.
+QList<Line> ownOf(const QList<Line> &lines)
 {
-    QHash<QByteArray, QByteArray> own;
+    QList<Line> own;
     int depth = 0;
     for (const Line &line : lines) {
         depth += line.name == "BEGIN" ? 1 : line.name == "END" ? -1 : 0;
-        if (depth == 1 && line.name != "BEGIN" && !own.contains(line.name))
-            own.insert(line.name, line.text);
+        if (depth == 1 && line.name != "BEGIN")
+            own.append(line);
     }
+    return own;
+}
+
+// The first line of each property name of a component's own lines.
+QHash<QByteArray, QByteArray> ownLines(const QList<Line> &lines)
+{
+    QHash<QByteArray, QByteArray> own;
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        own.insert(line->name, line->text); // the first of a name last
     return own;
 }
 
@@ -252,11 +256,6 @@ QByteArray patchedTodo(const QList<Line> &lines, IcalEdits &edits)
 // The calendar of a task with kept text; none when the text holds nothing to write back.
 std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stamp)
 {
-    const IcalReadResult read = IcalReader::read(task.calendar, IcalReader::Mode::Resource);
-    if (!read.error.isEmpty()) {
-        qCWarning(lcIcalWriter) << "kept text unreadable, written anew:" << read.error;
-        return std::nullopt;
-    }
     const QByteArray &data = task.calendar;
     Calendar calendar;
     QList<QList<Line>> components;
@@ -280,27 +279,36 @@ std::optional<Calendar> keptCalendar(const IcalTask &task, const QDateTime &stam
     }
     // The task is the first VTODO that is not an occurrence, as the reader takes it.
     qsizetype master = -1;
+    QList<Line> own; // the master's own lines
     for (qsizetype i = 0; i < components.size(); ++i) {
         if (trimmedValue(components.at(i).first().text) != "VTODO")
             continue;
-        if (!ownLines(components.at(i)).contains("RECURRENCE-ID")) {
+        QList<Line> lines = ownOf(components.at(i));
+        const bool occurrence = std::any_of(lines.cbegin(), lines.cend(), [](const auto &line) {
+            return line.name == "RECURRENCE-ID";
+        });
+        if (master < 0 || !occurrence) {
             master = i;
-            break;
+            own = std::move(lines);
         }
-        if (master < 0)
-            master = i; // an occurrence stands for a task the text does not hold
+        if (!occurrence)
+            break; // else an occurrence stands for a task the text does not hold
     }
     if (master < 0)
         return std::nullopt;
+    QString error;
+    const std::optional<IcalTask> kept = IcalKept::read(task, own, error);
+    if (!error.isEmpty()) {
+        qCWarning(lcIcalWriter) << "kept text unreadable, written anew:" << error;
+        return std::nullopt;
+    }
     for (qsizetype i = 0; i < components.size(); ++i) {
         const QList<Line> &lines = components.at(i);
         Component component { trimmedValue(lines.first().text), {}, {} };
         if (component.kind == "VTIMEZONE")
-            component.tzid = icalLineValue(ownLines(lines).value("TZID")).trimmed();
+            component.tzid = icalLineValue(ownLines(ownOf(lines)).value("TZID")).trimmed();
         if (i == master) {
-            const std::optional<IcalTask> kept =
-                    read.tasks.isEmpty() ? std::nullopt : std::optional(read.tasks.first());
-            IcalEdits edits = editsFor(ownLines(lines), task, kept, stamp);
+            IcalEdits edits = editsFor(ownLines(own), task, kept, stamp);
             component.text = IcalAlarm::patched(patchedTodo(lines, edits), task);
         } else {
             component.text = joined(lines);

@@ -1,4 +1,7 @@
 #include "icalalarm.h"
+#include "icaldetails.h"
+#include "icalkept.h"
+#include "icallines.h"
 #include "icalreader.h"
 #include "icalwriter.h"
 
@@ -107,6 +110,8 @@ private slots:
     void writesSeriesInItsZone();
     void ownAlarm_data();
     void ownAlarm();
+    void keptTextTakenAsTheTask_data();
+    void keptTextTakenAsTheTask();
 };
 
 void TestIcalCodec::writesBackWhatOthersWrote_data()
@@ -669,6 +674,93 @@ void TestIcalCodec::ownAlarm()
     QCOMPARE(again.tasks.first().fields(), task.fields());
     if (!kept.isEmpty() && lead == -2)
         QCOMPARE(differences(resource, written, { "DTSTAMP", "LAST-MODIFIED" }), QString());
+}
+
+void TestIcalCodec::keptTextTakenAsTheTask_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<QString>("notes");
+    QTest::addColumn<int>("priority"); // as received
+    QTest::addColumn<QStringList>("tags");
+    QTest::addColumn<QByteArrayList>("edit"); // a line of the text as written, and what it is
+    QTest::addColumn<bool>("sure");
+
+    const QString marks = QStringLiteral("Café, März; a\\b \"q\" 🚲: ") + kNewName;
+    const QStringList tags { "Work", "Ørsted" };
+    QTest::newRow("plain") << "Renew the passport" << false << "" << -1 << QStringList()
+                           << QByteArrayList() << true;
+    QTest::newRow("escapes, folds, details")
+            << marks << true << "two\nlines, with; marks \\ " + marks << 3 << tags
+            << QByteArrayList() << true;
+    QTest::newRow("spaces the reader folds")
+            << "Two  spaces" << false << "" << -1 << QStringList() << QByteArrayList() << false;
+    QTest::newRow("tag with a comma")
+            << "Plain" << false << "" << -1 << QStringList { "a,b" } << QByteArrayList() << false;
+    QTest::newRow("notes with a CR")
+            << "Plain" << false << "a\rb" << -1 << QStringList() << QByteArrayList() << false;
+    QTest::newRow("STATUS in lower case")
+            << "Plain" << true << "" << -1 << QStringList()
+            << QByteArrayList { "STATUS:COMPLETED", "STATUS:completed" } << false;
+    QTest::newRow("COMPLETED on a pending task")
+            << "Plain" << false << "" << -1 << QStringList()
+            << QByteArrayList { "STATUS:NEEDS-ACTION", "COMPLETED:20260101T000000Z" } << false;
+    QTest::newRow("DUE in a zone")
+            << "Plain" << false << "" << -1 << QStringList()
+            << QByteArrayList { "DUE:20260301T090000Z", "DUE;TZID=Europe/Berlin:20260301T100000" }
+            << false;
+    QTest::newRow("a second CATEGORIES")
+            << "Plain" << false << "" << -1 << tags
+            << QByteArrayList { "END:VTODO", "CATEGORIES:Home\r\nEND:VTODO" } << false;
+    QTest::newRow("a line that is no content line")
+            << "Plain" << false << "" << -1 << QStringList()
+            << QByteArrayList { "END:VTODO", "no line\r\nEND:VTODO" } << false;
+    QTest::newRow("a second VTODO") << "Plain" << false << "" << -1 << QStringList()
+                                    << QByteArrayList { "END:VTODO", "END:VTODO\r\nBEGIN:VTODO\r\n"
+                                                                     "SUMMARY:Other\r\nEND:VTODO" }
+                                    << false;
+}
+
+// A kept text the writer takes as saying what the task says without reading it with libical
+// says so when libical reads it; otherwise it is read.
+void TestIcalCodec::keptTextTakenAsTheTask()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, done);
+    QFETCH(QString, notes);
+    QFETCH(int, priority);
+    QFETCH(QStringList, tags);
+    QFETCH(QByteArrayList, edit);
+    QFETCH(bool, sure);
+
+    IcalTask task;
+    task.setFields({ name, done, utc(2026, 3, 1, 9, 0) });
+    task.details = { notes, IcalDetails::level(priority), priority, tags };
+    task.detailsKnown = true;
+    task.calendar = IcalWriter::writeTask(task, kStamp);
+    if (!edit.isEmpty())
+        task.calendar.replace(edit.first() + "\r\n", edit.last() + "\r\n");
+    QList<IcalNamedLine> own;
+    IcalLineReader reader(task.calendar);
+    IcalLine line;
+    bool nul = false;
+    for (int depth = 0; reader.next(line, nul);) {
+        const QByteArray property = icalPropertyName(line, task.calendar);
+        depth += property == "BEGIN" ? 1 : property == "END" ? -1 : 0;
+        if (depth == 2 && property != "BEGIN")
+            own.append({ property, icalUnfoldedLine(line, task.calendar) });
+    }
+    const std::optional<IcalTask> kept = IcalKept::sameAsTask(task, task.calendar, own);
+    QCOMPARE(kept.has_value(), sure);
+    if (!sure)
+        return;
+    const IcalReadResult read = IcalReader::read(task.calendar, IcalReader::Mode::Resource);
+    QCOMPARE(read.tasks.size(), 1);
+    const IcalTask &libical = read.tasks.first();
+    QVERIFY(libical.fields() == kept->fields() && libical.due == kept->due);
+    QCOMPARE(libical.details.notes, kept->details.notes);
+    QCOMPARE(IcalDetails::value(libical.details), IcalDetails::value(kept->details));
+    QCOMPARE(libical.details.tags, kept->details.tags);
 }
 
 QTEST_GUILESS_MAIN(TestIcalCodec)
