@@ -11,6 +11,9 @@
 #include <QTimeZone>
 #include <QVariant>
 
+#include <limits>
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcIcalStore, "tarvik.ical.store", QtCriticalMsg)
 
 IcalTaskStore::IcalTaskStore(TaskStore *tasks)
@@ -55,6 +58,17 @@ static QDateTime storedDue(const QVariant &text, const QVariant &epoch)
 
 bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
 {
+    tasks.clear();
+    return readTasks(userId, std::numeric_limits<qsizetype>::max(),
+                     [&tasks](QList<IcalTask> &&slice) {
+                         tasks = std::move(slice);
+                         return true;
+                     });
+}
+
+bool IcalTaskStore::readTasks(qint64 userId, qsizetype slice,
+                              const std::function<bool(QList<IcalTask> &&)> &take)
+{
     QSqlQuery query(m_database);
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
@@ -70,7 +84,7 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
     query.setForwardOnly(true);
     if (!run(query))
         return false;
-    tasks.clear();
+    QList<IcalTask> tasks;
     const IcalZoneStore::Zones zones = IcalZoneStore::read(m_database, userId);
     while (query.next()) {
         IcalTask task;
@@ -93,8 +107,10 @@ bool IcalTaskStore::readTasks(qint64 userId, QList<IcalTask> &tasks)
         if (!query.value(16).isNull())
             task.alarmLead = query.value(16).toInt();
         tasks.append(std::move(task));
+        if (tasks.size() >= slice && !take(std::exchange(tasks, {})))
+            return true;
     }
-    return true;
+    return tasks.isEmpty() || take(std::move(tasks));
 }
 
 IcalTaskStore::Found IcalTaskStore::findTask(qint64 userId, const QString &uid)

@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+#include <functional>
+
 class TaskStore;
 
 // An account's tasks as iCalendar sees them: the tasks table, and beside it the table that
@@ -21,6 +23,11 @@ public:
     bool prepare();
     // Every task of the account, oldest first.
     bool readTasks(qint64 userId, QList<IcalTask> &tasks);
+    // The same handed to take slice tasks at a time (the last slice may hold fewer), so that no
+    // more are held at once; stops when take returns false. Nothing may write the tables read
+    // until it returns.
+    bool readTasks(qint64 userId, qsizetype slice,
+                   const std::function<bool(QList<IcalTask> &&)> &take);
     // The account's task that carries a UID, as it is here.
     struct Found
     {

@@ -1,23 +1,16 @@
 #include "transferwork.h"
 
-#include "csvwriter.h"
-#include "icalconvert.h"
-#include "icalencoding.h"
 #include "icaltaskstore.h"
-#include "icalwriter.h"
 #include "sqlitebusy.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 Q_LOGGING_CATEGORY(lcTransferWork, "tarvik.ical.transfer", QtCriticalMsg)
 
@@ -25,21 +18,8 @@ namespace {
 
 // Larger files are refused before they are read: no task list comes near.
 constexpr qint64 kMaxImportBytes = 256 * 1024 * 1024;
-// Tasks written to an export file at a time, between two looks at Cancel.
-constexpr qsizetype kExportSlice = 2000;
-// The share of an export that reading the tasks stands for; the rest is writing the file.
-constexpr int kExportReadShare = 200;
 // The page cache of a transfer's own connection, in KiB.
 constexpr int kCacheKiB = 32 * 1024;
-
-// The reason a file could not be written, as the system gives it.
-QString writeError(const QSaveFile &file, int cause)
-{
-    QString reason = file.errorString();
-    if (cause != 0 && (reason.isEmpty() || reason == QLatin1String("Unknown error")))
-        reason = QString::fromLocal8Bit(std::strerror(cause));
-    return reason;
-}
 
 } // namespace
 
@@ -105,55 +85,6 @@ bool TransferWork::readTasks(TaskStore *tasks, qint64 userId, bool assignUids,
         qCWarning(lcTransferWork) << "cannot read the tasks:" << store.lastError();
     }
     return ok;
-}
-
-TransferOutcome TransferWork::exportFile(TaskStore *tasks, qint64 userId, const QString &path,
-                                         TransferProgress *progress,
-                                         std::optional<int> reminderLead)
-{
-    TransferOutcome outcome;
-    const bool csv =
-            QFileInfo(path).suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0;
-    QList<IcalTask> list;
-    QString error;
-    if (!readTasks(tasks, userId, !csv, list, error)) {
-        outcome.text = QStringLiteral("Nothing exported: ") + error;
-        return outcome;
-    }
-    for (IcalTask &task : list) {
-        if (!task.alarmLead)
-            task.alarmLead = reminderLead;
-    }
-    QSaveFile file(path);
-    auto put = [&file](const QByteArray &bytes) { return file.write(bytes) == bytes.size(); };
-    const QDateTime stamp = QDateTime::currentDateTimeUtc();
-    QSet<QByteArray> zones;
-    // Unbuffered, so that a failing write says why (a full disk) rather than a later flush.
-    errno = 0;
-    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-                   && put(csv ? CsvWriter::header() : icalCalendarHeader());
-    for (qsizetype from = 0; written && from < list.size(); from += kExportSlice) {
-        if (progress && !progress->step(from, list.size(), kExportReadShare, 1000)) {
-            file.cancelWriting();
-            outcome.text = QStringLiteral("Export cancelled: nothing written");
-            return outcome;
-        }
-        const qsizetype to = from + kExportSlice;
-        written = put(csv ? CsvWriter::writeRows(list, from, to)
-                          : IcalWriter::writeSlice(list, from, to, stamp, zones));
-    }
-    written = written && (csv || put(QByteArrayLiteral("END:VCALENDAR\r\n"))) && file.commit();
-    if (!written) {
-        const QString reason = writeError(file, errno);
-        qCWarning(lcTransferWork) << "cannot write" << path << reason;
-        outcome.text = QStringLiteral("Could not write %1: %2").arg(path, reason);
-        return outcome;
-    }
-    outcome.ok = true;
-    outcome.text = QStringLiteral("Exported %1 tasks to %2")
-                           .arg(list.size())
-                           .arg(QFileInfo(path).fileName());
-    return outcome;
 }
 
 TransferOutcome

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QTest>
@@ -238,6 +239,32 @@ void TestTaskTransfer::exportReadByAnotherReader()
             QStringLiteral("=SUM(A1:A2)|NEEDS-ACTION|1965-05-01T12:00:00+00:00|True|True")));
     QVERIFY(lines.contains(
             QStringLiteral("Far ahead|COMPLETED|9999-12-31T23:00:00+00:00|True|True")));
+
+    // Tasks made without a UID, read and written in several parts: each once, oldest first,
+    // with the UID that is stored for it.
+    QVERIFY(m_app->query().exec(
+            QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                           "WHERE i < 4500) INSERT INTO tasks (user_id, name, active, create_at) "
+                           "SELECT %1, 'Later ' || i, 0, datetime('2030-01-01', '+' || i || "
+                           "' minutes') FROM n")
+                    .arg(m_userId)));
+    QVERIFY(file.remove() && m_transfer->exportTasks(QUrl::fromLocalFile(file.fileName())));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QStringList written;
+    for (const QRegularExpressionMatch &match :
+         QRegularExpression(QStringLiteral("\nUID:([^\r]+)\r\n")).globalMatch(text))
+        written << match.captured(1);
+    QCOMPARE(written.size(), 4504);
+    QVERIFY(text.indexOf(QStringLiteral("SUMMARY:Later 1\r"))
+            < text.indexOf(QStringLiteral("SUMMARY:Later 4500\r")));
+    QStringList stored;
+    QSqlQuery uids = m_app->query();
+    QVERIFY(uids.exec(QStringLiteral("SELECT u.uid FROM task_uids u JOIN tasks t ON t.id = "
+                                     "u.task_id ORDER BY t.create_at, t.id")));
+    while (uids.next())
+        stored << uids.value(0).toString();
+    QCOMPARE(stored, written);
 }
 
 void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
