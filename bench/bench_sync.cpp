@@ -208,20 +208,13 @@ void emptyIdle(const QString &path, Figures &figures)
     SyncBenchDb::close(db);
 }
 
-QString verdict(bool met)
-{
-    return met ? QStringLiteral("met") : QStringLiteral("missed");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     qRegisterMetaType<SyncError>();
-    const int runs = std::max(1, qEnvironmentVariableIntValue("BENCH_SYNC_RUNS") > 0
-                                         ? qEnvironmentVariableIntValue("BENCH_SYNC_RUNS")
-                                         : 3);
+    const int runs = positiveSetting("BENCH_SYNC_RUNS", 3);
     QList<int> sizes;
     for (const QString &size : qEnvironmentVariable("BENCH_SYNC_SIZES", QStringLiteral("10000"))
                                        .split(QLatin1Char(','), Qt::SkipEmptyParts))

@@ -305,11 +305,6 @@ Pass peerUpload(const QString &root, const QHash<QString, QByteArray> &texts,
     return pass;
 }
 
-QString verdict(bool met)
-{
-    return met ? QStringLiteral("met") : QStringLiteral("missed");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -318,9 +313,7 @@ int main(int argc, char **argv)
     qRegisterMetaType<SyncError>();
     // No secret service is involved; nothing here asks one.
     qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=/nonexistent"));
-    const int runs = std::max(1, qEnvironmentVariableIntValue("BENCH_PEER_RUNS") > 0
-                                         ? qEnvironmentVariableIntValue("BENCH_PEER_RUNS")
-                                         : 3);
+    const int runs = positiveSetting("BENCH_PEER_RUNS", 3);
     QList<int> sizes;
     for (const QString &size : qEnvironmentVariable("BENCH_PEER_SIZES", QStringLiteral("1000"))
                                        .split(QLatin1Char(','), Qt::SkipEmptyParts))

@@ -153,12 +153,8 @@ double idleStall(int ms)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const int runs = std::max(1, qEnvironmentVariableIntValue("BENCH_TRANSFER_RUNS") > 0
-                                         ? qEnvironmentVariableIntValue("BENCH_TRANSFER_RUNS")
-                                         : 3);
-    const int tasks = qEnvironmentVariableIntValue("BENCH_TRANSFER_TASKS") > 0
-                              ? qEnvironmentVariableIntValue("BENCH_TRANSFER_TASKS")
-                              : 100000;
+    const int runs = positiveSetting("BENCH_TRANSFER_RUNS", 3);
+    const int tasks = positiveSetting("BENCH_TRANSFER_TASKS", 100000);
     QTemporaryDir dir;
     const QString input = dir.filePath(QStringLiteral("tasks.ics"));
     {

@@ -4,10 +4,24 @@
 #include <QList>
 #include <QString>
 #include <QTextStream>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
+
+// The positive number an environment variable gives, else fallback.
+inline int positiveSetting(const char *name, int fallback)
+{
+    const int value = qEnvironmentVariableIntValue(name);
+    return value > 0 ? value : fallback;
+}
+
+// The word of a GOAL line.
+inline QString verdict(bool met)
+{
+    return met ? QStringLiteral("met") : QStringLiteral("missed");
+}
 
 // Samples of one figure in milliseconds, with the nearest-rank median and 95th percentile.
 class Samples
