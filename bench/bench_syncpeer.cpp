@@ -206,26 +206,16 @@ Pass programUpload(const QString &path, int tasks, const Server &server, const Q
             pass.ok = error == SyncError::None;
             finished = true;
         });
-        QElapsedTimer clock;
-        qint64 last = 0;
-        qint64 longest = 0;
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        tick.setInterval(5);
-        QObject::connect(&tick, &QTimer::timeout, [&]() {
-            const qint64 now = clock.nsecsElapsed();
-            longest = std::max(longest, now - last);
-            last = now;
-        });
+        StallProbe probe(5, Qt::PreciseTimer);
         QEventLoop loop;
         QObject::connect(&engine, &SyncEngine::finished, &loop, &QEventLoop::quit);
         const double cpuBefore = cpuMs(RUSAGE_SELF);
-        tick.start();
-        clock.start();
+        probe.start();
         engine.start(account, RadicaleServer::kPassword);
         if (!finished)
             loop.exec();
-        const qint64 end = clock.nsecsElapsed();
+        const double ms = probe.elapsedMs();
+        const double stallMs = probe.stallToNow();
         pass.cpuMs = cpuMs(RUSAGE_SELF) - cpuBefore;
         pass.waitingMs = double(timed.waitingNs) / 1e6;
         pass.requests = timed.requests;
@@ -234,9 +224,8 @@ Pass programUpload(const QString &path, int tasks, const Server &server, const Q
                 qInfo("  %s: %.0f ms, longest %.0f ms", m.key().constData(), m.value() / 1e6,
                       timed.longestOf.value(m.key()) / 1e6);
         }
-        longest = std::max(longest, end - last);
-        pass.ms = double(end) / 1e6;
-        pass.stallMs = double(longest) / 1e6;
+        pass.ms = ms;
+        pass.stallMs = stallMs;
     }
     QSqlQuery query(db);
     query.exec(QStringLiteral("SELECT uid, ical FROM sync_items WHERE user_id = 1 AND synced = 1 "

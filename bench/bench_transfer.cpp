@@ -84,33 +84,6 @@ double pythonMs(const QString &file, bool write)
     return python.readAllStandardOutput().split(' ').first().toDouble();
 }
 
-// The longest stretch in ms the event loop did not turn since start(), seen by a 1 ms timer.
-class StallProbe
-{
-public:
-    StallProbe()
-    {
-        m_ticker.setInterval(1);
-        QObject::connect(&m_ticker, &QTimer::timeout, [this] { turned(); });
-    }
-    void start()
-    {
-        m_sinceTurn.start();
-        m_ticker.start();
-    }
-    void turned()
-    {
-        m_stall = std::max(m_stall, double(m_sinceTurn.nsecsElapsed()) / 1e6);
-        m_sinceTurn.restart();
-    }
-    double stall() const { return m_stall; }
-
-private:
-    QElapsedTimer m_sinceTurn;
-    QTimer m_ticker;
-    double m_stall = 0;
-};
-
 // Runs one transfer to its end; its time and the longest stretch the event loop did not turn,
 // both in ms. ok is false when it failed.
 std::pair<double, double> transfer(TaskTransfer &transfer, bool import, const QString &file,

@@ -2,8 +2,10 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QTextStream>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -22,6 +24,43 @@ inline QString verdict(bool met)
 {
     return met ? QStringLiteral("met") : QStringLiteral("missed");
 }
+
+// The longest stretch in ms the event loop did not turn since start(), seen by a timer of the
+// given interval.
+class StallProbe
+{
+public:
+    explicit StallProbe(int intervalMs = 1, Qt::TimerType type = Qt::CoarseTimer)
+    {
+        m_ticker.setTimerType(type);
+        m_ticker.setInterval(intervalMs);
+        QObject::connect(&m_ticker, &QTimer::timeout, [this] { turned(); });
+    }
+    void start()
+    {
+        m_sinceStart.start();
+        m_sinceTurn.start();
+        m_ticker.start();
+    }
+    void turned()
+    {
+        m_stall = std::max(m_stall, double(m_sinceTurn.nsecsElapsed()) / 1e6);
+        m_sinceTurn.restart();
+    }
+    double stall() const { return m_stall; }
+    // The stall counting the stretch since the last turn, and the time since start(), in ms.
+    double stallToNow() const
+    {
+        return std::max(m_stall, double(m_sinceTurn.nsecsElapsed()) / 1e6);
+    }
+    double elapsedMs() const { return double(m_sinceStart.nsecsElapsed()) / 1e6; }
+
+private:
+    QElapsedTimer m_sinceStart;
+    QElapsedTimer m_sinceTurn;
+    QTimer m_ticker;
+    double m_stall = 0;
+};
 
 // Samples of one figure in milliseconds, with the nearest-rank median and 95th percentile.
 class Samples
