@@ -25,13 +25,14 @@ namespace {
 // Tasks read, made into text and written at a time, between two looks at Cancel.
 constexpr qsizetype kExportSlice = 2000;
 
-// The reason a file could not be written, as the system gives it.
-QString writeError(const QSaveFile &file, int cause)
+// What the result says when the file could not be written, with the reason the system gives.
+QString writeError(const QSaveFile &file, const QString &path, int cause)
 {
     QString reason = file.errorString();
     if (cause != 0 && (reason.isEmpty() || reason == QLatin1String("Unknown error")))
         reason = QString::fromLocal8Bit(std::strerror(cause));
-    return reason;
+    qCWarning(lcTransferExport) << "cannot write" << path << reason;
+    return QStringLiteral("Could not write %1: %2").arg(path, reason);
 }
 
 // The account's tasks, for the progress.
@@ -119,19 +120,17 @@ TransferOutcome TransferWork::exportFile(TaskStore *tasks, qint64 userId, const 
     const bool committing = ok;
     ok = ok && tasks->commit();
     if (!ok) {
-        const QString reason = writeError(file, cause);
-        tasks->rollback();
-        file.cancelWriting();
         if (cancelled) {
             outcome.text = QStringLiteral("Export cancelled: nothing written");
         } else if (read && !written) {
-            qCWarning(lcTransferExport) << "cannot write" << path << reason;
-            outcome.text = QStringLiteral("Could not write %1: %2").arg(path, reason);
+            outcome.text = writeError(file, path, cause);
         } else {
             qCWarning(lcTransferExport) << "cannot read the tasks:" << store.lastError();
             outcome.text = QStringLiteral("Nothing exported: ")
                            + failure(store, *tasks, committing, "read");
         }
+        tasks->rollback();
+        file.cancelWriting();
         return outcome;
     }
     written = csv || put(QByteArrayLiteral("END:VCALENDAR\r\n"));
@@ -141,9 +140,7 @@ TransferOutcome TransferWork::exportFile(TaskStore *tasks, qint64 userId, const 
         cause = errno;
     }
     if (!written) {
-        const QString reason = writeError(file, cause);
-        qCWarning(lcTransferExport) << "cannot write" << path << reason;
-        outcome.text = QStringLiteral("Could not write %1: %2").arg(path, reason);
+        outcome.text = writeError(file, path, cause);
         return outcome;
     }
     outcome.ok = true;
