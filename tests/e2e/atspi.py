@@ -80,7 +80,9 @@ class ScreenReader:
         None."""
         return self._ask("find", role=role, name=name)
 
-    def wait(self, role, name=None, timeout=10):
+    def wait(self, role, name=None, timeout=30):
+        """Waits for a showing object; the timeout is only there to end a hang (harness's
+        PATIENCE)."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             found = self.find(role, name)

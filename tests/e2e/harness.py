@@ -435,8 +435,16 @@ def _send_delete_window(display_name, window):
     x11.XCloseDisplay(display)
 
 
+# A wait's timeout only tells a hang from a change still to come; none of them measures speed.
+# Every wait may take PATIENCE times as long as asked: on a machine whose disk is busy with other
+# work (a build beside the tests), one commit of the program can take seconds, and a program
+# that waits for its disk answers its screen reader nothing meanwhile. A passing test waits no
+# longer for it.
+PATIENCE = 3
+
+
 def wait_until(predicate, timeout=10, interval=0.2, message="condition not met"):
-    deadline = time.time() + timeout
+    deadline = time.time() + timeout * PATIENCE
     while time.time() < deadline:
         value = predicate()
         if value:

@@ -7,6 +7,7 @@ controls, so its table starts at y 54; every row is 36 px high with 1 px between
 import datetime
 import functools
 import re
+import sys
 import time
 from zoneinfo import ZoneInfo
 
@@ -38,6 +39,8 @@ def shoot_on_failure(test):
         except Exception:
             if getattr(self, "app", None) is not None:
                 self.app.screenshot("failed_" + test.__name__)
+                # What the program said, for a failure seen only on another machine.
+                print("--- the program's output:\n" + self.app.output()[-4000:], file=sys.stderr)
             raise
     return run
 
