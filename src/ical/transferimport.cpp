@@ -9,6 +9,12 @@
 
 #include <QLoggingCategory>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 Q_LOGGING_CATEGORY(lcTransferImport, "tarvik.ical.import", QtCriticalMsg)
 
 namespace {
@@ -31,10 +37,66 @@ void merge(TaskChanges &into, const TaskChanges &changes)
     into.doneDeleted = into.doneDeleted || changes.doneDeleted;
 }
 
+// Slices of a file read on a thread of their own, handed to the thread that saves them through a
+// short queue: the reading of the next slices goes on while one is saved, and no more of the
+// file's tasks are held than a few slices.
+class SliceQueue
+{
+public:
+    // On the reading thread: false once the saving stopped.
+    bool put(IcalReadSlice &&slice)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_space.wait(lock, [this] { return m_slices.size() < kAhead || m_stopped; });
+        if (m_stopped)
+            return false;
+        m_slices.push_back(std::move(slice));
+        m_ready.notify_one();
+        return true;
+    }
+
+    // On the reading thread, once it read all it will.
+    void finish()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_finished = true;
+        m_ready.notify_one();
+    }
+
+    // On the saving thread: the next slice, or none when the reading finished and all were taken.
+    std::optional<IcalReadSlice> take()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.wait(lock, [this] { return !m_slices.empty() || m_finished; });
+        if (m_slices.empty())
+            return std::nullopt;
+        IcalReadSlice slice = std::move(m_slices.front());
+        m_slices.pop_front();
+        m_space.notify_one();
+        return slice;
+    }
+
+    // On the saving thread: no more slices are wanted.
+    void stop()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopped = true;
+        m_slices.clear();
+        m_space.notify_one();
+    }
+
+private:
+    static constexpr size_t kAhead = 2;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::condition_variable m_space;
+    std::deque<IcalReadSlice> m_slices;
+    bool m_finished = false;
+    bool m_stopped = false;
+};
+
 // The saving of an import: each slice of the file's tasks as the reader hands it on, a batch per
-// transaction, so that no more of the file's tasks are held than a slice. (Read on a thread of
-// its own beside the saving, the import of 100,000 tasks made the window's event loop wait up to
-// hundreds of milliseconds now and then, for a small gain: the saving takes the longer part.)
+// transaction.
 class SliceSaver
 {
 public:
@@ -166,16 +228,29 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
                                  if (origin == TaskStore::Origin::Import)
                                      merge(outcome.changes, changes);
                              });
-    const IcalReadResult read = IcalReader::readInSlices(
-            QUtf8StringView(data).isValidUtf8() ? data : ImportTexts::asUtf8(data, &recoded),
-            batch > 0 ? batch : kBatchTasks,
-            [&saver](IcalReadSlice &&slice) {
-                saver.saving = true;
-                return saver.save(std::move(slice));
-            },
-            [progress](qsizetype done, qsizetype total) {
-                return !progress || progress->step(done, total, 0, 1000);
-            });
+    const QByteArray text =
+            QUtf8StringView(data).isValidUtf8() ? data : ImportTexts::asUtf8(data, &recoded);
+    // The file is read on a thread of its own (at this thread's scheduling priority), the tasks
+    // are saved on this one, whose connection it is.
+    SliceQueue queue;
+    IcalReadResult read;
+    std::thread reader([&] {
+        read = IcalReader::readInSlices(
+                text, batch > 0 ? batch : kBatchTasks,
+                [&queue](IcalReadSlice &&slice) { return queue.put(std::move(slice)); },
+                [progress](qsizetype done, qsizetype total) {
+                    return !progress || progress->step(done, total, 0, 1000);
+                });
+        queue.finish();
+    });
+    while (std::optional<IcalReadSlice> slice = queue.take()) {
+        saver.saving = true;
+        if (!saver.save(std::move(*slice))) {
+            queue.stop();
+            break;
+        }
+    }
+    reader.join();
     // An empty file still takes one transaction, which finds a file another program holds.
     if (!saver.saving && saver.ok && read.error.isEmpty() && !read.cancelled)
         saver.save(IcalReadSlice());
