@@ -2,6 +2,7 @@
 #include "taskstore.h"
 
 #include "icalalarm.h"
+#include "icalnames.h"
 
 #include <QSqlQuery>
 #include <QVariant>
@@ -74,7 +75,7 @@ bool TaskStore::reminderFromCalendar(qint64 userId, qint64 taskId, const QString
                                      const QString &calendar, const QDateTime &due)
 {
     const auto alarmIn = [&due](const QString &text) {
-        return text.contains(QLatin1String("VALARM"), Qt::CaseInsensitive)
+        return IcalNames::mentions(text, QLatin1String("VALARM"))
                        ? IcalAlarm::leadIn(text.toUtf8(), due)
                        : std::nullopt;
     };

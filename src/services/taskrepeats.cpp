@@ -1,6 +1,7 @@
 // The rules of repeating tasks, beside the tasks table: part of the task store.
 #include "taskstore.h"
 
+#include "icalnames.h"
 #include "icalreader.h"
 #include "taskdetailssql.h"
 
@@ -141,7 +142,7 @@ bool TaskStore::repeatFromCalendar(qint64 userId, qint64 taskId, const QString &
 {
     Recurrence::Rule rule;
     qint64 offset = 0;
-    if (calendar.contains(QLatin1String("RRULE"), Qt::CaseInsensitive)) {
+    if (IcalNames::mentions(calendar, QLatin1String("RRULE"))) {
         const IcalReadResult read = IcalReader::read(calendar.toUtf8(), IcalReader::Mode::Resource);
         if (!read.tasks.isEmpty() && read.tasks.first().repeat) {
             const IcalTask &task = read.tasks.first();

@@ -1,6 +1,7 @@
 // The new tasks of an import written many rows to a statement: part of the task store.
 #include "taskstore.h"
 
+#include "icalnames.h"
 #include "storedtime.h"
 #include "taskdetailssql.h"
 
@@ -130,7 +131,7 @@ bool TaskStore::insertNewImported(qint64 userId, qint64 importId, QList<NewImpor
                     task.values.due.isValid() ? QDateTime::fromSecsSinceEpoch(
                             StoredTime::dueEpoch(task.values.due).toLongLong(), Qt::UTC)
                                               : QDateTime();
-            ok = (!task.calendar.contains(QLatin1String("RRULE"), Qt::CaseInsensitive)
+            ok = (!IcalNames::mentions(task.calendar, QLatin1String("RRULE"))
                   || repeatFromCalendar(userId, task.id, task.calendar))
                  && reminderFromCalendar(userId, task.id, QString(), task.calendar, kept);
         }

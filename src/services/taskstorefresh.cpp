@@ -2,6 +2,7 @@
 // cannot be there: part of the task store.
 #include "taskstore.h"
 
+#include "icalnames.h"
 #include "storedtime.h"
 
 #include <QSqlError>
@@ -62,7 +63,7 @@ bool TaskStore::storeNewImported(qint64 userId, qint64 taskId, const QString &ui
                     ? QDateTime::fromSecsSinceEpoch(StoredTime::dueEpoch(due).toLongLong(), Qt::UTC)
                     : QDateTime();
     bool ok = run(store).ok
-              && (!calendar.contains(QLatin1String("RRULE"), Qt::CaseInsensitive)
+              && (!IcalNames::mentions(calendar, QLatin1String("RRULE"))
                   || repeatFromCalendar(userId, taskId, calendar))
               && reminderFromCalendar(userId, taskId, QString(), calendar, kept);
     if (!ok || !details)

@@ -446,7 +446,7 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
     }
     const QByteArray first =
             calendar(namedAside + kEuropeZone
-                     + todo("UID:a\r\nSUMMARY:Water plants\r\nRRULE:FREQ=WEEKLY\r\n"
+                     + todo("UID:a\r\nSUMMARY:Water plants\r\nrRule:FREQ=WEEKLY\r\n"
                             "X-CUSTOM-FIELD:keep me\r\nDTSTART;TZID=W. Europe Standard "
                             "Time:20260101T080000\r\nCATEGORIES:Home,Garden\r\n"
                             "BEGIN:VALARM\r\nACTION:DISPLAY\r\n"
@@ -459,6 +459,8 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
                      + todo("UID:a\r\nRECURRENCE-ID;TZID=W. Europe Standard "
                             "Time:20260108T080000\r\nSUMMARY:Water plants once\r\n"));
     QCOMPARE(m_transfer->importCalendar(first).imported, 3);
+    // Its rule is read from the kept text, whatever the case of its name.
+    QCOMPARE(m_app->scalar(QStringLiteral("SELECT COUNT(*) FROM task_repeat")).toInt(), 1);
     // A task keeps the zones of its own date-times, not those an X- property names.
     const auto keptText = [&](const char *uid) {
         return m_app
@@ -488,7 +490,7 @@ void TestTaskTransfer::reimportUpdatesAndKeepsUnknownProperties()
     QVERIFY(m_app->tasks.createTask(QStringLiteral("New here"), QDateTime(), false));
     const QByteArray exported = m_transfer->exportCalendar();
     for (const char *kept :
-         { "X-CUSTOM-FIELD:keep me", "RRULE:FREQ=WEEKLY", "BEGIN:VALARM",
+         { "X-CUSTOM-FIELD:keep me", "rRule:FREQ=WEEKLY", "BEGIN:VALARM",
            "TZID:W. Europe Standard Time", "UID:a", "CATEGORIES:Home,Garden",
            "SUMMARY:Water plants once", "DUE;VALUE=DATE:20260115", "STATUS:CANCELLED" })
         QVERIFY2(exported.contains(kept), kept);
