@@ -2,6 +2,7 @@
 
 #include <QTimeZone>
 
+#include <cstdio>
 #include <limits>
 
 namespace StoredTime {
@@ -34,7 +35,14 @@ QVariant createdText(const QDateTime &created)
     const QDateTime utc = created.toUTC();
     if (!created.isValid() || utc.date().year() < 1 || utc.date().year() > 9999)
         return QVariant(QMetaType::fromType<QString>());
-    return utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    // As toString("yyyy-MM-dd HH:mm:ss") writes it, at a fraction of its cost (an import writes
+    // one for each task).
+    const QDate day = utc.date();
+    const QTime time = utc.time();
+    char text[20];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", day.year(), day.month(),
+                  day.day(), time.hour(), time.minute(), time.second());
+    return QString::fromLatin1(text, 19);
 }
 
 QString reminderText(qint64 epoch)

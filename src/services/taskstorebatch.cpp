@@ -125,15 +125,17 @@ bool TaskStore::insertNewImported(qint64 userId, qint64 importId, QList<NewImpor
             ok = run(tags).ok;
         }
         // The rule and the reminder a task's text brings, each as storeNewImported takes it.
+        // A new task had no reminder before: a text without an alarm changes nothing.
         for (qsizetype i = from; ok && i < to; ++i) {
             const NewImportedTask &task = tasks.at(i);
-            const QDateTime kept =
-                    task.values.due.isValid() ? QDateTime::fromSecsSinceEpoch(
-                            StoredTime::dueEpoch(task.values.due).toLongLong(), Qt::UTC)
-                                              : QDateTime();
-            ok = (!IcalNames::mentions(task.calendar, QLatin1String("RRULE"))
-                  || repeatFromCalendar(userId, task.id, task.calendar))
-                 && reminderFromCalendar(userId, task.id, QString(), task.calendar, kept);
+            ok = !IcalNames::mentions(task.calendar, QLatin1String("RRULE"))
+                 || repeatFromCalendar(userId, task.id, task.calendar);
+            if (ok && IcalNames::mentions(task.calendar, QLatin1String("VALARM"))) {
+                const QDateTime kept = task.values.due.isValid() ? QDateTime::fromSecsSinceEpoch(
+                                               task.values.due.toSecsSinceEpoch(), Qt::UTC)
+                                                                 : QDateTime();
+                ok = reminderFromCalendar(userId, task.id, QString(), task.calendar, kept);
+            }
         }
     }
     if (!ok)
