@@ -72,7 +72,8 @@ bool IcalTaskStore::readTasks(qint64 userId, qsizetype slice,
     QSqlQuery query(m_database);
     query.prepare(QStringLiteral(
             "SELECT t.id, t.name, t.active, t.expire_at, t.expire_at_epoch, t.create_at, u.uid,\n"
-            "       u.calendar, r.rrule, r.from_completion, r.zone, d.notes, d.priority,\n"
+            "       CAST(u.calendar AS BLOB), r.rrule, r.from_completion, r.zone, d.notes, "
+            "d.priority,\n"
             "       d.priority_raw, d.tags, d.task_id IS NOT NULL, m.lead_minutes\n"
             "FROM tasks t LEFT JOIN task_uids u ON u.task_id = t.id AND u.user_id = t.user_id\n"
             "LEFT JOIN task_repeat r ON r.task_id = t.id AND r.user_id = t.user_id\n"
@@ -92,9 +93,10 @@ bool IcalTaskStore::readTasks(qint64 userId, qsizetype slice,
         task.name = query.value(1).toString();
         task.done = query.value(2).toBool();
         task.due = storedDue(query.value(3), query.value(4));
-        task.created = StoredTime::read(query.value(5));
+        task.created = StoredTime::readUtc(query.value(5));
         task.uid = query.value(6).toString();
-        task.calendar = IcalZoneStore::withZones(query.value(7).toString().toUtf8(), zones, true);
+        // As its UTF-8 bytes (a blob), not turned into UTF-16 and back.
+        task.calendar = IcalZoneStore::withZones(query.value(7).toByteArray(), zones, true);
         if (!query.value(8).isNull())
             task.repeat = Recurrence::Rule { query.value(8).toString().toUtf8(),
                                              query.value(9).toBool(),

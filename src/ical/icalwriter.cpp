@@ -95,8 +95,11 @@ QByteArray timeLine(const char *name, const QDateTime &time)
 // still the end of a day.
 QByteArray dueLine(const QDateTime &due, bool dateOnly)
 {
+    // Only then in local time: each conversion asks the C library, which asks the file system.
+    if (!dateOnly)
+        return timeLine("DUE", due);
     const QDateTime local = due.toLocalTime();
-    if (dateOnly && local.time() == QTime(23, 59))
+    if (local.time() == QTime(23, 59))
         return "DUE;VALUE=DATE:" + local.date().toString(QStringLiteral("yyyyMMdd")).toLatin1()
                + "\r\n";
     return timeLine("DUE", due);

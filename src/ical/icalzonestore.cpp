@@ -44,10 +44,15 @@ QByteArray systemDefinition(const QByteArray &tzid)
 QList<QByteArray> IcalZoneStore::namedZones(const QByteArray &text)
 {
     QList<QByteArray> zones;
-    for (const QByteArray &line : text.split('\n')) {
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype end = text.indexOf('\n', from);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView line(text.constData() + from, end - from);
+        from = end + 1;
         if (!line.contains(';') || line.startsWith("X-") || line.startsWith("x-"))
             continue;
-        const QByteArray tzid = icalLineZone(line.trimmed());
+        const QByteArray tzid = icalLineZone(line.trimmed().toByteArray());
         if (!tzid.isEmpty() && !zones.contains(tzid))
             zones.append(tzid);
     }

@@ -17,6 +17,29 @@ QDateTime read(const QVariant &value)
     return QDateTime(parsed.date(), parsed.time(), QTimeZone::utc()).toLocalTime();
 }
 
+QDateTime readUtc(const QVariant &value)
+{
+    // "yyyy-MM-dd HH:mm:ss", as CURRENT_TIMESTAMP and createdText write it, read directly.
+    const QString text = value.toString();
+    const QStringView view(text);
+    if (view.size() == 19 && view[4] == u'-' && view[7] == u'-' && view[10] == u' '
+        && view[13] == u':' && view[16] == u':') {
+        const auto number = [&view](qsizetype from, qsizetype length) {
+            bool ok = false;
+            const int n = view.sliced(from, length).toInt(&ok);
+            return ok ? n : -1;
+        };
+        const QDate day(number(0, 4), number(5, 2), number(8, 2));
+        const QTime time(number(11, 2), number(14, 2), number(17, 2));
+        if (day.isValid() && time.isValid())
+            return QDateTime(day, time, Qt::UTC);
+    }
+    const QDateTime parsed = value.toDateTime();
+    if (!parsed.isValid())
+        return {};
+    return QDateTime(parsed.date(), parsed.time(), Qt::UTC);
+}
+
 // The due time is written in UTC, so that its text and its epoch seconds name the same instant.
 QVariant dueText(const QDateTime &expireAt)
 {

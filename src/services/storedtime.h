@@ -9,6 +9,9 @@ namespace StoredTime {
 
 // A stored text as a local date-time; invalid for NULL or text that does not parse.
 QDateTime read(const QVariant &value);
+// The same instant in UTC, read without the C library's look-ups of the local zone (which ask
+// the file system for each value): for the many values of an export.
+QDateTime readUtc(const QVariant &value);
 
 // The value bound for the due-time text: the instant in UTC, or a null date-time.
 QVariant dueText(const QDateTime &expireAt);
