@@ -400,12 +400,12 @@ void TestTaskTransfer::badInput_data()
             << "Imported 1 tasks, updated 0, skipped 1 (1 tasks left out for the UID of "
                "another task in the file, the first \"Second\")";
     QByteArray between;
-    for (int i = 0; i < 1500; ++i)
+    for (int i = 0; i < 2500; ++i)
         between += todo("UID:t" + QByteArray::number(i) + "\r\nSUMMARY:Task\r\n");
     QTest::newRow("two tasks sharing a UID, far apart")
             << calendar(todo("UID:s\r\nSUMMARY:First\r\n") + between
                         + todo("UID:s\r\nSUMMARY:Second\r\n"))
-            << 1502 << "Imported 1501 tasks, updated 0, skipped 1 (1 tasks left out";
+            << 2502 << "Imported 2501 tasks, updated 0, skipped 1 (1 tasks left out";
     QTest::newRow("only an event") << calendar("BEGIN:VEVENT\r\nSUMMARY:e\r\nEND:VEVENT\r\n") << 1
                                    << "Imported 0 tasks, updated 0, skipped 1";
     QByteArray minutely = kEuropeZone;
