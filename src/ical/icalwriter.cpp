@@ -92,14 +92,11 @@ QByteArray timeLine(const char *name, const QDateTime &time)
 }
 
 // The DUE line of a due time; a due date without a time stays one when the task's due time is
-// still the end of a day.
+// still the end of a day (only then is the local time made: the C library asks the disk for it).
 QByteArray dueLine(const QDateTime &due, bool dateOnly)
 {
-    // Only then in local time: each conversion asks the C library, which asks the file system.
-    if (!dateOnly)
-        return timeLine("DUE", due);
-    const QDateTime local = due.toLocalTime();
-    if (local.time() == QTime(23, 59))
+    const QDateTime local = dateOnly ? due.toLocalTime() : QDateTime();
+    if (dateOnly && local.time() == QTime(23, 59))
         return "DUE;VALUE=DATE:" + local.date().toString(QStringLiteral("yyyyMMdd")).toLatin1()
                + "\r\n";
     return timeLine("DUE", due);
