@@ -17,15 +17,28 @@ constexpr int kReadHere = 100;
 
 void SyncEngine::write(std::function<void()> job, std::function<void()> then)
 {
+    m_writeQueue.append({ std::move(job), std::move(then) });
+    if (m_writeQueue.size() == 1)
+        writeNext();
+}
+
+// The writer runs one job at a time: the next waits here for the end of the one before, and the
+// writer is never asked while a job runs.
+void SyncEngine::writeNext()
+{
     m_writer.run(
-            [this, job = std::move(job)](SyncStore &store) {
+            [this, job = m_writeQueue.first().first](SyncStore &store) {
                 m_writes = &store;
                 job();
                 m_writes = &m_store;
             },
-            [this, then = std::move(then), run = m_run]() {
-                if (m_running && run == m_run)
-                    then();
+            [this, run = m_run]() {
+                const std::function<void()> then = m_writeQueue.takeFirst().second;
+                if (!m_running || run != m_run)
+                    return m_writeQueue.clear();
+                if (!m_writeQueue.isEmpty())
+                    writeNext();
+                then();
             });
 }
 
