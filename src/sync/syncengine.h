@@ -159,8 +159,10 @@ private:
     bool m_tracking = false; // the next tasks' addresses are being recorded before they are sent
     DavReply m_pushFailure; // the first request of the push that failed
     QStringList m_acknowledged; // UIDs the server took, not recorded yet
-    // The writer's jobs asked for, the first one running.
+    // The writer's jobs waiting for the one running (m_writing) to go on.
     QList<std::pair<std::function<void()>, std::function<void()>>> m_writeQueue;
+    bool m_writing = false;
+    bool m_sendHeld = false; // the push waits for the writer's job to end
     QStringList m_notes;
     std::optional<int> m_alarmLead;
     // The account's stored time zones, read once a pass when the first task is sent.

@@ -24,13 +24,17 @@ constexpr int kInFlight = 4;
 } // namespace
 
 // Sends the next queued changes while fewer than kInFlight await their answer, none after a
-// request failed; once every answer is in, the pass goes on, or ends with that failure.
+// request failed; once every answer is in, the pass goes on, or ends with that failure. A task is
+// sent between the writer's jobs (see writeNext).
 void SyncEngine::pushNext()
 {
     if (!m_running)
         return;
-    while (m_sending < kInFlight && !m_tracking && m_pushFailure.error == SyncError::None
-           && !m_pushQueue.isEmpty()) {
+    const auto more = [this]() {
+        return m_sending < kInFlight && !m_tracking && m_pushFailure.error == SyncError::None
+               && !m_pushQueue.isEmpty();
+    };
+    while (!m_writing && more()) {
         const int index = m_pushQueue.takeFirst();
         SyncItem &item = m_items[index];
         const bool create =
@@ -44,7 +48,8 @@ void SyncEngine::pushNext()
             pushItem(index);
         }
     }
-    if (m_sending > 0)
+    m_sendHeld = m_writing && more();
+    if (m_sending > 0 || m_sendHeld)
         return;
     if (m_pushFailure.error != SyncError::None)
         return fail(std::exchange(m_pushFailure, {}));
@@ -197,6 +202,7 @@ void SyncEngine::pushItem(int index)
 // alarmRetry: the task goes again, without this program's reminder the server refused.
 void SyncEngine::sendItem(int index, bool alarmRetry)
 {
+    Q_ASSERT(!m_writing); // it reads the task's repeat and reminder here
     SyncItem &item = m_items[index];
     const QDateTime modified = item.changedAt > 0
                                        ? QDateTime::fromSecsSinceEpoch(item.changedAt, Qt::UTC)
@@ -267,7 +273,10 @@ void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByte
         // Some servers refuse alarms: the task goes again without this program's reminder.
         qCWarning(lcSync) << "PUT with a reminder refused with" << reply.status;
         m_alarmsRefused = true;
-        return sendItem(*found, true);
+        const int index = *found;
+        if (m_writing)
+            return write([]() {}, [this, index]() { sendItem(index, true); });
+        return sendItem(index, true);
     } else {
         if (how.alarmRetry)
             m_alarmsRefused = false; // refused for another reason

@@ -229,8 +229,9 @@ void TestSyncDecisions::engine_data()
     QTest::newRow("an old token answered with nothing by a new list keeps and uploads the tasks")
             << typed << QStringList { "here+ Pay rent", "sync", "there- Pay rent" }
             << Rules { { "REPORT", "", emptied } } << SyncError::None << rent << rent;
+    // More than a batch of records, written while tasks are being sent.
     QStringList many, manyMade, manyGone;
-    for (int i = 1; i <= 12; ++i) {
+    for (int i = 1; i <= 60; ++i) {
         many << QStringLiteral("Task %1").arg(i, 2, 10, QLatin1Char('0'));
         manyMade << QStringLiteral("here+ ") + many.last();
         manyGone << QStringLiteral("there- ") + many.last();
