@@ -132,6 +132,10 @@ void SyncEngine::afterApplied()
 void SyncEngine::startPush()
 {
     m_pushQueue.clear();
+    m_sending = 0;
+    m_tracking = false;
+    m_sendHeld = false;
+    m_pushFailure = {};
     for (int i = 0; i < m_items.size(); ++i)
         m_pushQueue.append(i);
     pushNext();

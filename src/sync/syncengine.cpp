@@ -51,6 +51,10 @@ void SyncEngine::start(const SyncAccount &account, const QString &password)
     m_client.setInsecureAllowed(account.insecureAllowed);
     m_running = true;
     m_finishing = false;
+    m_writeQueue.clear();
+    m_writing = false;
+    m_sendHeld = false; // the push of a pass stopped is not taken up again
+    m_pushQueue.clear();
     ++m_run;
     m_pass = 0;
     m_refused.clear();
@@ -76,6 +80,8 @@ void SyncEngine::abort()
     // A job stops at its next task, rolling back what it has not committed.
     m_writer.cancel();
     m_writer.wait();
+    m_writeQueue.clear(); // a cancelled job's then is dropped
+    m_writing = false;
     m_running = false;
     // What the server took is recorded all the same, here.
     const QList<SyncItem> acknowledged = takeAcknowledged();

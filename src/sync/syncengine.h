@@ -19,7 +19,8 @@
 
 // One two-way sync of an account's tasks with its CalDAV collection: read what changed on the
 // server (sync-collection with the stored token, else a comparison of ETags), apply it to the
-// tasks, then send what changed here (If-None-Match: * to create, If-Match to change or delete).
+// tasks, then send what changed here (If-None-Match: * to create, If-Match to change or delete),
+// a few requests awaiting their answers at once, each answer settled whatever order they come in.
 // A write refused with 412 is settled by fetching the server's version, merging it field by field
 // (SyncMerge) and writing again, a few rounds at most. Everything a listing causes here is written
 // in one transaction with the sync token that covers it, against the tasks as they are at that
@@ -85,21 +86,30 @@ private:
     void applyResource(const DavResource &resource);
     void applyRemoval(const QString &href);
     void pushNext();
+    void settled();
+    void pushFailed(const DavReply &reply);
     void pushItem(int index);
-    void sendItem(int index);
+    void sendItem(int index, bool alarmRetry = false);
     void trackUpcoming(int index);
     void recordAcknowledged(std::function<void()> then);
     QList<SyncItem> takeAcknowledged();
-    void saveItems(const QList<SyncItem> &items);
+    void record(const QList<SyncItem> &items, std::function<void()> then);
     void afterPushed();
-    void onPushed(const QString &uid, const DavReply &reply, const QByteArray &sent);
+    // How a task was sent: again without the reminder, or while reminders were not refused.
+    struct Sent
+    {
+        bool alarmRetry = false;
+        bool alarmsAllowed = true;
+    };
+    void onPushed(const QString &uid, const DavReply &reply, const QByteArray &sent, Sent how);
     void readEtag(const QString &uid);
     bool holdDeletions();
     void reupload(SyncItem &item);
     bool written(bool ok);
     // Runs job on the writer's thread, its writes through m_writes, then then here, unless the
-    // pass ended meanwhile.
+    // pass ended meanwhile. Jobs run one after the other, in the order they were asked for.
     void write(std::function<void()> job, std::function<void()> then);
+    void writeNext();
     void fail(const DavReply &reply);
     void done(SyncError error, int status = 0);
 
@@ -145,8 +155,14 @@ private:
     QHash<QString, int> m_byHref;
     QHash<QString, int> m_byUid;
     QList<int> m_pushQueue;
-    int m_current = -1; // the item being sent
+    int m_sending = 0; // changes sent whose answer is not settled yet
+    bool m_tracking = false; // the next tasks' addresses are being recorded before they are sent
+    DavReply m_pushFailure; // the first request of the push that failed
     QStringList m_acknowledged; // UIDs the server took, not recorded yet
+    // The writer's jobs waiting for the one running (m_writing) to go on.
+    QList<std::pair<std::function<void()>, std::function<void()>>> m_writeQueue;
+    bool m_writing = false;
+    bool m_sendHeld = false; // the push waits for the writer's job to end
     QStringList m_notes;
     std::optional<int> m_alarmLead;
     // The account's stored time zones, read once a pass when the first task is sent.
@@ -155,7 +171,6 @@ private:
     bool m_finishing = false; // done() waits for its last writes
     bool m_nothingApplied = false; // the listing changed nothing here, not even the token
     qint64 m_readChange = -1; // the last change to tasks when the tasks were read
-    QString m_alarmRetry; // the UID sent again without the reminder, until the answer
     // Last, so that it goes first: its destructor waits for a listing being read.
     QThreadPool m_parser;
     // The store the job running writes through: the writer's, on its thread.

@@ -17,6 +17,18 @@ constexpr int kReadHere = 100;
 
 void SyncEngine::write(std::function<void()> job, std::function<void()> then)
 {
+    m_writeQueue.append({ std::move(job), std::move(then) });
+    if (!m_writing)
+        writeNext();
+}
+
+// The writer runs one job at a time: the next waits here until the one before went on. Between
+// two jobs the push sends what it held back, reading the file here, which it does not while the
+// writer may be committing: this thread never waits for the writer's lock.
+void SyncEngine::writeNext()
+{
+    m_writing = true;
+    auto [job, then] = m_writeQueue.takeFirst();
     m_writer.run(
             [this, job = std::move(job)](SyncStore &store) {
                 m_writes = &store;
@@ -24,8 +36,16 @@ void SyncEngine::write(std::function<void()> job, std::function<void()> then)
                 m_writes = &m_store;
             },
             [this, then = std::move(then), run = m_run]() {
-                if (m_running && run == m_run)
-                    then();
+                m_writing = false;
+                if (!m_running || run != m_run)
+                    return;
+                then();
+                if (!m_running || run != m_run)
+                    return;
+                if (std::exchange(m_sendHeld, false))
+                    pushNext();
+                if (!m_writing && !m_writeQueue.isEmpty())
+                    writeNext();
             });
 }
 

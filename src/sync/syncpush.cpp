@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+#include <memory>
 #include <utility>
 
 namespace {
@@ -15,14 +16,25 @@ namespace {
 constexpr int kMaxPasses = 3;
 // Tasks recorded in one transaction, before they are sent and once the server took them.
 constexpr int kRecordBatch = 50;
+// Requests of the push awaiting their answer at once, each on a connection of its own: a server
+// spends most of a write on its own work, so the next request is already there when it is done.
+// More would only load a small server's lock or single thread with requests that wait.
+constexpr int kInFlight = 4;
 
 } // namespace
 
+// Sends the next queued changes while fewer than kInFlight await their answer, none after a
+// request failed; once every answer is in, the pass goes on, or ends with that failure. A task is
+// sent between the writer's jobs (see writeNext).
 void SyncEngine::pushNext()
 {
     if (!m_running)
         return;
-    while (!m_pushQueue.isEmpty()) {
+    const auto more = [this]() {
+        return m_sending < kInFlight && !m_tracking && m_pushFailure.error == SyncError::None
+               && !m_pushQueue.isEmpty();
+    };
+    while (!m_writing && more()) {
         const int index = m_pushQueue.takeFirst();
         SyncItem &item = m_items[index];
         const bool create =
@@ -31,10 +43,33 @@ void SyncEngine::pushNext()
         const bool held = item.tracked && !item.hasTask && m_store.deletionHeld(item.taskId);
         m_undoHeld = m_undoHeld || held;
         const bool remove = item.tracked && !item.hasTask && !held;
-        if (create || update || remove)
-            return pushItem(index);
+        if (create || update || remove) {
+            ++m_sending;
+            pushItem(index);
+        }
     }
+    m_sendHeld = m_writing && more();
+    if (m_sending > 0 || m_sendHeld)
+        return;
+    if (m_pushFailure.error != SyncError::None)
+        return fail(std::exchange(m_pushFailure, {}));
     recordAcknowledged([this]() { afterPushed(); });
+}
+
+// One change is settled, its answer handled and recorded as that answer asks.
+void SyncEngine::settled()
+{
+    --m_sending;
+    pushNext();
+}
+
+// The first failure ends the pass once the requests still out have answered, so that what the
+// server took meanwhile is recorded.
+void SyncEngine::pushFailed(const DavReply &reply)
+{
+    if (m_pushFailure.error == SyncError::None)
+        m_pushFailure = reply;
+    settled();
 }
 
 void SyncEngine::afterPushed()
@@ -81,21 +116,34 @@ void SyncEngine::trackUpcoming(int index)
         m_byUid.insert(item.uid, next);
         recording.append(item);
     }
-    write([this, recording]() { saveItems(recording); }, [this, index]() { sendItem(index); });
+    // Nothing else is sent until they are recorded: the batch holds the next of the queue.
+    m_tracking = true;
+    record(recording, [this, index]() {
+        m_tracking = false;
+        sendItem(index);
+        pushNext();
+    });
 }
 
-// On the writer's thread: items in one transaction.
-void SyncEngine::saveItems(const QList<SyncItem> &items)
+// Items in one transaction on the writer's thread, while answers are handled here; then goes on.
+void SyncEngine::record(const QList<SyncItem> &items, std::function<void()> then)
 {
-    const bool began = !items.isEmpty() && m_writes->transaction(true);
-    for (const SyncItem &item : items) {
-        if (!m_writes->saveItem(m_account.userId, item))
-            m_softError = SyncError::LocalWriteFailed;
-    }
-    if (began && !m_writes->commit()) {
-        m_writes->rollback();
-        m_softError = SyncError::LocalWriteFailed;
-    }
+    auto ok = std::make_shared<bool>(true);
+    write(
+            [this, items, ok]() {
+                const bool began = !items.isEmpty() && m_writes->transaction(true);
+                for (const SyncItem &item : items)
+                    *ok = m_writes->saveItem(m_account.userId, item) && *ok;
+                if (began && !m_writes->commit()) {
+                    m_writes->rollback();
+                    *ok = false;
+                }
+            },
+            [this, ok, then = std::move(then)]() {
+                if (!*ok)
+                    m_softError = SyncError::LocalWriteFailed;
+                then();
+            });
 }
 
 // The items the server took since the last record, as they are now.
@@ -115,12 +163,11 @@ void SyncEngine::recordAcknowledged(std::function<void()> then)
 {
     if (m_acknowledged.isEmpty())
         return then();
-    write([this, items = takeAcknowledged()]() { saveItems(items); }, std::move(then));
+    record(takeAcknowledged(), std::move(then));
 }
 
 void SyncEngine::pushItem(int index)
 {
-    m_current = index;
     SyncItem &item = m_items[index];
     const QString uid = item.uid;
     if (!item.hasTask) {
@@ -128,12 +175,12 @@ void SyncEngine::pushItem(int index)
         // create whose answer was lost, or a server that gave no ETag, still has the task.
         m_client.remove(resourceUrl(item.href), item.etag, [this, uid](const DavReply &reply) {
             if (isTransportError(reply.error))
-                return fail(reply);
+                return pushFailed(reply);
             if (CalDavClient::isSuccess(reply.status) || reply.status == 404) {
                 m_wroteThere = true;
                 const qint64 taskId = m_items.at(m_byUid.value(uid)).taskId;
                 return write([this, taskId]() { m_writes->removeItem(taskId); },
-                             [this]() { pushNext(); });
+                             [this]() { settled(); });
             } else if (reply.status == 412) {
                 m_refused.append(m_items.at(m_byUid.value(uid)).href);
                 m_retry = true;
@@ -142,7 +189,7 @@ void SyncEngine::pushItem(int index)
                 m_softError = SyncError::ServerError;
                 m_softStatus = reply.status;
             }
-            pushNext();
+            settled();
         });
         return;
     }
@@ -152,9 +199,10 @@ void SyncEngine::pushItem(int index)
     sendItem(index);
 }
 
-void SyncEngine::sendItem(int index)
+// alarmRetry: the task goes again, without this program's reminder the server refused.
+void SyncEngine::sendItem(int index, bool alarmRetry)
 {
-    m_current = index;
+    Q_ASSERT(!m_writing); // it reads the task's repeat and reminder here
     SyncItem &item = m_items[index];
     const QDateTime modified = item.changedAt > 0
                                        ? QDateTime::fromSecsSinceEpoch(item.changedAt, Qt::UTC)
@@ -181,21 +229,24 @@ void SyncEngine::sendItem(int index)
     if (own || m_alarmLead)
         task.alarmLead = m_alarmsRefused ? -1 : own ? *own : *m_alarmLead;
     const QByteArray sent = IcalWriter::writeTask(task, modified);
-    m_client.put(
-            resourceUrl(item.href), sent, create ? QByteArray() : item.etag,
-            [this, uid = item.uid, sent](const DavReply &reply) { onPushed(uid, reply, sent); });
+    // Whether the reminders were refused is read when the task is written: another answer may
+    // have told it since.
+    const Sent how { alarmRetry, !m_alarmsRefused };
+    m_client.put(resourceUrl(item.href), sent, create ? QByteArray() : item.etag,
+                 [this, uid = item.uid, sent, how](const DavReply &reply) {
+                     onPushed(uid, reply, sent, how);
+                 });
 }
 
-void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByteArray &sent)
+void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByteArray &sent,
+                          Sent how)
 {
     if (isTransportError(reply.error))
-        return fail(reply);
+        return pushFailed(reply);
     const auto found = m_byUid.constFind(uid);
     if (found == m_byUid.constEnd())
-        return pushNext();
+        return settled();
     SyncItem &item = m_items[*found];
-    const bool alarmRetry = m_alarmRetry == uid;
-    m_alarmRetry.clear();
     if (CalDavClient::isSuccess(reply.status)) {
         item.etag = reply.etag;
         item.ical = QString::fromUtf8(sent);
@@ -210,28 +261,30 @@ void SyncEngine::onPushed(const QString &uid, const DavReply &reply, const QByte
         if (item.etag.isEmpty())
             return recordAcknowledged([this, uid]() { readEtag(uid); });
         if (m_acknowledged.size() >= kRecordBatch)
-            return recordAcknowledged([this]() { pushNext(); });
+            return recordAcknowledged([this]() { settled(); });
     } else if (reply.status == 412 || reply.status == 404) {
         // Changed or deleted on the server since it was read: fetched, merged and written again
         // on the next pass.
         m_refused.append(item.href);
         m_retry = true;
         m_softStatus = reply.status;
-    } else if (!m_alarmsRefused && IcalAlarm::carriesOwn(sent) && reply.status != 401
+    } else if (how.alarmsAllowed && IcalAlarm::carriesOwn(sent) && reply.status != 401
                && reply.status != 429 && reply.status != 503) {
         // Some servers refuse alarms: the task goes again without this program's reminder.
         qCWarning(lcSync) << "PUT with a reminder refused with" << reply.status;
         m_alarmsRefused = true;
-        m_alarmRetry = uid;
-        return pushItem(*found);
+        const int index = *found;
+        if (m_writing)
+            return write([]() {}, [this, index]() { sendItem(index, true); });
+        return sendItem(index, true);
     } else {
-        if (alarmRetry)
+        if (how.alarmRetry)
             m_alarmsRefused = false; // refused for another reason
         qCWarning(lcSync) << "PUT refused with" << reply.status << reply.body.left(200);
         m_softError = SyncError::ServerError;
         m_softStatus = reply.status;
     }
-    pushNext();
+    settled();
 }
 
 // The server took the task without naming its ETag (RFC 4791 allows it): it is read, so that the
@@ -242,7 +295,7 @@ void SyncEngine::readEtag(const QString &uid)
     m_client.propfind(resourceUrl(item.href), 0, "<d:getetag/>",
                       [this, uid](const DavReply &reply) {
                           if (isTransportError(reply.error))
-                              return fail(reply);
+                              return pushFailed(reply);
                           const DavMultistatus answer = parseMultistatus(reply.body, reply.url);
                           const auto found = m_byUid.constFind(uid);
                           if (reply.status == 207 && answer.valid && found != m_byUid.constEnd()) {
@@ -255,6 +308,6 @@ void SyncEngine::readEtag(const QString &uid)
                               }
                           }
                           // Without it, the next listing names it.
-                          recordAcknowledged([this]() { pushNext(); });
+                          recordAcknowledged([this]() { settled(); });
                       });
 }

@@ -112,7 +112,9 @@ public:
         const quint64 id = ++m_lastId;
         const DavResponse response = answer(request);
         m_pending.insert(id);
-        QTimer::singleShot(0, this, [this, id, response, done]() {
+        mostPending = qMax(mostPending, m_pending.size());
+        const bool isLate = !late.isEmpty() && request.body.contains(late);
+        QTimer::singleShot(isLate ? 50 : 0, this, [this, id, response, done]() {
             if (m_pending.remove(id))
                 done(response);
         });
@@ -124,6 +126,8 @@ public:
     QList<DavRequest> requests;
     bool refuseAlarms = false; // as some servers do
     bool etagOnPut = true; // RFC 4791 lets a server leave the ETag out of its answer to a PUT
+    QByteArray late; // a request whose body holds it is answered after those sent after it
+    qsizetype mostPending = 0; // the most requests awaiting their answer at once
 
 private:
     struct Resource

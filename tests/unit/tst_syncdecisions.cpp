@@ -229,8 +229,9 @@ void TestSyncDecisions::engine_data()
     QTest::newRow("an old token answered with nothing by a new list keeps and uploads the tasks")
             << typed << QStringList { "here+ Pay rent", "sync", "there- Pay rent" }
             << Rules { { "REPORT", "", emptied } } << SyncError::None << rent << rent;
+    // More than a batch of records, written while tasks are being sent.
     QStringList many, manyMade, manyGone;
-    for (int i = 1; i <= 12; ++i) {
+    for (int i = 1; i <= 60; ++i) {
         many << QStringLiteral("Task %1").arg(i, 2, 10, QLatin1Char('0'));
         manyMade << QStringLiteral("here+ ") + many.last();
         manyGone << QStringLiteral("there- ") + many.last();
@@ -256,6 +257,21 @@ void TestSyncDecisions::engine_data()
             << typed << QStringList { "there+ Pay rent", "here+ Pay rent", "uid their-1 Pay rent" }
             << Rules() << SyncError::None << rent << rent;
 
+    // Several tasks are sent at once; each answer counts for its own, whenever it comes.
+    const QStringList some = many.mid(0, 3);
+    QTest::newRow("tasks sent at once and given no ETag are deleted there")
+            << typed
+            << QStringList { "no-etag", "late Task 01" } + manyMade.mid(0, 3)
+                       + QStringList { "sync", "several", "here- Task 01", "here- Task 03" }
+            << Rules() << SyncError::None << many.mid(1, 1) << many.mid(1, 1);
+    QTest::newRow("one of several tasks sent at once refused with 412 is sent again")
+            << typed << manyMade.mid(0, 3) << Rules { { "PUT", "", reply(412) } } << SyncError::None
+            << some << some;
+    QTest::newRow("a PUT lost among several fails the pass, the others are kept")
+            << typed
+            << manyMade.mid(0, 3)
+                       + QStringList { "late Task 03", "lose-put", "sync!", "pending Task 01" }
+            << Rules() << SyncError::None << some << some;
     QTest::newRow("a task the server gave no ETag for is deleted there")
             << typed << QStringList { "no-etag", "here+ Pay rent", "sync", "here- Pay rent" }
             << Rules() << SyncError::None << QStringList() << QStringList();
@@ -268,6 +284,11 @@ void TestSyncDecisions::engine_data()
             << typed << QStringList { "lead 15", "no-alarms", "here+due Pay rent",
                                       "sync",    "alarms 0",  "here~ Pay rent>Pay" }
             << Rules() << SyncError::None << QStringList { "Pay" } << QStringList { "Pay" };
+    QTest::newRow("tasks sent at once to a server that refuses reminders go without")
+            << typed << QStringList { "lead 15",      "no-alarms", "here+due Pay rent",
+                                      "here+due Pay", "sync",      "alarms 0" }
+            << Rules() << SyncError::None << QStringList { "Pay", "Pay rent" }
+            << QStringList { "Pay", "Pay rent" };
     // A task's own reminder goes with it; another client's alarm sets it here, and stays as it
     // was written.
     const QString theirs = QStringLiteral("there+ Pay rent\r\nDUE:20300301T090000Z\r\n"
@@ -459,7 +480,17 @@ void TestSyncDecisions::engine()
             server.etagOnPut = false;
         else if (step == QLatin1String("no-alarms"))
             server.refuseAlarms = true;
-        else if (step.startsWith(QLatin1String("lead ")))
+        else if (step.startsWith(QLatin1String("late ")))
+            server.late = "SUMMARY:" + what.toUtf8();
+        else if (step.startsWith(QLatin1String("pending ")))
+            QCOMPARE(profile.engine->pending(), QStringList { what });
+        else if (step == QLatin1String("several"))
+            QVERIFY(server.mostPending > 1);
+        else if (step == QLatin1String("lose-put")) {
+            DavResponse lost;
+            lost.error = SyncError::Unreachable;
+            server.script({ "PUT", "", lost });
+        } else if (step.startsWith(QLatin1String("lead ")))
             profile.engine->setAlarmLead(what.toInt());
         else if (step.startsWith(QLatin1String("alarms ")))
             QCOMPARE(server.alarms(), what.toInt());
