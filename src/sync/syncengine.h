@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <functional>
 
 #include <optional>
@@ -55,6 +56,9 @@ public:
     bool alarmsRefused() const { return m_alarmsRefused; }
     // When the last pass read the server's changes, whether or not it wrote that time down.
     qint64 lastSyncEpoch() const { return m_account.lastSyncEpoch; }
+    // How many changes the push sends before their answers are in. One by default: with
+    // several, the Xandikos of Debian 13 refused writes that met each other on the server.
+    void setRequestsInFlight(int requests) { m_inFlight = std::max(1, requests); }
 
 signals:
     // Tasks were written from the server's side; the list should be read again.
@@ -156,6 +160,7 @@ private:
     QHash<QString, int> m_byUid;
     QList<int> m_pushQueue;
     int m_sending = 0; // changes sent whose answer is not settled yet
+    int m_inFlight = 1; // at most that many
     bool m_tracking = false; // the next tasks' addresses are being recorded before they are sent
     DavReply m_pushFailure; // the first request of the push that failed
     QStringList m_acknowledged; // UIDs the server took, not recorded yet

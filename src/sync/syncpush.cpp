@@ -16,14 +16,10 @@ namespace {
 constexpr int kMaxPasses = 3;
 // Tasks recorded in one transaction, before they are sent and once the server took them.
 constexpr int kRecordBatch = 50;
-// Requests of the push awaiting their answer at once, each on a connection of its own: a server
-// spends most of a write on its own work, so the next request is already there when it is done.
-// More would only load a small server's lock or single thread with requests that wait.
-constexpr int kInFlight = 4;
 
 } // namespace
 
-// Sends the next queued changes while fewer than kInFlight await their answer, none after a
+// Sends the next queued changes while fewer than m_inFlight await their answer, none after a
 // request failed; once every answer is in, the pass goes on, or ends with that failure. A task is
 // sent between the writer's jobs (see writeNext).
 void SyncEngine::pushNext()
@@ -31,7 +27,7 @@ void SyncEngine::pushNext()
     if (!m_running)
         return;
     const auto more = [this]() {
-        return m_sending < kInFlight && !m_tracking && m_pushFailure.error == SyncError::None
+        return m_sending < m_inFlight && !m_tracking && m_pushFailure.error == SyncError::None
                && !m_pushQueue.isEmpty();
     };
     while (!m_writing && more()) {
