@@ -11,10 +11,7 @@ namespace StoredTime {
 // parse, re-label the wall-clock time as UTC, show it in local time.
 QDateTime read(const QVariant &value)
 {
-    const QDateTime parsed = value.toDateTime();
-    if (!parsed.isValid())
-        return {};
-    return QDateTime(parsed.date(), parsed.time(), QTimeZone::utc()).toLocalTime();
+    return readUtc(value).toLocalTime();
 }
 
 QDateTime readUtc(const QVariant &value)
