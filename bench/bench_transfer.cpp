@@ -64,24 +64,51 @@ QByteArray calendarOf(int tasks)
 }
 
 // The reference: python3-icalendar reading the file (and with write, writing it out again);
-// the milliseconds it says it took, without starting the interpreter.
-double pythonMs(const QString &file, bool write)
+// the milliseconds it says it took, without starting the interpreter, and the memory in MB its
+// peak grew by meanwhile.
+std::pair<double, double> python(const QString &file, bool write)
 {
     const QString script =
-            QStringLiteral("import sys, time, icalendar\n"
+            QStringLiteral("import sys, time, resource, icalendar\n"
+                           "m = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
                            "t = time.perf_counter()\n"
                            "cal = icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read())\n"
                            "n = len(cal.walk('VTODO'))\n"
                            "if sys.argv[2] == 'write':\n"
                            "    open(sys.argv[1] + '.out', 'wb').write(cal.to_ical())\n"
-                           "print((time.perf_counter() - t) * 1000, n)\n");
+                           "t = (time.perf_counter() - t) * 1000\n"
+                           "m = (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - m) / 1024\n"
+                           "print(t, m, n)\n");
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"),
                  { QStringLiteral("-c"), script, file,
                    write ? QStringLiteral("write") : QStringLiteral("read") });
     if (!python.waitForFinished(-1) || python.exitCode() != 0)
+        return { std::nan(""), std::nan("") };
+    const QList<QByteArray> said = python.readAllStandardOutput().split(' ');
+    return { said.value(0).toDouble(), said.value(1).toDouble() };
+}
+
+// A figure of this process's memory in MB: "VmHWM" its peak since resetPeak(), "VmRSS" now.
+double memoryMb(const QByteArray &figure)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
         return std::nan("");
-    return python.readAllStandardOutput().split(' ').first().toDouble();
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(figure + ':'))
+            return line.mid(figure.size() + 1).trimmed().split(' ').first().toDouble() / 1024;
+    }
+    return std::nan("");
+}
+
+// Starts the peak anew from the memory in use now; the memory in use, in MB.
+double resetPeak()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (!refs.open(QIODevice::WriteOnly) || refs.write("5") != 1)
+        return std::nan("");
+    return memoryMb("VmRSS");
 }
 
 // Runs one transfer to its end; its time and the longest stretch the event loop did not turn,
@@ -145,6 +172,8 @@ int main(int argc, char *argv[])
     table.header();
     Samples idle; // the event loop's longest stall with no transfer running, over 3 s
     Samples import, importStall, exportTime, exportStall, pyRead, pyWrite;
+    // The growth of the peak of memory in use, in MB.
+    Samples importMemory, exportMemory, pyReadMemory, pyWriteMemory;
     for (int run = 0; run < runs; ++run) {
         const QString path = dir.filePath(QStringLiteral("run%1.db").arg(run));
         bool ok = false;
@@ -158,25 +187,35 @@ int main(int argc, char *argv[])
             auth.login(QStringLiteral("bench"), QStringLiteral("password"));
             TaskStore store(&db);
             TaskTransfer transfers(&db, &auth, &store);
+            double before = resetPeak();
             const auto [importMs, importLongest] = transfer(transfers, true, input, ok);
+            importMemory.add(memoryMb("VmHWM") - before);
             if (!ok) {
                 out << "import failed: " << transfers.resultText() << "\n";
                 return 1;
             }
             import.add(importMs);
             importStall.add(importLongest);
-            if (peer)
-                pyRead.add(pythonMs(input, false));
+            if (peer) {
+                const auto [ms, mb] = python(input, false);
+                pyRead.add(ms);
+                pyReadMemory.add(mb);
+            }
+            before = resetPeak();
             const auto [exportMs, exportLongest] =
                     transfer(transfers, false, dir.filePath(QStringLiteral("out.ics")), ok);
+            exportMemory.add(memoryMb("VmHWM") - before);
             if (!ok) {
                 out << "export failed: " << transfers.resultText() << "\n";
                 return 1;
             }
             exportTime.add(exportMs);
             exportStall.add(exportLongest);
-            if (peer)
-                pyWrite.add(pythonMs(input, true));
+            if (peer) {
+                const auto [ms, mb] = python(input, true);
+                pyWrite.add(ms);
+                pyWriteMemory.add(mb);
+            }
             idle.add(idleStall(3000));
         }
         QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
@@ -193,5 +232,14 @@ int main(int argc, char *argv[])
               QStringLiteral("the same, nothing running"), idle, QStringLiteral("<= 50 ms"), 1);
     table.row(QStringLiteral("longest stall of the event loop, export"), n, exportStall,
               QStringLiteral("the same, nothing running"), idle, QStringLiteral("<= 50 ms"), 1);
+    out << "\n";
+    ResultTable memory(out, QStringLiteral("MB"));
+    memory.header();
+    const QString bounded = QStringLiteral("held a slice at a time, not the file (%1 MB)")
+                                    .arg(QFileInfo(input).size() / (1024 * 1024));
+    memory.row(QStringLiteral("memory added at the peak, import"), n, importMemory,
+               QStringLiteral("python3-icalendar reads the file"), pyReadMemory, bounded, 0);
+    memory.row(QStringLiteral("memory added at the peak, export"), n, exportMemory,
+               QStringLiteral("python3-icalendar reads and writes it"), pyWriteMemory, bounded, 0);
     return 0;
 }

@@ -1,7 +1,6 @@
 #include "icallines.h"
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -22,10 +21,12 @@ QString icalLineError(int line, const QString &what)
     return QStringLiteral("line %1: %2").arg(line).arg(what);
 }
 
-IcalLineReader::IcalLineReader(const QByteArray &data, qsizetype from, qsizetype to)
+IcalLineReader::IcalLineReader(const QByteArray &data, qsizetype from, qsizetype to,
+                               int linesBefore)
     : m_data(data)
     , m_position(from)
     , m_end(to < 0 ? data.size() : to)
+    , m_line(linesBefore)
 {
 }
 
@@ -107,41 +108,53 @@ QByteArray icalLineValue(const QByteArray &line)
 
 QList<IcalBlock> splitIcalCalendar(const QByteArray &data, QString &error)
 {
+    IcalSplitter splitter;
     QList<IcalBlock> blocks;
-    struct Open
-    {
-        QByteArray kind;
-        int line;
-    };
-    std::vector<Open> open;
-    IcalBlock block;
-    bool seenCalendar = false;
-    const qsizetype bom = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-    IcalLineReader reader(data, bom);
+    if (splitter.split(data, 0, true, blocks))
+        return blocks;
+    error = splitter.error;
+    return {};
+}
+
+bool IcalSplitter::fail(int line, const QString &what)
+{
+    error = icalLineError(line, what);
+    return false;
+}
+
+qsizetype IcalSplitter::openBegin() const
+{
+    return m_open.size() > 1 ? m_block.begin : -1;
+}
+
+void IcalSplitter::dropped(qsizetype count)
+{
+    m_block.begin -= count;
+}
+
+bool IcalSplitter::split(const QByteArray &data, qsizetype from, bool last,
+                         QList<IcalBlock> &blocks)
+{
+    if (from == 0 && m_lines == 0 && data.startsWith("\xEF\xBB\xBF"))
+        from = 3;
+    IcalLineReader reader(data, from, -1, m_lines);
     IcalLine line;
     bool nul = false;
     while (reader.next(line, nul)) {
+        m_lines = reader.physicalLines();
         if (line.head.trimmed().isEmpty() && !nul)
             continue;
         const QByteArray name = icalPropertyName(line, data);
-        if (nul && seenCalendar) {
-            error = icalLineError(line.number, QStringLiteral("contains a NUL character"));
-            return {};
-        }
-        if (!seenCalendar && (name != "BEGIN" || nul)) {
-            error = icalLineError(
-                    line.number,
-                    QStringLiteral("not an iCalendar file (BEGIN:VCALENDAR expected)"));
-            return {};
-        }
+        if (nul && m_seenCalendar)
+            return fail(line.number, QStringLiteral("contains a NUL character"));
+        if (!m_seenCalendar && (name != "BEGIN" || nul))
+            return fail(line.number,
+                        QStringLiteral("not an iCalendar file (BEGIN:VCALENDAR expected)"));
         if (name.isEmpty()) {
-            const bool cut = line.end == data.size() && !data.endsWith('\n');
-            error = icalLineError(line.number,
-                                  cut ? QStringLiteral("the file ends inside this line; it may be "
-                                                       "cut short")
-                                      : QStringLiteral("not an iCalendar line (NAME:value "
-                                                       "expected)"));
-            return {};
+            const bool cut = last && line.end == data.size() && !data.endsWith('\n');
+            return fail(line.number,
+                        cut ? QStringLiteral("the file ends inside this line; it may be cut short")
+                            : QStringLiteral("not an iCalendar line (NAME:value expected)"));
         }
         const bool begin = name == "BEGIN";
         const QByteArray value =
@@ -149,51 +162,41 @@ QList<IcalBlock> splitIcalCalendar(const QByteArray &data, QString &error)
                         ? line.head.mid(line.head.indexOf(':') + 1).trimmed().toUpper()
                         : QByteArray();
         if (begin) {
-            if (open.empty() && value != "VCALENDAR") {
-                error = icalLineError(line.number, QStringLiteral("BEGIN:VCALENDAR expected"));
-                return {};
-            }
-            if (open.size() >= size_t(kMaxDepth)) {
-                error = icalLineError(line.number, QStringLiteral("components nested too deeply"));
-                return {};
-            }
-            if (open.size() == 1)
-                block = IcalBlock { value, line.number, line.begin, 0 };
-            open.push_back({ value, line.number });
-            seenCalendar = true;
+            if (m_open.empty() && value != "VCALENDAR")
+                return fail(line.number, QStringLiteral("BEGIN:VCALENDAR expected"));
+            if (m_open.size() >= size_t(kMaxDepth))
+                return fail(line.number, QStringLiteral("components nested too deeply"));
+            if (m_open.size() == 1)
+                m_block = IcalBlock { value, line.number, line.begin, 0 };
+            m_open.push_back({ value, line.number });
+            m_seenCalendar = true;
         } else if (name == "END") {
-            if (open.empty() || open.back().kind != value) {
-                error = open.empty()
-                                ? icalLineError(line.number, QStringLiteral("END:%1 without BEGIN")
-                                                                     .arg(QString::fromUtf8(value)))
-                                : icalLineError(line.number,
-                                                QStringLiteral("END:%1 expected (BEGIN on "
-                                                               "line %2)")
-                                                        .arg(QString::fromUtf8(open.back().kind))
-                                                        .arg(open.back().line));
-                return {};
+            if (m_open.empty())
+                return fail(line.number,
+                            QStringLiteral("END:%1 without BEGIN").arg(QString::fromUtf8(value)));
+            if (m_open.back().kind != value)
+                return fail(line.number, QStringLiteral("END:%1 expected (BEGIN on line %2)")
+                                                 .arg(QString::fromUtf8(m_open.back().kind))
+                                                 .arg(m_open.back().line));
+            m_open.pop_back();
+            if (m_open.size() == 1) {
+                m_block.end = line.end;
+                blocks.append(m_block);
             }
-            open.pop_back();
-            if (open.size() == 1) {
-                block.end = line.end;
-                blocks.append(block);
-            }
-        } else if (open.empty()) {
-            error = icalLineError(line.number, QStringLiteral("text after END:VCALENDAR"));
-            return {};
+        } else if (m_open.empty()) {
+            return fail(line.number, QStringLiteral("text after END:VCALENDAR"));
         }
     }
-    if (!seenCalendar) {
-        error = icalLineError(1, QStringLiteral("not an iCalendar file (the file is empty)"));
-        return {};
-    }
-    if (!open.empty()) {
-        error = icalLineError(reader.physicalLines(),
-                              QStringLiteral("the file ends before END:%1 (BEGIN on line %2); "
-                                             "it may be cut short")
-                                      .arg(QString::fromUtf8(open.back().kind))
-                                      .arg(open.back().line));
-        return {};
-    }
-    return blocks;
+    m_lines = reader.physicalLines();
+    if (!last)
+        return true;
+    if (!m_seenCalendar)
+        return fail(1, QStringLiteral("not an iCalendar file (the file is empty)"));
+    if (!m_open.empty())
+        return fail(m_lines,
+                    QStringLiteral("the file ends before END:%1 (BEGIN on line %2); it may be "
+                                   "cut short")
+                            .arg(QString::fromUtf8(m_open.back().kind))
+                            .arg(m_open.back().line));
+    return true;
 }

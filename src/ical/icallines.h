@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <vector>
+
 // The content lines of an iCalendar text (RFC 5545, 3.1), as the reader and the writer walk it.
 
 // "line 12: what"
@@ -31,7 +33,9 @@ struct IcalBlock
 class IcalLineReader
 {
 public:
-    explicit IcalLineReader(const QByteArray &data, qsizetype from = 0, qsizetype to = -1);
+    // Lines are numbered from linesBefore + 1 on.
+    explicit IcalLineReader(const QByteArray &data, qsizetype from = 0, qsizetype to = -1,
+                            int linesBefore = 0);
 
     int physicalLines() const { return m_line; }
     // The next logical line; false at the end. nul is set when the line holds a NUL octet.
@@ -57,3 +61,33 @@ QByteArray icalLineValue(const QByteArray &line);
 // every BEGIN has its END; the components of several VCALENDARs come one after the other.
 // Empty with error set when the text is not iCalendar.
 QList<IcalBlock> splitIcalCalendar(const QByteArray &data, QString &error);
+
+// Splits a calendar as splitIcalCalendar does while its text comes, whole logical lines at a
+// time, so that the text before the component being read can be let go.
+class IcalSplitter
+{
+public:
+    // Splits the lines of data from from on (last: the text ends with them), appending the
+    // components they complete; false with error set when the text is not iCalendar.
+    bool split(const QByteArray &data, qsizetype from, bool last, QList<IcalBlock> &blocks);
+    // Where the component not complete yet begins, or -1 when none is open.
+    qsizetype openBegin() const;
+    // The first count octets of the text were let go.
+    void dropped(qsizetype count);
+    int physicalLines() const { return m_lines; }
+
+    QString error;
+
+private:
+    bool fail(int line, const QString &what);
+
+    struct Open
+    {
+        QByteArray kind;
+        int line;
+    };
+    std::vector<Open> m_open;
+    IcalBlock m_block;
+    bool m_seenCalendar = false;
+    int m_lines = 0;
+};

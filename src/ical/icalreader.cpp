@@ -4,9 +4,11 @@
 #include "icaldetails.h"
 #include "icalholder.h"
 #include "icallines.h"
+#include "icalpieces.h"
 #include "icalreadparts.h"
 #include "icalrepeat.h"
 #include "icalzones.h"
+#include "importtexts.h"
 
 #include <QHash>
 #include <QLoggingCategory>
@@ -18,10 +20,6 @@ Q_LOGGING_CATEGORY(lcIcalReader, "tarvik.ical.reader", QtCriticalMsg)
 namespace {
 
 const QByteArray kCalendarFooter = QByteArrayLiteral("END:VCALENDAR\r\n");
-
-// The properties of a VTODO whose loss would change the task as the list shows it.
-const QSet<QByteArray> kShownProperties { "SUMMARY", "DUE", "STATUS", "COMPLETED",
-                                          "RECURRENCE-ID" };
 
 // A task's text while the file is read: its VTODO, those of its occurrences, and their zones.
 struct TaskText
@@ -39,10 +37,6 @@ public:
         , m_file(mode == IcalReader::Mode::File)
         , m_take(take)
         , m_slice(std::max<qsizetype>(slice, 1))
-        // A task may be handed on at once when no occurrence of it can follow.
-        , m_stream(take
-                   && !QLatin1StringView(data).contains(QLatin1String("RECURRENCE-ID"),
-                                                        Qt::CaseInsensitive))
     {
     }
 
@@ -52,14 +46,68 @@ public:
         if (!m_result.error.isEmpty())
             return fail();
         for (const IcalBlock &block : blocks) {
-            if (block.kind != "VTIMEZONE" || defineZone(block))
-                continue;
-            qCWarning(lcIcalReader) << "time zone left out:" << m_result.error;
-            if (m_file)
-                noteUnreadable();
-            m_result.error.clear(); // a due time in it reads as in an unknown zone
+            if (block.kind == "VTIMEZONE")
+                defineZone(blockText(block), block.firstLine);
         }
-        return m_file ? readFile(blocks, progress) : readResource(blocks);
+        if (!m_file)
+            return readResource(blocks);
+        m_todos = m_todosLeft = std::count_if(blocks.cbegin(), blocks.cend(), isTodo);
+        FileTexts texts;
+        for (const IcalBlock &block : blocks) {
+            if (!readFileBlock(block, texts, progress))
+                return fail(true);
+        }
+        return finishFile(texts);
+    }
+
+    // A file in two passes over its text, a piece at a time (data is the text of the piece
+    // being read): the first checks that it is iCalendar as a whole, counts its tasks and
+    // defines its zones, wherever in it they are; the second reads its tasks.
+    IcalReadResult readPieces(IcalPieces &pieces, const IcalReader::Progress &progress)
+    {
+        QList<IcalBlock> blocks;
+        QList<std::pair<QByteArray, int>> zones; // their texts and first lines
+        bool occurrences = false;
+        while (pieces.next(blocks)) {
+            for (const IcalBlock &block : std::as_const(blocks)) {
+                if (block.kind == "VTIMEZONE")
+                    zones.append({ blockText(block), block.firstLine });
+                occurrences = occurrences
+                              || (isTodo(block)
+                                  && QLatin1StringView(m_data.constData() + block.begin,
+                                                       block.end - block.begin)
+                                             .contains(QLatin1String("RECURRENCE-ID"),
+                                                       Qt::CaseInsensitive));
+                m_todos += isTodo(block) ? 1 : 0;
+            }
+        }
+        if (!pieces.error().isEmpty()) {
+            m_result.error = pieces.error();
+            return fail();
+        }
+        const bool recode = !pieces.validUtf8();
+        for (const auto &[text, line] : std::as_const(zones))
+            defineZone(recode ? ImportTexts::asUtf8(text, nullptr) : text, line);
+        // A task may be handed on at once when no occurrence of it can follow.
+        m_stream = m_take && !occurrences;
+        m_todosLeft = m_todos;
+        FileTexts texts;
+        if (!pieces.restart(recode)) {
+            m_result.error = pieces.error();
+            return fail();
+        }
+        while (pieces.next(blocks)) {
+            for (const IcalBlock &block : std::as_const(blocks)) {
+                if (!readFileBlock(block, texts, progress))
+                    return fail(true);
+            }
+        }
+        if (!pieces.error().isEmpty() || m_todosLeft != 0) {
+            m_result.error = QStringLiteral("the file changed while it was read");
+            return fail();
+        }
+        m_result.recoded = pieces.recoded();
+        return finishFile(texts);
     }
 
 private:
@@ -83,48 +131,57 @@ private:
         return m_data.mid(block.begin, block.end - block.begin);
     }
 
-    IcalReadResult readFile(const QList<IcalBlock> &blocks, const IcalReader::Progress &progress)
+    static bool isTodo(const IcalBlock &block) { return block.kind == "VTODO"; }
+
+    // The tasks of a file read so far, with their texts, and the occurrences (by UID) that
+    // travel with theirs.
+    struct FileTexts
     {
-        m_todosLeft = std::count_if(blocks.cbegin(), blocks.cend(),
-                                    [](const IcalBlock &block) { return block.kind == "VTODO"; });
-        QList<TaskText> texts;
-        QList<std::pair<QByteArray, TaskText>> occurrences; // by UID
-        qsizetype done = 0;
-        for (const IcalBlock &block : blocks) {
-            if (progress && ++done % 256 == 0 && !progress(done, blocks.size()))
-                return fail(true);
-            if (block.kind == "VTIMEZONE")
-                continue;
-            if (block.kind != "VTODO") {
-                ++m_result.skipped;
-                continue;
-            }
-            --m_todosLeft;
-            const IcalComponentPtr todo = parseTodo(block);
-            if (!todo) {
-                noteUnreadable();
-                m_result.error.clear();
-                ++m_result.skipped;
-                continue;
-            }
-            TaskText text { blockText(block), {} };
-            icalCollectZones(todo.get(), text.zones);
-            if (icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
-                // Its task, if handed on already, is gone: the occurrence counts as alone.
-                m_stream = false;
-                const char *uid = icalcomponent_get_uid(todo.get());
-                occurrences.append({ QByteArray(uid ? uid : "").trimmed(), std::move(text) });
-            } else if (readTask(todo.get(), text.zones)) {
-                texts.append(std::move(text));
-                if (m_stream && texts.size() >= m_slice && !handOn(texts))
-                    return fail(true);
-            }
+        QList<TaskText> tasks;
+        QList<std::pair<QByteArray, TaskText>> occurrences;
+    };
+
+    // Reads a component of a file; false when the reading is to stop.
+    bool readFileBlock(const IcalBlock &block, FileTexts &texts,
+                       const IcalReader::Progress &progress)
+    {
+        if (!isTodo(block)) {
+            m_result.skipped += block.kind == "VTIMEZONE" ? 0 : 1;
+            return true;
         }
+        const qsizetype done = m_todos - --m_todosLeft;
+        if (progress && done % 256 == 0 && !progress(done, m_todos))
+            return false;
+        const IcalComponentPtr todo = parseTodo(block);
+        if (!todo) {
+            noteUnreadable();
+            m_result.error.clear();
+            ++m_result.skipped;
+            return true;
+        }
+        TaskText text { blockText(block), {} };
+        icalCollectZones(todo.get(), text.zones);
+        if (icalcomponent_get_first_property(todo.get(), ICAL_RECURRENCEID_PROPERTY)) {
+            // Its task, if handed on already, is gone: the occurrence counts as alone.
+            m_stream = false;
+            const char *uid = icalcomponent_get_uid(todo.get());
+            texts.occurrences.append({ QByteArray(uid ? uid : "").trimmed(), std::move(text) });
+        } else if (readTask(todo.get(), text.zones)) {
+            texts.tasks.append(std::move(text));
+            if (m_stream && texts.tasks.size() >= m_slice)
+                return handOn(texts.tasks);
+        }
+        return true;
+    }
+
+    IcalReadResult finishFile(FileTexts &files)
+    {
+        QList<TaskText> &texts = files.tasks;
         // An occurrence of a repeating task travels with its task; alone it is skipped.
         QHash<QByteArray, qsizetype> byUid;
         for (qsizetype i = 0; i < m_result.tasks.size(); ++i)
             byUid.insert(m_result.tasks.at(i).uid.toUtf8(), i);
-        for (auto &[uid, text] : occurrences) {
+        for (auto &[uid, text] : files.occurrences) {
             const qsizetype task = byUid.value(uid, -1);
             if (task < 0) {
                 ++m_result.skipped;
@@ -233,7 +290,7 @@ private:
         if (icalcomponent_count_errors(todo.get()) == 0)
             return todo;
         QString message;
-        const int line = unreadShownProperty(block, message);
+        const int line = icalUnreadShownProperty(m_data, block, m_file, m_dueUnread, message);
         if (line == 0)
             return todo; // only properties the task list does not show are unread
         if (!m_file) {
@@ -244,44 +301,15 @@ private:
         return {};
     }
 
-    // The line of the first shown property libical could not read, with its words; 0: none.
-    int unreadShownProperty(const IcalBlock &block, QString &message)
-    {
-        IcalLineReader reader(m_data, block.begin, block.end);
-        IcalLine line;
-        bool nul = false;
-        int depth = 0;
-        while (reader.next(line, nul)) {
-            const QByteArray name = icalPropertyName(line, m_data);
-            depth += name == "BEGIN" ? 1 : name == "END" ? -1 : 0;
-            if (depth != 1 || !kShownProperties.contains(name)
-                || icalLineValue(icalUnfoldedLine(line, m_data)).trimmed().isEmpty()
-                || (name == "DUE" && m_dueUnread))
-                continue; // an empty value (libical refuses it) holds nothing to lose
-            const IcalComponentPtr alone =
-                    parseIcal("BEGIN:VTODO\r\n" + m_data.mid(line.begin, line.end - line.begin)
-                              + "\r\nEND:VTODO\r\n");
-            if (!alone
-                || !icalcomponent_get_first_property(alone.get(),
-                                                     icalproperty_string_to_kind(name.data()))) {
-                if (name == "DUE" && m_file) {
-                    m_dueUnread = true; // the task comes without a due time, and says so
-                    continue;
-                }
-                message = alone ? icalComponentMessage(alone.get()) : QStringLiteral("not valid");
-                return block.firstLine + line.number - 1;
-            }
-        }
-        return 0;
-    }
-
-    bool defineZone(const IcalBlock &block)
+    // A zone that is not sound is left out: a due time in it reads as in an unknown zone.
+    void defineZone(const QByteArray &text, int line)
     {
         QString error;
-        if (m_zones.define(blockText(block), error))
-            return true;
-        m_result.error = icalLineError(block.firstLine, error);
-        return false;
+        if (m_zones.define(text, error))
+            return;
+        qCWarning(lcIcalReader) << "time zone left out:" << icalLineError(line, error);
+        if (m_file && m_result.unreadable++ == 0)
+            m_result.firstUnreadable = icalLineError(line, error);
     }
 
     QDateTime readDue(icalcomponent *todo)
@@ -307,27 +335,8 @@ private:
 
     QDateTime readDueValue(icalproperty *property, bool counted = true)
     {
-        icaltimetype due = icalvalue_get_datetime(icalproperty_get_value(property));
-        if (due.is_date) {
-            const QDate date(due.year, due.month, due.day);
-            if (!date.isValid() || due.year <= 0)
-                return {};
-            m_result.dateOnly += counted ? 1 : 0;
-            return QDateTime(date, QTime(23, 59));
-        }
-        if (due.year <= 0)
-            return {}; // before the calendar's first year
-        if (icaltime_is_utc(due))
-            return icalFieldsToDateTime(due, true);
-        icalparameter *parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
-        if (!parameter)
-            return icalFieldsToDateTime(due, false); // floating: the reader's time
-        icaltimezone *zone = m_zones.named(QByteArray(icalparameter_get_tzid(parameter)));
-        if (!zone) {
-            m_result.unknownZones += counted ? 1 : 0;
-            return icalFieldsToDateTime(due, false);
-        }
-        return icalFieldsToDateTime(icalZonedToUtc(due, zone), true);
+        return icalDueValue(property, m_zones, counted ? &m_result.dateOnly : nullptr,
+                            counted ? &m_result.unknownZones : nullptr);
     }
 
     // Adds the task a VTODO holds; false when it holds none the task list can keep.
@@ -369,7 +378,8 @@ private:
     const IcalReader::Take *m_take = nullptr; // where a file's tasks go as they are read
     const qsizetype m_slice;
     bool m_stream = false; // tasks are handed on as soon as a slice is read
-    qsizetype m_todosLeft = 0;
+    qsizetype m_todos = 0; // VTODOs in the file
+    qsizetype m_todosLeft = 0; // of them not read yet
     IcalReadResult m_result;
     IcalZones m_zones;
     bool m_dueUnread = false; // the VTODO parsed last has a DUE libical cannot read
@@ -382,8 +392,9 @@ IcalReadResult IcalReader::read(const QByteArray &data, Mode mode, const Progres
     return Reader(data, mode).read(progress);
 }
 
-IcalReadResult IcalReader::readInSlices(const QByteArray &data, qsizetype slice, const Take &take,
+IcalReadResult IcalReader::readInSlices(QIODevice *file, qsizetype slice, const Take &take,
                                         const Progress &progress)
 {
-    return Reader(data, Mode::File, &take, slice).read(progress);
+    IcalPieces pieces(file);
+    return Reader(pieces.text(), Mode::File, &take, slice).readPieces(pieces, progress);
 }

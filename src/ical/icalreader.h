@@ -8,6 +8,8 @@
 
 #include <functional>
 
+class QIODevice;
+
 // What reading an iCalendar text gave: its tasks, or why it could not be read.
 struct IcalReadResult
 {
@@ -17,6 +19,7 @@ struct IcalReadResult
     int unknownZones = 0; // due times in a time zone nobody defines, read as local time
     int shortened = 0; // names cut to the longest name kept
     int dueDropped = 0; // due times that cannot be read or lie outside the calendar (year 0)
+    qsizetype recoded = 0; // characters of a file that is not UTF-8, read as Windows-1252
     // Components of a file left out because they cannot be read (counted in skipped too, or,
     // for a time zone, in unknownZones for the due times in it), and why the first one was.
     int unreadable = 0;
@@ -64,11 +67,11 @@ public:
                                const Progress &progress = {});
     // Takes a slice of a file's tasks; false stops the reading.
     using Take = std::function<bool(IcalReadSlice &&slice)>;
-    // Reads a file as read does, but hands its tasks on to take in slices of at most slice
-    // tasks, each as soon as it is complete; the result holds none of them. A file with
-    // occurrences (RECURRENCE-ID), which may follow their task anywhere, is handed on whole at
-    // its end.
-    static IcalReadResult readInSlices(const QByteArray &data, qsizetype slice, const Take &take,
+    // Reads a file as read does, a piece at a time, and hands its tasks on to take in slices of
+    // at most slice tasks, each as soon as it is complete; the result holds none of them. A file
+    // with occurrences (RECURRENCE-ID), which may follow their task anywhere, is handed on whole
+    // at its end. A file that is not UTF-8 is read as ImportTexts::asUtf8 reads it.
+    static IcalReadResult readInSlices(QIODevice *file, qsizetype slice, const Take &take,
                                        const Progress &progress = {});
     // The longest task name kept; a longer SUMMARY is cut.
     static constexpr qsizetype maxNameLength = 1000;

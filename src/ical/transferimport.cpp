@@ -7,6 +7,7 @@
 #include "importtexts.h"
 #include "searchbatch.h"
 
+#include <QBuffer>
 #include <QLoggingCategory>
 
 #include <condition_variable>
@@ -219,7 +220,15 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
                                              const QByteArray &data, TransferProgress *progress,
                                              qsizetype batch)
 {
-    qsizetype recoded = 0;
+    QBuffer file;
+    file.setData(data);
+    file.open(QIODevice::ReadOnly);
+    return importCalendar(tasks, userId, &file, progress, batch);
+}
+
+TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId, QIODevice *file,
+                                             TransferProgress *progress, qsizetype batch)
+{
     SliceSaver saver(tasks, userId, progress, batch);
     TransferOutcome &outcome = saver.outcome;
     const QMetaObject::Connection collecting =
@@ -228,15 +237,13 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
                                  if (origin == TaskStore::Origin::Import)
                                      merge(outcome.changes, changes);
                              });
-    const QByteArray text =
-            QUtf8StringView(data).isValidUtf8() ? data : ImportTexts::asUtf8(data, &recoded);
     // The file is read on a thread of its own (at this thread's scheduling priority), the tasks
     // are saved on this one, whose connection it is.
     SliceQueue queue;
     IcalReadResult read;
     std::thread reader([&] {
         read = IcalReader::readInSlices(
-                text, batch > 0 ? batch : kBatchTasks,
+                file, batch > 0 ? batch : kBatchTasks,
                 [&queue](IcalReadSlice &&slice) { return queue.put(std::move(slice)); },
                 [progress](qsizetype done, qsizetype total) {
                     return !progress || progress->step(done, total, 0, 1000);
@@ -281,11 +288,14 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId,
         return outcome;
     }
     if (!read.error.isEmpty()) {
-        outcome.text = QStringLiteral("Nothing imported: ") + read.error;
+        // Only a file that changed while it was read is found wanting after tasks were saved.
+        outcome.text = next == 0 ? QStringLiteral("Nothing imported: ") + read.error
+                                 : ImportTexts::partialImport("Import stopped", next, total, saved)
+                                           + QStringLiteral(": ") + read.error;
         return outcome;
     }
     QStringList notes;
-    if (recoded > 0)
+    if (read.recoded > 0)
         notes << QStringLiteral("read as Windows-1252, not being UTF-8");
     if (!saver.doubled.isEmpty())
         notes << ImportTexts::doubledUidsNote(saver.doubled);

@@ -54,14 +54,13 @@ TransferOutcome TransferWork::importFile(TaskStore *tasks, qint64 userId, const 
                                                                    : QStringLiteral("not a file"));
         return outcome;
     }
-    const QByteArray data = in.read(kMaxImportBytes + 1);
-    if (data.size() > kMaxImportBytes) {
+    if (in.size() > kMaxImportBytes) {
         outcome.text = QStringLiteral("Nothing imported: %1 is larger than %2 MB")
                                .arg(path)
                                .arg(kMaxImportBytes / (1024 * 1024));
         return outcome;
     }
-    return importCalendar(tasks, userId, data, progress, batch);
+    return importCalendar(tasks, userId, &in, progress, batch);
 }
 
 bool TransferWork::readTasks(TaskStore *tasks, qint64 userId, bool assignUids,

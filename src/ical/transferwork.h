@@ -63,8 +63,10 @@ namespace TransferWork {
 // less time than 1,000.
 constexpr qsizetype kBatchTasks = 2000;
 
-// Imports the VTODOs of an iCalendar text into the account, batch tasks per transaction (all
-// in one when batch is 0).
+// Imports the VTODOs of an iCalendar file into the account, batch tasks per transaction (all
+// in one when batch is 0). The file is read twice from its start, a piece at a time.
+TransferOutcome importCalendar(TaskStore *tasks, qint64 userId, QIODevice *file,
+                               TransferProgress *progress = nullptr, qsizetype batch = 0);
 TransferOutcome importCalendar(TaskStore *tasks, qint64 userId, const QByteArray &data,
                                TransferProgress *progress = nullptr, qsizetype batch = 0);
 TransferOutcome importFile(TaskStore *tasks, qint64 userId, const QString &path,

@@ -320,6 +320,19 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
     QTest::newRow("Windows-1252, not UTF-8")
             << calendar(todo("UID:12\r\nSUMMARY:Caf\xE9 \x80 5 f\xFCr J\xFCrgen\r\n"))
             << QStringLiteral("Café € 5 für Jürgen") << QDateTime() << false << "Windows-1252";
+    // A file longer than the piece the reader takes at a time: a folded line across the cut,
+    // a zone defined after the task using it, a Windows-1252 octet in a later piece only.
+    QByteArray longNote = "DESCRIPTION:";
+    while (longNote.size() < 3 * 1024 * 1024)
+        longNote += QByteArray(73, 'n') + "\r\n ";
+    QTest::newRow("read in pieces, its zone at its end")
+            << calendar(todo("UID:15\r\n" + longNote + "end\r\nSUMMARY:Long\r\n"
+                             "DUE;TZID=W. Europe Standard Time:20260710T090000\r\n")
+                        + kEuropeZone)
+            << "Long" << utc(2026, 7, 10, 7, 0) << false << "";
+    QTest::newRow("read in pieces, Windows-1252 in the last")
+            << calendar(todo("UID:16\r\n" + longNote + "end\r\nSUMMARY:Caf\xE9\r\n"))
+            << QStringLiteral("Café") << QDateTime() << false << "Windows-1252";
     QTest::newRow("DUE in year 0")
             << calendar(todo("UID:13\r\nSUMMARY:Zero\r\nDUE:00000101T000000Z\r\n")) << "Zero"
             << QDateTime() << false << "1 tasks without the due time";
