@@ -44,26 +44,28 @@ QString ImportTexts::importNotes(const IcalReadResult &read, QStringList notes)
 
 // A later VTODO with the UID of an earlier one is left out, and named, rather than made to
 // overwrite it: a UID stands for one task.
-void ImportTexts::dropDoubledUids(QList<IcalTask> &tasks, QSet<QString> &seen, QStringList &dropped)
+void ImportTexts::dropDoubledUids(QList<IcalTask> &tasks, SeenUids &seen)
 {
-    tasks.removeIf([&](const IcalTask &task) {
-        if (!seen.contains(task.uid)) {
-            seen.insert(task.uid);
+    tasks.removeIf([&seen](const IcalTask &task) {
+        const std::pair<size_t, size_t> hash { qHash(task.uid, 0x5eed1), qHash(task.uid, 0x5eed2) };
+        if (!seen.hashes.contains(hash)) {
+            seen.hashes.insert(hash);
             return false;
         }
-        dropped << task.name;
+        if (seen.doubled++ == 0)
+            seen.firstDoubled = task.name;
         return true;
     });
 }
 
-QString ImportTexts::doubledUidsNote(const QStringList &dropped)
+QString ImportTexts::doubledUidsNote(const SeenUids &seen)
 {
-    if (dropped.isEmpty())
+    if (seen.doubled == 0)
         return {};
     return QStringLiteral("%1 tasks left out for the UID of another task in the file, the first "
                           "\"%2\"")
-            .arg(dropped.size())
-            .arg(dropped.first().left(60));
+            .arg(seen.doubled)
+            .arg(seen.firstDoubled.left(60));
 }
 
 // What an import that did not finish kept: the batches it had saved.

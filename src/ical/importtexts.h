@@ -18,11 +18,19 @@ namespace ImportTexts {
 QByteArray asUtf8(const QByteArray &data, qsizetype *recoded);
 // The notes an import adds to its counts, or nothing.
 QString importNotes(const IcalReadResult &read, QStringList notes);
-// Leaves out every task with the UID of an earlier one, of tasks or of seen (the UIDs of the
-// file's tasks so far, which it adds to), and adds the names of those it left out to dropped.
-void dropDoubledUids(QList<IcalTask> &tasks, QSet<QString> &seen, QStringList &dropped);
+// The UIDs of a file's tasks read so far, each kept as 128 bits of two independent hashes
+// rather than whole (two UIDs alike in all of them are, in practice, the same), and the tasks
+// left out for the UID of an earlier one.
+struct SeenUids
+{
+    QSet<std::pair<size_t, size_t>> hashes;
+    qsizetype doubled = 0;
+    QString firstDoubled; // the name of the first task left out
+};
+// Leaves out every task with the UID of an earlier one, of tasks or of seen, which it adds to.
+void dropDoubledUids(QList<IcalTask> &tasks, SeenUids &seen);
 // What an import says of the tasks it left out for their UIDs, or nothing.
-QString doubledUidsNote(const QStringList &dropped);
+QString doubledUidsNote(const SeenUids &seen);
 // The result of an import that did not finish, what it saved counted.
 QString partialImport(const char *what, qsizetype saved, qsizetype total, const ImportCounts &c);
 

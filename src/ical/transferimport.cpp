@@ -117,7 +117,7 @@ public:
             cancelled = true;
             return false;
         }
-        ImportTexts::dropDoubledUids(slice.tasks, m_uids, doubled);
+        ImportTexts::dropDoubledUids(slice.tasks, uids);
         m_handedOn += slice.tasks.size();
         total = m_handedOn + slice.todosLeft;
         if (!open) {
@@ -192,7 +192,7 @@ public:
     TaskStore *tasks;
     IcalTaskStore store;
     TransferOutcome outcome;
-    QStringList doubled;
+    ImportTexts::SeenUids uids; // of the file's tasks so far
     ImportCounts saved; // as of the last commit
     qsizetype next = 0; // the file's tasks saved or kept, as of the last commit
     qsizetype total = 0; // the tasks handed on and the VTODOs not read yet
@@ -207,7 +207,6 @@ private:
     qint64 m_userId;
     TransferProgress *m_progress;
     qsizetype m_batch;
-    QSet<QString> m_uids;
     ImportCounts m_counts; // with the open transaction
     qsizetype m_handled = 0; // the file's tasks saved or kept, with the open transaction
     qsizetype m_handedOn = 0; // tasks the reader handed on so far
@@ -297,10 +296,10 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId, QI
     QStringList notes;
     if (read.recoded > 0)
         notes << QStringLiteral("read as Windows-1252, not being UTF-8");
-    if (!saver.doubled.isEmpty())
-        notes << ImportTexts::doubledUidsNote(saver.doubled);
+    if (saver.uids.doubled > 0)
+        notes << ImportTexts::doubledUidsNote(saver.uids);
     outcome.ok = outcome.counts.ok = true;
-    outcome.counts.skipped = read.skipped + int(saver.doubled.size());
+    outcome.counts.skipped = read.skipped + int(saver.uids.doubled);
     outcome.text =
             QStringLiteral("Imported %1 tasks, updated %2, skipped %3")
                     .arg(saved.imported)
