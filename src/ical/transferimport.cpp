@@ -38,6 +38,10 @@ void merge(TaskChanges &into, const TaskChanges &changes)
     into.doneDeleted = into.doneDeleted || changes.doneDeleted;
 }
 
+// Tasks handed from the reading to the saving at a time: several to a transaction, so that less
+// of the file is held at once and Cancel is looked at more often.
+constexpr qsizetype kReadSlice = 1000;
+
 // Slices of a file read on a thread of their own, handed to the thread that saves them through a
 // short queue: the reading of the next slices goes on while one is saved, and no more of the
 // file's tasks are held than a few slices.
@@ -129,10 +133,10 @@ public:
             // The record of what the import writes, for its undo, goes in the same transactions.
             if (ok && importId == 0)
                 importId = tasks->beginImport(m_userId);
-            ok = ok && importId > 0;
+            m_search.emplace(tasks->database());
+            ok = ok && importId > 0 && m_search->begin();
         }
-        SearchIndexBatch search(tasks->database());
-        ok = ok && search.begin();
+        SearchIndexBatch &search = *m_search;
         // The zones the tasks use come with them.
         QString zoneError;
         if (ok && !IcalZoneStore::store(tasks->database(), m_userId, slice.zones, zoneError)) {
@@ -167,18 +171,20 @@ public:
         ok = ok && store.insertTasks(m_userId, importId, fresh);
         for (const IcalTask *task : std::as_const(fresh))
             search.touched(task->id);
-        ok = ok && search.end();
         m_handled += slice.tasks.size();
-        if (ok && m_batch > 0)
+        if (ok && m_batch > 0 && m_handled - next >= m_batch)
             ok = commit();
         return ok;
     }
 
-    // Commits the open transaction; what it holds counts as saved.
+    // Commits the open transaction, the search index brought in step first; what it holds
+    // counts as saved.
     bool commit()
     {
-        committing = true;
-        ok = tasks->commit();
+        ok = m_search->end();
+        m_search.reset();
+        committing = ok;
+        ok = ok && tasks->commit();
         open = !ok;
         if (ok) {
             outcome.importId = importId;
@@ -210,6 +216,7 @@ private:
     ImportCounts m_counts; // with the open transaction
     qsizetype m_handled = 0; // the file's tasks saved or kept, with the open transaction
     qsizetype m_handedOn = 0; // tasks the reader handed on so far
+    std::optional<SearchIndexBatch> m_search; // with the open transaction
     bool m_prepared = false;
 };
 
@@ -242,7 +249,7 @@ TransferOutcome TransferWork::importCalendar(TaskStore *tasks, qint64 userId, QI
     IcalReadResult read;
     std::thread reader([&] {
         read = IcalReader::readInSlices(
-                file, batch > 0 ? batch : kBatchTasks,
+                file, batch > 0 ? std::min(batch, kReadSlice) : kReadSlice,
                 [&queue](IcalReadSlice &&slice) { return queue.put(std::move(slice)); },
                 [progress](qsizetype done, qsizetype total) {
                     return !progress || progress->step(done, total, 0, 1000);
