@@ -88,3 +88,24 @@ bool IcalPieces::next(QList<IcalBlock> &blocks)
         blocks.clear();
     return !blocks.isEmpty();
 }
+
+bool IcalPieces::survey(Survey &found, const std::function<bool()> &goOn)
+{
+    QList<IcalBlock> blocks;
+    while (next(blocks)) {
+        if (!goOn())
+            return false;
+        for (const IcalBlock &block : std::as_const(blocks)) {
+            const QLatin1StringView text(m_text.constData() + block.begin, block.end - block.begin);
+            if (block.kind == "VTIMEZONE")
+                found.zones.append({ QByteArray(text.data(), text.size()), block.firstLine });
+            if (block.kind != "VTODO")
+                continue;
+            ++found.todos;
+            found.occurrences =
+                    found.occurrences
+                    || text.contains(QLatin1String("RECURRENCE-ID"), Qt::CaseInsensitive);
+        }
+    }
+    return m_error.isEmpty();
+}

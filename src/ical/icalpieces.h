@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class QIODevice;
 
 // A calendar file read a piece at a time: the components each piece completes, in the text they
@@ -19,6 +21,17 @@ public:
     // set when it is not iCalendar or cannot be read. The text of the components given before
     // is let go.
     bool next(QList<IcalBlock> &blocks);
+    // What a first reading of a file finds: its VTODOs, whether one of them is an occurrence
+    // (RECURRENCE-ID), and the texts of its time zones with their first lines.
+    struct Survey
+    {
+        qsizetype todos = 0;
+        bool occurrences = false;
+        QList<std::pair<QByteArray, int>> zones;
+    };
+    // Reads the whole file once, asking goOn after each piece; false when it is not iCalendar
+    // or cannot be read (error() says why), or goOn said no.
+    bool survey(Survey &found, const std::function<bool()> &goOn);
     // Reads the file from its start again, as ImportTexts::asUtf8 reads it with recode; the
     // file is to be as long as the first time.
     bool restart(bool recode);

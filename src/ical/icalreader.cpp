@@ -65,52 +65,40 @@ public:
     // defines its zones, wherever in it they are; the second reads its tasks.
     IcalReadResult readPieces(IcalPieces &pieces, const IcalReader::Progress &progress)
     {
-        QList<IcalBlock> blocks;
-        QList<std::pair<QByteArray, int>> zones; // their texts and first lines
-        bool occurrences = false;
-        while (pieces.next(blocks)) {
-            for (const IcalBlock &block : std::as_const(blocks)) {
-                if (block.kind == "VTIMEZONE")
-                    zones.append({ blockText(block), block.firstLine });
-                occurrences = occurrences
-                              || (isTodo(block)
-                                  && QLatin1StringView(m_data.constData() + block.begin,
-                                                       block.end - block.begin)
-                                             .contains(QLatin1String("RECURRENCE-ID"),
-                                                       Qt::CaseInsensitive));
-                m_todos += isTodo(block) ? 1 : 0;
-            }
-        }
-        if (!pieces.error().isEmpty()) {
-            m_result.error = pieces.error();
-            return fail();
-        }
+        IcalPieces::Survey survey;
+        if (!pieces.survey(survey, [&progress] { return !progress || progress(0, 1); }))
+            return pieces.error().isEmpty() ? fail(true) : failWith(pieces.error());
         const bool recode = !pieces.validUtf8();
-        for (const auto &[text, line] : std::as_const(zones))
+        for (const auto &[text, line] : std::as_const(survey.zones))
             defineZone(recode ? ImportTexts::asUtf8(text, nullptr) : text, line);
         // A task may be handed on at once when no occurrence of it can follow.
-        m_stream = m_take && !occurrences;
-        m_todosLeft = m_todos;
+        m_stream = m_take && !survey.occurrences;
+        m_todos = m_todosLeft = survey.todos;
         FileTexts texts;
-        if (!pieces.restart(recode)) {
-            m_result.error = pieces.error();
-            return fail();
-        }
+        if (!pieces.restart(recode))
+            return failWith(pieces.error());
+        QList<IcalBlock> blocks;
         while (pieces.next(blocks)) {
             for (const IcalBlock &block : std::as_const(blocks)) {
                 if (!readFileBlock(block, texts, progress))
                     return fail(true);
             }
         }
-        if (!pieces.error().isEmpty() || m_todosLeft != 0) {
-            m_result.error = QStringLiteral("the file changed while it was read");
-            return fail();
-        }
+        if (!pieces.error().isEmpty() || m_todosLeft != 0)
+            return failWith(pieces.error().isEmpty()
+                                    ? QStringLiteral("the file changed while it was read")
+                                    : pieces.error());
         m_result.recoded = pieces.recoded();
         return finishFile(texts);
     }
 
 private:
+    IcalReadResult failWith(const QString &error)
+    {
+        m_result.error = error;
+        return fail();
+    }
+
     IcalReadResult fail(bool cancelled = false)
     {
         m_result.cancelled = cancelled;
