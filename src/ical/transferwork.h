@@ -60,7 +60,7 @@ namespace TransferWork {
 // so the window's own reads wait for a moment at most, and a save made meanwhile waits for the
 // transaction, about a quarter of a second. Each transaction changes pages all over the lists'
 // indexes, and each changed page is journaled and written once per commit: at 100,000 tasks,
-// 2,000 per transaction took a quarter less time than 1,000, and 5,000 a tenth less again.
+// 2,000 per transaction took a quarter less time than 1,000, and 5,000 4-10 % less again.
 constexpr qsizetype kBatchTasks = 5000;
 
 // Imports the VTODOs of an iCalendar file into the account, batch tasks per transaction (all
