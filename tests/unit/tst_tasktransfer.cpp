@@ -326,8 +326,9 @@ void TestTaskTransfer::importsWhatOtherProgramsWrite_data()
     while (longNote.size() < 3 * 1024 * 1024)
         longNote += QByteArray(73, 'n') + "\r\n ";
     QTest::newRow("read in pieces, its zone at its end")
-            << calendar(todo("UID:15\r\n" + longNote + "end\r\nSUMMARY:Long\r\n"
-                             "DUE;TZID=W. Europe Standard Time:20260710T090000\r\n")
+            << calendar(todo("UID:15\r\n" + longNote
+                             + "end\r\nSUMMARY:Long\r\n"
+                               "DUE;TZID=W. Europe Standard Time:20260710T090000\r\n")
                         + kEuropeZone)
             << "Long" << utc(2026, 7, 10, 7, 0) << false << "";
     QTest::newRow("read in pieces, Windows-1252 in the last")
