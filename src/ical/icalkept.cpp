@@ -5,6 +5,8 @@
 #include "icalholder.h"
 #include "icallines.h"
 #include "icalreader.h"
+#include "icalreadparts.h"
+#include "icalzones.h"
 
 #include <array>
 
@@ -65,6 +67,24 @@ bool dueReadsBack(const QDateTime &due)
     return year >= 1 && year <= 9999 && due.time().msec() == 0;
 }
 
+// Whether a DUE line in a time zone (the only DUE) says the due time: read alone as the reader
+// reads a VTODO's DUE, with the zones a text without a VTIMEZONE of its own has (the system's).
+bool zonedDueSays(const Seen &seen, const QDateTime &due, const QByteArray &calendar)
+{
+    if (seen.count != 1 || !seen.first->startsWith("DUE;")
+        || QLatin1StringView(calendar).contains(QLatin1String("BEGIN:VTIMEZONE"),
+                                                Qt::CaseInsensitive))
+        return false;
+    const IcalComponentPtr todo = parseIcal("BEGIN:VTODO\r\n" + *seen.first + "\r\nEND:VTODO\r\n");
+    icalproperty *property =
+            todo ? icalcomponent_get_first_property(todo.get(), ICAL_DUE_PROPERTY) : nullptr;
+    if (!property || icalcomponent_count_errors(todo.get()) > 0
+        || !icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER)
+        || icalvalue_get_datetime(icalproperty_get_value(property)).is_date)
+        return false;
+    return icalDueValue(property, IcalZones(), nullptr, nullptr) == due;
+}
+
 // Tags that the CATEGORIES line carries as they are, separated by commas: the reader takes them
 // apart again at the commas.
 bool tagsReadBack(const QStringList &tags)
@@ -114,7 +134,8 @@ std::optional<IcalTask> IcalKept::sameAsTask(const IcalTask &task, const QByteAr
     const bool dueSaid =
             task.due.isValid()
                     ? dueReadsBack(task.due)
-                              && isWritten(seen[Due], "DUE:" + icalUtcText(task.due) + "\r\n")
+                              && (isWritten(seen[Due], "DUE:" + icalUtcText(task.due) + "\r\n")
+                                  || zonedDueSays(seen[Due], task.due, calendar))
                     : seen[Due].count == 0;
     if (!doneSaid || !dueSaid || (task.detailsKnown && !detailsReadBack(task.details, seen)))
         return std::nullopt;

@@ -705,9 +705,22 @@ void TestIcalCodec::keptTextTakenAsTheTask_data()
     QTest::newRow("COMPLETED on a pending task")
             << "Plain" << false << "" << -1 << QStringList()
             << QByteArrayList { "STATUS:NEEDS-ACTION", "COMPLETED:20260101T000000Z" } << false;
-    QTest::newRow("DUE in a zone")
+    QTest::newRow("DUE in a zone, the same time")
             << "Plain" << false << "" << -1 << QStringList()
             << QByteArrayList { "DUE:20260301T090000Z", "DUE;TZID=Europe/Berlin:20260301T100000" }
+            << true;
+    QTest::newRow("DUE in a zone, another time")
+            << "Plain" << false << "" << -1 << QStringList()
+            << QByteArrayList { "DUE:20260301T090000Z", "DUE;TZID=Europe/Berlin:20260301T090000" }
+            << false;
+    QTest::newRow("DUE in a zone the text defines otherwise")
+            << "Plain" << false << "" << -1 << QStringList()
+            << QByteArrayList { "DUE:20260301T090000Z", "DUE;TZID=Europe/Berlin:20260301T100000",
+                                "BEGIN:VTODO",
+                                "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\n"
+                                "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0200\r\n"
+                                "TZOFFSETTO:+0200\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
+                                "BEGIN:VTODO" }
             << false;
     QTest::newRow("a second CATEGORIES")
             << "Plain" << false << "" << -1 << tags
@@ -738,8 +751,8 @@ void TestIcalCodec::keptTextTakenAsTheTask()
     task.details = { notes, IcalDetails::level(priority), priority, tags };
     task.detailsKnown = true;
     task.calendar = IcalWriter::writeTask(task, kStamp);
-    if (!edit.isEmpty())
-        task.calendar.replace(edit.first() + "\r\n", edit.last() + "\r\n");
+    for (qsizetype i = 0; i + 1 < edit.size(); i += 2) // what is replaced, and by what
+        task.calendar.replace(edit.at(i) + "\r\n", edit.at(i + 1) + "\r\n");
     QList<IcalNamedLine> own;
     IcalLineReader reader(task.calendar);
     IcalLine line;
