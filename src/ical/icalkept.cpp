@@ -68,12 +68,11 @@ bool dueReadsBack(const QDateTime &due)
 }
 
 // Whether a DUE line in a time zone (the only DUE) says the due time: read alone as the reader
-// reads a VTODO's DUE, with the zones a text without a VTIMEZONE of its own has (the system's).
+// reads a VTODO's DUE, with the zones the reader has for the text (its own VTIMEZONEs, each
+// defined in turn, then the system's).
 bool zonedDueSays(const Seen &seen, const QDateTime &due, const QByteArray &calendar)
 {
-    if (seen.count != 1 || !seen.first->startsWith("DUE;")
-        || QLatin1StringView(calendar).contains(QLatin1String("BEGIN:VTIMEZONE"),
-                                                Qt::CaseInsensitive))
+    if (seen.count != 1 || !seen.first->startsWith("DUE;"))
         return false;
     const IcalComponentPtr todo = parseIcal("BEGIN:VTODO\r\n" + *seen.first + "\r\nEND:VTODO\r\n");
     icalproperty *property =
@@ -82,7 +81,13 @@ bool zonedDueSays(const Seen &seen, const QDateTime &due, const QByteArray &cale
         || !icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER)
         || icalvalue_get_datetime(icalproperty_get_value(property)).is_date)
         return false;
-    return icalDueValue(property, IcalZones(), nullptr, nullptr) == due;
+    IcalZones zones;
+    QString error;
+    for (const IcalBlock &block : splitIcalCalendar(calendar, error)) {
+        if (block.kind == "VTIMEZONE") // one that is not sound is left out, as by the reader
+            zones.define(calendar.mid(block.begin, block.end - block.begin), error);
+    }
+    return icalDueValue(property, zones, nullptr, nullptr) == due;
 }
 
 // Tags that the CATEGORIES line carries as they are, separated by commas: the reader takes them
