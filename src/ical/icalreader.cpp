@@ -10,6 +10,7 @@
 #include "icalzones.h"
 #include "importtexts.h"
 
+#include <QBuffer>
 #include <QHash>
 #include <QLoggingCategory>
 #include <QSet>
@@ -40,7 +41,8 @@ public:
     {
     }
 
-    IcalReadResult read(const IcalReader::Progress &progress)
+    // A resource: the text is held whole.
+    IcalReadResult read()
     {
         const QList<IcalBlock> blocks = splitIcalCalendar(m_data, m_result.error);
         if (!m_result.error.isEmpty())
@@ -49,15 +51,7 @@ public:
             if (block.kind == "VTIMEZONE")
                 defineZone(blockText(block), block.firstLine);
         }
-        if (!m_file)
-            return readResource(blocks);
-        m_todos = m_todosLeft = std::count_if(blocks.cbegin(), blocks.cend(), isTodo);
-        FileTexts texts;
-        for (const IcalBlock &block : blocks) {
-            if (!readFileBlock(block, texts, progress))
-                return fail(true);
-        }
-        return finishFile(texts);
+        return readResource(blocks);
     }
 
     // A file in two passes over its text, a piece at a time (data is the text of the piece
@@ -377,7 +371,14 @@ private:
 
 IcalReadResult IcalReader::read(const QByteArray &data, Mode mode, const Progress &progress)
 {
-    return Reader(data, mode).read(progress);
+    if (mode == Mode::Resource)
+        return Reader(data, mode).read();
+    // A whole file is read as one in pieces, its tasks kept.
+    QBuffer file;
+    file.setData(data);
+    file.open(QIODevice::ReadOnly);
+    IcalPieces pieces(&file);
+    return Reader(pieces.text(), mode).readPieces(pieces, progress);
 }
 
 IcalReadResult IcalReader::readInSlices(QIODevice *file, qsizetype slice, const Take &take,

@@ -63,14 +63,14 @@ public:
     // Told how many of the file's components were read, of how many; false stops the reading.
     using Progress = std::function<bool(qsizetype done, qsizetype total)>;
 
+    // A file is read a piece at a time, as one that is not UTF-8 is read by ImportTexts::asUtf8.
     static IcalReadResult read(const QByteArray &data, Mode mode = Mode::File,
                                const Progress &progress = {});
     // Takes a slice of a file's tasks; false stops the reading.
     using Take = std::function<bool(IcalReadSlice &&slice)>;
-    // Reads a file as read does, a piece at a time, and hands its tasks on to take in slices of
-    // at most slice tasks, each as soon as it is complete; the result holds none of them. A file
-    // with occurrences (RECURRENCE-ID), which may follow their task anywhere, is handed on whole
-    // at its end. A file that is not UTF-8 is read as ImportTexts::asUtf8 reads it.
+    // Reads a file as read does and hands its tasks on to take in slices of at most slice tasks,
+    // each as soon as it is complete; the result holds none of them. A file with occurrences
+    // (RECURRENCE-ID), which may follow their task anywhere, is handed on whole at its end.
     static IcalReadResult readInSlices(QIODevice *file, qsizetype slice, const Take &take,
                                        const Progress &progress = {});
     // The longest task name kept; a longer SUMMARY is cut.

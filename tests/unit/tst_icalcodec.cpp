@@ -713,23 +713,20 @@ void TestIcalCodec::keptTextTakenAsTheTask_data()
             << "Plain" << false << "" << -1 << QStringList()
             << QByteArrayList { "DUE:20260301T090000Z", "DUE;TZID=Europe/Berlin:20260301T090000" }
             << false;
+    // A Europe/Berlin of the text's own, two hours ahead all year, before its VTODO.
+    const QByteArray ownBerlin = "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\n"
+                                 "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0200\r\n"
+                                 "TZOFFSETTO:+0200\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
+                                 "BEGIN:VTODO";
     QTest::newRow("DUE in a zone the text defines, the same time")
             << "Plain" << false << "" << -1 << QStringList()
             << QByteArrayList { "DUE:20260301T090000Z", "DUE;TZID=Europe/Berlin:20260301T110000",
-                                "BEGIN:VTODO",
-                                "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\n"
-                                "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0200\r\n"
-                                "TZOFFSETTO:+0200\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
-                                "BEGIN:VTODO" }
+                                "BEGIN:VTODO", ownBerlin }
             << true;
     QTest::newRow("DUE in a zone the text defines otherwise")
             << "Plain" << false << "" << -1 << QStringList()
             << QByteArrayList { "DUE:20260301T090000Z", "DUE;TZID=Europe/Berlin:20260301T100000",
-                                "BEGIN:VTODO",
-                                "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\n"
-                                "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0200\r\n"
-                                "TZOFFSETTO:+0200\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
-                                "BEGIN:VTODO" }
+                                "BEGIN:VTODO", ownBerlin }
             << false;
     QTest::newRow("a second CATEGORIES")
             << "Plain" << false << "" << -1 << tags
